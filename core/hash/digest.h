@@ -1,0 +1,22 @@
+#pragma once
+// MD5 and SHA-256 digests as lowercase hexadecimal text. The empty string is
+// the failure value (provider unavailable, file missing or unreadable, a
+// folder). Files are streamed through one 1 MiB buffer, never held whole.
+// Each call is independent and thread-safe.
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace mendly {
+
+std::string md5Hex(const void* data, std::size_t size);
+std::string md5Hex(std::string_view bytes);
+std::string sha256Hex(const void* data, std::size_t size);
+std::string sha256Hex(std::string_view bytes);
+std::string md5FileHex(const std::filesystem::path& path);
+std::string sha256FileHex(const std::filesystem::path& path);
+
+std::string toHexLower(const unsigned char* bytes, std::size_t size);
+
+}  // namespace mendly

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that the build, the tests and the demo need.
+# Idempotent: packages already present are left alone. Run as root (or via sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache git pkg-config xxd
+  nlohmann-json3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
+  libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev
+  clang libclang-rt-14-dev curl openssl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "setup: installing ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
