@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer on) and runs each for the given number of seconds.
+# Usage: scripts/fuzz.sh [seconds-per-target, default 60] [target-name ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"; shift || true
+dir=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMENDLY_FUZZ=ON -DMENDLY_BUILD_LAUNCHER=OFF -DMENDLY_SANITIZE=address,undefined >/dev/null
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in fuzz/*_fuzz.cpp; do targets+=("$(basename "$f" .cpp)"); done
+fi
+cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
+status=0
+for t in "${targets[@]}"; do
+  seeds="fuzz/corpus/${t%_fuzz}"
+  work="$dir/corpus/$t"
+  mkdir -p "$work"
+  echo "== $t for ${seconds}s"
+  args=("$work")
+  [ -d "$seeds" ] && args+=("$seeds")
+  if ! "$dir/fuzz/$t" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=512 \
+        -timeout=10 -print_final_stats=1 "${args[@]}" > "$dir/$t.log" 2>&1; then
+    echo "!! $t failed; see $dir/$t.log"; tail -40 "$dir/$t.log"; status=1
+  else
+    grep -E "stat::number_of_executed_units|Done" "$dir/$t.log" | tail -2
+  fi
+done
+exit $status
