@@ -1,7 +1,10 @@
 #pragma once
 // Process-level services of the operating system, at task level.
 // POSIX: process_posix.cpp. Windows: process_win.cpp.
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace mendly::platform {
 
@@ -10,6 +13,26 @@ namespace mendly::platform {
 std::filesystem::path executablePath();
 
 // True when a debugger is attached to this process (TracerPid on Linux).
+// Linux has no separate "remote debugger" case.
 bool isDebuggerAttached();
+
+// The arguments the process was started with, program name first, as UTF-8
+// (/proc/self/cmdline on Linux; CommandLineToArgvW on Windows). Empty when
+// they cannot be read.
+std::vector<std::string> processArguments();
+
+std::uint32_t currentProcessId();
+
+// Starts `argv[0]` (a path) with these arguments in `workingFolder`, with the
+// caller's environment, and does not wait for it. Standard input, output and
+// error are inherited. False when the program could not be started.
+// POSIX: posix_spawn; Windows: CreateProcessW with CREATE_NO_WINDOW.
+[[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv,
+                                 const std::filesystem::path& workingFolder);
+
+// Moves `from` over `to`, replacing an existing file atomically; across file
+// systems the file is copied and the source removed. False on failure, with
+// `to` unchanged.
+[[nodiscard]] bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace mendly::platform

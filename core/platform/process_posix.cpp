@@ -1,9 +1,18 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <string>
+
+extern char** environ;
 
 namespace mendly::platform {
 
@@ -19,13 +28,82 @@ bool isDebuggerAttached() {
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("TracerPid:", 0) == 0) {
-            const auto value = line.substr(10);
-            for (char c : value)
+            for (char c : line.substr(10))
                 if (c >= '1' && c <= '9') return true;
             return false;
         }
     }
     return false;
+}
+
+std::vector<std::string> processArguments() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> args;
+    std::string current;
+    for (char c : all) {
+        if (c == '\0') {
+            args.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    if (!current.empty()) args.push_back(current);
+    return args;
+}
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::path& workingFolder) {
+    if (argv.empty()) return false;
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    if (!workingFolder.empty() &&
+        posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str()) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // The child must not inherit a blocked or ignored SIGINT/SIGQUIT from a
+    // program that is about to exit.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0;
+}
+
+bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    // Another file system: copy beside the target, then rename into place.
+    std::error_code ec;
+    auto temp = to;
+    temp += ".moving";
+    std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec || ::rename(temp.c_str(), to.c_str()) != 0) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    std::filesystem::remove(from, ec);
+    return true;
 }
 
 }  // namespace mendly::platform

@@ -1,0 +1,113 @@
+#include "selfupdate/handover.h"
+
+#include <chrono>
+#include <thread>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "platform/process.h"
+#include "selfupdate/launcher_files.h"
+#include "selfupdate/update_notice.h"
+
+namespace mendly {
+namespace {
+
+std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string()); }
+
+}  // namespace
+
+std::string quoteCommandLineArgument(std::string_view text) {
+    if (text.empty()) return "\"\"";
+    if (text.find_first_of(" \t\"") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += "\\\"";
+        else out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string restartCommandLine(const std::filesystem::path& executable,
+                               const std::vector<std::string>& processArguments) {
+    std::string line = quoteCommandLineArgument(executable.string());
+    for (std::size_t i = 1; i < processArguments.size(); ++i) {
+        if (processArguments[i] == kSkipSelfUpdateOption) continue;
+        line += ' ';
+        line += quoteCommandLineArgument(processArguments[i]);
+    }
+    line += ' ';
+    line += kSkipSelfUpdateOption;
+    return line;
+}
+
+std::vector<std::string> keelswapArguments(std::uint32_t waitPid, const std::vector<FileReplacement>& files,
+                                           const std::filesystem::path& stagingFolder,
+                                           const std::string& restartLine) {
+    std::vector<std::string> args{"--wait-pid", std::to_string(waitPid)};
+    for (const auto& f : files) {
+        args.insert(args.end(), {"--replace", f.target.string(), "--with", f.staged.string()});
+    }
+    args.insert(args.end(), {"--cleanup-dir", stagingFolder.string(), "--exec", restartLine});
+    return args;
+}
+
+std::string keelswapCommandLine(const std::filesystem::path& keelswap, const std::vector<std::string>& arguments) {
+    std::string line = quoteCommandLineArgument(keelswap.string());
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        line += ' ';
+        // Option words and the process number stand bare; every value is quoted.
+        const bool optionWord = arguments[i].rfind("--", 0) == 0 && (i == 0 || arguments[i - 1] != "--exec");
+        line += optionWord ? arguments[i] : quoteCommandLineArgument(arguments[i]);
+    }
+    return line;
+}
+
+bool startKeelswap(const std::filesystem::path& programFolder, const std::filesystem::path& stagingFolder,
+                   const std::vector<FileReplacement>& files) {
+    const auto helper = keelswapPath(programFolder);
+    std::error_code ec;
+    if (!std::filesystem::exists(helper, ec)) {
+        LogFile::write(u"ERROR: Missing " + widePath(helper));
+        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + widePath(helper) + u" for launcher update.");
+        return false;
+    }
+    const auto restart = restartCommandLine(platform::executablePath(), platform::processArguments());
+    auto args = keelswapArguments(platform::currentProcessId(), files, stagingFolder, restart);
+    std::vector<std::string> argv{helper.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (!platform::spawnDetached(argv, programFolder)) {
+        LogFile::write(u"ERROR: CreateProcess failed for keelswap");
+        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not start keelswap.");
+        return false;
+    }
+    return true;
+}
+
+void removeLauncherStaging(const std::filesystem::path& programFolder) {
+    const auto staging = launcherStagingFolder(programFolder);
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(staging, ec);
+    if (ec || !std::filesystem::exists(status)) return;
+    // remove_all removes links as links, never what they point to.
+    std::filesystem::remove_all(staging, ec);
+    if (ec) LogFile::write(u"WARNING: Could not remove .launcher_update staging folder.");
+}
+
+void applyPendingKeelswap(const std::filesystem::path& programFolder) {
+    const auto pending = pendingKeelswapPath(programFolder);
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(pending, ec);
+    if (ec || !std::filesystem::exists(status)) return;
+    const auto helper = keelswapPath(programFolder);
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        if (platform::replaceFile(pending, helper)) {
+            LogFile::write(u"Applied pending keelswap");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    LogFile::write(u"WARNING: Could not apply pending keelswap.new");
+}
+
+}  // namespace mendly

@@ -1,0 +1,44 @@
+#pragma once
+// The check of the suite's own files against latest.json on the launcher-update
+// host, run by launcher and tidewright at every start before anything else of
+// substance. Runs synchronously on the start-up thread; the downloads cannot be
+// cancelled.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mendly {
+
+enum class SelfUpdateSkipReason { None, SkipFlag, DebuggerAttached, RemoteDebuggerAttached };
+
+// SkipFlag when an argument after the program name is exactly
+// "--skip-self-update" (case-sensitive); else DebuggerAttached when a debugger
+// is attached. Linux has no remote-debugger case.
+SelfUpdateSkipReason selfUpdateSkipReason(const std::vector<std::string>& processArguments);
+SelfUpdateSkipReason selfUpdateSkipReason();  // this process's arguments
+
+// The built-in update host without trailing '/' or '\'.
+std::u16string launcherUpdateBaseUrl();
+std::u16string launcherManifestUrl(std::u16string_view baseUrl);
+std::u16string launcherFileUrl(std::u16string_view baseUrl, std::string_view name);
+
+// True with the file to replace in `target` when `name` is a safe updatable
+// name whose target lies inside the program folder (a link pointing out of it
+// is refused). The running program's own name resolves to its executable.
+[[nodiscard]] bool resolveLauncherTarget(const std::filesystem::path& programFolder, std::string_view name,
+                                         std::filesystem::path& target);
+
+// The file exists, is not a folder, and its SHA-256 equals `sha256` exactly.
+bool localFileMatches(const std::filesystem::path& path, std::string_view sha256);
+
+[[nodiscard]] bool writeStagedFile(const std::filesystem::path& path, std::string_view bytes, std::u16string& error);
+
+// True when new files are staged and keelswap has been started: the caller
+// must close the log and exit with code 0 at once. False in every other case.
+[[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder);
+// The same against another update host (tests).
+[[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, std::u16string_view baseUrl,
+                                         SelfUpdateSkipReason skip);
+
+}  // namespace mendly
