@@ -19,11 +19,26 @@ std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string
 std::string quoteCommandLineArgument(std::string_view text) {
     if (text.empty()) return "\"\"";
     if (text.find_first_of(" \t\"") == std::string_view::npos) return std::string(text);
+    // Backslashes stay as they are, except a run that stands before a double
+    // quote (an escaped one, or the closing one): that run is doubled, or the
+    // splitter would read the last backslash as escaping the quote.
     std::string out = "\"";
+    std::size_t backslashes = 0;
     for (char c : text) {
-        if (c == '"') out += "\\\"";
-        else out += c;
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            out.append(backslashes * 2 + 1, '\\');
+            out += '"';
+        } else {
+            out.append(backslashes, '\\');
+            out += c;
+        }
+        backslashes = 0;
     }
+    out.append(backslashes * 2, '\\');
     out += '"';
     return out;
 }
