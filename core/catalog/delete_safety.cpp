@@ -1,0 +1,84 @@
+#include "catalog/delete_safety.h"
+
+#include <algorithm>
+#include <system_error>
+#include <vector>
+
+#include "catalog/install_layout.h"
+#include "catalog/path_compare.h"
+
+namespace mendly {
+namespace {
+
+constexpr char16_t kRefused[] = u"Refusing to delete that folder.";
+constexpr char16_t kBuiltIn[] = u"Built-in installations cannot be deleted.";
+
+// Every link resolved, also in the last component: a protected folder reached
+// through a link is still that folder.
+std::filesystem::path resolvedFully(const std::filesystem::path& path) {
+    std::error_code ec;
+    auto resolved = std::filesystem::weakly_canonical(normalizePath(path), ec);
+    if (ec) return normalizePath(path);
+    return normalizePath(resolved);
+}
+
+std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) {
+    std::string text = path.native();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return std::filesystem::path(std::move(text));
+}
+
+struct Protected {
+    std::filesystem::path programFolder;
+    std::filesystem::path clients;
+    std::vector<std::filesystem::path> builtInFolders;
+};
+
+bool refuses(const Protected& p, const std::filesystem::path& folder, std::u16string& error) {
+    if (folder.empty() || isRootPath(folder) || samePath(folder, p.programFolder) ||
+        isAncestorPath(folder, p.programFolder) || samePath(folder, p.clients)) {
+        error = kRefused;
+        return true;
+    }
+    for (const auto& builtIn : p.builtInFolders) {
+        if (samePath(builtIn, folder)) {
+            error = kBuiltIn;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::filesystem::path removalTarget(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    if (ec) absolute = folder;
+    // Trailing separators would make the system follow a link in the last
+    // component; "." and ".." name a folder only its resolution knows.
+    absolute = withoutTrailingSlashes(absolute);
+    const auto name = absolute.filename();
+    if (name.empty() || name == "." || name == "..") {
+        auto resolved = std::filesystem::weakly_canonical(absolute, ec);
+        return ec ? absolute : withoutTrailingSlashes(resolved);
+    }
+    auto parent = std::filesystem::weakly_canonical(absolute.parent_path(), ec);
+    if (ec) return absolute;
+    return withoutTrailingSlashes(parent) / name;
+}
+
+bool isSafeToDelete(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
+                    std::size_t builtInCount, const std::filesystem::path& folder, std::u16string& error) {
+    Protected lexical{programFolder, programFolder / "clients", {}};
+    const std::size_t count = std::min(builtInCount, catalog.entries.size());
+    for (std::size_t i = 0; i < count; ++i)
+        lexical.builtInFolders.push_back(installFolder(programFolder, catalog.entries[i]));
+    if (refuses(lexical, folder, error)) return false;
+
+    Protected physical{resolvedFully(lexical.programFolder), resolvedFully(lexical.clients), {}};
+    for (const auto& builtIn : lexical.builtInFolders) physical.builtInFolders.push_back(resolvedFully(builtIn));
+    return !refuses(physical, removalTarget(folder), error);
+}
+
+}  // namespace mendly

@@ -1,0 +1,29 @@
+#pragma once
+// The folders a delete must never remove: the root, the program folder and its
+// parents, programFolder/clients and the folders of the built-in entries.
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "catalog/server_catalog.h"
+
+namespace mendly {
+
+// True when `folder` may be removed. Otherwise false with "Refusing to delete
+// that folder." or "Built-in installations cannot be deleted." in `error`.
+//
+// The rules are checked twice: on the lexical forms (absolute, ".." and
+// repeated or trailing separators resolved as text) and on the forms with
+// every link in the parent folders resolved (removalTarget), so that a path
+// running through a link to a protected folder is refused as well.
+[[nodiscard]] bool isSafeToDelete(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
+                                  std::size_t builtInCount, const std::filesystem::path& folder,
+                                  std::u16string& error);
+
+// What removing `folder` acts on: absolute, links in its parent folders
+// resolved, no trailing separator, the last component kept as it is (when it
+// is a link, the link itself is what goes). When the parent cannot be
+// resolved, the lexically normal form.
+std::filesystem::path removalTarget(const std::filesystem::path& folder);
+
+}  // namespace mendly

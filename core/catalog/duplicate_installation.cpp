@@ -1,0 +1,79 @@
+#include "catalog/duplicate_installation.h"
+
+#include <system_error>
+
+#include "catalog/install_layout.h"
+#include "catalog/installation_name.h"
+#include "catalog/path_compare.h"
+#include "log/text.h"
+
+namespace mendly {
+namespace {
+
+constexpr char16_t kWouldOverwrite[] = u"The duplicate would overwrite the original installation.";
+constexpr char16_t kCopyFailed[] = u"Could not copy the existing installation.";
+
+InstallationResult fail(InstallationResult result, std::u16string text, std::u16string& error) {
+    error = std::move(text);
+    return result;
+}
+
+// The copy would write into the source, or the source lies inside the copy's
+// folder (so filling the copy would overwrite it): the same folder, one
+// inside the other, or the same folder reached through a link.
+bool overlaps(const std::filesystem::path& source, const std::filesystem::path& target) {
+    if (samePath(source, target) || isAncestorPath(source, target) || isAncestorPath(target, source))
+        return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(source, target, ec) && !ec;
+}
+
+}  // namespace
+
+InstallationResult duplicateInstallation(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
+                                         std::string_view sourceName, std::string_view newName,
+                                         std::string_view newDesc, std::u16string& error) {
+    const std::u16string name = trimWide(toWide(newName));
+    std::u16string nameError;
+    if (!validateInstallationName(name, nameError))
+        return fail(InstallationResult::NameNotAllowed, nameError, error);
+
+    const auto sourceIndex = findServer(catalog, sourceName);
+    if (!sourceIndex)
+        return fail(InstallationResult::NoSuchEntry, u"No installation named \"" + toWide(sourceName) + u"\".", error);
+    const ServerEntry& source = catalog.entries[*sourceIndex];
+
+    const auto sourceFolder = installFolder(programFolder, source);
+    if (!isInstalled(sourceFolder, source.launchExecutable))
+        return fail(InstallationResult::SourceNotInstalled, u"Install this server before creating a duplicate.", error);
+
+    ServerEntry copy;
+    copy.name = toUtf8(name);
+    for (const auto& entry : catalog.entries)
+        if (equalsIgnoreAsciiCase(entry.name, copy.name))
+            return fail(InstallationResult::NameInUse, u"That name is already in use. Choose a different name.", error);
+    const std::u16string desc = trimWide(toWide(newDesc));
+    copy.desc = desc.empty() ? copy.name : toUtf8(desc);
+    copy.server = source.server;
+    copy.patchBaseUrl = source.patchBaseUrl;
+    copy.launchExecutable = source.launchExecutable;
+
+    const auto target = defaultInstallFolder(programFolder, copy);
+    if (overlaps(sourceFolder, target)) return fail(InstallationResult::CopyFailed, kWouldOverwrite, error);
+
+    std::error_code ec;
+    std::filesystem::create_directories(target, ec);
+    if (ec) return fail(InstallationResult::CopyFailed, kCopyFailed, error);
+    // Links in the source are followed and copied as what they point to; files
+    // already in the target that the source lacks stay.
+    std::filesystem::copy(sourceFolder, target,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing,
+                          ec);
+    if (ec) return fail(InstallationResult::CopyFailed, kCopyFailed, error);
+
+    if (!appendCustomEntry(programFolder, copy))
+        return fail(InstallationResult::CustomListFailed, u"Could not update customlist.json.", error);
+    return InstallationResult::Done;
+}
+
+}  // namespace mendly

@@ -1,0 +1,139 @@
+#include "catalog/duplicate_installation.h"
+
+#include "log/text.h"
+
+#include "installations_test_fixture.h"
+
+namespace mendly {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+class Duplicating : public test::InstallationsTest {
+protected:
+    void SetUp() override {
+        InstallationsTest::SetUp();
+        installClient(clients() / "retail");
+    }
+    InstallationResult duplicate(std::string_view source, std::string_view newName, std::string_view desc = "") {
+        return duplicateInstallation(program(), catalog(), source, newName, desc, error);
+    }
+};
+
+TEST_F(Duplicating, RetailAsRetail2CopiesTheFolderAndAppendsAnEntry) {
+    ASSERT_EQ(duplicate("retail", "Retail2", "Kaltris Nexum 2.5 (Copy)"), InstallationResult::Done) << toUtf8(error);
+    EXPECT_EQ(readFile(clients() / "Retail2" / "kaltrisclient.exe"), "MZ client");
+    EXPECT_EQ(readFile(clients() / "Retail2" / "data" / "maps.pak"), "archive bytes");
+    EXPECT_EQ(readFile(clients() / "Retail2" / "_version._"), "2.5.1");
+    const std::string base = catalog().entries[0].patchBaseUrl;
+    EXPECT_EQ(readFile(customList()),
+              "{\n"
+              "  \"servers\": [\n"
+              "    {\n"
+              "      \"desc\": \"Kaltris Nexum 2.5 (Copy)\",\n"
+              "      \"launchExecutable\": \"kaltrisclient.exe\",\n"
+              "      \"name\": \"Retail2\",\n"
+              "      \"patchBaseUrl\": \"" + base + "\",\n"
+              "      \"server\": \"aurum\"\n"
+              "    }\n"
+              "  ]\n"
+              "}");
+}
+
+TEST_F(Duplicating, RetailAsRetailIsAlreadyInUse) {
+    EXPECT_EQ(duplicate("retail", "RETAIL"), InstallationResult::NameInUse);
+    EXPECT_EQ(error, u"That name is already in use. Choose a different name.");
+    EXPECT_FALSE(std::filesystem::exists(customList()));
+}
+
+TEST_F(Duplicating, ASourceThatIsNotInstalledFailsEvenForATakenName) {
+    EXPECT_EQ(duplicate("pts", "retail"), InstallationResult::SourceNotInstalled);
+    EXPECT_EQ(error, u"Install this server before creating a duplicate.");
+    EXPECT_EQ(duplicate("pts", "Fresh"), InstallationResult::SourceNotInstalled);
+}
+
+TEST_F(Duplicating, AnUnknownSourceIsNamedInTheError) {
+    EXPECT_EQ(duplicate("nope", "Fresh"), InstallationResult::NoSuchEntry);
+    EXPECT_EQ(error, u"No installation named \"nope\".");
+}
+
+TEST_F(Duplicating, TheNameRulesComeFirstAndApplyAfterTrimming) {
+    EXPECT_EQ(duplicate("nope", "Copy."), InstallationResult::NameNotAllowed);
+    EXPECT_EQ(error, u"Names cannot end with a space or a period.");
+    EXPECT_EQ(duplicate("retail", "  \t "), InstallationResult::NameNotAllowed);
+    EXPECT_EQ(error, u"That name cannot be used for an installation.");
+    EXPECT_EQ(duplicate("retail", "a:b"), InstallationResult::NameNotAllowed);
+    EXPECT_EQ(error, u"Names cannot include \\ / : * ? \" < > |.");
+}
+
+TEST_F(Duplicating, SurroundingWhiteSpaceIsTrimmedAndAnEmptyDescriptionBecomesTheName) {
+    ASSERT_EQ(duplicate("retail", " \tSpare \n", "   "), InstallationResult::Done);
+    EXPECT_TRUE(std::filesystem::exists(clients() / "Spare" / "kaltrisclient.exe"));
+    const auto list = readCustomList(customList());
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ((*list)[0].name, "Spare");
+    EXPECT_EQ((*list)[0].desc, "Spare");
+    EXPECT_EQ((*list)[0].installPath, "");
+}
+
+TEST_F(Duplicating, ErrorTextIsSetOnlyOnFailure) {
+    error = u"untouched";
+    ASSERT_EQ(duplicate("retail", "Spare"), InstallationResult::Done);
+    EXPECT_EQ(error, u"untouched");
+}
+
+TEST_F(Duplicating, FilesAlreadyInTheTargetStayAndEqualOnesAreOverwritten) {
+    writeFile(clients() / "Spare" / "mine.txt", "keep");
+    writeFile(clients() / "Spare" / "_version._", "old");
+    ASSERT_EQ(duplicate("retail", "Spare"), InstallationResult::Done);
+    EXPECT_EQ(readFile(clients() / "Spare" / "mine.txt"), "keep");
+    EXPECT_EQ(readFile(clients() / "Spare" / "_version._"), "2.5.1");
+}
+
+TEST_F(Duplicating, LinksInTheSourceAreCopiedAsWhatTheyPointTo) {
+    writeFile(root / "shared.ini", "lang=en");
+    std::filesystem::create_symlink(root / "shared.ini", clients() / "retail" / "game.ini");
+    ASSERT_EQ(duplicate("retail", "Spare"), InstallationResult::Done);
+    EXPECT_FALSE(std::filesystem::is_symlink(clients() / "Spare" / "game.ini"));
+    EXPECT_EQ(readFile(clients() / "Spare" / "game.ini"), "lang=en");
+}
+
+TEST_F(Duplicating, ACopyThatFailsPartWayLeavesTheSourceAndAddsNoEntry) {
+    std::filesystem::create_symlink(root / "gone", clients() / "retail" / "broken.link");
+    EXPECT_EQ(duplicate("retail", "Spare"), InstallationResult::CopyFailed);
+    EXPECT_EQ(error, u"Could not copy the existing installation.");
+    EXPECT_FALSE(std::filesystem::exists(customList()));
+    EXPECT_EQ(readFile(clients() / "retail" / "kaltrisclient.exe"), "MZ client");
+    EXPECT_EQ(readFile(clients() / "retail" / "data" / "maps.pak"), "archive bytes");
+    EXPECT_TRUE(std::filesystem::is_symlink(clients() / "retail" / "broken.link"));
+}
+
+TEST_F(Duplicating, ACopyIntoTheSourceItselfIsRefused) {
+    // A custom entry whose installation is the whole clients folder: its copy
+    // would land inside it.
+    writeFile(clients() / "Kaltris.exe", "MZ");
+    addCustom("Everything", clients().string());
+    EXPECT_EQ(duplicate("Everything", "Nested"), InstallationResult::CopyFailed);
+    EXPECT_EQ(error, u"The duplicate would overwrite the original installation.");
+    EXPECT_FALSE(std::filesystem::exists(clients() / "Nested"));
+    EXPECT_EQ(readCustomList(customList())->size(), 1u);
+}
+
+TEST_F(Duplicating, ASourceInsideTheNewFolderIsRefused) {
+    installClient(clients() / "Outer" / "inner");
+    addCustom("Inner", (clients() / "Outer" / "inner").string());
+    EXPECT_EQ(duplicate("Inner", "outer"), InstallationResult::CopyFailed);
+    EXPECT_EQ(error, u"The duplicate would overwrite the original installation.");
+}
+
+TEST_F(Duplicating, AnUnwritableCustomListLeavesTheCopyWithoutAnEntry) {
+    std::filesystem::create_directory(customList());
+    EXPECT_EQ(duplicate("retail", "Spare"), InstallationResult::CustomListFailed);
+    EXPECT_EQ(error, u"Could not update customlist.json.");
+    EXPECT_TRUE(std::filesystem::exists(clients() / "Spare" / "kaltrisclient.exe"));
+}
+
+}  // namespace
+}  // namespace mendly
