@@ -1,0 +1,184 @@
+#include "patch/vfile/archive.h"
+
+#include <fstream>
+#include <map>
+#include <system_error>
+
+#include "patch/vfile/archive_name.h"
+#include "patch/vfile/archive_writer.h"
+#include "patch/vfile/byte_order.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/format.h"
+
+namespace mendly::vfile {
+namespace {
+
+// Size of a regular file, or nothing (missing, not a regular file, unreadable).
+std::optional<std::uint64_t> regularFileSize(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || ec) return std::nullopt;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return static_cast<std::uint64_t>(size);
+}
+
+bool readExactly(std::istream& in, std::string& buffer, std::size_t count) {
+    buffer.resize(count);
+    if (count == 0) return true;
+    in.read(buffer.data(), static_cast<std::streamsize>(count));
+    return in.gcount() == static_cast<std::streamsize>(count);
+}
+
+// The stored bytes of `entry` from an open archive stream whose file is
+// `fileSize` bytes long now (it may have shrunk since the directory was read).
+std::optional<StoredEntry> readStoredFrom(std::istream& in, std::uint64_t fileSize, const ArchiveEntry& entry) {
+    if (static_cast<std::uint64_t>(entry.offset) + entry.storedSize > fileSize) return std::nullopt;
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(entry.offset));
+    if (!in) return std::nullopt;
+    StoredEntry stored;
+    stored.originalSize = entry.originalSize;
+    if (!readExactly(in, stored.bytes, entry.storedSize)) return std::nullopt;
+    return stored;
+}
+
+}  // namespace
+
+std::optional<Archive> Archive::open(const std::filesystem::path& path) {
+    const auto fileSize = regularFileSize(path);
+    if (!fileSize || *fileSize < kHeaderSize) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+
+    std::string buffer;
+    if (!readExactly(in, buffer, kHeaderSize)) return std::nullopt;
+    if (readLe32(buffer, 0) != kArchiveMagic) return std::nullopt;
+    const std::uint32_t entryCount = readLe32(buffer, 4);
+    // Every record takes at least 20 bytes, so the file bounds the count.
+    if (entryCount > (*fileSize - kHeaderSize) / kRecordFixedSize) return std::nullopt;
+
+    std::vector<ArchiveEntry> entries;
+    entries.reserve(entryCount);
+    std::uint64_t position = kHeaderSize;
+    for (std::uint32_t i = 0; i < entryCount; ++i) {
+        if (!readExactly(in, buffer, kRecordFixedSize)) return std::nullopt;
+        position += kRecordFixedSize;
+        // Offset 0 holds recordSize, which readers ignore.
+        const std::uint32_t dataOffset = readLe32(buffer, 4);
+        const std::uint32_t storedSize = readLe32(buffer, 8);
+        const std::uint32_t originalSize = readLe32(buffer, 12);
+        const std::uint32_t nameLength = readLe32(buffer, 16);
+        if (nameLength > kMaxStoredValue || dataOffset > kMaxStoredValue || storedSize > kMaxStoredValue ||
+            originalSize > kMaxStoredValue)
+            return std::nullopt;
+        if (nameLength > *fileSize - position) return std::nullopt;
+        if (!readExactly(in, buffer, nameLength)) return std::nullopt;
+        position += nameLength;
+        if (static_cast<std::uint64_t>(dataOffset) + storedSize > *fileSize) return std::nullopt;
+
+        std::erase(buffer, '\0');
+        ArchiveEntry entry;
+        entry.name = normalizeArchiveName(buffer);
+        entry.key = archiveKey(entry.name);
+        entry.offset = dataOffset;
+        entry.storedSize = storedSize;
+        entry.originalSize = originalSize;
+        entries.push_back(std::move(entry));
+    }
+    return Archive(path, std::move(entries));
+}
+
+std::optional<ArchiveEntry> Archive::find(std::string_view name) const {
+    const std::string key = archiveKey(normalizeArchiveName(name));
+    for (const auto& entry : entries_)
+        if (entry.key == key) return entry;
+    return std::nullopt;
+}
+
+bool Archive::namesAreLowercase() const {
+    for (const auto& entry : entries_)
+        if (entry.name != entry.key) return false;
+    return true;
+}
+
+std::optional<StoredEntry> Archive::readStored(const ArchiveEntry& entry) const {
+    const auto fileSize = regularFileSize(path_);
+    if (!fileSize) return std::nullopt;
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return std::nullopt;
+    return readStoredFrom(in, *fileSize, entry);
+}
+
+std::optional<StoredEntry> Archive::readStored(std::string_view name) const {
+    const auto entry = find(name);
+    if (!entry) return std::nullopt;
+    return readStored(*entry);
+}
+
+std::optional<std::string> Archive::readEntry(const ArchiveEntry& entry) const {
+    // Refuse an impossible size before reading anything for it.
+    if (entry.storedSize != entry.originalSize &&
+        static_cast<std::uint64_t>(entry.originalSize) > kMaxInflateRatio * entry.storedSize)
+        return std::nullopt;
+    const auto stored = readStored(entry);
+    if (!stored) return std::nullopt;
+    return expandStoredEntry(stored->bytes, stored->originalSize);
+}
+
+std::optional<std::string> Archive::readEntry(std::string_view name) const {
+    const auto entry = find(name);
+    if (!entry) return std::nullopt;
+    return readEntry(*entry);
+}
+
+std::vector<EntryListing> Archive::listEntries() const {
+    std::vector<EntryListing> out;
+    out.reserve(entries_.size());
+    for (const auto& entry : entries_) out.push_back({entry.name, entry.originalSize, entry.storedSize});
+    return out;
+}
+
+bool Archive::applyChanges(const std::vector<NamedEntry>& updates, const std::vector<std::string>& removals) {
+    struct KeyLess {
+        bool operator()(const std::string& a, const std::string& b) const { return archiveKeyLess(a, b); }
+    };
+    std::map<std::string, NamedEntry, KeyLess> byKey;
+
+    {
+        const auto fileSize = regularFileSize(path_);
+        if (!fileSize) return false;
+        std::ifstream in(path_, std::ios::binary);
+        if (!in) return false;
+        for (const auto& entry : entries_) {
+            // Names are already normal, so the first entry of each key is the one
+            // a lookup by this entry's name would find.
+            if (byKey.contains(entry.key)) continue;
+            auto stored = readStoredFrom(in, *fileSize, entry);
+            if (!stored) return false;
+            byKey.emplace(entry.key, NamedEntry{entry.name, std::move(*stored)});
+        }
+    }
+
+    for (const auto& removal : removals) byKey.erase(archiveKey(normalizeArchiveName(removal)));
+
+    for (const auto& update : updates) {
+        std::string name = normalizeArchiveName(update.name);
+        std::string key = archiveKey(name);
+        byKey.insert_or_assign(std::move(key), NamedEntry{std::move(name), update.stored});
+    }
+
+    if (byKey.empty()) return false;
+
+    std::vector<NamedEntry> sorted;
+    sorted.reserve(byKey.size());
+    for (auto& [key, entry] : byKey) sorted.push_back(std::move(entry));
+    byKey.clear();
+    if (!writeArchiveFile(path_, sorted)) return false;
+
+    auto reread = Archive::open(path_);
+    if (!reread) return false;
+    entries_ = std::move(reread->entries_);
+    return true;
+}
+
+}  // namespace mendly::vfile

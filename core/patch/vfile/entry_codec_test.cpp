@@ -1,0 +1,76 @@
+#include "patch/vfile/entry_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "patch/vfile/vfile_test_bytes.h"
+
+namespace mendly::vfile {
+namespace {
+
+using namespace mendly::vfile::test;
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string out(n, '\0');
+    for (auto& c : out) c = static_cast<char>(gen() & 0xFF);
+    return out;
+}
+
+TEST(CompressEntry, ProducesTheDefaultLevelZlibStream) {
+    const auto stored = compressEntry("hello");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->bytes, kHelloZlib);
+    EXPECT_EQ(stored->originalSize, 5u);
+    EXPECT_FALSE(stored->isRaw());
+}
+
+TEST(CompressEntry, StoresEmptyContentsAsNothing) {
+    const auto stored = compressEntry("");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->bytes.empty());
+    EXPECT_EQ(stored->originalSize, 0u);
+    EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), "");
+}
+
+TEST(CompressEntry, KeepsAStreamLongerThanIncompressibleContents) {
+    const std::string contents = randomBytes(300, 1);
+    const auto stored = compressEntry(contents);
+    ASSERT_TRUE(stored);
+    EXPECT_GT(stored->bytes.size(), contents.size());
+    EXPECT_EQ(stored->originalSize, 300u);
+    EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), contents);
+}
+
+TEST(CompressEntry, StoresContentsRawWhenTheStreamIsExactlyAsLong) {
+    // A run of equal bytes before random ones: the stream grows by about 11
+    // bytes of framing and shrinks by the run, so some run length makes both
+    // lengths equal. Search for it rather than hard-wiring zlib's choices.
+    const std::string tail = randomBytes(200, 7);
+    std::optional<std::string> equalCase;
+    for (std::size_t run = 0; run < 200 && !equalCase; ++run) {
+        const std::string contents = std::string(run, 'q') + tail;
+        const auto stored = compressEntry(contents);
+        ASSERT_TRUE(stored);
+        if (stored->bytes.size() == contents.size()) {
+            EXPECT_EQ(stored->bytes, contents) << "a stream as long as its contents was kept, run " << run;
+            equalCase = contents;
+        }
+    }
+    ASSERT_TRUE(equalCase) << "no run length gave a stream of the contents' length";
+    const auto stored = compressEntry(*equalCase);
+    EXPECT_TRUE(stored->isRaw());
+    EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), *equalCase);
+}
+
+TEST(CompressEntry, HighlyCompressibleContentsStayWithinTheInflateBound) {
+    const std::string zeros(16u << 20, '\0');
+    const auto stored = compressEntry(zeros);
+    ASSERT_TRUE(stored);
+    EXPECT_LT(stored->bytes.size() * 1000, zeros.size()) << "expected better than 1000:1";
+    EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), zeros);
+}
+
+}  // namespace
+}  // namespace mendly::vfile
