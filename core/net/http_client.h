@@ -3,18 +3,32 @@
 //
 // Success is exactly status 200 with the whole body received. On failure the
 // body is empty and `error` holds one sentence for the user ending in
-// " (HTTP <status>)" or " (error <code>)", or exactly "Cancelled". On success
-// `error` is left as it was. Thread-safe: many calls may run at once.
+// " (HTTP <status>)" or " (error <code>)" (the sentences and the mapping of
+// libcurl's codes are listed in net/http_sentences.h), or exactly "Cancelled"
+// for a cancellation and nothing else. On success `error` is left as it was.
+//
+// Behaviour of every request: user agent "mendly-launcher/1", HTTP/1.1, no
+// other headers added (no compression asked for); certificates verified against
+// the system store; ordinary redirects followed (at most 10), never from https
+// to http: a redirect that is not followed ends as its own 3xx status. Connect
+// time-out 60 s; the transfer is abandoned when no data arrives for 30 s
+// ("The connection timed out..."). No retries.
+//
+// Threads: synchronous; any number of calls may run at once from different
+// threads, each with its own body and error. Each thread reuses one libcurl
+// handle (and its open connections) between its calls.
 #include <atomic>
 #include <string>
 #include <string_view>
 
 namespace mendly {
 
-// `cancel` may be null (not cancellable). It is honoured once the response
-// headers have arrived, before each read of the body.
-bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
-             const std::atomic<bool>* cancel);
-bool httpGet(std::u16string_view url, std::string& body, std::u16string& error);
+// `cancel` may be null (not cancellable); it is only read. It is honoured once
+// the final response's headers are in and its status is 200: before each piece
+// of the body and while waiting for the next one. A cancel set earlier still
+// lets a non-200 answer report its status sentence.
+[[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+                           const std::atomic<bool>* cancel);
+[[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error);
 
 }  // namespace mendly

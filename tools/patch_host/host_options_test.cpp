@@ -1,0 +1,55 @@
+#include "host_options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace patch_host {
+namespace {
+
+class HostOptionsTest : public ::testing::Test {
+protected:
+    bool parse(std::vector<const char*> args) {
+        args.insert(args.begin(), "patch_host");
+        return parseHostOptions(static_cast<int>(args.size()), args.data(), options, error);
+    }
+    HostOptions options;
+    std::string error;
+};
+
+TEST_F(HostOptionsTest, RootAloneListensOnLoopbackPort8080) {
+    ASSERT_TRUE(parse({"--root", "/srv/patches"})) << error;
+    EXPECT_EQ(options.root, "/srv/patches");
+    EXPECT_EQ(options.bind, "127.0.0.1");
+    EXPECT_EQ(options.port, 8080);
+    EXPECT_FALSE(options.logRequests);
+}
+
+TEST_F(HostOptionsTest, EveryOptionIsTaken) {
+    ASSERT_TRUE(parse({"--log", "--port", "0", "--bind", "::1", "--root", "d"})) << error;
+    EXPECT_EQ(options.port, 0);
+    EXPECT_EQ(options.bind, "::1");
+    EXPECT_TRUE(options.logRequests);
+}
+
+TEST_F(HostOptionsTest, MissingRootIsRefused) {
+    EXPECT_FALSE(parse({"--port", "80"}));
+    EXPECT_EQ(error, "--root is required");
+}
+
+TEST_F(HostOptionsTest, BadPortsAreRefused) {
+    for (const char* port : {"65536", "-1", "80x", ""}) {
+        EXPECT_FALSE(parse({"--root", "d", "--port", port})) << port;
+        EXPECT_EQ(error, std::string("--port needs a number from 0 to 65535, not \"") + port + "\"");
+    }
+}
+
+TEST_F(HostOptionsTest, OptionWithoutValueAndUnknownArgumentsAreRefused) {
+    EXPECT_FALSE(parse({"--root"}));
+    EXPECT_EQ(error, "--root needs a value");
+    EXPECT_FALSE(parse({"--root", "d", "--verbose"}));
+    EXPECT_EQ(error, "unknown argument \"--verbose\"");
+}
+
+}  // namespace
+}  // namespace patch_host
