@@ -1,0 +1,30 @@
+#pragma once
+// tidewright's command line: what to do and on which entries.
+#include <string>
+#include <vector>
+
+namespace mendly {
+
+enum class CliCommandKind : int {
+    List = 0,          // no arguments
+    Help = 1,          // "--help", "-h" or "/?"
+    UpdateAll = 2,     // "--update-all"
+    UpdateSingle = 3,  // "--update-single" name
+    Duplicate = 4,     // "--duplicate" name new-name
+    Delete = 5,        // "--delete" name
+};
+
+struct CliCommand {
+    CliCommandKind kind = CliCommandKind::List;
+    std::u16string name;     // first operand, trimmed; empty when there is none
+    std::u16string newName;  // Duplicate's second operand, trimmed
+    std::u16string error;    // empty when understood; otherwise the message to show
+};
+
+// `arguments` are those after the program name. Option words ignore letter
+// case; every "--skip-self-update" (any case) is dropped before matching.
+// Operands are trimmed of white space at both ends and not examined further:
+// one that trims to nothing becomes an empty name.
+CliCommand parseCommandLine(const std::vector<std::u16string>& arguments);
+
+}  // namespace mendly

@@ -1,0 +1,173 @@
+#include "console_output.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+// A ConsoleOutput writing into a file, read back as bytes.
+class ConsoleOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fd_ = ::open((dir_ / "console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd_, 0);
+    }
+    void TearDown() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    std::string written() { return test::readFile(dir_ / "console.txt"); }
+
+    test::TempDir dir_{"tw-console"};
+    int fd_ = -1;
+};
+
+TEST(ProgressBarText, ThreeOfFourMatchesTheKnownBar) {
+    EXPECT_EQ(progressBarText(3, 4), u"  [##################------] 75%  3/4           ");
+    EXPECT_EQ(progressBarText(3, 4).size(), 48u);
+}
+
+TEST(ProgressBarText, DoneIsClampedIntoZeroToTotal) {
+    EXPECT_EQ(progressBarText(9, 4), u"  [########################] 100%  4/4          ");
+    EXPECT_EQ(progressBarText(-7, 4), u"  [------------------------] 0%  0/4            ");
+}
+
+TEST(ProgressBarText, FilledCellsAndPercentTruncate) {
+    // 1/3: 33.3% and 8 cells exactly; 2/3: 66.6% -> 66, 16 cells.
+    EXPECT_EQ(progressBarText(1, 3), u"  [########----------------] 33%  1/3           ");
+    EXPECT_EQ(progressBarText(2, 3), u"  [################--------] 66%  2/3           ");
+    // 1/25: 0.96 cells -> none filled, 4%.
+    EXPECT_EQ(progressBarText(1, 25).substr(0, 32), u"  [------------------------] 4% ");
+}
+
+
+TEST(ProgressBarText, LargeCountsNeitherOverflowNorGetShortened) {
+    EXPECT_EQ(progressBarText(1'234'567'890, 2'000'000'000), u"  [##############----------] 61%  1234567890/2000000000");
+    const std::u16string bar = progressBarText(2'147'483'647, 2'147'483'647);
+    EXPECT_EQ(bar.substr(0, 34), u"  [########################] 100% ");
+    EXPECT_EQ(progressBarText(1'000'000'000, 2'000'000'000).substr(0, 33), u"  [############------------] 50% ");
+}
+
+TEST_F(ConsoleOutputTest, RedirectedOutputIsPlainUtf8) {
+    ConsoleOutput console(fd_, false);
+    console.printSegments({{u"Kaltris CLI Updater", ConsoleColour::White},
+                           {u" — Ёлка", ConsoleColour::Red}});
+    console.printLine(u"plain");
+    EXPECT_EQ(written(), "Kaltris CLI Updater \xE2\x80\x94 \xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0\nplain\n");
+}
+
+TEST_F(ConsoleOutputTest, TerminalSegmentsAreColouredAndResetBeforeTheLineFeed) {
+    ConsoleOutput console(fd_, true);
+    console.printSegments({{u"a", ConsoleColour::White},
+                           {u"b", ConsoleColour::Default},
+                           {u"c", ConsoleColour::Green},
+                           {u"d", ConsoleColour::Yellow},
+                           {u"e", ConsoleColour::Red},
+                           {u"f", static_cast<ConsoleColour>(42)}});
+    EXPECT_EQ(written(),
+              "\x1b[97ma\x1b[0mb\x1b[92mc\x1b[93md\x1b[91me\x1b[0mf\x1b[0m\n");
+}
+
+
+TEST_F(ConsoleOutputTest, ProgressRedrawsWithCarriageReturnAndNextLineStartsFresh) {
+    ConsoleOutput console(fd_, false);
+    console.printProgress(1, 4);
+    console.printProgress(3, 4);
+    console.printLine(u"Finished retail.");
+    console.printLine(u"next");
+    EXPECT_EQ(written(), "\r  [######------------------] 25%  1/4           "
+                         "\r  [##################------] 75%  3/4           "
+                         "\nFinished retail.\nnext\n");
+}
+
+TEST_F(ConsoleOutputTest, ProgressWithTotalZeroOrLessPrintsNothingAndOpensNoLine) {
+    ConsoleOutput console(fd_, false);
+    console.printProgress(0, 0);
+    console.printProgress(5, -1);
+    console.printLine(u"x");
+    EXPECT_EQ(written(), "x\n");
+}
+
+TEST_F(ConsoleOutputTest, EndProgressLineWritesOneLineFeedOnlyWhenABarIsOpen) {
+    ConsoleOutput console(fd_, false);
+    console.endProgressLine();
+    console.printProgress(4, 4);
+    console.endProgressLine();
+    console.endProgressLine();
+    console.printSegments({{u"s", ConsoleColour::Green}});
+    EXPECT_EQ(written(), "\r  [########################] 100%  4/4          \ns\n");
+}
+
+TEST_F(ConsoleOutputTest, ErrorEndsTheBarPrintsAndLogsAndReturnsOne) {
+    test::TempDir logDir("tw-log");
+    ASSERT_TRUE(LogFile::open(logDir.path()));
+    ConsoleOutput console(fd_, true);
+    console.printProgress(2, 4);
+    EXPECT_EQ(console.printError(u"Ёлка failed"), 1);
+    LogFile::close();
+
+    EXPECT_EQ(written(), "\r  [############------------] 50%  2/4           \n"
+                         "Error: \xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0 failed\n");
+    const std::string log = test::readFile(logDir / "launcher.log");
+    EXPECT_NE(log.find(" ERROR: \xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0 failed\n"), std::string::npos) << log;
+}
+
+TEST_F(ConsoleOutputTest, LinesFromManyThreadsNeverMix) {
+    ConsoleOutput console(fd_, true);
+    constexpr int kThreads = 4, kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&console, t] {
+            for (int i = 0; i < kLines; ++i) {
+                const std::u16string text = u"thread " + toDecimal(t) + u" line " + toDecimal(i);
+                if (i % 3 == 0)
+                    console.printSegments({{text, ConsoleColour::Green}});
+                else
+                    console.printLine(text);
+                console.printProgress(i, kLines);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    console.endProgressLine();
+
+    // Every piece between line feeds is a whole text line (possibly coloured)
+    // or a run of complete bar redraws.
+    std::set<std::string> seen;
+    std::istringstream in(written());
+    std::string piece;
+    while (std::getline(in, piece)) {
+        if (!piece.empty() && piece[0] == '\r') {
+            std::string rest = piece;
+            while (!rest.empty()) {
+                ASSERT_EQ(rest[0], '\r') << piece;
+                const auto next = rest.find('\r', 1);
+                const std::string bar = rest.substr(1, next == std::string::npos ? std::string::npos : next - 1);
+                ASSERT_EQ(bar.size(), 48u) << piece;
+                ASSERT_EQ(bar.substr(0, 3), "  [") << piece;
+                rest = next == std::string::npos ? "" : rest.substr(next);
+            }
+            continue;
+        }
+        if (piece.rfind("\x1b[92m", 0) == 0) {
+            ASSERT_GE(piece.size(), 9u);
+            ASSERT_EQ(piece.substr(piece.size() - 4), "\x1b[0m") << piece;
+            piece = piece.substr(5, piece.size() - 9);
+        }
+        ASSERT_EQ(piece.rfind("thread ", 0), 0u) << piece;
+        EXPECT_TRUE(seen.insert(piece).second) << "twice: " << piece;
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
+}
+
+}  // namespace
+}  // namespace mendly

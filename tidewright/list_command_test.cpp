@@ -1,0 +1,112 @@
+#include "list_command.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+TEST(ListedVersion, ProductPrefixAndHyphenLeaveTheNumber) {
+    EXPECT_EQ(listedVersion(u"KN-2.5.1"), u"2.5.1");
+    EXPECT_EQ(listedVersion(u"a-b-c"), u"b-c");
+    EXPECT_EQ(listedVersion(u"-7"), u"7");
+}
+
+TEST(ListedVersion, TextWithoutSomethingAfterItsFirstHyphenIsUnchanged) {
+    EXPECT_EQ(listedVersion(u"2.5.1"), u"2.5.1");
+    EXPECT_EQ(listedVersion(u"KN-"), u"KN-");
+    EXPECT_EQ(listedVersion(u"-"), u"-");
+    EXPECT_EQ(listedVersion(u""), u"");
+}
+
+
+
+class ListTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fd_ = ::open((dir_ / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd_, 0);
+    }
+    void TearDown() override { ::close(fd_); }
+    std::string written() { return test::readFile(dir_ / "out.txt"); }
+
+    const std::vector<ListRow> rows_{{u"retail", u"Up To Date", u"2.5.1", u"Kaltris Nexum 2.5"},
+                                     {u"pts", u"Out of Date", u"", u"Test"},
+                                     {u"mine", u"Not Installed", u"", u"Mine"},
+                                     {u"far", u"Unknown", u"3", u"Far"}};
+    test::TempDir dir_{"tw-list"};
+    int fd_ = -1;
+};
+
+TEST_F(ListTableTest, RedirectedTableIsPaddedPlainText) {
+    ConsoleOutput console(fd_, false);
+    printListTable(console, rows_);
+    EXPECT_EQ(written(),
+              "Name    Status         Version  Description\n"
+              "retail  Up To Date     2.5.1    Kaltris Nexum 2.5\n"
+              "pts     Out of Date             Test\n"
+              "mine    Not Installed           Mine\n"
+              "far     Unknown        3        Far\n");
+}
+
+TEST_F(ListTableTest, StatusColumnIsColouredByStatusOnATerminal) {
+    ConsoleOutput console(fd_, true);
+    printListTable(console, rows_);
+    const std::string D = "\x1b[0m";
+    EXPECT_EQ(written(),
+              "Name    Status         Version  Description\n" +
+              D + "retail  \x1b[92mUp To Date   " + D + "  2.5.1    Kaltris Nexum 2.5" + D + "\n" +
+              D + "pts     \x1b[93mOut of Date  " + D + "           Test" + D + "\n" +
+              D + "mine    \x1b[91mNot Installed" + D + "           Mine" + D + "\n" +
+              D + "far     " + D + "Unknown      " + D + "  3        Far" + D + "\n");
+}
+
+// Rows built from real folders. The patch host address points at a closed
+// loopback port, so every published-version download fails at once.
+class ListRowsTest : public ::testing::Test {
+protected:
+    ServerEntry entry(const std::string& name, const std::filesystem::path& installPath) {
+        ServerEntry e;
+        e.name = name;
+        e.desc = "Desc of " + name;
+        e.server = "aurum";
+        e.patchBaseUrl = "http://127.0.0.1:1";
+        e.launchExecutable = "kaltrisclient.exe";
+        e.installPath = installPath.string();
+        return e;
+    }
+    test::TempDir program_{"tw-rows"};
+};
+
+TEST_F(ListRowsTest, NotInstalledEntryHasNoVersionAndUsesTheDefaultFolder) {
+    ServerCatalog catalog;
+    catalog.entries.push_back(entry("retail", {}));
+    catalog.entries[0].desc.clear();
+    catalog.builtInCount = 1;
+    const std::vector<ListRow> rows = buildListRows(program_.path(), catalog);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, u"retail");
+    EXPECT_EQ(rows[0].status, u"Not Installed");
+    EXPECT_EQ(rows[0].version, u"");
+    EXPECT_EQ(rows[0].description, u"retail");  // empty desc falls back to the name
+}
+
+TEST_F(ListRowsTest, UnreachableHostGivesUnknownWithTheShortenedLocalVersion) {
+    const auto folder = program_ / "clients" / "retail";
+    test::writeFile(folder / "kaltrisclient.exe", "MZ");
+    test::writeFile(folder / "_version._", "\xEF\xBB\xBF" "KN-2.5.1\r\n");
+    ServerCatalog catalog;
+    catalog.entries.push_back(entry("retail", {}));
+    const std::vector<ListRow> rows = buildListRows(program_.path(), catalog);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].status, u"Unknown");
+    EXPECT_EQ(rows[0].version, u"2.5.1");
+    EXPECT_EQ(rows[0].description, u"Desc of retail");
+}
+
+
+}  // namespace
+}  // namespace mendly
