@@ -1,0 +1,120 @@
+#include "patch/manifest.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include <nlohmann/json.hpp>
+
+#include "log/text.h"
+#include "patch/manifest_path_check.h"
+
+namespace mendly {
+namespace {
+
+using Json = nlohmann::json;
+
+std::string slashed(std::string_view relative) {
+    std::string copy(relative);
+    std::replace(copy.begin(), copy.end(), '\\', '/');
+    return copy;
+}
+
+// A path as it may appear inside a message: control characters as \xNN.
+std::string printable(std::string_view path) {
+    std::string out;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Reads the document into `out`; throws the JSON library's exceptions.
+void readDocument(std::string_view bytes, PatchManifest& out) {
+    const Json root = Json::parse(bytes.data(), bytes.data() + bytes.size(), nullptr,
+                                  /*allow_exceptions=*/true, /*ignore_comments=*/false);
+    const Json& files = root.at("files");
+    if (!files.is_array())
+        throw Json::type_error::create(302, "type must be array, but is " + std::string(files.type_name()), &files);
+
+    out.files.reserve(files.size());
+    for (const Json& element : files) {
+        ManifestEntry entry;
+        entry.relative = element.at("relative").get<std::string>();
+        entry.md5 = element.at("md5").get<std::string>();
+        out.files.push_back(std::move(entry));
+    }
+    if (const auto generated = root.find("generated"); generated != root.end() && generated->is_string())
+        out.generated = generated->get<std::string>();
+}
+
+}  // namespace
+
+bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16string& error) {
+    manifest = PatchManifest{};
+    PatchManifest parsed;
+    std::string failure;
+    try {
+        readDocument(bytes, parsed);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    for (std::size_t i = 0; failure.empty() && i < parsed.files.size(); ++i) {
+        const std::string& relative = parsed.files[i].relative;
+        if (const std::string problem = manifestPathProblem(relative); !problem.empty())
+            failure = "files[" + std::to_string(i) + "]: unsafe path \"" + printable(relative) + "\" \u2014 " + problem;
+    }
+    if (!failure.empty()) {
+        error = toWide("manifest parse: " + failure);
+        return false;
+    }
+    manifest = std::move(parsed);
+    return true;
+}
+
+std::u16string fileUrl(std::u16string_view filesBaseUrl, const ManifestEntry& entry) {
+    std::u16string relative = toWide(entry.relative);
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    std::size_t end = filesBaseUrl.size();
+    while (end > 0 && (filesBaseUrl[end - 1] == u'/' || filesBaseUrl[end - 1] == u'\\')) --end;
+    std::u16string url(filesBaseUrl.substr(0, end));
+    url += u'/';
+    url += relative;
+    return url;
+}
+
+std::filesystem::path looseFilePath(const std::filesystem::path& installDir, std::string_view relative) {
+    return installDir / std::filesystem::path(toWide(slashed(relative)));
+}
+
+bool isIniPath(std::string_view relative) {
+    const std::string path = slashed(relative);
+    return path.size() >= 4 && equalsIgnoreAsciiCase(std::string_view(path).substr(0, 4), "ini/");
+}
+
+bool isKeptIniPath(std::string_view relative) {
+    const std::string path = slashed(relative);
+    return equalsIgnoreAsciiCase(path, "ini/updater.ini") || equalsIgnoreAsciiCase(path, "ini/hash.ini");
+}
+
+bool isSelectedForMode(const ManifestEntry& entry, PatchMode mode) {
+    switch (mode) {
+        case PatchMode::Update: return !isIniPath(entry.relative) || isKeptIniPath(entry.relative);
+        case PatchMode::Install: return true;
+        case PatchMode::ResetIni: return isIniPath(entry.relative);
+    }
+    return true;  // an unknown mode value selects everything
+}
+
+bool md5Matches(std::string_view computed, std::string_view manifestMd5) {
+    return equalsIgnoreAsciiCase(computed, manifestMd5);
+}
+
+}  // namespace mendly

@@ -1,0 +1,53 @@
+#pragma once
+// The patch manifest: the JSON list of every file of a complete, current
+// client with the MD5 of its contents, and the rules that give a listed path
+// its role (user INI file, kept INI file, loose file; archive members are in
+// archive_paths.h). All functions are pure and thread-safe.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "patch/patch_mode.h"
+
+namespace mendly {
+
+struct ManifestEntry {
+    std::string relative;  // UTF-8 as in the document; '/' and '\' both separate
+    std::string md5;       // hexadecimal text as in the document
+};
+
+struct PatchManifest {
+    std::vector<ManifestEntry> files;  // document order; entries are referred to by index
+    std::string generated;             // the generation stamp; empty when absent or not a string
+};
+
+// Parses the document {"files":[{"relative":..,"md5":..},..],"generated":..}.
+// Extra keys are ignored; an empty "files" array is accepted. Every listed
+// path must stay inside the installation folder and name a file (see
+// manifestPathProblem). On failure `manifest` is left empty, nothing is kept
+// of the document, and `error` is "manifest parse: " + what went wrong.
+[[nodiscard]] bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16string& error);
+
+// filesBaseUrl without trailing '/' or '\', then "/", then relative with
+// every '\' turned into '/'. Nothing is percent-encoded.
+std::u16string fileUrl(std::u16string_view filesBaseUrl, const ManifestEntry& entry);
+
+// Where a loose entry lives: installDir joined with relative, '\' taken as a
+// separator on every platform.
+std::filesystem::path looseFilePath(const std::filesystem::path& installDir, std::string_view relative);
+
+// Under "ini/" (ASCII case ignored, '\' counts as '/').
+bool isIniPath(std::string_view relative);
+// Exactly "ini/updater.ini" or "ini/hash.ini" (ASCII case ignored, '\' counts as '/').
+bool isKeptIniPath(std::string_view relative);
+// Update: all but user INI files; Install: all; ResetIni: INI files only;
+// any other mode value: all.
+bool isSelectedForMode(const ManifestEntry& entry, PatchMode mode);
+
+// A computed digest against the manifest's text: equal length and equal
+// characters with ASCII case ignored. An empty (failed) digest matches only
+// an empty manifest value.
+bool md5Matches(std::string_view computed, std::string_view manifestMd5);
+
+}  // namespace mendly

@@ -1,0 +1,14 @@
+#pragma once
+// What one patch run covers. The numeric values are part of the contract with
+// both front ends; a value outside the three named ones selects every entry.
+#include <cstdint>
+
+namespace mendly {
+
+enum class PatchMode : std::int32_t {
+    Update = 0,    // every entry except user INI files (ini/updater.ini and ini/hash.ini stay)
+    Install = 1,   // every entry
+    ResetIni = 2,  // only the INI folder; orphan archive entries are left alone
+};
+
+}  // namespace mendly

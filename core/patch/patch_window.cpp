@@ -1,0 +1,23 @@
+#include "patch/patch_window.h"
+
+namespace mendly {
+
+bool postTextMessage(PatchWindow& window, unsigned message, std::intptr_t wParam, std::u16string_view text) {
+    auto payload = std::make_unique<std::u16string>(text);
+    if (!window.post(message, wParam, reinterpret_cast<std::intptr_t>(payload.get()))) return false;
+    payload.release();  // the receiver owns it now
+    return true;
+}
+
+bool postPatchFinished(PatchWindow* window, bool succeeded, std::u16string_view error) {
+    if (window == nullptr) return false;
+    const std::intptr_t ok = succeeded ? 1 : 0;
+    if (error.empty()) return window->post(WM_PATCH_FINISHED, ok, 0);
+    return postTextMessage(*window, WM_PATCH_FINISHED, ok, error);
+}
+
+std::unique_ptr<std::u16string> adoptTextPayload(std::intptr_t lParam) {
+    return std::unique_ptr<std::u16string>(reinterpret_cast<std::u16string*>(lParam));
+}
+
+}  // namespace mendly
