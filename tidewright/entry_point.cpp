@@ -5,35 +5,36 @@
 #include "console_output.h"
 #include "build_info.h"
 #include "help_text.h"
+#include "installation_commands.h"
 #include "list_command.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "self_update_step.h"
+#include "update_command.h"
 
 namespace mendly {
 namespace {
-
-// Update, duplicate and delete are not part of this build yet.
-int commandNotAvailable(ConsoleOutput& console) {
-    return console.printError(u"This command is not available in this build.");
-}
 
 int dispatch(ConsoleOutput& console, const CliCommand& command, const std::filesystem::path& folder,
              const ServerCatalog& catalog) {
     switch (command.kind) {
         case CliCommandKind::List:
             return listInstallations(console, folder, catalog);
-        case CliCommandKind::UpdateSingle:
-            if (!findServer(catalog, toUtf8(command.name)))
-                return console.printError(u"No installation named \"" + command.name + u"\".");
-            return commandNotAvailable(console);
         case CliCommandKind::UpdateAll:
+            return runUpdates(console, folder, catalog, std::nullopt);
+        case CliCommandKind::UpdateSingle: {
+            const auto index = findServer(catalog, toUtf8(command.name));
+            if (!index) return console.printError(u"No installation named \"" + command.name + u"\".");
+            return runUpdates(console, folder, catalog, catalog.entries[*index]);
+        }
         case CliCommandKind::Duplicate:
+            return duplicateCommand(console, folder, catalog, command.name, command.newName);
         case CliCommandKind::Delete:
+            return deleteCommand(console, folder, catalog, command.name);
         case CliCommandKind::Help:  // answered before the catalog is loaded
             break;
     }
-    return commandNotAvailable(console);
+    return 1;
 }
 
 }  // namespace

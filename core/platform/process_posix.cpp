@@ -78,6 +78,7 @@ bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGQUIT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     sigset_t none;
     sigemptyset(&none);

@@ -1,0 +1,166 @@
+// tidewright's update, duplicate and delete commands, run as a program against
+// a patch host on loopback.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "support/loopback_server.h"
+#include "support/patch_fixture.h"
+#include "support/process_runner.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TidewrightUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy_file(TIDEWRIGHT_EXE, program.path() / "tidewright");
+        host.serveFolder(hostRoot.path());
+        demo.addFile("kaltrisclient.exe", "client executable");
+        demo.addFile("_version._", "Kaltris Nexum-2.5.1\r\n");
+        demo.addFile("data/readme.txt", "hello");
+        demo.addFile("ini/user.ini", "[user]\nname=x\n");
+        demo.addFile("ini/updater.ini", "[updater]\n");
+        demo.addFile("worlds/map1.dat", std::string(5000, 'm'));
+        demo.addFile("worlds/sub/map2.dat", "second map");
+        demo.publish();
+    }
+
+    void writeCustomList(const std::string& entries) {
+        test::writeFile(program / "customlist.json", "{\"servers\":[" + entries + "]}");
+    }
+    std::string entry(const std::string& name, const std::string& server) const {
+        return "{\"name\":\"" + name + "\",\"server\":\"" + server + "\",\"patchBaseUrl\":\"" + host.baseUrl() +
+               "\",\"launchExecutable\":\"kaltrisclient.exe\"}";
+    }
+    test::ProcessResult run(std::vector<std::string> args) {
+        args.push_back("--skip-self-update");
+        return test::runProcess(program.path() / "tidewright", {args, {}, program.path(), std::chrono::seconds(60)});
+    }
+    std::string log() { return test::readFile(program / "launcher.log"); }
+
+    test::TempDir program{"tw-update"};
+    test::TempDir hostRoot{"tw-host"};
+    test::LoopbackServer host;
+    test::PatchHostFolder demo{hostRoot.path(), "demo"};
+};
+
+TEST_F(TidewrightUpdateTest, UpdateAllWithNothingInstalledSkipsEveryEntry) {
+    const auto r = run({"--update-all"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Skipping retail (not installed).\nSkipping pts (not installed).\n"
+                         "Updated 0, skipped 2, failed 0.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(log().find("CLI skip (not installed): retail"), std::string::npos);
+}
+
+TEST_F(TidewrightUpdateTest, UpdateSingleInstallsANewEntryAndASecondRunFetchesOnlyWhatChanged) {
+    writeCustomList(entry("demo", "demo"));
+    auto r = run({"--update-single", "DEMO"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Installing demo\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  Verifying local files...\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Finished demo.\nUpdated 1, skipped 0, failed 0.\n"), std::string::npos) << r.out;
+    const fs::path client = program / "clients" / "demo";
+    EXPECT_EQ(test::readFile(client / "data" / "readme.txt"), "hello");
+    EXPECT_TRUE(fs::exists(client / "worlds.pak"));
+    EXPECT_NE(log().find("--- CLI install ---\n"), std::string::npos);
+
+    test::writeFile(client / "data" / "readme.txt", "changed by hand");
+    const auto before = host.totalRequests();
+    r = run({"--update-single", "demo"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Updating demo\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  Verify done: 1 file(s) need patching\n"), std::string::npos) << r.out;
+    EXPECT_EQ(host.totalRequests() - before, 2u);  // the manifest and the one changed file
+    EXPECT_EQ(test::readFile(client / "data" / "readme.txt"), "hello");
+    EXPECT_NE(log().find("--- CLI update ---\n"), std::string::npos);
+}
+
+TEST_F(TidewrightUpdateTest, OneFailingAndOneSucceedingEntryEndWithExitCodeOne) {
+    test::PatchHostFolder broken{hostRoot.path(), "broken"};
+    broken.addFile("kaltrisclient.exe", "x");
+    broken.setPublished("kaltrisclient.exe", false);
+    broken.publish();
+    writeCustomList(entry("good", "demo") + "," + entry("bad", "broken"));
+    for (const char* name : {"good", "bad"})
+        test::writeFile(program / "clients" / name / "kaltrisclient.exe", "old");
+    const auto r = run({"--update-all"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("Finished good.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error: That file is not on the server right now (HTTP 404)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Updated 1, skipped 2, failed 1.\n"), std::string::npos) << r.out;
+    EXPECT_NE(log().find("ERROR: bad \xE2\x80\x94 That file is not on the server right now (HTTP 404)"),
+              std::string::npos);
+}
+
+// The pid of the copy of tidewright running from `exe`, or 0.
+pid_t findRunning(const fs::path& exe) {
+    for (const auto& dir : fs::directory_iterator("/proc")) {
+        const std::string name = dir.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code ec;
+        if (fs::read_symlink(dir.path() / "exe", ec) == exe) return static_cast<pid_t>(std::stoi(name));
+    }
+    return 0;
+}
+
+TEST_F(TidewrightUpdateTest, CtrlCDuringADownloadPrintsCancelledAndExitsTwoWithoutSummary) {
+    demo.addFile("data/big.bin", std::string(64, 'b'));
+    demo.publish();
+    host.streamBody("/demo/data/big.bin", 1024, std::chrono::milliseconds(50), 1 << 20);
+    writeCustomList(entry("demo", "demo"));
+    std::thread interrupter([&] {
+        if (!host.waitForRequests("/demo/data/big.bin", 1, std::chrono::seconds(30))) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (const pid_t pid = findRunning(program / "tidewright")) ::kill(pid, SIGINT);
+    });
+    const auto r = run({"--update-single", "demo"});
+    interrupter.join();
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.out.find("\nCancelled.\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Updated "), std::string::npos);
+    EXPECT_NE(log().find("CLI update cancelled"), std::string::npos);
+}
+
+TEST_F(TidewrightUpdateTest, DuplicateAndDeletePrintAndLogTheirLines) {
+    writeCustomList(entry("demo", "demo"));
+    ASSERT_EQ(run({"--update-single", "demo"}).exitCode, 0);
+
+    auto r = run({"--duplicate", "demo", "Копия"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    const fs::path copy = program / "clients" / "Копия";
+    EXPECT_NE(r.out.find("Duplicated demo as Копия.\nFolder: " + copy.string() + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(log().find("CLI duplicated demo as Копия"), std::string::npos);
+    EXPECT_EQ(test::readFile(copy / "data" / "readme.txt"), "hello");
+    EXPECT_NE(test::readFile(program / "customlist.json").find("\"desc\": \"demo (Copy)\""), std::string::npos);
+
+    r = run({"--duplicate", "demo", "Копия"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("Error: That name is already in use. Choose a different name.\n"), std::string::npos);
+
+    r = run({"--delete", "retail"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("Error: Built-in installations cannot be deleted.\n"), std::string::npos);
+
+    r = run({"--delete", "копия"});  // non-ASCII letters do not fold: no such custom entry
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("Error: No custom installation named \"копия\".\n"), std::string::npos) << r.out;
+
+    r = run({"--delete", "Копия"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Deleted Копия.\nRemoved " + copy.string() + "\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_TRUE(fs::exists(program / "clients" / "demo" / "kaltrisclient.exe"));
+    EXPECT_NE(log().find("CLI deleted custom installation: Копия"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mendly

@@ -1,0 +1,117 @@
+#include "update_command.h"
+
+#include "cancel_signal.h"
+#include "catalog/install_layout.h"
+#include "log/log_file.h"
+#include "log/text.h"
+#include "patch/cancel_flag.h"
+#include "patch/patch_reporting.h"
+#include "patch/patch_run.h"
+
+namespace mendly {
+namespace {
+
+// The console the callbacks print to: set for the duration of runUpdates,
+// before the engine can call them, and not changed while a run is going.
+ConsoleOutput* g_console = nullptr;
+
+// Registers the callbacks and the cancel handler for the loop and removes both
+// on every way out.
+class UpdateSession {
+public:
+    explicit UpdateSession(ConsoleOutput& console) {
+        g_console = &console;
+        resetPatchCancel();
+        setPatchCallbacks(&cliStatusCallback, &cliProgressCallback);
+        handlerInstalled_ = installCancelHandler(patchCancelFlagForSignalHandler());
+    }
+    ~UpdateSession() {
+        if (handlerInstalled_) removeCancelHandler();
+        setPatchCallbacks(nullptr, nullptr);
+        g_console = nullptr;
+    }
+    UpdateSession(const UpdateSession&) = delete;
+    UpdateSession& operator=(const UpdateSession&) = delete;
+
+private:
+    bool handlerInstalled_ = false;
+};
+
+std::u16string widePath(const std::filesystem::path& p) { return toWide(p.native()); }
+
+}  // namespace
+
+void cliStatusCallback(const std::u16string& text) {
+    if (g_console) g_console->printLine(u"  " + text);
+    LogFile::write(text);
+}
+
+void cliProgressCallback(std::int32_t done, std::int32_t total) {
+    if (g_console) g_console->printProgress(done, total);
+}
+
+int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolder, const ServerCatalog& catalog,
+               const std::optional<ServerEntry>& chosen) {
+    int updated = 0, skipped = 0, failed = 0;
+    {
+    UpdateSession session(console);
+    for (const ServerEntry& entry : catalog.entries) {
+        if (chosen && !equalsIgnoreAsciiCase(entry.name, chosen->name)) continue;
+        if (isPatchCancelRequested()) return 2;
+
+        const std::filesystem::path folder = installFolder(programFolder, entry);
+        const bool installed = isInstalled(folder, entry.launchExecutable);
+        const std::u16string name = toWide(entry.name);
+        std::u16string announcement;
+        if (installed) {
+            announcement = u"Updating " + name;
+        } else if (!chosen) {
+            console.printLine(u"Skipping " + name + u" (not installed).");
+            LogFile::write(u"CLI skip (not installed): " + name);
+            ++skipped;
+            continue;
+        } else {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+            if (ec || !std::filesystem::is_directory(folder, ec)) {
+                console.printLine(u"Error: Could not create " + widePath(folder));
+                LogFile::write(u"ERROR: Could not create " + widePath(folder));
+                ++failed;
+                continue;
+            }
+            announcement = u"Installing " + name;
+        }
+
+        console.printLine(announcement);
+        LogFile::write(installed ? u"--- CLI update ---" : u"--- CLI install ---");
+        LogFile::write(u"Server: " + name + u" (" + toWide(entry.server) + u")");
+
+        std::u16string error;
+        const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), folder,
+                                 installed ? PatchMode::Update : PatchMode::Install, error);
+        console.endProgressLine();
+
+        if (isPatchCancelRequested() || error == u"Cancelled") {
+            console.printLine(u"Cancelled.");
+            LogFile::write(u"CLI update cancelled");
+            return 2;
+        }
+        if (ok) {
+            console.printLine(u"Finished " + name + u".");
+            LogFile::write(u"CLI finished: " + name);
+            ++updated;
+        } else {
+            const std::u16string message = error.empty() ? u"Update failed." : error;
+            console.printLine(u"Error: " + message);
+            LogFile::write(u"ERROR: " + name + u" \u2014 " + message);
+            ++failed;
+        }
+    }
+    }  // the handler and the callbacks are gone before the summary
+
+    console.printLine(u"Updated " + toDecimal(updated) + u", skipped " + toDecimal(skipped) + u", failed " +
+                      toDecimal(failed) + u".");
+    return failed != 0 ? 1 : 0;
+}
+
+}  // namespace mendly
