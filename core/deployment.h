@@ -1,6 +1,9 @@
 #pragma once
 // Deployment values fixed at configure time from config/deployment.json.
 // The two patch hosts live in the embedded server catalog instead.
+// Defined by the deployment object each program links: mendly_deployment, or
+// mendly_deployment_loopback in a test build whose launcher-update host is
+// http://127.0.0.1:<MENDLY_TEST_UPDATE_PORT>.
 namespace mendly::deployment {
 const char* launcherUpdateHost();
 const char* website();

@@ -243,7 +243,8 @@ struct LoopbackServer::Impl {
     }
 };
 
-LoopbackServer::LoopbackServer(Scheme scheme, KeepAlive keepAlive) : impl_(std::make_unique<Impl>()) {
+LoopbackServer::LoopbackServer(Scheme scheme, KeepAlive keepAlive, std::uint16_t port)
+    : impl_(std::make_unique<Impl>()) {
     impl_->scheme = scheme;
     if (scheme == Scheme::Https) {
         const Certificate& c = certificate();
@@ -260,7 +261,7 @@ LoopbackServer::LoopbackServer(Scheme scheme, KeepAlive keepAlive) : impl_(std::
     Impl* impl = impl_.get();
     s.Get(".*", [impl](const httplib::Request& req, httplib::Response& res) { impl->dispatch(req, res); });
 
-    impl_->port = s.bind_to_any_port("127.0.0.1");
+    impl_->port = port == 0 ? s.bind_to_any_port("127.0.0.1") : (s.bind_to_port("127.0.0.1", port) ? port : -1);
     if (impl_->port <= 0) throw std::runtime_error("the loopback server could not bind to 127.0.0.1");
     impl_->listener = std::thread([impl] { impl->server->listen_after_bind(); });
     // stop() only takes effect once the accept loop runs, so wait for it.

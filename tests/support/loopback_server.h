@@ -61,7 +61,10 @@ public:
     // The longest any waiting behaviour waits when the server is not stopped first.
     static constexpr std::chrono::seconds kMaxWait{60};
 
-    explicit LoopbackServer(Scheme scheme = Scheme::Http, KeepAlive keepAlive = KeepAlive::Off);
+    // `port` 0 lets the system choose; a fixed port is for programs built to
+    // talk to one known loopback address.
+    explicit LoopbackServer(Scheme scheme = Scheme::Http, KeepAlive keepAlive = KeepAlive::Off,
+                            std::uint16_t port = 0);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
