@@ -1,0 +1,31 @@
+#pragma once
+// The archives opened during one patch run's verification, by file path.
+//
+// Each archive is opened at most once per run: the first get() for a path
+// opens it while holding the cache's mutex, later calls share the result. A
+// failed open is remembered as null and not retried within the run. Created
+// empty before verification starts and dropped with the run.
+//
+// Threads: get() may be called from any number of verification workers at
+// once. The returned archives are read-only and safe to share.
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "patch/vfile/archive.h"
+
+namespace mendly {
+
+class ArchiveCache {
+public:
+    // The archive at `path`, or null when it could not be opened (missing,
+    // unreadable or corrupt).
+    std::shared_ptr<const vfile::Archive> get(const std::filesystem::path& path);
+
+private:
+    std::mutex mutex_;
+    std::map<std::filesystem::path, std::shared_ptr<const vfile::Archive>> archives_;
+};
+
+}  // namespace mendly

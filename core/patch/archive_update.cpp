@@ -1,0 +1,140 @@
+#include "patch/archive_update.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "patch/patch_reporting.h"
+#include "patch/vfile/archive.h"
+#include "patch/vfile/archive_writer.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/single_file_payload.h"
+
+namespace mendly {
+
+bool addArchiveUpdate(std::string_view bytes, const ManifestEntry& entry, const ArchiveMemberRef& ref,
+                      ArchiveUpdates& updates, ArchiveRemovals& removals, std::u16string& error) {
+    const std::u16string name = toWide(entry.relative);
+    if (!ref.hadPakPrefix) {
+        auto stored = vfile::compressEntry(bytes);
+        if (!stored) {
+            error = u"Cannot compress archive entry: " + name;
+            return false;
+        }
+        updates[ref.archiveName].push_back({ref.memberPath, std::move(*stored)});
+        return true;
+    }
+
+    auto stored = vfile::parseSingleFilePayload(bytes);
+    const auto contents = vfile::decodeSingleFilePayload(bytes);
+    if (!stored || !contents) {
+        error = u"Invalid single-file PAK payload: " + name;
+        return false;
+    }
+    if (stored->bytes.size() == stored->originalSize) {
+        // Equal lengths mean "raw" inside an archive: keep the contents instead.
+        stored = vfile::compressEntry(*contents);
+        if (!stored) {
+            error = u"Cannot convert single-file PAK payload: " + name;
+            return false;
+        }
+    }
+    updates[ref.archiveName].push_back({ref.memberPath, std::move(*stored)});
+    removals[ref.archiveName].push_back(ref.legacyMemberPath);
+    return true;
+}
+
+ManifestMemberSet buildManifestMemberSet(const PatchManifest& manifest) {
+    ManifestMemberSet members;
+    for (const ManifestEntry& entry : manifest.files)
+        if (const auto ref = classifyArchivePath(entry.relative))
+            members[ref->archiveName].insert(archiveKey(ref->memberPath));
+    return members;
+}
+
+void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMemberSet& members,
+                       ArchiveRemovals& removals) {
+    for (const std::string_view nameView : archiveNameTable) {
+        const std::string name(nameView);
+        const std::filesystem::path path = archivePathFor(installDir, name);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec) || ec) continue;
+        const auto archive = vfile::Archive::open(path);
+        if (!archive) continue;  // a corrupt archive is not pruned
+        const auto listed = members.find(name);
+        for (const vfile::EntryListing& item : archive->listEntries()) {
+            const std::string key = archiveKey(normalizeArchiveName(item.name));
+            if (listed == members.end() || !listed->second.contains(key)) removals[name].push_back(item.name);
+        }
+    }
+}
+
+std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, std::size_t updateCount,
+                                    std::size_t removalCount) {
+    std::u16string line = u"Updating archive: " + toWide(archivePath.string());
+    const auto count = [](std::size_t n) { return toDecimal(static_cast<long long>(n)); };
+    if (updateCount == 0) {
+        line += u" (removing " + count(removalCount) + (removalCount == 1 ? u" orphan entry)" : u" orphan entries)");
+    } else {
+        line += u" (" + count(updateCount) + (updateCount == 1 ? u" entry" : u" entries");
+        line += removalCount == 0 ? std::u16string(u")") : u", " + count(removalCount) + u" removed)";
+    }
+    return line;
+}
+
+bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir, ArchiveUpdates updates,
+                    const ArchiveRemovals& removals, std::int32_t& done, std::int32_t total, std::u16string& error) {
+    std::set<std::string> names;
+    for (const auto& item : updates) names.insert(item.first);
+    for (const auto& item : removals) names.insert(item.first);
+
+    static const std::vector<std::string> noRemovals;
+    for (const std::string& name : names) {
+        std::vector<vfile::NamedEntry> named;
+        if (const auto found = updates.find(name); found != updates.end()) {
+            named.reserve(found->second.size());
+            for (MemberUpdate& update : found->second)
+                named.push_back({std::move(update.memberPath), std::move(update.stored)});
+            updates.erase(found);  // the moved-from list is of no further use
+        }
+        const auto removalsFound = removals.find(name);
+        const std::vector<std::string>& removed = removalsFound != removals.end() ? removalsFound->second : noRemovals;
+        if (named.empty() && removed.empty()) continue;
+
+        const std::filesystem::path path = archivePathFor(installDir, name);
+        LogFile::write(archiveUpdateLogLine(path, named.size(), removed.size()));
+        if (!vfile::updateArchiveFile(path, named, removed)) {
+            error = u"Failed to write archive: " + toWide(path.string());
+            LogFile::write(u"ERROR: " + error);
+            return false;
+        }
+        ++done;
+        reportProgress(window, done, std::max<std::int32_t>(1, total));
+    }
+    return true;
+}
+
+bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
+                               const ManifestMemberSet& members, std::u16string& error) {
+    ArchiveRemovals removals;
+    findOrphanEntries(installDir, members, removals);
+    if (removals.empty()) return true;
+    reportStatus(window, u"Pruning orphan archive entries...");
+    std::int32_t done = 0;
+    const auto archives = static_cast<std::int32_t>(removals.size());
+    reportProgress(window, 0, std::max<std::int32_t>(1, archives));
+    return updateArchives(window, installDir, {}, removals, done, archives, error);
+}
+
+void removeLegacyStateFiles(const std::filesystem::path& installDir) {
+    for (const char* name : {".mendly-vfile-state.json", ".mendly-vfile-state.json.part"}) {
+        const std::filesystem::path path = installDir / name;
+        std::error_code ec;
+        // Files only: a folder of that name is somebody else's.
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) continue;
+        std::filesystem::remove(path, ec);
+    }
+}
+
+}  // namespace mendly

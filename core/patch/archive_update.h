@@ -1,0 +1,78 @@
+#pragma once
+// The archive side of a patch run's apply step: downloaded archive members
+// become stored entries, entries the manifest no longer lists (orphans) are
+// marked for removal, and each affected archive is rewritten once with all of
+// its changes. Everything here runs on the run's own thread.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "patch/archive_paths.h"
+#include "patch/manifest.h"
+#include "patch/patch_window.h"
+#include "patch/vfile/stored_entry.h"
+
+namespace mendly {
+
+struct MemberUpdate {
+    std::string memberPath;  // as ArchiveMemberRef::memberPath
+    vfile::StoredEntry stored;
+};
+
+// archiveName -> members in the order they were added.
+using ArchiveUpdates = std::map<std::string, std::vector<MemberUpdate>>;
+// archiveName -> entry names to delete, in the order they were added.
+using ArchiveRemovals = std::map<std::string, std::vector<std::string>>;
+// archiveName -> archiveKey of every member the manifest lists for it.
+using ManifestMemberSet = std::map<std::string, std::set<std::string>>;
+
+// Turns one downloaded member into an update of its archive. Plain contents
+// are compressed. A single-file payload ("pak_" name) is accepted only when
+// its body inflates to exactly its original size; the body is stored as it
+// is, except when it is exactly as long as the contents (an archive would read
+// it as raw), and then the contents are compressed anew; the entry's old
+// "pak_" name is queued for removal. Errors: "Cannot compress archive entry: ",
+// "Invalid single-file PAK payload: ", "Cannot convert single-file PAK
+// payload: " + the entry's relative path.
+[[nodiscard]] bool addArchiveUpdate(std::string_view bytes, const ManifestEntry& entry, const ArchiveMemberRef& ref,
+                                    ArchiveUpdates& updates, ArchiveRemovals& removals, std::u16string& error);
+
+// Every archive member of the manifest, whatever a run's mode selects.
+ManifestMemberSet buildManifestMemberSet(const PatchManifest& manifest);
+
+// Appends to `removals` every entry of an existing, readable archive of
+// installDir that `members` does not list (in archiveNameTable order, then
+// directory order). Missing or corrupt archives are left alone.
+void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMemberSet& members,
+                       ArchiveRemovals& removals);
+
+// The log line for rewriting `archivePath` with `updateCount` new members and
+// `removalCount` removed entries, e.g. "Updating archive: <path> (3 entries, 2 removed)".
+std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, std::size_t updateCount,
+                                    std::size_t removalCount);
+
+// Rewrites every archive named in `updates` or `removals` once, logging
+// archiveUpdateLogLine first. After each archive, done += 1 and progress
+// (done, max(1, total)). Stops at the first archive that cannot be written:
+// false with "Failed to write archive: " + path (also logged); archives
+// written before stay written.
+[[nodiscard]] bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir,
+                                  ArchiveUpdates updates, const ArchiveRemovals& removals, std::int32_t& done,
+                                  std::int32_t total, std::u16string& error);
+
+// Removes the orphan entries of every archive in installDir when there are
+// any: status "Pruning orphan archive entries...", progress per archive. For
+// a run in which every file already matched. True when there was nothing to
+// do or every archive was rewritten.
+[[nodiscard]] bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
+                                             const ManifestMemberSet& members, std::u16string& error);
+
+// Deletes ".mendly-vfile-state.json" and ".mendly-vfile-state.json.part" in
+// installDir, ignoring files that are absent or cannot be deleted. Nothing
+// writes or reads them any more.
+void removeLegacyStateFiles(const std::filesystem::path& installDir);
+
+}  // namespace mendly

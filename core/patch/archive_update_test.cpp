@@ -1,0 +1,224 @@
+#include "patch/archive_update.h"
+
+#include <gtest/gtest.h>
+
+#include "hash/digest.h"
+#include "log/log_file.h"
+#include "log/text.h"
+#include "patch/patch_reporting.h"
+#include "patch/vfile/archive.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/single_file_payload.h"
+#include "support/patch_fixture.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+using test::PatchEventRecorder;
+using test::TempDir;
+using test::writeGameArchive;
+
+std::string payloadWithBody(std::string_view body, std::uint32_t originalSize) {
+    const auto payload = vfile::buildSingleFilePayload(vfile::StoredEntry{std::string(body), originalSize});
+    EXPECT_TRUE(payload);
+    return payload.value_or("");
+}
+
+class AddArchiveUpdateTest : public ::testing::Test {
+protected:
+    bool add(std::string_view bytes, std::string relative) {
+        const ManifestEntry entry{std::move(relative), md5Hex(bytes)};
+        const auto ref = classifyArchivePath(entry.relative);
+        EXPECT_TRUE(ref) << entry.relative;
+        return addArchiveUpdate(bytes, entry, *ref, updates, removals, error);
+    }
+
+    ArchiveUpdates updates;
+    ArchiveRemovals removals;
+    std::u16string error;
+};
+
+TEST_F(AddArchiveUpdateTest, PlainMemberIsCompressedUnderItsMemberPath) {
+    const std::string contents(4000, 'z');
+    ASSERT_TRUE(add(contents, "gfx/ui/a.dds"));
+    ASSERT_EQ(updates["gfx"].size(), 1u);
+    EXPECT_EQ(updates["gfx"][0].memberPath, "ui\\a.dds");
+    EXPECT_EQ(updates["gfx"][0].stored, *vfile::compressEntry(contents));
+    EXPECT_TRUE(removals.empty());
+}
+
+TEST_F(AddArchiveUpdateTest, PayloadBodyIsStoredUnchangedAndTheOldPakNameRemoved) {
+    const std::string contents(4000, 'z');
+    const std::string stream = *vfile::zlibCompress(contents);
+    ASSERT_TRUE(add(payloadWithBody(stream, 4000), "worlds/sub/pak_x.dat"));
+    ASSERT_EQ(updates["worlds"].size(), 1u);
+    EXPECT_EQ(updates["worlds"][0].memberPath, "sub\\x.dat");
+    EXPECT_EQ(updates["worlds"][0].stored, (vfile::StoredEntry{stream, 4000}));
+    EXPECT_EQ(removals["worlds"], std::vector<std::string>{"sub\\pak_x.dat"});
+}
+
+TEST_F(AddArchiveUpdateTest, PayloadBodyLongerThanTheContentsIsStoredUnchanged) {
+    const std::string stream = *vfile::zlibCompress("ab");  // longer than 2 bytes
+    ASSERT_GT(stream.size(), 2u);
+    ASSERT_TRUE(add(payloadWithBody(stream, 2), "worlds/pak_tiny.dat"));
+    EXPECT_EQ(updates["worlds"][0].stored, (vfile::StoredEntry{stream, 2}));
+}
+
+TEST_F(AddArchiveUpdateTest, PayloadBodyAsLongAsTheContentsIsRecompressed) {
+    // Find contents whose zlib stream is exactly as long as they are: a few
+    // noisy bytes followed by a run that compresses just enough.
+    std::string contents;
+    std::string stream;
+    for (std::size_t run = 0; run < 300 && contents.empty(); ++run) {
+        for (std::size_t noisy = 1; noisy < 100 && contents.empty(); ++noisy) {
+            std::string candidate;
+            std::uint32_t x = 12345;
+            for (std::size_t i = 0; i < noisy; ++i) {
+                x = (x * 1103515245u + 12345u) & 0x7fffffffu;
+                candidate += static_cast<char>((x >> 16) & 0xff);
+            }
+            candidate.append(run, 'a');
+            const auto s = vfile::zlibCompress(candidate);
+            if (s && s->size() == candidate.size()) {
+                contents = candidate;
+                stream = *s;
+            }
+        }
+    }
+    ASSERT_FALSE(contents.empty()) << "no contents of that kind found";
+    ASSERT_TRUE(add(payloadWithBody(stream, static_cast<std::uint32_t>(contents.size())), "scripts/pak_s.lua"));
+    const vfile::StoredEntry stored = updates["scripts"][0].stored;
+    EXPECT_EQ(stored, *vfile::compressEntry(contents));
+    EXPECT_EQ(vfile::expandStoredEntry(stored.bytes, stored.originalSize), contents);
+}
+
+TEST_F(AddArchiveUpdateTest, CorruptPayloadsAreRefusedWithTheirPath) {
+    const std::string good = test::singleFilePayload(std::string(100, 'g'));
+    std::string wrongMagic = good;
+    wrongMagic[0] = 'X';
+    const std::string sixteen = good.substr(0, 16);
+    const std::string shortBody = payloadWithBody(*vfile::zlibCompress(std::string(100, 'g')), 101);
+    for (const std::string& bad : {wrongMagic, sixteen, shortBody}) {
+        error.clear();
+        EXPECT_FALSE(add(bad, "sound/pak_s.wav"));
+        EXPECT_EQ(error, u"Invalid single-file PAK payload: sound/pak_s.wav");
+    }
+    EXPECT_TRUE(updates.empty());
+    EXPECT_TRUE(removals.empty());
+}
+
+TEST(BuildManifestMemberSetTest, KeysEveryArchiveMemberWhateverTheMode) {
+    PatchManifest manifest;
+    manifest.files = {{"Gfx/UI/A.dds", ""}, {"gfx\\pak_b.dds", ""}, {"ini/user.ini", ""}, {"worlds/x", ""}};
+    const ManifestMemberSet members = buildManifestMemberSet(manifest);
+    EXPECT_EQ(members, (ManifestMemberSet{{"gfx", {"ui\\a.dds", "b.dds"}}, {"worlds", {"x"}}}));
+}
+
+class ArchiveInstallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LogFile::open(logDir.path()));
+        PatchEventRecorder::clear();
+        setPatchCallbacks(&PatchEventRecorder::onStatus, &PatchEventRecorder::onProgress);
+    }
+    void TearDown() override {
+        setPatchCallbacks(nullptr, nullptr);
+        LogFile::close();
+    }
+
+    std::string pak(std::string_view name) const { return (install.path() / (std::string(name) + ".pak")).string(); }
+    std::vector<std::string> logTail() const {
+        auto lines = test::logMessages(logDir.path());
+        lines.erase(lines.begin());  // "launcher.log opened"
+        return lines;
+    }
+    static std::vector<std::string> names(const std::filesystem::path& path) {
+        std::vector<std::string> out;
+        const auto archive = vfile::Archive::open(path);
+        if (archive)
+            for (const auto& e : archive->listEntries()) out.push_back(e.name);
+        return out;
+    }
+
+    TempDir install{"archives"};
+    TempDir logDir{"archives-log"};
+};
+
+TEST_F(ArchiveInstallTest, OrphansAreEntriesTheManifestDoesNotList) {
+    writeGameArchive(install / "gfx.pak", {{"a", "1"}, {"Old\\B", "2"}, {"c", "3"}});
+    writeGameArchive(install / "sound.pak", {{"s", "4"}});
+    test::writeFile(install / "worlds.pak", "corrupt");
+    const ManifestMemberSet members{{"gfx", {"a", "c"}}, {"worlds", {"x"}}};
+    ArchiveRemovals removals{{"gfx", {"queued"}}};
+    findOrphanEntries(install.path(), members, removals);
+    EXPECT_EQ(removals, (ArchiveRemovals{{"gfx", {"queued", "old\\b"}}, {"sound", {"s"}}}));
+}
+
+TEST_F(ArchiveInstallTest, LogLineNamesTheArchiveAndCountsItsChanges) {
+    const auto path = install.path() / "gfx.pak";
+    const std::u16string prefix = u"Updating archive: " + toWide(path.string());
+    EXPECT_EQ(archiveUpdateLogLine(path, 0, 1), prefix + u" (removing 1 orphan entry)");
+    EXPECT_EQ(archiveUpdateLogLine(path, 0, 4), prefix + u" (removing 4 orphan entries)");
+    EXPECT_EQ(archiveUpdateLogLine(path, 1, 0), prefix + u" (1 entry)");
+    EXPECT_EQ(archiveUpdateLogLine(path, 3, 2), prefix + u" (3 entries, 2 removed)");
+    EXPECT_EQ(archiveUpdateLogLine(path, 1, 1), prefix + u" (1 entry, 1 removed)");
+}
+
+TEST_F(ArchiveInstallTest, EachArchiveIsRewrittenOnceWithAllItsChanges) {
+    writeGameArchive(install / "gfx.pak", {{"a", "old"}, {"b", "b"}, {"orphan1", "o"}, {"orphan2", "o"}});
+    writeGameArchive(install / "terrain.pak", {{"t", "t"}, {"gone", "g"}});
+    ArchiveUpdates updates;
+    updates["gfx"] = {{"a", *vfile::compressEntry("new")}, {"c", *vfile::compressEntry("c")},
+                      {"D", *vfile::compressEntry("d")}};
+    updates["models"] = {{"m", *vfile::compressEntry("m")}};
+    const ArchiveRemovals removals{{"gfx", {"orphan1", "orphan2"}}, {"terrain", {"gone"}}};
+    std::int32_t done = 1;
+    std::u16string error;
+    ASSERT_TRUE(updateArchives(nullptr, install.path(), updates, removals, done, 4, error));
+    EXPECT_EQ(done, 4);
+    EXPECT_EQ(error, u"");
+    EXPECT_EQ(names(install / "gfx.pak"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(*vfile::Archive::open(install / "gfx.pak")->readEntry("a"), "new");
+    EXPECT_EQ(names(install / "models.pak"), std::vector<std::string>{"m"});
+    EXPECT_EQ(names(install / "terrain.pak"), std::vector<std::string>{"t"});
+    EXPECT_EQ(logTail(), (std::vector<std::string>{"Updating archive: " + pak("gfx") + " (3 entries, 2 removed)",
+                                                   "Updating archive: " + pak("models") + " (1 entry)",
+                                                   "Updating archive: " + pak("terrain") +
+                                                       " (removing 1 orphan entry)"}));
+    EXPECT_EQ(PatchEventRecorder::events(),
+              (std::vector<std::string>{"progress: 2/4", "progress: 3/4", "progress: 4/4"}));
+}
+
+TEST_F(ArchiveInstallTest, ArchiveLeftWithoutEntriesFailsAndStopsTheLoop) {
+    writeGameArchive(install / "gfx.pak", {{"a", "1"}});
+    writeGameArchive(install / "sound.pak", {{"s", "1"}});
+    const std::string soundBefore = test::readFile(install / "sound.pak");
+    const ArchiveRemovals removals{{"gfx", {"a"}}, {"sound", {"s"}}};
+    std::int32_t done = 0;
+    std::u16string error;
+    EXPECT_FALSE(updateArchives(nullptr, install.path(), {}, removals, done, 2, error));
+    EXPECT_EQ(error, u"Failed to write archive: " + toWide(pak("gfx")));
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(names(install / "gfx.pak"), std::vector<std::string>{"a"});
+    EXPECT_EQ(test::readFile(install / "sound.pak"), soundBefore);
+    EXPECT_EQ(logTail(), (std::vector<std::string>{"Updating archive: " + pak("gfx") + " (removing 1 orphan entry)",
+                                                   "ERROR: Failed to write archive: " + pak("gfx")}));
+}
+
+
+TEST(RemoveLegacyStateFilesTest, DeletesBothFilesAndIgnoresWhatIsAbsent) {
+    TempDir install{"legacy"};
+    test::writeFile(install / ".mendly-vfile-state.json", "{}");
+    removeLegacyStateFiles(install.path());
+    EXPECT_FALSE(std::filesystem::exists(install / ".mendly-vfile-state.json"));
+    test::writeFile(install / ".mendly-vfile-state.json.part", "{");
+    test::writeFile(install / "keep.json", "{}");
+    removeLegacyStateFiles(install.path());
+    EXPECT_FALSE(std::filesystem::exists(install / ".mendly-vfile-state.json.part"));
+    EXPECT_TRUE(std::filesystem::exists(install / "keep.json"));
+    removeLegacyStateFiles(install / "does-not-exist");
+}
+
+}  // namespace
+}  // namespace mendly

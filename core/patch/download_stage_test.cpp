@@ -1,0 +1,110 @@
+#include "patch/download_stage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "hash/digest.h"
+#include "log/log_file.h"
+#include "log/text.h"
+#include "patch/cancel_flag.h"
+#include "patch/patch_reporting.h"
+#include "support/loopback_server.h"
+#include "support/patch_fixture.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+using test::LoopbackServer;
+using test::PatchEventRecorder;
+using test::TempDir;
+
+class DownloadFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetPatchCancel();
+        ASSERT_TRUE(LogFile::open(logDir.path()));
+        PatchEventRecorder::clear();
+        setPatchCallbacks(&PatchEventRecorder::onStatus, &PatchEventRecorder::onProgress);
+    }
+    void TearDown() override {
+        setPatchCallbacks(nullptr, nullptr);
+        resetPatchCancel();
+        LogFile::close();
+    }
+
+    void serve(std::string relative, std::string body) {
+        server.respond("/srv/" + relative, 200, body);
+        manifest.files.push_back({std::move(relative), md5Hex(body)});
+    }
+    DownloadResult download(std::vector<std::size_t> list) {
+        return downloadFiles(manifest, list, toWide(server.url("/srv/")), nullptr);
+    }
+    std::vector<std::string> errorLines() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : test::logMessages(logDir.path()))
+            if (line.starts_with("ERROR: ")) lines.push_back(line);
+        return lines;
+    }
+
+    TempDir logDir{"download-log"};
+    LoopbackServer server;
+    PatchManifest manifest;
+};
+
+TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrder) {
+    serve("a.txt", "alpha");
+    serve("gfx/b.dds", std::string(70000, 'b'));
+    serve("c.txt", "");
+    const DownloadResult result = download({2, 0, 1});
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_EQ(result.firstError, u"");
+    ASSERT_EQ(result.slots.size(), 3u);
+    EXPECT_EQ(result.slots[0].index, 2u);
+    EXPECT_EQ(result.slots[1].bytes, "alpha");
+    EXPECT_EQ(result.slots[2].bytes, std::string(70000, 'b'));
+    EXPECT_TRUE(std::all_of(result.slots.begin(), result.slots.end(), [](const DownloadSlot& s) { return s.ok; }));
+    std::vector<std::string> progress = PatchEventRecorder::events();
+    std::sort(progress.begin(), progress.end());
+    EXPECT_EQ(progress, (std::vector<std::string>{"progress: 1/3", "progress: 2/3", "progress: 3/3"}));
+}
+
+
+
+TEST_F(DownloadFilesTest, UppercaseManifestDigestMatches) {
+    server.respond("/srv/a", 200, "abc");
+    std::string upper = md5Hex("abc");
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return static_cast<char>(std::toupper(c)); });
+    manifest.files.push_back({"a", upper});
+    const DownloadResult result = download({0});
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_TRUE(result.slots[0].ok);
+}
+
+TEST_F(DownloadFilesTest, CancellingDuringATransferEndsQuietly) {
+    server.streamBody("/srv/slow.bin", 100, std::chrono::milliseconds(50), 1000000);
+    manifest.files.push_back({"slow.bin", md5Hex("whatever")});
+    std::jthread canceller([&] {
+        if (server.waitForRequests("/srv/slow.bin", 1)) requestPatchCancel();
+    });
+    const DownloadResult result = download({0});
+    canceller.join();
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_EQ(result.firstError, u"");
+    EXPECT_FALSE(result.slots[0].ok);
+    EXPECT_TRUE(errorLines().empty());
+}
+
+TEST_F(DownloadFilesTest, CancelBeforeTheStageRequestsNothing) {
+    serve("a.txt", "alpha");
+    requestPatchCancel();
+    const DownloadResult result = download({0});
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_FALSE(result.slots[0].ok);
+    EXPECT_EQ(server.totalRequests(), 0u);
+}
+
+}  // namespace
+}  // namespace mendly

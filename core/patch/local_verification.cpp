@@ -1,0 +1,96 @@
+#include "patch/local_verification.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "hash/digest.h"
+#include "patch/archive_paths.h"
+#include "patch/cancel_flag.h"
+#include "patch/patch_reporting.h"
+#include "patch/vfile/single_file_payload.h"
+#include "patch/worker_count.h"
+
+namespace mendly {
+namespace {
+
+std::string localMemberHash(const ArchiveMemberRef& ref, const std::filesystem::path& installDir,
+                            ArchiveCache& cache) {
+    const auto archive = cache.get(archivePathFor(installDir, ref.archiveName));
+    if (!archive || !archive->namesAreLowercase()) return {};
+    if (ref.hadPakPrefix) {
+        const auto stored = archive->readStored(ref.memberPath);
+        if (!stored) return {};
+        const auto payload = vfile::buildSingleFilePayload(*stored);
+        if (!payload) return {};
+        return md5Hex(*payload);
+    }
+    const auto contents = archive->readEntry(ref.memberPath);
+    if (!contents) return {};
+    return md5Hex(*contents);
+}
+
+std::string localFileHash(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return {};
+    return md5FileHex(path);
+}
+
+}  // namespace
+
+bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache) noexcept {
+    try {
+        std::string hash;
+        if (const auto ref = classifyArchivePath(entry.relative))
+            hash = localMemberHash(*ref, installDir, cache);
+        else
+            hash = localFileHash(looseFilePath(installDir, entry.relative));
+        return md5Matches(hash, entry.md5);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::int32_t verificationReportStep(std::int32_t total) { return std::max<std::int32_t>(1, total / 100); }
+
+std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+                                          const std::filesystem::path& installDir, PatchWindow* window,
+                                          ArchiveCache& cache) {
+    const std::size_t n = selected.size();
+    const auto total = static_cast<std::int32_t>(std::max<std::size_t>(1, n));
+    const std::int32_t step = verificationReportStep(total);
+
+    std::atomic<std::uint64_t> next{0};
+    std::atomic<std::int32_t> checked{0};
+    std::mutex resultMutex;
+    std::vector<std::size_t> needPatching;
+    needPatching.reserve(n);
+
+    auto worker = [&] {
+        while (!isPatchCancelRequested()) {
+            const std::uint64_t i = next.fetch_add(1);
+            if (i >= n) return;
+            const std::size_t index = selected[i];
+            if (!verifyEntry(manifest.files[index], installDir, cache)) {
+                const std::lock_guard lock(resultMutex);
+                needPatching.push_back(index);  // capacity reserved: never allocates
+            }
+            const std::int32_t done = checked.fetch_add(1) + 1;
+            if (done == total || done % step == 0) reportProgress(window, done, total);
+        }
+    };
+
+    {
+        std::vector<std::jthread> workers;
+        const unsigned count = workerCount(static_cast<std::int64_t>(n));
+        workers.reserve(count);
+        for (unsigned w = 0; w < count; ++w) workers.emplace_back(worker);
+    }  // joined here
+    return needPatching;
+}
+
+}  // namespace mendly

@@ -1,0 +1,40 @@
+#pragma once
+// The verification stage of a patch run: every selected manifest entry is
+// checked against what is on disk (a loose file in the installation folder or
+// a member of one of the game's archives) by MD5. Nothing is remembered
+// between runs; every run hashes everything it covers again.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "patch/archive_cache.h"
+#include "patch/manifest.h"
+#include "patch/patch_window.h"
+
+namespace mendly {
+
+// True when the local copy of `entry` exists and has the manifest's MD5.
+// Missing, unreadable, corrupt or a folder in the file's place: false. An
+// archive whose names are not all lowercase never matches, so all of its
+// members get patched and the archive is rewritten. A "pak_" member is
+// compared as the single-file payload rebuilt from its stored bytes.
+// Thread-safe; never throws (an exception while checking counts as a mismatch).
+bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache) noexcept;
+
+// Progress is reported every this many checked entries (and at the last one):
+// max(1, total / 100).
+std::int32_t verificationReportStep(std::int32_t total);
+
+// Checks manifest.files[i] for every i in `selected` on workerCount(n) threads
+// and returns the indices that need patching, in no particular order. Reports
+// progress (done, T), T = max(1, n), whenever done == T or done is a multiple
+// of the reporting step; reports come from the worker threads, possibly out of
+// order. The caller has sent "Verifying local files..." and (0, T) before.
+// Stops early, with an incomplete list, once the cancel flag is set (each
+// worker finishes the entry in hand); the caller checks the flag.
+std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+                                          const std::filesystem::path& installDir, PatchWindow* window,
+                                          ArchiveCache& cache);
+
+}  // namespace mendly

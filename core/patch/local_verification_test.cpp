@@ -1,0 +1,204 @@
+#include "patch/local_verification.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "hash/digest.h"
+#include "patch/archive_paths.h"
+#include "patch/cancel_flag.h"
+#include "patch/patch_reporting.h"
+#include "patch/vfile/archive_writer.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/single_file_payload.h"
+#include "support/patch_fixture.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+using test::PatchEventRecorder;
+using test::TempDir;
+using test::writeFile;
+using test::writeGameArchive;
+
+class VerifyEntryTest : public ::testing::Test {
+protected:
+    TempDir install{"verify"};
+    ArchiveCache cache;
+
+    static ManifestEntry entry(std::string relative, std::string_view contents) {
+        return {std::move(relative), md5Hex(contents)};
+    }
+};
+
+TEST_F(VerifyEntryTest, LooseFileWithTheManifestDigestMatches) {
+    writeFile(install / "data/readme.txt", "hello");
+    EXPECT_TRUE(verifyEntry(entry("data\\readme.txt", "hello"), install.path(), cache));
+    EXPECT_FALSE(verifyEntry(entry("data/readme.txt", "hello!"), install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, UppercaseManifestDigestMatchesTheComputedOne) {
+    writeFile(install / "Kaltris.exe", "binary");
+    std::string upper = md5Hex("binary");
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return static_cast<char>(std::toupper(c)); });
+    ASSERT_NE(upper, md5Hex("binary"));
+    EXPECT_TRUE(verifyEntry({"Kaltris.exe", upper}, install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, MissingLooseFileOrAFolderInItsPlaceNeedsPatching) {
+    EXPECT_FALSE(verifyEntry(entry("missing.txt", ""), install.path(), cache));
+    std::filesystem::create_directories(install / "folder.txt");
+    EXPECT_FALSE(verifyEntry(entry("folder.txt", ""), install.path(), cache));
+    // A file where a folder of the path should be: the query fails, counts as missing.
+    writeFile(install / "data", "not a folder");
+    EXPECT_FALSE(verifyEntry(entry("data/x.txt", ""), install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, ArchiveMemberIsComparedByItsContents) {
+    writeGameArchive(install / "gfx.pak", {{"ui\\a.dds", "pixels"}, {"ui\\b.dds", std::string(5000, 'b')}});
+    EXPECT_TRUE(verifyEntry(entry("gfx/ui/a.dds", "pixels"), install.path(), cache));
+    EXPECT_TRUE(verifyEntry(entry("GFX\\UI\\B.DDS", std::string(5000, 'b')), install.path(), cache));
+    EXPECT_FALSE(verifyEntry(entry("gfx/ui/a.dds", "other pixels"), install.path(), cache));
+    EXPECT_FALSE(verifyEntry(entry("gfx/ui/c.dds", ""), install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, MissingArchiveMakesEveryMemberNeedPatching) {
+    EXPECT_FALSE(verifyEntry(entry("worlds/x.dat", "x"), install.path(), cache));
+    // A failed open is remembered for the rest of the run.
+    writeGameArchive(install / "worlds.pak", {{"x.dat", "x"}});
+    EXPECT_FALSE(verifyEntry(entry("worlds/x.dat", "x"), install.path(), cache));
+    ArchiveCache fresh;
+    EXPECT_TRUE(verifyEntry(entry("worlds/x.dat", "x"), install.path(), fresh));
+}
+
+TEST_F(VerifyEntryTest, ArchiveWithAnUppercaseStoredNameNeverMatches) {
+    // The writer lowers names, so the uppercase name is patched into the bytes.
+    writeGameArchive(install / "models.pak", {{"tree.mdl", "tree"}, {"rock.mdl", "rock"}});
+    std::string bytes = test::readFile(install / "models.pak");
+    const auto at = bytes.find("tree.mdl");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'T';
+    writeFile(install / "models.pak", bytes);
+    EXPECT_FALSE(verifyEntry(entry("models/tree.mdl", "tree"), install.path(), cache));
+    EXPECT_FALSE(verifyEntry(entry("models/rock.mdl", "rock"), install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, PakMemberIsComparedAsThePayloadRebuiltFromItsStoredBytes) {
+    const std::string contents(3000, 'q');
+    const std::string payload = test::singleFilePayload(contents);
+    const auto stored = vfile::parseSingleFilePayload(payload);
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(vfile::writeArchiveFile(install / "worlds.pak", std::vector<vfile::NamedEntry>{{"sub\\x.dat", *stored}}));
+    EXPECT_TRUE(verifyEntry({"worlds/sub/pak_x.dat", md5Hex(payload)}, install.path(), cache));
+    // The plain contents' digest is not what the manifest lists for a pak_ file.
+    EXPECT_FALSE(verifyEntry({"worlds/sub/pak_x.dat", md5Hex(contents)}, install.path(), cache));
+}
+
+TEST_F(VerifyEntryTest, CorruptArchiveMakesItsMembersNeedPatching) {
+    writeFile(install / "sound.pak", std::string("\xDE\x8C\x45\x3D\x05\x00\x00\x00", 8));
+    EXPECT_FALSE(verifyEntry(entry("sound/a.wav", "a"), install.path(), cache));
+}
+
+TEST(ArchiveCacheTest, OpensEachArchiveOnceAndSharesIt) {
+    TempDir install{"cache"};
+    writeGameArchive(install / "gfx.pak", {{"a", "1"}});
+    ArchiveCache cache;
+    const auto first = cache.get(install / "gfx.pak");
+    ASSERT_TRUE(first);
+    std::filesystem::remove(install / "gfx.pak");
+    EXPECT_EQ(cache.get(install / "gfx.pak"), first);
+    EXPECT_EQ(cache.get(install / "terrain.pak"), nullptr);
+}
+
+class VerifyLocalFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetPatchCancel();
+        PatchEventRecorder::clear();
+        setPatchCallbacks(nullptr, &PatchEventRecorder::onProgress);
+    }
+    void TearDown() override {
+        setPatchCallbacks(nullptr, nullptr);
+        resetPatchCancel();
+    }
+
+    // `count` entries of which none exists on disk.
+    static PatchManifest missingFiles(std::size_t count) {
+        PatchManifest manifest;
+        for (std::size_t i = 0; i < count; ++i) manifest.files.push_back({"f" + std::to_string(i), md5Hex("x")});
+        return manifest;
+    }
+    static std::vector<std::size_t> all(const PatchManifest& manifest) {
+        std::vector<std::size_t> indices(manifest.files.size());
+        for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = i;
+        return indices;
+    }
+    static std::vector<std::string> sortedProgress() {
+        std::vector<std::string> events = PatchEventRecorder::events();
+        std::sort(events.begin(), events.end(), [](const std::string& a, const std::string& b) {
+            return std::stoi(a.substr(10)) < std::stoi(b.substr(10));
+        });
+        return events;
+    }
+
+    TempDir install{"verify-all"};
+    ArchiveCache cache;
+};
+
+TEST_F(VerifyLocalFilesTest, ReturnsExactlyTheEntriesThatDiffer) {
+    PatchManifest manifest;
+    manifest.files = {{"a.txt", md5Hex("a")}, {"b.txt", md5Hex("b")}, {"gfx/c", md5Hex("c")}, {"gfx/d", md5Hex("d")}};
+    writeFile(install / "a.txt", "a");
+    writeFile(install / "b.txt", "changed");
+    writeGameArchive(install / "gfx.pak", {{"c", "c"}});
+    std::vector<std::size_t> result = verifyLocalFiles(manifest, {0, 1, 2, 3}, install.path(), nullptr, cache);
+    std::sort(result.begin(), result.end());
+    EXPECT_EQ(result, (std::vector<std::size_t>{1, 3}));
+    // Only the selected entries are looked at.
+    EXPECT_TRUE(verifyLocalFiles(manifest, {0, 2}, install.path(), nullptr, cache).empty());
+}
+
+TEST_F(VerifyLocalFilesTest, With250EntriesProgressComesEverySecondEntry) {
+    const PatchManifest manifest = missingFiles(250);
+    EXPECT_EQ(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).size(), 250u);
+    std::vector<std::string> expected;
+    for (int done = 2; done <= 250; done += 2) expected.push_back("progress: " + std::to_string(done) + "/250");
+    EXPECT_EQ(sortedProgress(), expected);
+}
+
+TEST_F(VerifyLocalFilesTest, With150EntriesProgressComesForEveryEntry) {
+    const PatchManifest manifest = missingFiles(150);
+    EXPECT_EQ(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).size(), 150u);
+    std::vector<std::string> expected;
+    for (int done = 1; done <= 150; ++done) expected.push_back("progress: " + std::to_string(done) + "/150");
+    EXPECT_EQ(sortedProgress(), expected);
+}
+
+TEST_F(VerifyLocalFilesTest, NothingSelectedChecksNothing) {
+    const PatchManifest manifest = missingFiles(3);
+    EXPECT_TRUE(verifyLocalFiles(manifest, {}, install.path(), nullptr, cache).empty());
+    EXPECT_TRUE(PatchEventRecorder::events().empty());
+}
+
+void cancelAtFirstProgress(std::int32_t, std::int32_t) { requestPatchCancel(); }
+
+TEST_F(VerifyLocalFilesTest, CancelStopsTheWorkersAfterTheEntryInHand) {
+    setPatchCallbacks(nullptr, &cancelAtFirstProgress);
+    const PatchManifest manifest = missingFiles(5000);  // step 50
+    const auto result = verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache);
+    EXPECT_GE(result.size(), 50u);
+    EXPECT_LT(result.size(), 50u + 2 * std::thread::hardware_concurrency() + 50u);
+}
+
+TEST_F(VerifyLocalFilesTest, CancelBeforeTheStageChecksNothing) {
+    requestPatchCancel();
+    const PatchManifest manifest = missingFiles(10);
+    EXPECT_TRUE(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).empty());
+}
+
+
+}  // namespace
+}  // namespace mendly

@@ -1,0 +1,250 @@
+#include "patch/patch_run.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <fstream>
+#include <new>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "net/http_client.h"
+#include "patch/archive_cache.h"
+#include "patch/archive_paths.h"
+#include "patch/archive_update.h"
+#include "patch/cancel_flag.h"
+#include "patch/download_stage.h"
+#include "patch/local_verification.h"
+#include "patch/manifest.h"
+#include "patch/patch_reporting.h"
+
+namespace mendly {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::u16string_view kDash = u" \u2014 ";
+
+std::u16string pathText(const fs::path& path) { return toWide(path.string()); }
+
+std::int32_t count32(std::size_t n) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX));
+}
+
+bool cancelled(std::u16string& error, std::u16string_view logLine) {
+    error = u"Cancelled";
+    LogFile::write(logLine);
+    return false;
+}
+
+bool failed(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
+    error = std::move(text);
+    LogFile::write(std::u16string(logPrefix) + error);
+    return false;
+}
+
+// Moves a completely written part file over its target. rename() replaces an
+// existing file atomically, so the target is never missing or half-written;
+// only when that fails (the target is an empty folder, or the part file lies
+// on another volume) is the target deleted first, or the part copied over.
+bool movePartOverTarget(const fs::path& part, const fs::path& target) {
+    std::error_code ec;
+    fs::rename(part, target, ec);
+    if (!ec) return true;
+
+    std::error_code ignored;
+    if (fs::exists(fs::symlink_status(target, ignored))) fs::remove(target, ignored);  // never recursive
+    fs::rename(part, target, ec);
+    if (!ec) return true;
+
+    if (fs::copy_file(part, target, fs::copy_options::overwrite_existing, ec) && !ec) {
+        fs::remove(part, ignored);
+        return true;
+    }
+    return false;
+}
+
+// The steps of one run. May throw std::bad_alloc or a file-system error,
+// which runPatch turns into a message.
+bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+              const fs::path& installDir, PatchMode mode, std::u16string& error) {
+    if (isPatchCancelRequested()) {
+        error = u"Cancelled";
+        return false;
+    }
+    removeLegacyStateFiles(installDir);
+
+    // Manifest.
+    reportStatus(window, u"Downloading manifest...");
+    std::string manifestBytes;
+    std::u16string fetchError;
+    if (!httpGet(manifestUrl, manifestBytes, fetchError, &patchCancelFlag())) {
+        if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
+        if (fetchError.empty()) fetchError = u"Manifest download failed";
+        return failed(error, std::move(fetchError), u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash));
+    }
+    PatchManifest manifest;
+    std::u16string parseError;
+    if (!parseManifest(manifestBytes, manifest, parseError)) return failed(error, std::move(parseError), u"ERROR: ");
+    manifestBytes = std::string();
+    if (manifest.files.empty()) {
+        failed(error, u"Manifest contains no files", u"ERROR: ");
+        reportStatus(window, error);
+        return false;
+    }
+
+    // Selection.
+    std::vector<std::size_t> selected;
+    for (std::size_t i = 0; i < manifest.files.size(); ++i)
+        if (isSelectedForMode(manifest.files[i], mode)) selected.push_back(i);
+    const std::size_t skipped = manifest.files.size() - selected.size();
+    if (mode == PatchMode::Update && skipped > 0)
+        reportStatus(window, u"Skipping " + toDecimal(static_cast<long long>(skipped)) +
+                                 u" user ini file(s) (keeping ini/updater.ini and ini/hash.ini)");
+
+    // Verification.
+    reportStatus(window, u"Verifying local files...");
+    const std::int32_t verifyTotal = count32(std::max<std::size_t>(1, selected.size()));
+    reportProgress(window, 0, verifyTotal);
+    std::vector<std::size_t> list;
+    {
+        ArchiveCache cache;
+        list = verifyLocalFiles(manifest, selected, installDir, window, cache);
+    }
+    if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
+
+    const ManifestMemberSet members = mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
+
+    if (list.empty()) {
+        reportStatus(window, u"Verify done: all " + toDecimal(static_cast<long long>(selected.size())) +
+                                 u" synced file(s) match.");
+        reportProgress(window, verifyTotal, verifyTotal);
+        if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
+            return false;
+        return true;
+    }
+
+    // Downloads.
+    std::sort(list.begin(), list.end(),
+              [&](std::size_t a, std::size_t b) { return manifest.files[a].relative < manifest.files[b].relative; });
+    const std::int32_t n = count32(list.size());
+    reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
+    reportStatus(window, u"Downloading files...");
+    reportProgress(window, 0, n);
+    DownloadResult downloads = downloadFiles(manifest, list, filesBaseUrl, window);
+    if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during download");
+    if (downloads.failed > 0) {
+        error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
+        LogFile::write(u"ERROR: Patch failed" + std::u16string(kDash) + toDecimal(downloads.failed) + u" / " +
+                       toDecimal(n) + u" downloads failed");
+        return false;
+    }
+    if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled before apply");
+    // Every slot is filled unless a cancellation cut the stage short and the
+    // flag was cleared again since; applying empty slots would destroy files.
+    if (!std::all_of(downloads.slots.begin(), downloads.slots.end(), [](const DownloadSlot& s) { return s.ok; }))
+        return cancelled(error, u"Patch cancelled during download");
+
+    // Apply: archive members first become updates, loose files are written,
+    // then every affected archive is rewritten once.
+    reportStatus(window, u"Applying patches...");
+    reportProgress(window, 0, 1);
+    ArchiveUpdates updates;
+    ArchiveRemovals removals;
+    std::vector<DownloadSlot*> looseSlots;
+    for (DownloadSlot& slot : downloads.slots) {
+        const ManifestEntry& entry = manifest.files[slot.index];
+        if (const auto ref = classifyArchivePath(entry.relative)) {
+            if (!addArchiveUpdate(slot.bytes, entry, *ref, updates, removals, error)) {
+                LogFile::write(u"ERROR: " + error);
+                return false;
+            }
+            slot.bytes = std::string();  // the update holds its own stored form now
+        } else {
+            looseSlots.push_back(&slot);
+        }
+    }
+    if (mode != PatchMode::ResetIni) findOrphanEntries(installDir, members, removals);
+
+    std::set<std::string> archives;
+    for (const auto& item : updates) archives.insert(item.first);
+    for (const auto& item : removals) archives.insert(item.first);
+    const std::int32_t applyTotal = count32(looseSlots.size() + archives.size());
+    std::int32_t done = 0;
+    reportProgress(window, 0, std::max<std::int32_t>(1, applyTotal));
+
+    for (DownloadSlot* slot : looseSlots) {
+        const ManifestEntry& entry = manifest.files[slot->index];
+        const std::u16string name = toWide(entry.relative);
+        const fs::path target = looseFilePath(installDir, entry.relative);
+        fs::path part = target;
+        part += ".part";
+        std::u16string writeError;
+        if (!writeFileBytes(part, slot->bytes, writeError))
+            return failed(error, std::move(writeError), u"ERROR: " + name + std::u16string(kDash));
+        if (!movePartOverTarget(part, target))
+            return failed(error, u"Cannot rename part to: " + pathText(target), u"ERROR: " + name + std::u16string(kDash));
+        slot->bytes = std::string();
+        ++done;
+        reportProgress(window, done, std::max<std::int32_t>(1, applyTotal));
+    }
+
+    if (!updateArchives(window, installDir, std::move(updates), removals, done, applyTotal, error)) return false;
+    reportProgress(window, n, n);
+    return true;
+}
+
+}  // namespace
+
+bool writeFileBytes(const fs::path& path, std::string_view bytes, std::u16string& error) {
+    std::error_code ec;
+    if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        // The folder step has no message of its own; the file cannot be written.
+        error = u"Cannot write: " + pathText(path);
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        error = u"Cannot write: " + pathText(path);
+        return false;
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();  // a failed flush loses data just like a failed write
+    if (!out) {
+        error = u"Short write: " + pathText(path);
+        return false;
+    }
+    return true;
+}
+
+bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+              const fs::path& installDir, PatchMode mode, std::u16string& error) {
+    std::u16string message;
+    try {
+        std::u16string stepError;
+        if (runSteps(window, manifestUrl, filesBaseUrl, installDir, mode, stepError)) return true;
+        error = std::move(stepError);
+        return false;
+    } catch (const std::bad_alloc&) {
+        message = u"Not enough memory to finish patching";
+    } catch (const fs::filesystem_error& e) {
+        message = u"Patching failed: " + toWide(e.what());
+    } catch (const std::exception& e) {
+        message = u"Patching failed: " + toWide(e.what());
+    } catch (...) {
+        message = u"Patching failed";
+    }
+    try {
+        LogFile::write(u"ERROR: " + message);
+        error = std::move(message);
+    } catch (...) {
+        error.clear();
+    }
+    return false;
+}
+
+}  // namespace mendly

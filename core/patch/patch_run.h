@@ -1,0 +1,36 @@
+#pragma once
+// One patch run: brings the installation in installDir up to date with the
+// server's patch manifest (install, update or INI reset, by mode).
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "patch/patch_mode.h"
+#include "patch/patch_window.h"
+
+namespace mendly {
+
+// Writes `bytes` to `path` (created or truncated), creating missing folders
+// first. False with "Cannot write: " + path when the folders or the file
+// cannot be created, "Short write: " + path when writing or closing fails
+// (the partial file then stays).
+[[nodiscard]] bool writeFileBytes(const std::filesystem::path& path, std::string_view bytes, std::u16string& error);
+
+// Fetches the manifest at manifestUrl, verifies every entry `mode` selects,
+// downloads what differs from under filesBaseUrl and applies it: loose files
+// through path + ".part" renamed over the target, archive members by
+// rewriting each affected archive once; archive entries the manifest no
+// longer lists are removed (not in ResetIni mode).
+//
+// Blocks until done; runs on the caller's thread and starts and joins its own
+// workers. Statuses and progress go to the installed callbacks and, when
+// `window` is not null, to the window as WM_PATCH_STATUS / WM_PATCH_PROGRESS.
+// True on success, `error` untouched. False with one sentence for the user in
+// `error`, exactly "Cancelled" when the cancel flag ended the run; every
+// failure except a cancellation seen before the start is also logged. Nothing
+// is rolled back: the next run's verification repairs what a failed run left.
+// Never throws.
+[[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+                            const std::filesystem::path& installDir, PatchMode mode, std::u16string& error);
+
+}  // namespace mendly

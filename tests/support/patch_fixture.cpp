@@ -1,0 +1,179 @@
+#include "support/patch_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "hash/digest.h"
+#include "log/text.h"
+#include "patch/vfile/archive_writer.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/single_file_payload.h"
+#include "support/temp_dir.h"
+
+namespace mendly::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string slashed(std::string_view relative) {
+    std::string out(relative);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+std::mutex g_eventsMutex;
+std::vector<std::string> g_events;
+
+void record(std::string event) {
+    const std::lock_guard lock(g_eventsMutex);
+    g_events.push_back(std::move(event));
+}
+
+}  // namespace
+
+PatchHostFolder::PatchHostFolder(fs::path root, std::string server) : root_(std::move(root)), server_(std::move(server)) {}
+
+void PatchHostFolder::addFile(std::string relative, std::string served) {
+    removeFile(relative);
+    std::string md5 = md5Hex(served);
+    files_.push_back({std::move(relative), std::move(served), std::move(md5), true});
+}
+
+void PatchHostFolder::addPayloadFile(std::string relative, std::string_view contents) {
+    addFile(std::move(relative), singleFilePayload(contents));
+}
+
+void PatchHostFolder::removeFile(std::string_view relative) {
+    std::erase_if(files_, [&](const File& f) { return f.relative == relative; });
+}
+
+const PatchHostFolder::File& PatchHostFolder::file(std::string_view relative) const {
+    const auto found = std::find_if(files_.begin(), files_.end(), [&](const File& f) { return f.relative == relative; });
+    if (found == files_.end()) {
+        ADD_FAILURE() << "no such host file: " << relative;
+        static const File none;
+        return none;
+    }
+    return *found;
+}
+
+void PatchHostFolder::setManifestMd5(std::string_view relative, std::string md5) {
+    for (File& f : files_)
+        if (f.relative == relative) f.md5 = std::move(md5);
+}
+
+void PatchHostFolder::setPublished(std::string_view relative, bool published) {
+    for (File& f : files_)
+        if (f.relative == relative) f.published = published;
+}
+
+std::string PatchHostFolder::manifestJson() const {
+    std::string json = "{\n  \"files\": [";
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        json += i == 0 ? "\n" : ",\n";
+        json += "    {\"md5\": " + jsonString(files_[i].md5) + ", \"relative\": " + jsonString(files_[i].relative) + "}";
+    }
+    return json + "\n  ],\n  \"generated\": \"2024-05-01T12:00:00Z\"\n}";
+}
+
+void PatchHostFolder::publish() const {
+    std::error_code ec;
+    fs::remove_all(root_ / server_, ec);
+    writeFile(root_ / (server_ + ".manifest"), manifestJson());
+    for (const File& f : files_)
+        if (f.published) writeFile(root_ / server_ / fs::path(slashed(f.relative)), f.served);
+}
+
+std::string PatchHostFolder::fileUrlPath(std::string_view relative) const {
+    return filesUrlPath() + "/" + slashed(relative);
+}
+
+std::string singleFilePayload(std::string_view contents) {
+    const auto stream = vfile::zlibCompress(contents);
+    if (!stream) {
+        ADD_FAILURE() << "cannot compress payload";
+        return {};
+    }
+    const auto payload =
+        vfile::buildSingleFilePayload(vfile::StoredEntry{*stream, static_cast<std::uint32_t>(contents.size())});
+    if (!payload) ADD_FAILURE() << "cannot build payload";
+    return payload.value_or(std::string());
+}
+
+void writeGameArchive(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& members) {
+    std::vector<vfile::NamedEntry> entries;
+    for (const auto& [name, contents] : members) {
+        const auto stored = vfile::compressEntry(contents);
+        ASSERT_TRUE(stored) << name;
+        entries.push_back({name, *stored});
+    }
+    ASSERT_TRUE(vfile::writeArchiveFile(path, entries)) << path;
+}
+
+std::vector<std::string> logMessages(const fs::path& folder) {
+    constexpr std::size_t kTimestamp = 24;  // "YYYY-MM-DD HH:MM:SS.mmm "
+    std::vector<std::string> messages;
+    const std::string text = readFile(folder / "launcher.log");
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        messages.push_back(line.size() >= kTimestamp ? line.substr(kTimestamp) : line);
+        start = end + 1;
+    }
+    return messages;
+}
+
+std::vector<std::pair<std::string, std::string>> folderSnapshot(const fs::path& folder) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+        if (item.is_regular_file())
+            files.emplace_back(fs::relative(item.path(), folder).generic_string(), readFile(item.path()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void PatchEventRecorder::onStatus(const std::u16string& text) { record("status: " + toUtf8(text)); }
+
+void PatchEventRecorder::onProgress(std::int32_t done, std::int32_t total) {
+    record("progress: " + std::to_string(done) + "/" + std::to_string(total));
+}
+
+void PatchEventRecorder::clear() {
+    const std::lock_guard lock(g_eventsMutex);
+    g_events.clear();
+}
+
+std::vector<std::string> PatchEventRecorder::events() {
+    const std::lock_guard lock(g_eventsMutex);
+    return g_events;
+}
+
+std::vector<std::string> PatchEventRecorder::statuses() {
+    std::vector<std::string> out;
+    for (const std::string& e : events())
+        if (e.starts_with("status: ")) out.push_back(e.substr(8));
+    return out;
+}
+
+std::vector<std::string> PatchEventRecorder::eventsAfter(std::string_view status) {
+    const std::vector<std::string> all = events();
+    const std::string wanted = "status: " + std::string(status);
+    const auto found = std::find(all.begin(), all.end(), wanted);
+    if (found == all.end()) return {};
+    return {found + 1, all.end()};
+}
+
+}  // namespace mendly::test
