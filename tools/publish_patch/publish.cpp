@@ -1,0 +1,369 @@
+#include "publish.h"
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "client_inventory.h"
+#include "hash/digest.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/single_file_payload.h"
+#include "payload_pattern.h"
+
+namespace mendly::publish {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PublishedFile {
+    std::string relative;
+    std::string md5;
+    std::uint64_t size = 0;
+    bool payload = false;
+};
+
+struct HostPaths {
+    fs::path folder;        // hostRoot/S
+    fs::path manifest;      // hostRoot/S.manifest
+    fs::path staging;       // hostRoot/.S.staging
+    fs::path retired;       // hostRoot/.S.old
+    fs::path manifestPart;  // hostRoot/.S.manifest.part
+};
+
+HostPaths hostPathsFor(const fs::path& hostRoot, const std::string& server) {
+    return {hostRoot / server, hostRoot / (server + ".manifest"), hostRoot / ("." + server + ".staging"),
+            hostRoot / ("." + server + ".old"), hostRoot / ("." + server + ".manifest.part")};
+}
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+bool isInside(const fs::path& inner, const fs::path& outer) {
+    const fs::path rel = inner.lexically_relative(outer);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+bool writeBytes(const fs::path& path, std::string_view bytes, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        error = "Cannot write: " + path.string();
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> readWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+// "<archive>/<dir>/pak_<file>" for a member key "dir\file".
+std::string payloadPathFor(const ClientItem& item) {
+    std::string key = item.memberKey;
+    std::replace(key.begin(), key.end(), '\\', '/');
+    const std::size_t slash = key.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    key.insert(nameStart, "pak_");
+    return item.archiveName + "/" + key;
+}
+
+// The member's file name begins with "pak_": the client would take a plain
+// file of that name for a payload, so it can only be delivered as one.
+bool needsPayload(const ClientItem& item) {
+    const std::size_t slash = item.memberKey.rfind('\\');
+    return item.memberKey.compare(slash == std::string::npos ? 0 : slash + 1, 4, "pak_") == 0;
+}
+
+class Publisher {
+public:
+    Publisher(const fs::path& staging, unsigned threads) : staging_(staging), threads_(threads) {}
+
+    // Writes every item below the staging folder; `payload[i]` asks for item
+    // i as a payload.
+    bool writeAll(const std::vector<ClientItem>& items, const std::vector<bool>& payload,
+                  std::vector<PublishedFile>& files, std::string& error) {
+        files.assign(items.size(), {});
+        std::atomic<std::size_t> next{0};
+        std::atomic<bool> failed{false};
+        auto worker = [&] {
+            while (!failed.load()) {
+                const std::size_t i = next.fetch_add(1);
+                if (i >= items.size()) return;
+                std::string message;
+                if (!publishOne(items[i], payload[i], files[i], message)) {
+                    std::lock_guard lock(errorMutex_);
+                    if (!failed.exchange(true)) error = message;
+                }
+            }
+        };
+        unsigned count = threads_ ? threads_ : std::max(1u, std::thread::hardware_concurrency());
+        count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(items.size(), 1)));
+        std::vector<std::thread> pool;
+        for (unsigned t = 1; t < count; ++t) pool.emplace_back(worker);
+        worker();
+        for (auto& thread : pool) thread.join();
+        return !failed.load();
+    }
+
+private:
+    static bool checkPath(const std::string& relative, std::string& error) {
+        if (const std::string problem = publishedPathProblem(relative); !problem.empty()) {
+            error = "Cannot publish " + relative + ": the path " + problem;
+            return false;
+        }
+        return true;
+    }
+
+    bool publishOne(const ClientItem& item, bool wantPayload, PublishedFile& out, std::string& error) {
+        if (!item.member) return copyFile(item.source, item.relative, out, error);
+
+        std::optional<std::string> contents;
+        if (wantPayload || item.archive) {
+            contents = item.archive ? item.archive->readEntry(item.memberKey) : readWhole(item.source);
+            if (!contents) {
+                error = item.archive ? "Cannot read member " + item.memberKey + " of " + item.source.string()
+                                     : "Cannot read: " + item.source.string();
+                return false;
+            }
+        }
+        if (wantPayload) {
+            // The stored form an installed client will hold, and the payload it
+            // rebuilds from it when it verifies the member.
+            const auto stored = mendly::vfile::compressEntry(*contents);
+            if (!stored) {
+                error = "Cannot compress member: " + item.relative;
+                return false;
+            }
+            if (!stored->bytes.empty() && !stored->isRaw()) {
+                const auto payload = mendly::vfile::buildSingleFilePayload(*stored);
+                if (!payload) {
+                    error = "Cannot build the payload of " + item.relative;
+                    return false;
+                }
+                out = {payloadPathFor(item), mendly::md5Hex(*payload), payload->size(), true};
+                return checkPath(out.relative, error) && writeBytes(staging_ / out.relative, *payload, error);
+            }
+            if (needsPayload(item)) {
+                error = "Cannot publish " + item.relative +
+                        ": a member whose name begins with \"pak_\" must travel as a payload, and " +
+                        (stored->bytes.empty() ? "it is empty" : "its compressed form is as long as its contents");
+                return false;
+            }
+        }
+        if (!contents) return copyFile(item.source, item.relative, out, error);
+        out = {item.relative, mendly::md5Hex(*contents), contents->size(), false};
+        return checkPath(out.relative, error) && writeBytes(staging_ / out.relative, *contents, error);
+    }
+
+    bool copyFile(const fs::path& source, const std::string& relative, PublishedFile& out, std::string& error) {
+        if (!checkPath(relative, error)) return false;
+        const fs::path target = staging_ / relative;
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec)) {
+            error = "Cannot copy " + source.string() + " to " + target.string() + " (" + ec.message() + ")";
+            return false;
+        }
+        out = {relative, mendly::md5FileHex(target), fs::file_size(target, ec), false};
+        if (out.md5.empty() || ec) {
+            error = "Cannot read: " + target.string();
+            return false;
+        }
+        return true;
+    }
+
+    fs::path staging_;
+    unsigned threads_;
+    std::mutex errorMutex_;
+};
+
+bool manifestText(std::vector<PublishedFile>& files, const std::string& generated, std::string& text,
+                  std::string& error) {
+    std::sort(files.begin(), files.end(),
+              [](const PublishedFile& a, const PublishedFile& b) { return a.relative < b.relative; });
+    for (std::size_t i = 1; i < files.size(); ++i)
+        if (files[i].relative == files[i - 1].relative) {
+            error = "Cannot publish " + files[i].relative + ": two files would be published under that path";
+            return false;
+        }
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& file : files) list.push_back({{"relative", file.relative}, {"md5", file.md5}});
+    const nlohmann::json document = {{"files", std::move(list)}, {"generated", generated}};
+    text = document.dump(2);
+    return true;
+}
+
+// Takes the old publication away (manifest first), puts the staged folder in
+// its place, then the manifest. Between the first and the last step the
+// server has no manifest: clients fail to fetch it rather than read one that
+// does not fit the files.
+bool swapIn(const HostPaths& host, std::string& error) {
+    std::error_code ec;
+    fs::remove(host.manifest, ec);
+    if (ec) {
+        // Nothing has changed yet.
+        error = "Cannot remove the old manifest: " + host.manifest.string() + " (" + ec.message() + ")";
+        return false;
+    }
+    fs::remove_all(host.retired, ec);
+    if (fs::exists(fs::symlink_status(host.folder, ec))) {
+        fs::rename(host.folder, host.retired, ec);
+        if (ec) {
+            error = "Cannot move the old publication aside: " + host.folder.string() + " (" + ec.message() + ")";
+            return false;
+        }
+    }
+    fs::rename(host.staging, host.folder, ec);
+    if (ec) {
+        error = "Cannot move the new publication into place: " + host.folder.string() + " (" + ec.message() + ")";
+        std::error_code ignored;
+        if (fs::exists(fs::symlink_status(host.retired, ignored))) fs::rename(host.retired, host.folder, ignored);
+        return false;
+    }
+    fs::rename(host.manifestPart, host.manifest, ec);
+    if (ec) {
+        error = "Cannot move the manifest into place: " + host.manifest.string() + " (" + ec.message() + ")";
+        return false;
+    }
+    fs::remove_all(host.retired, ec);
+    return true;
+}
+
+// Refuses a publication that would overwrite another without `force`, and
+// folders that overlap (publishing a client into itself, or a host folder
+// inside the client that the next publication would take for client files).
+bool checkPlaces(const fs::path& clientFolder, const fs::path& hostRoot, const HostPaths& host, bool force,
+                 std::string& error) {
+    std::error_code ec;
+    const fs::path client = fs::weakly_canonical(clientFolder, ec);
+    const fs::path root = fs::weakly_canonical(hostRoot, ec);
+    if (client == root || isInside(root, client)) {
+        error = "The host folder must not lie inside the client folder: " + hostRoot.string();
+        return false;
+    }
+    for (const fs::path& place : {host.folder, host.staging, host.retired})
+        if (const fs::path canonical = fs::weakly_canonical(place, ec); client == canonical || isInside(client, canonical)) {
+            error = "The client folder must not lie inside the publication it is published to: " + clientFolder.string();
+            return false;
+        }
+    if (force) return true;
+    if (fs::exists(fs::symlink_status(host.manifest, ec))) {
+        error = host.manifest.string() + " already exists; use --force to replace the publication";
+        return false;
+    }
+    if (fs::exists(fs::symlink_status(host.folder, ec)) &&
+        (!fs::is_directory(host.folder, ec) || !fs::is_empty(host.folder, ec))) {
+        error = host.folder.string() + " is not empty; use --force to replace the publication";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string serverNameProblem(std::string_view name) {
+    if (name.empty()) return "is empty";
+    if (name.front() == '.') return "begins with '.'";
+    for (const char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+              c == '-'))
+            return "may hold only letters, digits, '.', '_' and '-'";
+    return {};
+}
+
+bool publishClient(const fs::path& clientFolder, std::string_view serverName, const fs::path& hostRoot,
+                   const PublishOptions& options, PublishSummary& summary, std::string& error) {
+    summary = {};
+    const std::string server(serverName);
+    if (const std::string problem = serverNameProblem(server); !problem.empty()) {
+        error = "The server name \"" + server + "\" " + problem;
+        return false;
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(clientFolder / "_version._", ec)) {
+        error = "Not a client folder (no _version._): " + clientFolder.string();
+        return false;
+    }
+    const HostPaths host = hostPathsFor(hostRoot, server);
+    if (!checkPlaces(clientFolder, hostRoot, host, options.force, error)) return false;
+
+    std::vector<ClientItem> items;
+    if (!collectClientItems(clientFolder, items, error)) return false;
+
+    std::vector<bool> payload(items.size(), false);
+    std::vector<bool> patternUsed(options.payloadPatterns.size(), false);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].member) continue;
+        payload[i] = options.payloadAll || needsPayload(items[i]);
+        for (std::size_t p = 0; p < options.payloadPatterns.size(); ++p)
+            if (matchesPayloadPattern(options.payloadPatterns[p], items[i].relative)) {
+                payload[i] = true;
+                patternUsed[p] = true;
+            }
+    }
+    for (std::size_t p = 0; p < patternUsed.size(); ++p)
+        if (!patternUsed[p]) summary.unmatchedPatterns.push_back(options.payloadPatterns[p]);
+
+    fs::create_directories(hostRoot, ec);
+    fs::remove_all(host.staging, ec);
+    fs::remove(host.manifestPart, ec);
+    fs::create_directories(host.staging, ec);
+    if (ec) {
+        error = "Cannot create " + host.staging.string() + " (" + ec.message() + ")";
+        return false;
+    }
+    auto cleanUp = [&] {
+        std::error_code ignored;
+        fs::remove_all(host.staging, ignored);
+        fs::remove(host.manifestPart, ignored);
+    };
+
+    std::vector<PublishedFile> files;
+    std::string text;
+    Publisher publisher(host.staging, options.threads);
+    if (!publisher.writeAll(items, payload, files, error) ||
+        !manifestText(files, options.generated.empty() ? utcNow() : options.generated, text, error) ||
+        !writeBytes(host.manifestPart, text, error) || !swapIn(host, error)) {
+        cleanUp();
+        return false;
+    }
+
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].member) ++summary.looseFiles;
+    }
+    for (const auto& file : files) {
+        summary.bytesWritten += file.size;
+        if (file.payload) ++summary.payloads;
+    }
+    summary.plainMembers = files.size() - summary.looseFiles - summary.payloads;
+    summary.manifestPath = host.manifest;
+    return true;
+}
+
+bool publishClient(const fs::path& clientFolder, std::string_view serverName, const fs::path& hostRoot,
+                   const PublishOptions& options, std::string& error) {
+    PublishSummary summary;
+    return publishClient(clientFolder, serverName, hostRoot, options, summary, error);
+}
+
+}  // namespace mendly::publish

@@ -1,0 +1,67 @@
+#pragma once
+// Publishing a complete client folder on a static patch host.
+//
+// Layout written below hostRoot for server S:
+//   S.manifest       {"files":[{"md5":..,"relative":..},..],"generated":"<UTC time>"},
+//                    two-space indented, keys in byte order, entries sorted by
+//                    path, no final line feed
+//   S/<relative>     every listed file, exactly the bytes whose MD5 is listed
+//   S/_version._     the client's version file (listed like any loose file)
+// Loose files are copied unchanged. Archive members (from a folder or read out
+// of a ".pak") become plain files at S/<archive>/<member key with '/'>, or,
+// when chosen, single-file payloads at S/<archive>/<dir>/pak_<file> built from
+// the member's compressed form exactly as an installed client rebuilds it to
+// verify it. A member that cannot travel as a payload (empty, or stored raw
+// because its compressed form is exactly as long) is published plain. A
+// member whose own file name begins with "pak_" can only travel as a payload
+// (the client takes any "pak_" file for one) and is published as
+// "pak_pak_<rest>".
+//
+// The files go to a staging folder beside S first; only when all of them are
+// written is the old publication (manifest first) taken away, the staging
+// folder renamed to S and the manifest moved into place from a temporary
+// file, so a client never reads a half-written manifest or a manifest whose
+// files are not there yet.
+//
+// Runs on the calling thread with its own worker threads, joined before it
+// returns. Nothing else may write below hostRoot/S meanwhile.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mendly::publish {
+
+struct PublishOptions {
+    std::vector<std::string> payloadPatterns;  // see payload_pattern.h
+    bool payloadAll = false;                   // every member that can travel as a payload
+    bool force = false;                        // replace an existing publication of the server
+    std::string generated;                     // the manifest's stamp; empty = the current UTC time
+    unsigned threads = 0;                      // 0 = hardware threads
+};
+
+struct PublishSummary {
+    std::uint64_t looseFiles = 0;
+    std::uint64_t plainMembers = 0;
+    std::uint64_t payloads = 0;
+    std::uint64_t bytesWritten = 0;                 // of all published files
+    std::vector<std::string> unmatchedPatterns;     // payload patterns that chose no member
+    std::filesystem::path manifestPath;
+};
+
+// False with one sentence in `error` (and nothing of the old publication
+// touched, apart from a leftover staging folder being cleared) when the
+// client or the server name is unusable, the publication exists and `force`
+// is not set, or reading or writing fails.
+[[nodiscard]] bool publishClient(const std::filesystem::path& clientFolder, std::string_view serverName,
+                                 const std::filesystem::path& hostRoot, const PublishOptions& options,
+                                 PublishSummary& summary, std::string& error);
+[[nodiscard]] bool publishClient(const std::filesystem::path& clientFolder, std::string_view serverName,
+                                 const std::filesystem::path& hostRoot, const PublishOptions& options,
+                                 std::string& error);
+
+// Empty when `name` may name a server on the host, else why not.
+std::string serverNameProblem(std::string_view name);
+
+}  // namespace mendly::publish

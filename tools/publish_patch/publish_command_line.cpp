@@ -1,0 +1,82 @@
+#include "publish_command_line.h"
+
+#include <string_view>
+
+namespace mendly::publish {
+
+const char* const kPublishUsage =
+    "Usage: publish_patch --client DIR --server NAME --root DIR [options]\n"
+    "Publishes a complete client folder for the patch host that serves DIR:\n"
+    "writes ROOT/NAME.manifest and every file below ROOT/NAME/.\n"
+    "\n"
+    "  --client DIR       the client folder (loose files, ini/, _version._, archives\n"
+    "                     as folders or as <name>.pak)\n"
+    "  --server NAME      the server name of the catalog entry (letters, digits, . _ -)\n"
+    "  --root DIR         the folder the patch host serves\n"
+    "  --payload PATTERN  deliver the matching archive members as single-file payloads\n"
+    "                     (pak_<file>); PATTERN matches <archive>/<member>, '*' any run\n"
+    "                     of characters, '?' one character; may be repeated\n"
+    "  --payload-all      deliver every archive member as a payload\n"
+    "  --force            replace an existing publication of NAME\n"
+    "  --threads N        worker threads (default: all hardware threads)\n"
+    "  --help             this text\n"
+    "\n"
+    "Exit codes: 0 published, 1 failed, 2 usage error.\n";
+
+bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& command, std::string& error) {
+    command = PublishCommand{};
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = "missing value after " + std::string(arg);
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            command.help = true;
+            return true;
+        } else if (arg == "--client" || arg == "--root") {
+            if (!value(text)) return false;
+            if (text.empty()) {
+                error = std::string(arg) + " needs a folder";
+                return false;
+            }
+            (arg == "--client" ? command.client : command.root) = text;
+        } else if (arg == "--server") {
+            if (!value(command.server)) return false;
+        } else if (arg == "--payload") {
+            if (!value(text)) return false;
+            if (text.empty()) {
+                error = "--payload needs a pattern";
+                return false;
+            }
+            command.options.payloadPatterns.push_back(text);
+        } else if (arg == "--payload-all") {
+            command.options.payloadAll = true;
+        } else if (arg == "--force") {
+            command.options.force = true;
+        } else if (arg == "--threads") {
+            if (!value(text)) return false;
+            if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(text) < 1) {
+                error = "--threads needs a number from 1 to 9999";
+                return false;
+            }
+            command.options.threads = static_cast<unsigned>(std::stoi(text));
+        } else {
+            error = "unknown argument: " + std::string(arg);
+            return false;
+        }
+    }
+    if (command.client.empty() || command.server.empty() || command.root.empty()) {
+        error = "--client, --server and --root are required";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace mendly::publish

@@ -1,0 +1,27 @@
+#pragma once
+// publish_patch's command line:
+//   publish_patch --client DIR --server NAME --root DIR
+//                 [--payload PATTERN]... [--payload-all] [--force] [--threads N]
+//   publish_patch --help
+#include <filesystem>
+#include <string>
+
+#include "publish.h"
+
+namespace mendly::publish {
+
+struct PublishCommand {
+    std::filesystem::path client;
+    std::string server;
+    std::filesystem::path root;
+    PublishOptions options;
+    bool help = false;
+};
+
+extern const char* const kPublishUsage;
+
+// False with a one-line reason in `error` when the command line is not usable.
+[[nodiscard]] bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& command,
+                                       std::string& error);
+
+}  // namespace mendly::publish
