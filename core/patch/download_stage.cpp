@@ -8,9 +8,11 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "net/http_client.h"
+#include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
+#include "patch/vfile/entry_codec.h"
 #include "patch/worker_count.h"
 
 namespace mendly {
@@ -66,6 +68,13 @@ bool downloadOne(StageState& state, SpeedReporter& speed, std::size_t position) 
         if (!md5Matches(md5Hex(bytes), entry.md5)) {
             recordFailure(state, url, u"Hash mismatch after download: " + name);
             return true;
+        }
+        const auto member = classifyArchivePath(entry.relative);
+        if (member && !member->hadPakPrefix) {
+            if (auto stored = vfile::compressEntry(bytes)) {
+                slot.prepared = std::move(*stored);
+                bytes = std::string();
+            }
         }
         slot.bytes = std::move(bytes);
         slot.ok = true;

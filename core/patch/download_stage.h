@@ -4,12 +4,14 @@
 // MD5 as soon as it arrives, and kept in memory for the apply step.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
+#include "patch/vfile/stored_entry.h"
 
 namespace mendly {
 
@@ -17,8 +19,13 @@ namespace mendly {
 // position until the stage ends, then handed to the apply step.
 struct DownloadSlot {
     std::size_t index = 0;  // manifest index; set when a worker takes the position
-    std::string bytes;      // the file's contents (only when ok)
+    std::string bytes;      // the file's contents (only when ok; empty once `prepared` holds them)
     bool ok = false;        // the contents arrived and matched the MD5
+    // For a plain archive member (not a single-file payload): its stored form,
+    // compressed by the worker that downloaded it so that compression runs in
+    // parallel with the other downloads instead of one member at a time in the
+    // apply step. Empty when compressing failed (the apply step then reports it).
+    std::optional<vfile::StoredEntry> prepared;
 };
 
 struct DownloadResult {

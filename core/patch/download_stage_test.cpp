@@ -1,5 +1,7 @@
 #include "patch/download_stage.h"
 
+#include "patch/vfile/entry_codec.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,7 +56,7 @@ protected:
     PatchManifest manifest;
 };
 
-TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrder) {
+TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrderAndMembersArePrepared) {
     serve("a.txt", "alpha");
     serve("gfx/b.dds", std::string(70000, 'b'));
     serve("c.txt", "");
@@ -64,14 +66,17 @@ TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrder) {
     ASSERT_EQ(result.slots.size(), 3u);
     EXPECT_EQ(result.slots[0].index, 2u);
     EXPECT_EQ(result.slots[1].bytes, "alpha");
-    EXPECT_EQ(result.slots[2].bytes, std::string(70000, 'b'));
+    // An archive member arrives already in its stored (compressed) form.
+    EXPECT_TRUE(result.slots[2].bytes.empty());
+    ASSERT_TRUE(result.slots[2].prepared.has_value());
+    EXPECT_EQ(result.slots[2].prepared->originalSize, 70000u);
+    EXPECT_EQ(vfile::expandStoredEntry(result.slots[2].prepared->bytes, 70000), std::string(70000, 'b'));
+    EXPECT_FALSE(result.slots[1].prepared.has_value());  // a loose file stays as it came
     EXPECT_TRUE(std::all_of(result.slots.begin(), result.slots.end(), [](const DownloadSlot& s) { return s.ok; }));
     std::vector<std::string> progress = PatchEventRecorder::events();
     std::sort(progress.begin(), progress.end());
     EXPECT_EQ(progress, (std::vector<std::string>{"progress: 1/3", "progress: 2/3", "progress: 3/3"}));
 }
-
-
 
 TEST_F(DownloadFilesTest, UppercaseManifestDigestMatches) {
     server.respond("/srv/a", 200, "abc");

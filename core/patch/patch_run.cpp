@@ -158,7 +158,10 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     for (DownloadSlot& slot : downloads.slots) {
         const ManifestEntry& entry = manifest.files[slot.index];
         if (const auto ref = classifyArchivePath(entry.relative)) {
-            if (!addArchiveUpdate(slot.bytes, entry, *ref, updates, removals, error)) {
+            if (slot.prepared && !ref->hadPakPrefix) {
+                updates[ref->archiveName].push_back({ref->memberPath, std::move(*slot.prepared)});
+                slot.prepared.reset();
+            } else if (!addArchiveUpdate(slot.bytes, entry, *ref, updates, removals, error)) {
                 LogFile::write(u"ERROR: " + error);
                 return false;
             }
