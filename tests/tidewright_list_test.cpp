@@ -1,0 +1,59 @@
+// tidewright without arguments against a patch host on loopback: one entry per
+// installation status, with the version column and the header padding.
+#include <gtest/gtest.h>
+
+#include "support/loopback_server.h"
+#include "support/process_runner.h"
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(TidewrightList, ShowsEveryStatusWithItsVersion) {
+    test::TempDir program{"tw-list"};
+    fs::copy_file(TIDEWRIGHT_EXE, program / "tidewright");
+    test::LoopbackServer host;
+    host.respond("/current/_version._", 200, "\xEF\xBB\xBFKaltris Nexum-2.5.9\r\n");
+    host.respond("/newer/_version._", 200, "Kaltris Nexum-2.6.0\n");
+    const std::string down = "http://127.0.0.1:1";  // nothing listens on port 1
+
+    auto entry = [&](const std::string& name, const std::string& server, const std::string& base,
+                     const std::string& desc) {
+        return "{\"name\":\"" + name + "\",\"desc\":\"" + desc + "\",\"server\":\"" + server +
+               "\",\"patchBaseUrl\":\"" + base + "\",\"launchExecutable\":\"kaltrisclient.exe\"}";
+    };
+    test::writeFile(program / "customlist.json",
+                    "{\"servers\":[" + entry("uptodate", "current", host.baseUrl(), "Current build") + "," +
+                        entry("outdated", "newer", host.baseUrl(), "") + "," +
+                        entry("offline", "current", down, "Host is down") + "," +
+                        entry("missing", "current", host.baseUrl(), "Never installed") + "]}");
+    for (const char* name : {"uptodate", "outdated", "offline"}) {
+        test::writeFile(program / "clients" / name / "kaltrisclient.exe", "x");
+        test::writeFile(program / "clients" / name / "_version._", "Kaltris Nexum-2.5.9");
+    }
+
+    const auto r = test::runProcess(program / "tidewright", {{"--skip-self-update"}, {}, program.path()});
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string expected =
+        "Name      Status         Version  Description\n"
+        "retail    Not Installed           Kaltris Nexum 2.5\n"
+        "pts       Not Installed           Kaltris Nexum 2.5 - Public Test Server\n"
+        "uptodate  Up To Date     2.5.9    Current build\n"
+        "outdated  Out of Date    2.5.9    outdated\n"
+        "offline   Unknown        2.5.9    Host is down\n"
+        "missing   Not Installed           Never installed\n";
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);  // no colours into a pipe
+    const std::string log = test::readFile(program / "launcher.log");
+    EXPECT_NE(log.find("ERROR: http://127.0.0.1:1/current/_version._ \xE2\x80\x94 Could not connect to the server."),
+              std::string::npos)
+        << log;
+    // The version is fetched only for installed entries, one request each.
+    EXPECT_EQ(host.requestCount("/current/_version._"), 1u);
+    EXPECT_EQ(host.requestCount("/newer/_version._"), 1u);
+}
+
+}  // namespace
+}  // namespace mendly
