@@ -1,0 +1,131 @@
+#include "model/launcher_state.h"
+
+#include "catalog/install_layout.h"
+#include "log/log_file.h"
+#include "log/text.h"
+#include "model/language.h"
+#include "model/server_version.h"
+#include "patch/cancel_flag.h"
+
+namespace mendly {
+
+bool LauncherState::selectionValid() const {
+    return selected >= 0 && static_cast<std::size_t>(selected) < catalog.entries.size();
+}
+
+const ServerEntry* LauncherState::selectedEntry() const {
+    return selectionValid() ? &catalog.entries[static_cast<std::size_t>(selected)] : nullptr;
+}
+
+std::filesystem::path LauncherState::installFolderOf(const ServerEntry& entry) const {
+    return installFolder(programFolder, entry);
+}
+
+bool LauncherState::isEntryInstalled(const ServerEntry& entry) const {
+    return isInstalled(installFolderOf(entry), entry.launchExecutable);
+}
+
+std::int32_t LauncherState::entryStatus(std::size_t index) const {
+    return index < entryStatuses.size() ? entryStatuses[index] : kStatusUndetermined;
+}
+
+std::u16string LauncherState::selectedServerHeader() const {
+    const auto* entry = selectedEntry();
+    return entry ? toWide(displayName(*entry)) : std::u16string(kVersionNone);
+}
+
+std::u16string LauncherState::playButtonLabel() const {
+    if (busy) {
+        if (isPatchCancelRequested()) return u"Cancelling...";
+        return launchAfterTask ? u"Patching..." : u"Installing...";
+    }
+    const auto* entry = selectedEntry();
+    return entry && isEntryInstalled(*entry) ? u"Launch" : u"Install";
+}
+
+bool LauncherState::canPlay() const {
+    if (busy) return false;
+    const auto* entry = selectedEntry();
+    if (!entry) return false;
+    return !entry->launchExecutable.empty() || isEntryInstalled(*entry);
+}
+
+bool LauncherState::progressVisible() const {
+    return busy && progressTotal > 0;
+}
+
+bool LauncherState::select(std::int32_t index) {
+    if (busy || index < 0 || static_cast<std::size_t>(index) >= catalog.entries.size()) return false;
+    selected = index;
+    return true;
+}
+
+void LauncherState::applyCatalog(ServerCatalog loaded) {
+    catalog = std::move(loaded);
+    builtInCount = catalog.builtInCount;
+    const auto count = catalog.entries.size();
+    // A negative selection only exists for an empty catalog; once entries are
+    // back it would leave nothing selected and every action inert.
+    if (selected < 0 || static_cast<std::size_t>(selected) >= count) selected = count == 0 ? -1 : 0;
+    entryStatuses.resize(count, kStatusUndetermined);
+}
+
+std::optional<VersionFetchJob> LauncherState::beginVersionFetch() {
+    const auto* entry = selectedEntry();
+    if (!entry || !window) {
+        selectedVersion = kVersionNone;
+        return std::nullopt;
+    }
+    selectedVersion = kVersionLoading;
+    return VersionFetchJob{selected, versionUrl(*entry)};
+}
+
+std::optional<StatusCheck> LauncherState::beginStatusCheck() {
+    if (!window || catalog.entries.empty()) return std::nullopt;
+    // Wraps instead of overflowing; a stale check would need 2^32 newer ones
+    // to be mistaken for the current one.
+    checkGeneration = static_cast<std::int32_t>(static_cast<std::uint32_t>(checkGeneration) + 1u);
+    StatusCheck check;
+    check.generation = checkGeneration;
+    check.jobs.reserve(catalog.entries.size());
+    for (std::size_t i = 0; i < catalog.entries.size(); ++i) {
+        const auto& entry = catalog.entries[i];
+        const auto folder = installFolderOf(entry);
+        check.jobs.push_back({static_cast<std::int32_t>(i), isInstalled(folder, entry.launchExecutable),
+                              versionUrl(entry), folder});
+    }
+    return check;
+}
+
+bool LauncherState::onServerStatus(std::int32_t generation, std::int32_t index, std::int32_t status) {
+    if (!acceptsStatusResult(checkGeneration, entryStatuses.size(), generation, index)) return false;
+    entryStatuses[static_cast<std::size_t>(index)] = status;
+    return true;
+}
+
+bool LauncherState::onSelectedVersion(std::int32_t index, std::u16string text) {
+    if (!acceptsVersionResult(selected, index)) return false;
+    selectedVersion = text.empty() ? std::u16string(kVersionUnavailable) : std::move(text);
+    return true;
+}
+
+std::string LauncherState::readLanguage() const {
+    const auto* entry = selectedEntry();
+    if (!entry) return kDefaultLanguage;
+    return mendly::readLanguage(installFolderOf(*entry));
+}
+
+std::optional<Notice> LauncherState::writeLanguage(std::string_view code) {
+    const auto* entry = selectedEntry();
+    if (busy || !entry || !isSupportedLanguage(code)) return std::nullopt;
+    auto failure = mendly::writeLanguage(programFolder, installFolderOf(*entry), code);
+    if (!failure) LogFile::write(u"Set language " + toWide(code) + u" for " + toWide(entry->name));
+    return failure;
+}
+
+ShortcutLaunch LauncherState::launchShortcut(std::int32_t index, ShellOpener& opener) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= shortcuts.size()) return {};
+    return runShortcut(opener, shortcuts[static_cast<std::size_t>(index)]);
+}
+
+}  // namespace mendly

@@ -1,0 +1,45 @@
+#pragma once
+// The work of the background status and version checks, one job at a time.
+// Jobs are plain copies built on the UI thread and owned by the worker; the
+// functions here block for one HTTP request each and touch no launcher state,
+// so they run on any thread. Starting threads and posting the results is the
+// engine layer's part.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/server_version.h"
+
+namespace mendly {
+
+struct StatusCheckJob {
+    std::int32_t index = 0;  // catalog index the result is for
+    bool installed = false;  // isInstalled, evaluated when the check started
+    std::u16string versionUrl;
+    std::filesystem::path installFolder;
+};
+
+// One status check: every catalog entry, in catalog order, and the generation
+// its results carry.
+struct StatusCheck {
+    std::int32_t generation = 0;
+    std::vector<StatusCheckJob> jobs;
+};
+
+// The fetch of the selected entry's published version.
+struct VersionFetchJob {
+    std::int32_t index = 0;
+    std::u16string versionUrl;
+};
+
+// Undetermined for an entry that is not installed or whose published version
+// cannot be fetched or is empty; otherwise the installation's own _version._
+// compared with the published text (entryStatusOf). No cancellation.
+EntryStatus checkEntryStatus(const StatusCheckJob& job);
+
+// formatServerVersion of the published _version._, or "Unavailable" when the
+// download fails. No cancellation.
+std::u16string fetchVersionText(const std::u16string& versionUrl);
+
+}  // namespace mendly
