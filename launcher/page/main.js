@@ -1,0 +1,768 @@
+'use strict';
+// The launcher page's script. The page owns no data: it shows what the native
+// side reports and forwards every user action to a native function.
+//
+// Two directions:
+// - xcall(name, ...args) asks native code and returns a promise of its answer.
+//   Answers arrive later and in any interleaving with native pushes, so every
+//   answer that could be overtaken is checked against a generation counter
+//   before it is applied (see footerGeneration, selectionSeq, serverListSeq).
+// - Native code calls the global functions reloadServerList,
+//   updateLauncherFooter, setSelectedServerHeader, setSelectedServerVersion,
+//   setSelectedLanguage and setPlayButtonCaption with plain values. JSON texts
+//   arrive as strings.
+//
+// Failing native calls are written to the console with a short "<what> failed"
+// message; the page keeps its content or shows a fallback text.
+
+// The only place that touches the host's message handler.
+function xcall(name, ...args) { return window.webkit.messageHandlers.xcall.postMessage({name, args}); }
+
+// ---------------------------------------------------------------------------
+// Script state
+
+const state = {
+  busy: false,          // a task is running (from the footer state)
+  selected: 0,          // index of the selected server tile
+  canPlay: true,        // the play button may be used when idle
+  playLabel: 'Install', // current play button label
+  taskStatus: undefined,
+  progressVisible: undefined,
+  progressDone: undefined,
+  progressTotal: undefined,
+};
+let contextServerIndex = -1;  // tile the open server menu acts on; -1: none
+let prevFooterBusy = false;   // busy flag of the previous footer update
+let languageSyncing = false;  // native code is setting the language list
+
+// Bumped by every applied footer update; a footer or label answer requested
+// before the latest update is stale and dropped. Native code pushes the footer
+// after every change of its state, so a dropped answer is never the last word.
+let footerGeneration = 0;
+// Bumped by every selection the page makes; header answers for an older
+// selection are dropped.
+let selectionSeq = 0;
+// Bumped by every server list load; only the newest load fills the list.
+let serverListSeq = 0;
+
+const NO_VALUE = '—';
+const FEED_MAXIMUM = 6;
+const BUSY_WORDS = ['installing', 'patching', 'checking', 'cancelling'];
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+function $(selector) { return document.querySelector(selector); }
+
+function logError(what, error) {
+  console.error(what, error instanceof Error ? error.message : String(error));
+}
+
+function escapeHtml(text) {
+  return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
+}
+
+function isBusyLabel(label) {
+  const lower = String(label ?? '').toLowerCase();
+  return BUSY_WORDS.some((word) => lower.includes(word));
+}
+
+function toCount(value) {
+  return typeof value === 'number' && Number.isFinite(value) ? value : 0;
+}
+
+// The game web site, taken from the first footer link so that the page holds
+// the address once. No trailing slash.
+function siteAddress() {
+  const link = document.getElementById('link-site');
+  return (link ? link.getAttribute('href') || '' : '').replace(/\/+$/, '');
+}
+
+// ---------------------------------------------------------------------------
+// Feed text clean-up
+
+const PERCENT_ENTITIES = [['%amp;', '&'], ['%lt;', '<'], ['%gt;', '>'], ['%quot;', '"'], ['%apos;', "'"],
+  ['%nbsp;', ' ']];
+const NAMED_ENTITIES = {'&amp;': '&', '&lt;': '<', '&gt;': '>', '&quot;': '"', '&apos;': "'", '&nbsp;': ' ',
+  '&mdash;': '—', '&ndash;': '–'};
+const NAMED_ENTITY_PATTERN = /&(?:amp|lt|gt|quot|apos|nbsp|mdash|ndash);/g;
+const NUMERIC_REFERENCE_PATTERN = /&#(?:([0-9]+)|[xX]([0-9a-fA-F]+));/g;
+
+// Second clean-up of feed text that native code has decoded once: broken
+// "%name;" entities, then up to four passes of numeric and named references
+// (so a doubly escaped "&amp;lt;" is resolved too).
+function decodeFeedText(text) {
+  let out = String(text ?? '');
+  for (const [pattern, replacement] of PERCENT_ENTITIES) {
+    out = out.split(pattern).join(replacement).split(pattern.toUpperCase()).join(replacement);
+  }
+  out = out.replace(/\$nbsp;/gi, ' ');
+  for (let pass = 0; pass < 4; pass++) {
+    let changed = false;
+    out = out.replace(NUMERIC_REFERENCE_PATTERN, (whole, decimal, hex) => {
+      const code = decimal !== undefined ? parseInt(decimal, 10) : parseInt(hex, 16);
+      if (!(code <= 0x10FFFF)) return whole;
+      changed = true;
+      return String.fromCodePoint(code);
+    });
+    out = out.replace(NAMED_ENTITY_PATTERN, (whole) => {
+      changed = true;
+      return NAMED_ENTITIES[whole];
+    });
+    if (!changed) break;
+  }
+  return out;
+}
+
+// Feed links go to the system browser; only web addresses are offered, so a
+// feed cannot make the launcher open a local file or program.
+function isWebLink(link) {
+  return /^https?:\/\//i.test(link);
+}
+
+// ---------------------------------------------------------------------------
+// Feeds
+
+function renderFeed(feed) {
+  if (typeof feed === 'string') {
+    try { feed = JSON.parse(feed); } catch (e) { feed = null; }
+  }
+  const error = feed && typeof feed.error === 'string' ? feed.error : '';
+  if (error) return '<p class="rss-status rss-error">' + escapeHtml(error) + '</p>';
+  const items = feed && Array.isArray(feed.items) ? feed.items : [];
+  if (items.length === 0) return '<p class="rss-status muted">No feed items available.</p>';
+  const field = (item, key) => (item && item[key] != null ? String(item[key]) : '');
+  return items.map((item) => {
+    const title = escapeHtml(decodeFeedText(field(item, 'title')) || 'Untitled');
+    const link = field(item, 'link');
+    const date = decodeFeedText(field(item, 'date'));
+    const summary = decodeFeedText(field(item, 'summary'));
+    let html = '<article class="rss-item">';
+    if (link && isWebLink(link)) {
+      html += '<a class="rss-title" href="' + escapeHtml(link) + '" data-rss-link="' + escapeHtml(link) +
+              '" target="@system">' + title + '</a>';
+    } else {
+      html += '<div class="rss-title">' + title + '</div>';
+    }
+    if (date) html += '<div class="rss-date">' + escapeHtml(date) + '</div>';
+    if (summary) html += '<p class="rss-summary">' + escapeHtml(summary) + '</p>';
+    return html + '</article>';
+  }).join('');
+}
+
+async function loadRssFeed(url, container, maximum) {
+  if (!container) return;
+  container.innerHTML = '<p class="rss-status muted">Loading…</p>';
+  let feed;
+  try {
+    feed = await xcall('fetchRssFeed', url, maximum || FEED_MAXIMUM);
+  } catch (e) {
+    logError('fetchRssFeed failed', e);
+    container.innerHTML = '<p class="rss-status rss-error">Could not load feed.</p>';
+    return;
+  }
+  container.innerHTML = renderFeed(feed);
+}
+
+// ---------------------------------------------------------------------------
+// Server tiles and selection
+
+function serverTiles() { return Array.from(document.querySelectorAll('#server-list .server-tile')); }
+
+function tileByIndex(index) {
+  return serverTiles().find((tile) => parseInt(tile.getAttribute('data-index'), 10) === index) || null;
+}
+
+function tileIndex(tile) { return parseInt(tile.getAttribute('data-index'), 10); }
+
+// The idle label, decided by the selected tile only.
+function labelFromSelectedTile() {
+  const tile = tileByIndex(state.selected);
+  if (!tile) return 'Install';
+  return tile.getAttribute('data-installed') === '1' ? 'Launch' : 'Install';
+}
+
+// Fills #server-list. Resolves to whether at least one tile exists, or null
+// when a newer load has been started meanwhile (that one decides).
+async function loadServerList() {
+  const seq = ++serverListSeq;
+  const selectionAtStart = selectionSeq;
+  const list = $('#server-list');
+  let html;
+  try {
+    html = await xcall('getServerListHtml');
+  } catch (e) {
+    if (seq !== serverListSeq) return null;
+    logError('getServerListHtml failed', e);
+    list.innerHTML = '<div class="server-empty">Could not load servers</div>';
+    return false;
+  }
+  if (seq !== serverListSeq) return null;
+  if (!html) {
+    list.innerHTML = '<div class="server-empty">Could not load servers</div>';
+    return false;
+  }
+  list.innerHTML = String(html);
+  // The tile HTML marks the entry native code has selected. After a duplicate
+  // or a delete that is no longer the page's index; follow native code unless
+  // the user picked a tile while the list was on its way.
+  const marked = list.querySelector('.server-tile.selected');
+  if (marked && selectionAtStart === selectionSeq && !Number.isNaN(tileIndex(marked))) {
+    state.selected = tileIndex(marked);
+  }
+  return serverTiles().length > 0;
+}
+
+function highlightSelected(index) {
+  for (const tile of serverTiles()) tile.classList.toggle('selected', tileIndex(tile) === index);
+  updateCardBorderMask();
+}
+
+// The 2 px strip over the card's left border beside the selected tile, so that
+// tile and card look joined.
+function updateCardBorderMask() {
+  const mask = $('#card-border-mask');
+  if (!mask) return;
+  try {
+    const tile = tileByIndex(state.selected);
+    if (!tile || !tile.classList.contains('selected')) {
+      mask.classList.remove('visible');
+      return;
+    }
+    const tileBox = tile.getBoundingClientRect();
+    const panelBox = $('#card-panel').getBoundingClientRect();
+    mask.style.top = Math.round(tileBox.top - panelBox.top) + 'px';
+    mask.style.height = Math.round(tileBox.height) + 'px';
+    mask.classList.add('visible');
+  } catch (e) {
+    mask.classList.remove('visible');
+    logError('updateCardBorderMask failed', e);
+  }
+}
+
+function updateInfoFromTile(index) {
+  const tile = tileByIndex(index);
+  if (!tile) {
+    refreshHeaderFromNative();
+    return;
+  }
+  setSelectedServerHeader(tile.getAttribute('data-desc') || NO_VALUE);
+  refreshPlayButton();
+}
+
+async function selectServer(index) {
+  if (state.busy) return;
+  const seq = ++selectionSeq;
+  state.selected = index;
+  highlightSelected(index);
+  updateInfoFromTile(index);
+  try {
+    await xcall('selectServer', index);
+  } catch (e) {
+    logError('selectServer failed', e);
+  }
+  if (seq !== selectionSeq) return;  // the user picked another tile meanwhile
+  await refreshHeaderFromNative();
+  await refreshFooterFromNative();
+  await refreshPlayButton();
+}
+
+async function refreshHeaderFromNative() {
+  const seq = selectionSeq;
+  try {
+    const label = await xcall('getSelectedServerHeader');
+    if (seq !== selectionSeq) return;
+    if (label) setSelectedServerHeader(label);
+    const version = await xcall('getSelectedServerVersion');
+    if (seq !== selectionSeq) return;
+    setSelectedServerVersion(version || NO_VALUE);
+    const language = await xcall('getLanguage');
+    if (seq !== selectionSeq) return;
+    setSelectedLanguage(language || 'en');
+  } catch (e) {
+    logError('getSelectedServerHeader failed', e);
+  }
+}
+
+async function refreshFooterFromNative() {
+  const generation = footerGeneration;
+  try {
+    const json = await xcall('getFooterStateJson');
+    if (generation === footerGeneration) updateLauncherFooter(json);
+  } catch (e) {
+    logError('getFooterStateJson failed', e);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Play button
+
+async function refreshPlayButton() {
+  if (state.busy) {
+    const generation = footerGeneration;
+    try {
+      const label = await xcall('getPlayButtonLabel');
+      if (generation !== footerGeneration) return;  // a newer footer update set the label
+      if (isBusyLabel(label)) {
+        setPlayButtonCaption(label);
+        return;
+      }
+    } catch (e) {
+      logError('getPlayButtonLabel failed', e);
+      if (generation !== footerGeneration) return;
+    }
+  }
+  setPlayButtonCaption(labelFromSelectedTile());
+}
+
+function updatePlayButtonAppearance() {
+  const button = $('#btn-play');
+  const caption = $('#btn-play-caption');
+  if (!button || !caption) return;
+  const label = state.playLabel || 'Install';
+  const lower = label.toLowerCase();
+  const isBusy = state.busy || isBusyLabel(label);
+  const isLaunch = !isBusy && (lower.startsWith('launch') || lower.startsWith('play'));
+  const isInstall = !isBusy && lower === 'install';
+  const showStop = isBusy && button.classList.contains('is-hovered') && !lower.startsWith('cancell');
+  const shown = showStop ? 'STOP' : label;
+
+  for (const [name, on] of [['busy', isBusy], ['play-mode', isLaunch], ['install-mode', isInstall]]) {
+    if (button.classList.contains(name) !== on) button.classList.toggle(name, on);
+  }
+  caption.textContent = shown;
+  button.setAttribute('aria-label', shown);
+
+  const disabled = !state.busy && !state.canPlay;
+  button.disabled = disabled;
+  if (disabled) button.classList.remove('is-hovered', 'is-pressed');
+}
+
+function playButtonReacts() { return state.busy || state.canPlay; }
+
+async function onPlayClick() {
+  try {
+    if (state.busy) await xcall('cancelPatch');
+    else if (labelFromSelectedTile() === 'Launch') await xcall('play');
+    else await xcall('install');
+  } catch (e) {
+    logError('play failed', e);
+  }
+}
+
+function wirePlayButton() {
+  const button = $('#btn-play');
+  button.addEventListener('mouseenter', () => {
+    if (playButtonReacts()) button.classList.add('is-hovered');
+    updatePlayButtonAppearance();
+  });
+  button.addEventListener('mouseleave', () => {
+    button.classList.remove('is-hovered', 'is-pressed');
+    updatePlayButtonAppearance();
+  });
+  button.addEventListener('mousedown', () => {
+    if (playButtonReacts()) button.classList.add('is-pressed');
+  });
+  button.addEventListener('mouseup', () => button.classList.remove('is-pressed'));
+  button.addEventListener('click', onPlayClick);
+}
+
+// ---------------------------------------------------------------------------
+// Footer
+
+function updateFooterDetail() {
+  const total = state.progressTotal;
+  const percent = total > 0 ? Math.min(100, Math.max(0, Math.round((state.progressDone * 100) / total))) : 0;
+  const showProgress = state.busy && state.progressVisible && total > 0;
+
+  const text = state.taskStatus || (state.busy ? 'Working...' : '');
+  $('#task-status-label').textContent = text;
+  $('#task-status-count').textContent = showProgress ? percent + '%' : '';
+  $('#footer-detail').classList.toggle('patch-busy', state.busy);
+
+  $('#patch-progress').classList.toggle('visible', showProgress);
+  $('#patch-progress-fill').style.width = percent + '%';
+}
+
+// Called after the busy flag went from set to clear: the task may have
+// installed or updated the selected entry, so the tiles are reloaded.
+async function afterTaskEnded() {
+  const hasTiles = await loadServerList();
+  if (hasTiles) {
+    highlightSelected(state.selected);
+    updateInfoFromTile(state.selected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Menus (server menu, shortcuts menu)
+
+let openMenu = null;  // the one popup menu on screen, or null
+
+function closeMenu() {
+  if (!openMenu) return;
+  const menu = openMenu;
+  openMenu = null;
+  menu.remove();
+  if (menu.onclose) menu.onclose();
+}
+
+function menuItem(text, className, onChoose) {
+  const item = document.createElement('li');
+  item.className = className;
+  item.setAttribute('role', 'menuitem');
+  item.tabIndex = -1;
+  item.textContent = text;
+  item.addEventListener('click', (event) => {
+    event.stopPropagation();
+    onChoose();
+  });
+  return item;
+}
+
+function newMenu(className) {
+  const menu = document.createElement('menu');
+  menu.className = className;
+  menu.setAttribute('role', 'menu');
+  return menu;
+}
+
+// Shows `menu` with its top-left corner at (x, y) in page pixels, kept inside
+// the window.
+function showMenuAt(menu, x, y) {
+  closeMenu();
+  menu.style.left = '0px';
+  menu.style.top = '0px';
+  document.body.appendChild(menu);
+  const box = menu.getBoundingClientRect();
+  const left = Math.max(0, Math.min(x, window.innerWidth - box.width - 2));
+  const top = Math.max(0, Math.min(y, window.innerHeight - box.height - 2));
+  menu.style.left = Math.round(left) + 'px';
+  menu.style.top = Math.round(top) + 'px';
+  openMenu = menu;
+  const first = menu.querySelector(':scope > li');
+  if (first) first.focus({preventScroll: true});
+}
+
+// Below `anchor`, left edges aligned.
+function showMenuBelow(menu, anchor) {
+  const box = anchor.getBoundingClientRect();
+  showMenuAt(menu, box.left, box.bottom);
+}
+
+function onMenuKey(event) {
+  if (!openMenu) return;
+  if (event.key === 'Escape') {
+    closeMenu();
+    event.preventDefault();
+    return;
+  }
+  const current = document.activeElement;
+  if (!current || !openMenu.contains(current) || current.tagName !== 'LI') return;
+  const siblings = Array.from(current.parentElement.children).filter((el) => el.tagName === 'LI');
+  const at = siblings.indexOf(current);
+  if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
+    const step = event.key === 'ArrowDown' ? 1 : siblings.length - 1;
+    siblings[(at + step) % siblings.length].focus();
+    event.preventDefault();
+  } else if (event.key === 'ArrowRight' && current.classList.contains('submenu')) {
+    const inner = current.querySelector('li');
+    if (inner) inner.focus();
+    event.preventDefault();
+  } else if (event.key === 'ArrowLeft' && current.parentElement !== openMenu) {
+    current.parentElement.closest('li').focus();
+    event.preventDefault();
+  } else if (event.key === 'Enter' || event.key === ' ') {
+    if (!current.classList.contains('submenu')) current.click();
+    event.preventDefault();
+  }
+}
+
+const SERVER_ACTIONS = {
+  install: ['Install', 'install'],
+  configure: ['Configure', 'configure'],
+  openInstallFolder: ['Open Install Folder', 'open-folder'],
+  duplicateInstallation: ['Duplicate', 'duplicate'],
+  reinstall: ['Repair / Reinstall', 'reinstall'],
+  resetIniDirectory: ['Reset INI Files', 'reset-ini'],
+  deleteInstallation: ['Delete Installation', 'delete-install'],
+};
+
+function buildServerMenu(tile) {
+  const menu = newMenu('context');
+  const add = (parent, action) => {
+    const [text, className] = SERVER_ACTIONS[action];
+    const item = menuItem(text, className, () => chooseServerMenuItem(action));
+    item.setAttribute('data-action', action);
+    parent.appendChild(item);
+  };
+  if (tile.getAttribute('data-installed') !== '1') {
+    add(menu, 'install');
+  } else {
+    add(menu, 'configure');
+    add(menu, 'openInstallFolder');
+    add(menu, 'duplicateInstallation');
+    add(menu, 'reinstall');
+    const advanced = menuItem('Advanced', 'submenu', () => {});
+    advanced.setAttribute('aria-haspopup', 'menu');
+    const inner = newMenu('context');
+    add(inner, 'resetIniDirectory');
+    advanced.appendChild(inner);
+    menu.appendChild(advanced);
+  }
+  if (tile.getAttribute('data-custom') === '1') add(menu, 'deleteInstallation');
+  menu.onclose = () => {
+    if (!menu.chosen) contextServerIndex = -1;
+  };
+  return menu;
+}
+
+async function chooseServerMenuItem(action) {
+  if (openMenu) openMenu.chosen = true;
+  closeMenu();
+  const index = contextServerIndex;
+  if (index < 0 || state.busy) {
+    contextServerIndex = -1;
+    return;
+  }
+  await selectServer(index);
+  try {
+    await xcall(action);
+  } catch (e) {
+    logError(action + ' failed', e);
+  }
+  contextServerIndex = -1;
+}
+
+function onTileContextMenu(event) {
+  const tile = event.target.closest('.server-tile');
+  if (!tile) return;
+  event.preventDefault();
+  event.stopPropagation();
+  if (state.busy) return;
+  const index = tileIndex(tile);
+  if (Number.isNaN(index)) return;
+  contextServerIndex = index;
+  showMenuAt(buildServerMenu(tile), event.clientX, event.clientY);
+}
+
+function onTileClick(event) {
+  const tile = event.target.closest('.server-tile');
+  if (!tile) return;
+  event.stopPropagation();
+  const index = tileIndex(tile);
+  if (!Number.isNaN(index)) selectServer(index);
+}
+
+function onServerSettingsClick(event) {
+  event.stopPropagation();
+  if (state.busy) return;
+  const tile = tileByIndex(state.selected);
+  if (!tile || !tile.classList.contains('selected')) return;
+  contextServerIndex = state.selected;
+  showMenuBelow(buildServerMenu(tile), event.currentTarget);
+}
+
+// ---------------------------------------------------------------------------
+// Shortcuts
+
+let shortcuts = [];
+
+async function setupShortcuts() {
+  let json;
+  try {
+    json = await xcall('getShortcutsJson');
+  } catch (e) {
+    logError('getShortcutsJson failed', e);
+    return;
+  }
+  let parsed = [];
+  try {
+    parsed = typeof json === 'string' ? JSON.parse(json) : json;
+  } catch (e) {
+    logError('parseShortcutsJson failed', e);
+  }
+  shortcuts = Array.isArray(parsed) ? parsed : [];
+  if (shortcuts.length === 0) return;
+  $('#shortcuts-bar').classList.remove('hidden');
+  $('#btn-shortcuts').addEventListener('click', onShortcutsClick);
+}
+
+function onShortcutsClick(event) {
+  event.stopPropagation();
+  const button = event.currentTarget;
+  const menu = newMenu('context shortcuts-menu');
+  shortcuts.forEach((shortcut, position) => {
+    const name = shortcut && shortcut.name ? String(shortcut.name) : 'Shortcut ' + position;
+    const index = shortcut && Number.isInteger(shortcut.index) ? shortcut.index : position;
+    menu.appendChild(menuItem(name, 'shortcut', () => {
+      closeMenu();
+      xcall('launchShortcut', index).catch((e) => logError('launchShortcut failed', e));
+    }));
+  });
+  try {
+    const width = Math.round(button.getBoundingClientRect().width) + 'px';
+    menu.style.width = width;
+    menu.style.minWidth = width;
+  } catch (e) {
+    logError('shortcuts menu width failed', e);
+  }
+  showMenuBelow(menu, button);
+}
+
+// ---------------------------------------------------------------------------
+// Globals called by native code
+
+function setSelectedServerHeader(label) {
+  const title = document.getElementById('server-title');
+  if (title) title.textContent = label ? String(label) : NO_VALUE;
+}
+
+function setSelectedServerVersion(version) {
+  $('#server-version').textContent = version ? String(version) : NO_VALUE;
+}
+
+function setSelectedLanguage(code) {
+  const next = code ? String(code) : 'en';
+  const select = $('#language-select');
+  languageSyncing = true;
+  try {
+    select.value = next;
+    for (const option of select.options) {
+      if (option.value === next) option.setAttribute('selected', '');
+      else option.removeAttribute('selected');
+    }
+  } finally {
+    languageSyncing = false;
+  }
+}
+
+function setPlayButtonCaption(label) {
+  const text = label == null ? '' : String(label);
+  state.playLabel = isBusyLabel(text) ? text : labelFromSelectedTile();
+  updatePlayButtonAppearance();
+}
+
+function updateLauncherFooter(json) {
+  let data;
+  try {
+    if (json === undefined || json === null || json === '') return;
+    data = typeof json === 'string' ? JSON.parse(json) : json;
+    if (!data || typeof data !== 'object' || Array.isArray(data)) throw new Error('footer state is not an object');
+  } catch (e) {
+    logError('parseFooterJson failed', e);
+    return;
+  }
+  footerGeneration++;
+
+  const wasBusy = prevFooterBusy;
+  state.busy = Boolean(data.busy);
+  prevFooterBusy = state.busy;
+  if (wasBusy && !state.busy) afterTaskEnded();
+
+  state.canPlay = Boolean(data.canPlay);
+  if (state.busy && isBusyLabel(data.playLabel)) state.playLabel = String(data.playLabel);
+  else if (!state.busy) state.playLabel = labelFromSelectedTile();
+
+  state.taskStatus = data.taskStatus ? String(data.taskStatus) : '';
+  state.progressVisible = Boolean(data.progressVisible);
+  state.progressDone = toCount(data.progressDone);
+  state.progressTotal = toCount(data.progressTotal);
+
+  updatePlayButtonAppearance();
+  updateFooterDetail();
+}
+
+async function reloadServerList() {
+  const hasTiles = await loadServerList();
+  if (hasTiles) {
+    highlightSelected(state.selected);
+    updateInfoFromTile(state.selected);
+    await refreshPlayButton();
+  }
+}
+
+window.xcall = xcall;
+window.reloadServerList = reloadServerList;
+window.updateLauncherFooter = updateLauncherFooter;
+window.setSelectedServerHeader = setSelectedServerHeader;
+window.setSelectedServerVersion = setSelectedServerVersion;
+window.setSelectedLanguage = setSelectedLanguage;
+window.setPlayButtonCaption = setPlayButtonCaption;
+
+// ---------------------------------------------------------------------------
+// Wiring and start
+
+function callAndLog(name, ...args) {
+  xcall(name, ...args).catch((e) => logError(name + ' failed', e));
+}
+
+function wireHandlers() {
+  const list = $('#server-list');
+  list.addEventListener('click', onTileClick);
+  list.addEventListener('contextmenu', onTileContextMenu);
+  list.addEventListener('scroll', updateCardBorderMask);
+
+  $('#server-settings').addEventListener('click', onServerSettingsClick);
+  wirePlayButton();
+
+  $('#language-select').addEventListener('change', (event) => {
+    if (languageSyncing) return;
+    const code = event.currentTarget.value || 'en';
+    xcall('setLanguage', code).catch((e) => logError('setLanguage failed', e));
+  });
+
+  // The title bar: dragging the caption moves the window.
+  for (const caption of document.querySelectorAll('#titlebar [role="window-caption"]')) {
+    caption.addEventListener('mousedown', (event) => {
+      if (event.button === 0) callAndLog('windowMoveDrag');
+    });
+  }
+  $('#btn-min').addEventListener('click', () => callAndLog('windowMinimize'));
+  $('#btn-close').addEventListener('click', () => callAndLog('windowClose'));
+
+  // Links open in the system browser through native code; the page itself
+  // never navigates.
+  document.addEventListener('click', (event) => {
+    const anchor = event.target.closest ? event.target.closest('a') : null;
+    if (anchor) {
+      event.preventDefault();
+      event.stopPropagation();
+      let url = '';
+      if (anchor.matches('a.rss-title')) url = anchor.getAttribute('data-rss-link') || anchor.getAttribute('href');
+      else if (anchor.matches('a.footer-link')) url = anchor.getAttribute('href');
+      if (url) xcall('openUrl', url).catch((e) => logError('openUrl failed', e));
+      return;
+    }
+    if (openMenu && !openMenu.contains(event.target)) closeMenu();
+  });
+  document.addEventListener('mousedown', (event) => {
+    if (openMenu && !openMenu.contains(event.target)) closeMenu();
+  }, true);
+  document.addEventListener('contextmenu', (event) => event.preventDefault());
+  document.addEventListener('keydown', onMenuKey);
+  window.addEventListener('blur', closeMenu);
+  window.addEventListener('resize', updateCardBorderMask);
+}
+
+async function initApp() {
+  try {
+    wireHandlers();
+    setupShortcuts();
+    const site = siteAddress();
+    loadRssFeed(site + '/rss/launcher', $('#rss-announcements'), FEED_MAXIMUM);
+    loadRssFeed(site + '/rss/patches', $('#rss-news'), FEED_MAXIMUM);
+    const hasTiles = await loadServerList();
+    if (hasTiles) {
+      await selectServer(0);
+    } else if (hasTiles === false) {
+      await refreshHeaderFromNative();
+      await refreshFooterFromNative();
+    }
+  } catch (e) {
+    logError('initApp failed', e);
+  }
+}
+
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', initApp);
+else initApp();
