@@ -715,7 +715,7 @@ function wireHandlers() {
   // The title bar: dragging the caption moves the window.
   for (const caption of document.querySelectorAll('#titlebar [role="window-caption"]')) {
     caption.addEventListener('mousedown', (event) => {
-      if (event.button === 0) callAndLog('windowMoveDrag');
+      if (event.button === 0) callAndLog('windowDrag');
     });
   }
   $('#btn-min').addEventListener('click', () => callAndLog('windowMinimize'));

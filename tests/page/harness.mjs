@@ -166,7 +166,7 @@ function defaultAnswers() {
   const ok = {};
   for (const name of ['selectServer', 'play', 'install', 'cancelPatch', 'configure', 'openInstallFolder',
     'duplicateInstallation', 'reinstall', 'resetIniDirectory', 'deleteInstallation', 'setLanguage',
-    'launchShortcut', 'openUrl', 'windowMoveDrag', 'windowMinimize', 'windowClose']) ok[name] = true;
+    'launchShortcut', 'openUrl', 'windowDrag', 'windowMinimize', 'windowClose']) ok[name] = true;
   return {
     ...ok,
     getServerListHtml: serverListHtml(),

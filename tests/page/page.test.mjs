@@ -414,7 +414,7 @@ describe('language, shortcuts and window', () => {
     await settle(page);
     const all = await page.evaluate(() => window.__bridge.calls);
     assert.deepEqual(all, [{ name: 'windowMinimize', args: [] }, { name: 'windowClose', args: [] },
-      { name: 'windowMoveDrag', args: [] }, { name: 'openUrl', args: ['https://chat.kaltris.invalid'] }]);
+      { name: 'windowDrag', args: [] }, { name: 'openUrl', args: ['https://chat.kaltris.invalid'] }]);
     assert.equal(page.url(), server.url);
   });
 });

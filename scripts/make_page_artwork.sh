@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Draws the launcher page's artwork with ImageMagick 6 (`convert`) and writes
-# it beside this script: background.jpg (1130 x 710 window backdrop),
+# it into launcher/page/: background.jpg (1130 x 710 window backdrop),
 # icon_48.png (round server tile icon), kst.png (support team logo, shown
 # 80 px wide) and client_icon.ico (window icon, 16 to 256 px).
 # Everything is drawn from shapes (no fonts, no photos); a fixed seed keeps the
 # star field the same from run to run. The generated files are committed, so
 # the build does not need ImageMagick.
 set -euo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")/../launcher/page"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

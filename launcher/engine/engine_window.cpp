@@ -1,0 +1,384 @@
+#include "engine_window.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <utility>
+
+#include "content_type.h"
+#include "log/log_file.h"
+#include "log/text.h"
+
+namespace mendly {
+namespace {
+
+// Every page gets xcall() before its own scripts run.
+constexpr char kBridgeScript[] =
+    "window.xcall = function (name, ...args) {\n"
+    "  return window.webkit.messageHandlers.xcall.postMessage({name: String(name), args: args});\n"
+    "};\n";
+
+// Body of the async function that callPage() runs in the page; `fn` and
+// `args` arrive as values (the name and a JSON array text).
+constexpr char kCallBody[] =
+    "const f = globalThis[fn];\n"
+    "if (typeof f !== 'function') throw new Error('no page function ' + fn);\n"
+    "return await f(...JSON.parse(args));\n";
+
+nlohmann::json toJson(JSCValue* value) {
+    if (value == nullptr || jsc_value_is_undefined(value)) return undefinedValue();
+    g_autofree char* text = jsc_value_to_json(value, 0);
+    if (text == nullptr) return undefinedValue();  // functions, symbols
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+bool isPageAddress(std::string_view uri) {
+    const std::string origin = toUtf8(kPageOrigin);
+    return uri.substr(0, origin.size()) == origin;
+}
+
+void finishNotFound(WebKitURISchemeRequest* request) {
+    static constexpr char body[] = "Not Found";
+    GInputStream* stream = g_memory_input_stream_new_from_data(body, sizeof body - 1, nullptr);
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, sizeof body - 1);
+    webkit_uri_scheme_response_set_status(response, 404, "Not Found");
+    webkit_uri_scheme_response_set_content_type(response, "text/plain");
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
+}
+
+struct PendingCall {
+    EngineWindow::PageResult done;
+    std::string what;
+};
+
+}  // namespace
+
+// GObject signal and async callbacks, with access to the window's members.
+struct EngineWindow::Callbacks {
+    static void onSchemeRequest(WebKitURISchemeRequest* request, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        const gchar* uri = webkit_uri_scheme_request_get_uri(request);
+        std::string contents;
+        std::u16string name;
+        if (uri != nullptr && isPageAddress(uri)) {
+            g_autofree char* path = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), nullptr);
+            if (path != nullptr && path[0] == '/') name = toWide(path + 1);
+        }
+        if (name.empty() || !self->archive_.read(name, contents)) {
+            finishNotFound(request);
+            return;
+        }
+        GBytes* bytes = g_bytes_new(contents.data(), contents.size());
+        GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+        WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(contents.size()));
+        webkit_uri_scheme_response_set_status(response, 200, "OK");
+        const std::string type = contentTypeForName(name);
+        webkit_uri_scheme_response_set_content_type(response, type.c_str());
+        // The type also as a header, so that the page's fetch() sees it.
+        SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+        soup_message_headers_replace(headers, "Content-Type", type.c_str());
+        webkit_uri_scheme_response_set_http_headers(response, headers);  // takes ownership
+        webkit_uri_scheme_request_finish_with_response(request, response);
+        g_object_unref(response);
+        g_object_unref(stream);
+        g_bytes_unref(bytes);
+    }
+
+    static gboolean onScriptMessage(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                                    gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        const ScriptReply answer(reply, jsc_value_get_context(value));
+        const nlohmann::json call = toJson(value);
+        if (!call.is_object() || !call.contains("name") || !call["name"].is_string()) {
+            answer.fail("xcall: malformed call");
+            return TRUE;
+        }
+        const std::string name = call["name"].get<std::string>();
+        nlohmann::json args = call.contains("args") ? call["args"] : nlohmann::json::array();
+        if (!args.is_array()) args = nlohmann::json::array({args});
+
+        if (args.empty() && self->windowControl(name)) {
+            answer.answer(true);
+            return TRUE;
+        }
+        if (self->dispatcher_ && self->dispatcher_(name, args, answer)) return TRUE;
+        answer.fail("xcall: no native function \"" + name + "\" taking " + std::to_string(args.size()) +
+                    " argument(s)");
+        return TRUE;
+    }
+
+    static gboolean onButtonPress(GtkWidget*, GdkEventButton* event, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        self->lastButton_ = event->button;
+        self->lastRootX_ = static_cast<int>(event->x_root);
+        self->lastRootY_ = static_cast<int>(event->y_root);
+        self->lastPressTime_ = event->time;
+        return FALSE;  // the page still sees the press
+    }
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer) {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+            WebKitNavigationAction* action =
+                webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            const gchar* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+            // The page opens links through native code; it never navigates away.
+            if (uri == nullptr || !isPageAddress(uri)) {
+                webkit_policy_decision_ignore(decision);
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
+
+    static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+        return TRUE;  // the page draws its own menus; no engine menu (reload, inspect)
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        if (event == WEBKIT_LOAD_FINISHED && self->loadFinished_) self->loadFinished_();
+    }
+
+    static void onTitleChanged(GObject*, GParamSpec*, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        const gchar* title = webkit_web_view_get_title(self->webView_);
+        if (self->window_ != nullptr && title != nullptr && title[0] != '\0') gtk_window_set_title(self->window_, title);
+    }
+
+    static void onDestroy(GtkWidget*, gpointer data) { static_cast<EngineWindow*>(data)->onDestroyed(); }
+
+    static void onFunctionDone(GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        if (value == nullptr) {
+            const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+            const std::string message = error != nullptr && error->message != nullptr ? error->message : "unknown error";
+            g_clear_error(&error);
+            if (cancelled) return;  // the window is being destroyed
+            if (call->done) {
+                call->done(false, undefinedValue(), message);
+            } else {
+                LogFile::write(u"WARNING: " + toWide(call->what) + u" \u2014 " + toWide(message));
+            }
+            return;
+        }
+        const nlohmann::json json = toJson(value);
+        g_object_unref(value);
+        if (call->done) call->done(true, json, {});
+    }
+};
+
+EngineWindow::EngineWindow(const PageArchive& archive, Options options)
+    : archive_(archive), self_(std::make_shared<EngineWindow*>(this)) {
+    channel_ = PostChannel::create(
+        [this](const PostedMessage& message) {
+            if (receive_) receive_(message);
+        },
+        [this](const PostedMessage& message) {
+            if (discard_) discard_(message);
+        });
+    cancellable_ = g_cancellable_new();
+
+    // An ephemeral context keeps cookies, caches and storage in memory: the
+    // launcher writes nothing into the user's home.
+    context_ = webkit_web_context_new_ephemeral();
+    webkit_web_context_register_uri_scheme(context_, kPageScheme, &Callbacks::onSchemeRequest, this, nullptr);
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context_);
+    webkit_security_manager_register_uri_scheme_as_secure(security, kPageScheme);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kPageScheme);
+
+    contentManager_ = webkit_user_content_manager_new();
+    WebKitUserScript* bridge = webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(contentManager_, bridge);
+    webkit_user_script_unref(bridge);
+    g_signal_connect(contentManager_, "script-message-with-reply-received::xcall",
+                     G_CALLBACK(&Callbacks::onScriptMessage), this);
+    webkit_user_content_manager_register_script_message_handler_with_reply(contentManager_, "xcall", nullptr);
+
+    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_, "user-content-manager",
+                                            contentManager_, nullptr));
+    WebKitSettings* settings = webkit_web_view_get_settings(webView_);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_write_console_messages_to_stdout(settings, options.consoleToStdout ? TRUE : FALSE);
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    g_signal_connect(webView_, "button-press-event", G_CALLBACK(&Callbacks::onButtonPress), this);
+    g_signal_connect(webView_, "decide-policy", G_CALLBACK(&Callbacks::onDecidePolicy), this);
+    g_signal_connect(webView_, "context-menu", G_CALLBACK(&Callbacks::onContextMenu), this);
+    g_signal_connect(webView_, "load-changed", G_CALLBACK(&Callbacks::onLoadChanged), this);
+    g_signal_connect(webView_, "notify::title", G_CALLBACK(&Callbacks::onTitleChanged), this);
+    gtk_widget_set_size_request(GTK_WIDGET(webView_), options.width, options.height);
+
+    window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_window_set_title(window_, toUtf8(options.title).c_str());
+    gtk_window_set_decorated(window_, FALSE);
+    gtk_window_set_resizable(window_, FALSE);
+    gtk_window_set_default_size(window_, options.width, options.height);
+    gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(webView_));
+    g_signal_connect(window_, "destroy", G_CALLBACK(&Callbacks::onDestroy), this);
+}
+
+EngineWindow::~EngineWindow() {
+    *self_ = nullptr;
+    closed_ = nullptr;
+    loadFinished_ = nullptr;
+    g_cancellable_cancel(cancellable_);
+    g_signal_handlers_disconnect_by_data(contentManager_, this);
+    if (window_ != nullptr) gtk_widget_destroy(GTK_WIDGET(window_));  // runs onDestroyed
+    channel_->close();
+    g_object_unref(contentManager_);
+    g_object_unref(context_);
+    g_object_unref(cancellable_);
+}
+
+void EngineWindow::onDestroyed() {
+    if (webView_ != nullptr) g_signal_handlers_disconnect_by_data(webView_, this);
+    window_ = nullptr;
+    webView_ = nullptr;
+    channel_->close();
+    if (closed_) {
+        auto closed = std::move(closed_);
+        closed_ = nullptr;
+        closed();
+    }
+}
+
+bool EngineWindow::load(std::u16string_view url) {
+    if (webView_ == nullptr) return false;
+    const std::u16string_view origin = kPageOrigin;
+    if (url.substr(0, origin.size()) != origin) return false;
+    const std::u16string_view name = url.substr(origin.size());
+    if (archive_.findItem(name) < 0) return false;
+    webkit_web_view_load_uri(webView_, toUtf8(url).c_str());
+    return true;
+}
+
+void EngineWindow::show() {
+    if (window_ != nullptr) gtk_widget_show_all(GTK_WIDGET(window_));
+}
+
+void EngineWindow::close() {
+    if (window_ != nullptr) gtk_window_close(window_);
+}
+
+void EngineWindow::minimize() {
+    if (window_ != nullptr) gtk_window_iconify(window_);
+}
+
+void EngineWindow::beginMoveDrag() {
+    if (window_ == nullptr || lastButton_ == 0) return;
+    gtk_window_begin_move_drag(window_, static_cast<gint>(lastButton_), lastRootX_, lastRootY_, lastPressTime_);
+}
+
+bool EngineWindow::windowControl(const std::string& name) {
+    if (name == "windowDrag") {
+        beginMoveDrag();
+        return true;
+    }
+    if (name == "windowMinimize") {
+        minimize();
+        return true;
+    }
+    if (name == "windowClose") {
+        // Closed from the main loop, not from inside the web view's own
+        // signal: destroying the view under its emission is not allowed.
+        auto* weak = new std::weak_ptr<EngineWindow*>(self_);
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT_IDLE,
+            [](gpointer data) -> gboolean {
+                if (auto self = static_cast<std::weak_ptr<EngineWindow*>*>(data)->lock(); self && *self)
+                    (*self)->close();
+                return G_SOURCE_REMOVE;
+            },
+            weak, [](gpointer data) { delete static_cast<std::weak_ptr<EngineWindow*>*>(data); });
+        return true;
+    }
+    return false;
+}
+
+bool EngineWindow::setIcon(std::string_view imageBytes) {
+    if (window_ == nullptr) return false;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    const bool written = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(imageBytes.data()),
+                                                 imageBytes.size(), nullptr) != FALSE;
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
+    GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf != nullptr) gtk_window_set_icon(window_, pixbuf);
+    g_object_unref(loader);
+    return pixbuf != nullptr;
+}
+
+void EngineWindow::setMessageHandlers(MessageHandler receive, MessageHandler discard) {
+    receive_ = std::move(receive);
+    discard_ = std::move(discard);
+}
+
+void EngineWindow::runFunction(const std::string& body, const nlohmann::json& values, PageResult done,
+                               std::string what) {
+    if (webView_ == nullptr) {
+        if (done) done(false, undefinedValue(), "the window is gone");
+        return;
+    }
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    for (const auto& [key, value] : values.items()) {
+        const std::string text = value.get<std::string>();
+        g_variant_builder_add(&builder, "{sv}", key.c_str(), g_variant_new_string(text.c_str()));
+    }
+    auto* call = new PendingCall{std::move(done), std::move(what)};
+    webkit_web_view_call_async_javascript_function(webView_, body.data(), static_cast<gssize>(body.size()),
+                                                   g_variant_builder_end(&builder), nullptr, nullptr, cancellable_,
+                                                   &Callbacks::onFunctionDone, call);
+}
+
+void EngineWindow::callPage(std::string_view function, const nlohmann::json& args, PageResult done) {
+    const nlohmann::json list = args.is_array() ? args : nlohmann::json::array({args});
+    const nlohmann::json values = {
+        {"fn", std::string(function)},
+        {"args", list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
+    };
+    runFunction(kCallBody, values, std::move(done), "page function " + std::string(function));
+}
+
+void EngineWindow::runScriptForTest(const std::string& body, PageResult done) {
+    runFunction(body, nlohmann::json::object(), std::move(done), "test script");
+}
+
+void EngineWindow::saveSnapshotPng(const std::filesystem::path& file, std::function<void(bool ok)> done) {
+    if (webView_ == nullptr) {
+        done(false);
+        return;
+    }
+    struct Pending {
+        std::filesystem::path file;
+        std::function<void(bool)> done;
+    };
+    webkit_web_view_get_snapshot(
+        webView_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, cancellable_,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+            GError* error = nullptr;
+            cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+            g_clear_error(&error);
+            if (cancelled) return;  // the window is being destroyed
+            bool ok = false;
+            if (surface != nullptr) {
+                ok = cairo_surface_write_to_png(surface, pending->file.c_str()) == CAIRO_STATUS_SUCCESS;
+                cairo_surface_destroy(surface);
+            }
+            pending->done(ok);
+        },
+        new Pending{file, std::move(done)});
+}
+
+}  // namespace mendly

@@ -1,0 +1,381 @@
+// The engine window on a private Xvfb display with the small test page of
+// testdata/ (packed at build time): calls in both directions, posted messages,
+// the page scheme, message boxes and a snapshot.
+#include <gtest/gtest.h>
+
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine_runtime.h"
+#include "engine_window.h"
+#include "message_box.h"
+#include "page_archive.h"
+#include "support/temp_dir.h"
+#include "virtual_display.h"
+
+extern const unsigned char kEngineTestPage[];
+extern const std::size_t kEngineTestPageSize;
+
+namespace mendly {
+namespace {
+
+using nlohmann::json;
+
+// One display and one GTK for the whole test program: GTK cannot be
+// initialised twice, and its display must outlive every suite.
+class DisplayEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_TRUE(display_.start()) << "Xvfb did not start";
+        setenv("DISPLAY", display_.name().c_str(), 1);
+        setenv("GDK_BACKEND", "x11", 1);
+        int argc = 1;
+        char name[] = "engine_window_tests";
+        char* args[] = {name, nullptr};
+        char** argv = args;
+        ASSERT_TRUE(initEngine(argc, argv));
+    }
+
+private:
+    test::VirtualDisplay display_;
+};
+
+const auto* const g_displayEnvironment = ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+class EngineWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::u16string error;
+        ASSERT_TRUE(archive.open({reinterpret_cast<const char*>(kEngineTestPage), kEngineTestPageSize}, error));
+        window = std::make_unique<EngineWindow>(archive, EngineWindow::Options{.consoleToStdout = true});
+    }
+    void TearDown() override {
+        window.reset();
+        setMessageBoxHook({});
+    }
+
+    // Runs the main loop until `done` holds or `seconds` passed.
+    template <class Predicate>
+    bool pumpUntil(Predicate done, int seconds = 20) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            g_main_context_iteration(nullptr, FALSE);
+            if (!g_main_context_pending(nullptr)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    void loadTestPage() {
+        bool loaded = false;
+        window->setLoadFinishedHandler([&] { loaded = true; });
+        ASSERT_TRUE(window->load(u"this://app/index.htm"));
+        window->show();
+        ASSERT_TRUE(pumpUntil([&] { return loaded; })) << "the test page did not load";
+        window->setLoadFinishedHandler({});
+    }
+
+    struct Outcome {
+        bool ok = false;
+        json value;
+        std::string error;
+    };
+    Outcome runScript(const std::string& body) {
+        std::optional<Outcome> outcome;
+        window->runScriptForTest(body, [&](bool ok, const json& v, const std::string& e) { outcome = Outcome{ok, v, e}; });
+        EXPECT_TRUE(pumpUntil([&] { return outcome.has_value(); })) << body;
+        return outcome.value_or(Outcome{});
+    }
+    Outcome callPage(const std::string& function, const json& args) {
+        std::optional<Outcome> outcome;
+        window->callPage(function, args, [&](bool ok, const json& v, const std::string& e) { outcome = Outcome{ok, v, e}; });
+        EXPECT_TRUE(pumpUntil([&] { return outcome.has_value(); })) << function;
+        return outcome.value_or(Outcome{});
+    }
+    std::string textOf(const std::string& id) {
+        const Outcome o = runScript("return document.getElementById('" + id + "').textContent;");
+        return o.ok && o.value.is_string() ? o.value.get<std::string>() : "<" + o.error + ">";
+    }
+
+    PageArchive archive;
+    std::unique_ptr<EngineWindow> window;
+};
+
+TEST_F(EngineWindowTest, PageCallGetsALaterReplyFromNativeCode) {
+    json seenArgs;
+    window->setCallDispatcher([&](const std::string& name, const json& args, const ScriptReply& reply) {
+        if (name != "greet") return false;
+        seenArgs = args;
+        // Answered from the main loop afterwards, as slow work would.
+        auto* later = new ScriptReply(reply);
+        g_timeout_add(50, [](gpointer data) -> gboolean {
+            std::unique_ptr<ScriptReply> r(static_cast<ScriptReply*>(data));
+            r->answer("hello \"page\" \u00e4");
+            return G_SOURCE_REMOVE;
+        }, later);
+        return true;
+    });
+    loadTestPage();
+    ASSERT_TRUE(pumpUntil([&] { return textOf("answer") != "waiting"; }));
+    EXPECT_EQ(textOf("answer"), "hello \"page\" \u00e4");
+    EXPECT_EQ(seenArgs, json::array({"page", 2}));
+}
+
+TEST_F(EngineWindowTest, NativeValuesOfEveryKindCrossToThePage) {
+    window->setCallDispatcher([](const std::string& name, const json& args, const ScriptReply& reply) {
+        if (name != "echo") return false;
+        reply.answer(json{{"args", args}, {"list", {1, 2.5, true, nullptr}}});
+        return true;
+    });
+    loadTestPage();
+    const Outcome o = runScript("const r = await xcall('echo', 7, 2.9, 'x'); return JSON.stringify(r);");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, R"({"args":[7,2.9,"x"],"list":[1,2.5,true,null]})");
+}
+
+TEST_F(EngineWindowTest, UnhandledNativeCallRejectsThePromise) {
+    window->setCallDispatcher([](const std::string&, const json&, const ScriptReply&) { return false; });
+    loadTestPage();
+    const Outcome o = runScript("try { await xcall('nope', 1); return 'resolved'; } catch (e) { return String(e && e.message || e); }");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_NE(o.value.get<std::string>().find("no native function \"nope\" taking 1 argument(s)"), std::string::npos)
+        << o.value;
+}
+
+TEST_F(EngineWindowTest, AReplyThatIsNeverGivenResolvesToUndefined) {
+    window->setCallDispatcher([](const std::string&, const json&, const ScriptReply&) { return true; });
+    loadTestPage();
+    const Outcome o = runScript("const r = await xcall('forgotten'); return r === undefined ? 'undefined' : typeof r;");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, "undefined");
+}
+
+TEST_F(EngineWindowTest, CallPagePassesValuesWithoutQuotingIntoScript) {
+    loadTestPage();
+    const std::string tricky = "quote \" back\\slash ');alert(1);// </script>";
+    const Outcome o = callPage("showCall", json::array({tricky, 7}));
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, "page got " + tricky);
+    EXPECT_EQ(textOf("called"), tricky + " / 7");
+}
+
+TEST_F(EngineWindowTest, CallPageReportsAMissingFunctionAndAThrownError) {
+    loadTestPage();
+    Outcome o = callPage("noSuchFunction", json::array());
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.error.find("no page function noSuchFunction"), std::string::npos) << o.error;
+    o = callPage("failOnPurpose", json::array());
+    EXPECT_FALSE(o.ok);
+    EXPECT_NE(o.error.find("thrown by the page"), std::string::npos) << o.error;
+}
+
+TEST_F(EngineWindowTest, PageSchemeServesArchiveFilesWithTheirTypeAnd404ForMissingOnes) {
+    loadTestPage();
+    Outcome o = runScript("const r = await fetch('this://app/style.css'); return [r.status, r.headers.get('Content-Type'), (await r.text()).length];");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value[0], 200);
+    EXPECT_EQ(o.value[1], "text/css");
+    EXPECT_EQ(o.value[2], test::readFile(std::filesystem::path(__FILE__).parent_path() / "testdata" / "style.css").size());
+    o = runScript("const r = await fetch('this://app/missing.png'); return r.status;");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, 404);
+}
+
+TEST_F(EngineWindowTest, LoadRefusesAddressesOutsideTheArchive) {
+    EXPECT_FALSE(window->load(u"this://app/missing.htm"));
+    EXPECT_FALSE(window->load(u"https://example.invalid/index.htm"));
+    EXPECT_FALSE(window->load(u"this://app/"));
+    EXPECT_TRUE(window->load(u"this://app/index.htm"));
+}
+
+TEST_F(EngineWindowTest, MessagePostedByAWorkerArrivesOnTheUiThreadWithItsPayload) {
+    loadTestPage();
+    std::thread::id handledOn;
+    std::u16string text;
+    int count = 0;
+    window->setMessageHandlers(
+        [&](const PostedMessage& m) {
+            handledOn = std::this_thread::get_id();
+            if (m.message == WM_PATCH_STATUS) text = *adoptTextPayload(m.lParam);
+            window->callPage("showPosted", json::array({++count}));
+        },
+        [](const PostedMessage&) {});
+    std::thread worker([channel = window->channel()] {
+        ASSERT_TRUE(postTextMessage(*channel, WM_PATCH_STATUS, 0, u"Downloading 3 files"));
+    });
+    worker.join();
+    ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
+    EXPECT_EQ(handledOn, std::this_thread::get_id());
+    EXPECT_EQ(text, u"Downloading 3 files");
+    ASSERT_TRUE(pumpUntil([&] { return textOf("posted") == "1"; }));
+}
+
+TEST_F(EngineWindowTest, PostingAfterTheWindowClosedFailsAndQueuedPayloadsAreDiscarded) {
+    loadTestPage();
+    bool closed = false;
+    int discarded = 0;
+    window->setClosedHandler([&] { closed = true; });
+    window->setMessageHandlers([](const PostedMessage&) { ADD_FAILURE() << "delivered after close"; },
+                               [&](const PostedMessage& m) {
+                                   ++discarded;
+                                   (void)adoptTextPayload(m.lParam);
+                               });
+    ASSERT_TRUE(postTextMessage(*window->channel(), WM_PATCH_STATUS, 0, u"queued"));
+    window->close();
+    ASSERT_TRUE(pumpUntil([&] { return closed; }));
+    EXPECT_FALSE(window->isAlive());
+    EXPECT_EQ(discarded, 1);
+    EXPECT_FALSE(window->postMessage(0x8005, 0, 0));
+}
+
+TEST_F(EngineWindowTest, ThePageCanCloseTheWindow) {
+    bool closed = false;
+    window->setClosedHandler([&] { closed = true; });
+    loadTestPage();
+    (void)runScript("await xcall('windowClose'); return 0;");
+    ASSERT_TRUE(pumpUntil([&] { return closed; }));
+}
+
+TEST_F(EngineWindowTest, WindowControlsAreAnsweredByTheWindowItself) {
+    std::vector<std::string> dispatched;
+    window->setCallDispatcher([&](const std::string& name, const json&, const ScriptReply&) {
+        dispatched.push_back(name);
+        return true;
+    });
+    loadTestPage();
+    const Outcome o = runScript("return [await xcall('windowDrag'), await xcall('windowMinimize')];");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, json::array({true, true}));
+    EXPECT_EQ(dispatched, std::vector<std::string>{"greet"});  // only the page's own start-up call
+}
+
+TEST_F(EngineWindowTest, WindowIsUndecoratedFixedAndOfThePageSize) {
+    loadTestPage();
+    GtkWindow* native = window->nativeWindow();
+    EXPECT_FALSE(gtk_window_get_decorated(native));
+    EXPECT_FALSE(gtk_window_get_resizable(native));
+    ASSERT_TRUE(pumpUntil([&] {
+        int w = 0, h = 0;
+        gtk_window_get_size(native, &w, &h);
+        return w == 1130 && h == 710;
+    }, 5));
+    EXPECT_STREQ(gtk_window_get_title(native), "Engine Test Page");
+}
+
+TEST_F(EngineWindowTest, SnapshotOfTheLoadedPageIsWritten) {
+    window->setCallDispatcher([](const std::string&, const json&, const ScriptReply& reply) {
+        reply.answer("hello from native");
+        return true;
+    });
+    loadTestPage();
+    (void)callPage("showCall", json::array({"snapshot", 1}));
+    ASSERT_TRUE(pumpUntil([&] { return textOf("answer") == "hello from native"; }));
+    const std::filesystem::path file = std::filesystem::path(SNAPSHOT_DIR) / "engine_window.png";
+    std::optional<bool> saved;
+    window->saveSnapshotPng(file, [&](bool ok) { saved = ok; });
+    ASSERT_TRUE(pumpUntil([&] { return saved.has_value(); }));
+    ASSERT_TRUE(*saved);
+    EXPECT_EQ(test::readFile(file).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+class MessageBoxTest : public EngineWindowTest {
+protected:
+    // Finds the open message dialog, checks it, and presses Enter on it.
+    static gboolean inspectAndPressEnter(gpointer data) {
+        auto* self = static_cast<MessageBoxTest*>(data);
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* w = windows; w != nullptr; w = w->next) {
+            if (!GTK_IS_MESSAGE_DIALOG(w->data) || !gtk_widget_get_visible(GTK_WIDGET(w->data))) continue;
+            GtkWindow* dialog = GTK_WINDOW(w->data);
+            self->title = gtk_window_get_title(dialog);
+            gchar* text = nullptr;
+            GtkMessageType type{};
+            g_object_get(dialog, "text", &text, "message-type", &type, nullptr);
+            self->text = text;
+            self->type = type;
+            self->owner = gtk_window_get_transient_for(dialog);
+            g_free(text);
+            GtkWidget* no = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_NO);
+            GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+            self->defaultIsNo = no != nullptr && gtk_window_get_default_widget(dialog) == no;
+            self->focusIsNo = no != nullptr && gtk_window_get_focus(dialog) == no;
+            self->defaultIsOk = ok != nullptr && gtk_window_get_default_widget(dialog) == ok;
+            // Enter activates the default (or the focused) button.
+            if (!gtk_window_activate_default(dialog)) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_NONE);
+            g_list_free(windows);
+            return G_SOURCE_REMOVE;
+        }
+        g_list_free(windows);
+        return G_SOURCE_CONTINUE;
+    }
+
+    std::string title;
+    std::string text;
+    GtkMessageType type{};
+    GtkWindow* owner = nullptr;
+    bool defaultIsNo = false;
+    bool focusIsNo = false;
+    bool defaultIsOk = false;
+};
+
+TEST_F(MessageBoxTest, YesNoBoxDefaultsToNoAndIsOwnedByTheWindow) {
+    loadTestPage();
+    g_timeout_add(100, &MessageBoxTest::inspectAndPressEnter, this);
+    const MessageBoxAnswer answer = showMessageBox(window.get(), u"Delete the installation \"Copy\"?",
+                                                   u"Delete Installation", MessageBoxIcon::Question,
+                                                   MessageBoxButtons::YesNo);
+    EXPECT_EQ(answer, MessageBoxAnswer::No);
+    EXPECT_TRUE(defaultIsNo);
+    EXPECT_TRUE(focusIsNo);
+    EXPECT_EQ(title, "Delete Installation");
+    EXPECT_EQ(text, "Delete the installation \"Copy\"?");
+    EXPECT_EQ(type, GTK_MESSAGE_QUESTION);
+    EXPECT_EQ(owner, window->nativeWindow());
+}
+
+TEST_F(MessageBoxTest, StartupBoxHasNoOwnerAndAnswersOk) {
+    g_timeout_add(100, &MessageBoxTest::inspectAndPressEnter, this);
+    EXPECT_EQ(showMessageBox(nullptr, u"Could not load UI:\nthis://app/main.htm", u"Launcher", MessageBoxIcon::Error),
+              MessageBoxAnswer::Ok);
+    EXPECT_EQ(title, "Launcher");
+    EXPECT_EQ(text, "Could not load UI:\nthis://app/main.htm");
+    EXPECT_EQ(type, GTK_MESSAGE_ERROR);
+    EXPECT_TRUE(defaultIsOk);
+    EXPECT_EQ(owner, nullptr);
+}
+
+TEST_F(MessageBoxTest, HookAnswersInsteadOfShowing) {
+    std::optional<MessageBoxRequest> seen;
+    setMessageBoxHook([&](const MessageBoxRequest& r) -> std::optional<MessageBoxAnswer> {
+        seen = r;
+        return r.buttons == MessageBoxButtons::YesNo ? std::optional(MessageBoxAnswer::Yes) : std::nullopt;
+    });
+    EXPECT_EQ(showMessageBox(window.get(), u"Reinstall?", u"Reinstall", MessageBoxIcon::Question, MessageBoxButtons::YesNo),
+              MessageBoxAnswer::Yes);
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(seen->owned);
+    EXPECT_EQ(seen->caption, u"Reinstall");
+    EXPECT_EQ(showMessageBox(nullptr, u"x", u"Launcher", MessageBoxIcon::Warning), MessageBoxAnswer::Ok);
+    EXPECT_FALSE(seen->owned);
+    EXPECT_EQ(seen->icon, MessageBoxIcon::Warning);
+}
+
+TEST(EngineVersionCheck, RuntimeMustBeAtLeastTheBuildsMinimum) {
+    EXPECT_TRUE(engineVersionSupported({2, 40, 0}, {2, 40, 0}));
+    EXPECT_TRUE(engineVersionSupported({2, 50, 6}, {2, 40, 0}));
+    EXPECT_TRUE(engineVersionSupported({3, 0, 0}, {2, 40, 0}));
+    EXPECT_FALSE(engineVersionSupported({2, 38, 9}, {2, 40, 0}));
+    EXPECT_FALSE(engineVersionSupported({2, 40, 0}, {2, 40, 1}));
+    EXPECT_TRUE(engineVersionSupported(engineRuntimeVersion()));
+}
+
+}  // namespace
+}  // namespace mendly

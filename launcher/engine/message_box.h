@@ -1,0 +1,40 @@
+#pragma once
+// Modal message boxes of the launcher (GtkMessageDialog), UI thread only.
+// A box with an owner stays on top of and centred over that window; a box
+// without one (start-up, self-update) stands alone. Posted messages keep being
+// delivered while a box is open, as they are during any nested loop.
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mendly {
+
+class EngineWindow;
+
+enum class MessageBoxIcon { None, Info, Warning, Error, Question };
+enum class MessageBoxButtons { Ok, YesNo };  // Yes/No boxes default to No
+enum class MessageBoxAnswer { Ok, Yes, No };
+
+struct MessageBoxRequest {
+    bool owned = false;
+    std::u16string text;
+    std::u16string caption;
+    MessageBoxIcon icon = MessageBoxIcon::Info;
+    MessageBoxButtons buttons = MessageBoxButtons::Ok;
+};
+
+// Shows the box and waits for the answer. Closing a Yes/No box without a
+// choice answers No; closing an OK box answers Ok.
+MessageBoxAnswer showMessageBox(const EngineWindow* owner, std::u16string_view text, std::u16string_view caption,
+                                MessageBoxIcon icon, MessageBoxButtons buttons = MessageBoxButtons::Ok);
+
+// Test seam: while a hook is set, every box is handed to it instead of being
+// shown; an empty answer means "the default button" (Ok, or No for Yes/No).
+using MessageBoxHook = std::function<std::optional<MessageBoxAnswer>(const MessageBoxRequest&)>;
+void setMessageBoxHook(MessageBoxHook hook);
+
+// The answer a box gives when nobody chooses: Ok, or No for Yes/No.
+MessageBoxAnswer defaultAnswer(MessageBoxButtons buttons);
+
+}  // namespace mendly

@@ -1,0 +1,39 @@
+#pragma once
+// The launcher's private window messages (the WM_APP range, WM_APP = 0x8000;
+// WM_APP + 4 is not used) and their heap payloads. Workers post them to the
+// main window (EngineWindow::postMessage / its PostChannel); the UI thread
+// dispatches them in launcher_app.cpp.
+//
+// Ownership: a payload belongs to the receiver once the post succeeded; a
+// sender whose post fails deletes it itself. Messages still queued when the
+// window goes away are freed by freeLauncherPayload.
+#include <cstdint>
+#include <string>
+
+#include "patch/patch_window.h"  // WM_PATCH_STATUS, WM_PATCH_PROGRESS, WM_PATCH_FINISHED
+#include "post_channel.h"
+
+namespace mendly {
+
+inline constexpr unsigned WM_REFRESH_PAGE = 0x8005;        // wParam 0, lParam 0
+inline constexpr unsigned WM_SELECTED_VERSION = 0x8006;    // lParam: new SelectedVersionRecord*
+inline constexpr unsigned WM_RELOAD_SERVER_LIST = 0x8007;  // wParam 0, lParam 0
+inline constexpr unsigned WM_SERVER_STATUS = 0x8008;       // lParam: new ServerStatusRecord*
+
+// The server version fetched for one catalog entry.
+struct SelectedVersionRecord {
+    std::int32_t entryIndex = -1;
+    std::u16string version;
+};
+
+// The result of one background status check of one catalog entry.
+struct ServerStatusRecord {
+    std::int32_t generation = 0;
+    std::int32_t entryIndex = -1;
+    std::int32_t status = 0;  // 0 undetermined, 1 up to date, 2 out of date
+};
+
+// Deletes the heap payload that `message` carries, if its kind has one.
+void freeLauncherPayload(const PostedMessage& message);
+
+}  // namespace mendly
