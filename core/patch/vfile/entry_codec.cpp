@@ -15,7 +15,11 @@ std::optional<std::string> zlibCompress(std::string_view contents) {
                              reinterpret_cast<const Bytef*>(contents.data()), sourceLen,
                              Z_DEFAULT_COMPRESSION);
     if (rc != Z_OK) return std::nullopt;
+    const std::size_t bound = compressed.size();
     compressed.resize(destLen);
+    // A well-compressed entry would otherwise keep the whole bound reserved:
+    // a patch run holds many of these at once.
+    if (destLen < bound - bound / 8) compressed.shrink_to_fit();
     return compressed;
 }
 
