@@ -64,17 +64,17 @@ export async function launchBrowser() {
 function installFakeBridge(answers) {
   const bridge = { calls: [], answers, selected: 0 };
   const answer = (name, args) => {
-    const spec = bridge.answers[name];
-    if (spec === undefined) return Promise.reject(new Error('no native function ' + name));
-    if (spec && typeof spec === 'object' && '$reject' in spec) return Promise.reject(new Error(spec.$reject));
-    if (spec && typeof spec === 'object' && '$fn' in spec) {
+    const answer = bridge.answers[name];
+    if (answer === undefined) return Promise.reject(new Error('no native function ' + name));
+    if (answer && typeof answer === 'object' && '$reject' in answer) return Promise.reject(new Error(answer.$reject));
+    if (answer && typeof answer === 'object' && '$fn' in answer) {
       try {
-        return Promise.resolve((0, eval)('(' + spec.$fn + ')')(args, bridge));
+        return Promise.resolve((0, eval)('(' + answer.$fn + ')')(args, bridge));
       } catch (e) {
         return Promise.reject(e);
       }
     }
-    return Promise.resolve(JSON.parse(JSON.stringify(spec)));
+    return Promise.resolve(JSON.parse(JSON.stringify(answer)));
   };
   window.__bridge = bridge;
   window.webkit = {
