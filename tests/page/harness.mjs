@@ -64,17 +64,17 @@ export async function launchBrowser() {
 function installFakeBridge(answers) {
   const bridge = { calls: [], answers, selected: 0 };
   const answer = (name, args) => {
-    const answer = bridge.answers[name];
-    if (answer === undefined) return Promise.reject(new Error('no native function ' + name));
-    if (answer && typeof answer === 'object' && '$reject' in answer) return Promise.reject(new Error(answer.$reject));
-    if (answer && typeof answer === 'object' && '$fn' in answer) {
+    const scripted = bridge.answers[name];
+    if (scripted === undefined) return Promise.reject(new Error('no native function ' + name));
+    if (scripted && typeof scripted === 'object' && '$reject' in scripted) return Promise.reject(new Error(scripted.$reject));
+    if (scripted && typeof scripted === 'object' && '$fn' in scripted) {
       try {
-        return Promise.resolve((0, eval)('(' + answer.$fn + ')')(args, bridge));
+        return Promise.resolve((0, eval)('(' + scripted.$fn + ')')(args, bridge));
       } catch (e) {
         return Promise.reject(e);
       }
     }
-    return Promise.resolve(JSON.parse(JSON.stringify(answer)));
+    return Promise.resolve(JSON.parse(JSON.stringify(scripted)));
   };
   window.__bridge = bridge;
   window.webkit = {
