@@ -189,12 +189,25 @@ TEST_F(TidewrightProgram, UncreatableLogIsReportedAndTheRunGoesOn) {
 }
 
 TEST_F(TidewrightProgram, ReadOnlyProgramFolderIsReportedAndTheRunGoesOn) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const fs::path exe = install();
-    fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const test::ProcessResult r = run(exe, {"--skip-self-update"});
+    // Root writes into read-only folders, so as root the program runs as
+    // "nobody" (setpriv), for whom the folder really is read-only.
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs setpriv to drop root";
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(exe, readOnly);
+    fs::permissions(dir_.path(), readOnly);
+    const test::ProcessResult r =
+        asRoot ? [&] {
+            test::ProcessOptions options;
+            options.args = {"--reuid=65534", "--regid=65534", "--clear-groups", exe.string(), "--skip-self-update"};
+            options.timeLimit = std::chrono::seconds(30);
+            return test::runProcess("/usr/bin/setpriv", options);
+        }()
+               : run(exe, {"--skip-self-update"});
     fs::permissions(dir_.path(), fs::perms::owner_all);
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Error: Could not create launcher.log in " + dir_.path().string() + "\n" + kBanner +
                          kBuiltInTable);
     EXPECT_FALSE(fs::exists(dir_ / "launcher.log"));
