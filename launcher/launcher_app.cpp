@@ -2,13 +2,19 @@
 
 #include <cstdlib>
 
+#include "bridge/engine_page_host.h"
+#include "bridge/page_refresh.h"
+#include "bridge/script_bridge.h"
 #include "build_info.h"
+#include "checks/background_checks.h"
+#include "gio_shell_opener.h"
 #include "engine_runtime.h"
 #include "engine_window.h"
 #include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "message_box.h"
+#include "model/shortcuts.h"
 #include "page_archive.h"
 #include "selfupdate/self_update.h"
 #include "selfupdate/update_notice.h"
@@ -28,21 +34,15 @@ void showStartupError(std::u16string_view text) {
     showMessageBox(nullptr, text, kLauncherCaption, MessageBoxIcon::Error);
 }
 
-// The catalog reload of start-up: a fresh snapshot with the selection kept in
-// range and one status per entry.
-void reloadCatalog(LauncherState& state) {
-    state.catalog = loadServerCatalog(state.programFolder);
-    state.builtInCount = state.catalog.builtInCount;
-    const auto count = static_cast<std::int32_t>(state.catalog.entries.size());
-    if (count == 0) {
-        state.selected = -1;
-    } else if (state.selected < 0 || state.selected >= count) {
-        state.selected = 0;
-    }
-    state.entryStatuses.resize(state.catalog.entries.size(), 0);
-    // The background status check of the reloaded catalog joins here with the
-    // installation status checks; it does nothing before the window exists.
-}
+// Start-up runs before the window exists: the catalog reload's status check
+// has nothing to report to yet and does nothing.
+class NoWindowHost : public PageHost {
+public:
+    void callPage(std::string_view, const nlohmann::json&) override {}
+    void showNotice(const Notice&) override {}
+    std::shared_ptr<PatchWindow> mailbox() override { return nullptr; }
+    void runDetached(std::function<nlohmann::json()>, std::function<void(nlohmann::json)>) override {}
+};
 
 }  // namespace
 
@@ -66,43 +66,22 @@ bool initLauncherState(LauncherState& state) {
         std::exit(0);
     }
 
-    reloadCatalog(state);
+    NoWindowHost noWindow;
+    reloadCatalog(state, noWindow);
     if (state.catalog.entries.empty()) {
         LogFile::write(u"ERROR: No servers configured");
         showStartupError(u"No servers configured in embedded catalog.");
         return false;
     }
     LogFile::writeServerCount(state.catalog.entries.size());
-    // shortcuts.json is read here once shortcuts exist ("Loaded N Shortcuts").
+    state.shortcuts = loadShortcuts(state.programFolder);
+    if (!state.shortcuts.empty())
+        LogFile::write(u"Loaded " + toDecimal(static_cast<long long>(state.shortcuts.size())) + u" Shortcuts");
     state.selected = 0;
     return true;
 }
 
-void dispatchLauncherMessage(LauncherState& state, EngineWindow& window, const PostedMessage& message) {
-    switch (message.message) {
-        case WM_PATCH_STATUS:
-        case WM_PATCH_PROGRESS:
-        case WM_PATCH_FINISHED:
-        case WM_SELECTED_VERSION:
-        case WM_SERVER_STATUS:
-            // Not yet acted on: the task, status and version handlers take
-            // these over. Until then the payload is only freed.
-            freeLauncherPayload(message);
-            break;
-        case WM_REFRESH_PAGE:
-            // Pushing the state into the page belongs to the script bridge.
-            break;
-        case WM_RELOAD_SERVER_LIST:
-            window.callPage("reloadServerList", nlohmann::json::array());
-            // ...followed by the same page refresh as WM_REFRESH_PAGE.
-            break;
-        default:
-            break;  // not one of ours
-    }
-    (void)state;
-}
-
-int runLauncher(LauncherState& state, std::string_view pageArchive) {
+int runLauncher(LauncherState& state, std::string_view pageArchive, const LauncherTestHooks& testHooks) {
     if (!initLauncherState(state)) {
         LogFile::close();
         return 1;
@@ -121,9 +100,12 @@ int runLauncher(LauncherState& state, std::string_view pageArchive) {
         showStartupError(u"Could not open embedded UI archive.");
         return failureExit();
     }
-    // The page's native functions are dispatched here once the script bridge
-    // is attached; until then every call is reported as not handled.
-    window.setCallDispatcher([](const std::string&, const nlohmann::json&, const ScriptReply&) { return false; });
+    EnginePageHost host(window);
+    GioShellOpener opener;
+    ScriptBridge bridge(&state, host, opener);
+    window.setCallDispatcher([&bridge](const std::string& name, const nlohmann::json& args, const ScriptReply& reply) {
+        return bridge.dispatch(name, args, [reply](const nlohmann::json& value) { reply.answer(value); });
+    });
     if (!window.load(kLauncherPageUrl)) {
         showStartupError(std::u16string(u"Could not load UI:\n") + kLauncherPageUrl);
         return failureExit();
@@ -134,17 +116,29 @@ int runLauncher(LauncherState& state, std::string_view pageArchive) {
     if (archive.read(u"client_icon.ico", icon)) (void)window.setIcon(icon);
 
     window.setMessageHandlers(
-        [&state, &window](const PostedMessage& message) { dispatchLauncherMessage(state, window, message); },
+        [&state, &host](const PostedMessage& message) { handleLauncherMessage(&state, host, message); },
         &freeLauncherPayload);
     window.setClosedHandler(&quitEngineLoop);
+    if (testHooks.active()) {
+        bool started = false;
+        window.setLoadFinishedHandler([&window, &testHooks, started]() mutable {
+            if (started) return;
+            started = true;
+            runTestHooks(window, testHooks);
+        });
+    }
     window.show();
 
     state.window = &window;
-    // The background status check starts here (it needs the window), then the
-    // initial page state is pushed through the script bridge.
+    // The status check needs the window to report to; then the first push of
+    // the state into the page.
+    refreshStatuses(state, host);
+    refreshPage(&state, host);
     runEngineLoop();
 
+    // Late posts of the workers now fail and they free their payloads.
     state.window = nullptr;
+    bridge.setState(nullptr);
     LogFile::close();
     return 0;
 }

@@ -2,7 +2,7 @@
 // The launcher's private window messages (the WM_APP range, WM_APP = 0x8000;
 // WM_APP + 4 is not used) and their heap payloads. Workers post them to the
 // main window (EngineWindow::postMessage / its PostChannel); the UI thread
-// dispatches them in launcher_app.cpp.
+// dispatches them through handleLauncherMessage.
 //
 // Ownership: a payload belongs to the receiver once the post succeeded; a
 // sender whose post fails deletes it itself. Messages still queued when the
@@ -11,6 +11,8 @@
 #include <string>
 
 #include "patch/patch_window.h"  // WM_PATCH_STATUS, WM_PATCH_PROGRESS, WM_PATCH_FINISHED
+#include "bridge/page_host.h"
+#include "model/launcher_state.h"
 #include "post_channel.h"
 
 namespace mendly {
@@ -32,6 +34,11 @@ struct ServerStatusRecord {
     std::int32_t entryIndex = -1;
     std::int32_t status = 0;  // 0 undetermined, 1 up to date, 2 out of date
 };
+
+// The UI thread's handling of one private message: the state changes, page
+// calls and follow-up posts of each message, and the payload freed in every
+// case. Without a state only the payload is freed. Other numbers are ignored.
+void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMessage& message);
 
 // Deletes the heap payload that `message` carries, if its kind has one.
 void freeLauncherPayload(const PostedMessage& message);

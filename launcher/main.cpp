@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine_runtime.h"
 #include "launcher_app.h"
@@ -11,7 +12,7 @@
 namespace {
 
 #ifdef MENDLY_LAUNCHER_TEST_OPTIONS
-// Test builds only: "--test-answer-dialogs" answers every message box with its
+// Test builds only (see also test_hooks.h): "--test-answer-dialogs" answers every message box with its
 // default button instead of showing it, and writes it to the error stream as
 // "message box: <caption> | <icon> | <text>" (line breaks in the text as "\n").
 void answerDialogsForTests(int argc, char** argv) {
@@ -46,7 +47,12 @@ int main(int argc, char** argv) {
         return -1;
     }
 
+    mendly::LauncherTestHooks testHooks;
+#ifdef MENDLY_LAUNCHER_TEST_OPTIONS
+    std::vector<std::string> args(argv + 1, argv + argc);
+    testHooks = mendly::takeTestHooks(args);
+#endif
     static mendly::LauncherState state;
-    (void)mendly::runLauncher(state, mendly::embeddedPageArchive());
+    (void)mendly::runLauncher(state, mendly::embeddedPageArchive(), testHooks);
     return 0;
 }

@@ -1,0 +1,68 @@
+#include "bridge/engine_page_host.h"
+
+#include <glib.h>
+
+#include <thread>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "message_box.h"
+
+namespace mendly {
+namespace {
+
+MessageBoxIcon boxIcon(NoticeIcon icon) {
+    switch (icon) {
+        case NoticeIcon::Information: return MessageBoxIcon::Info;
+        case NoticeIcon::Warning: return MessageBoxIcon::Warning;
+        case NoticeIcon::Error: return MessageBoxIcon::Error;
+    }
+    return MessageBoxIcon::Warning;
+}
+
+// One piece of detached work. Created and destroyed on the UI thread; the
+// worker only fills `result` and hands the record to the main context.
+struct DetachedWork {
+    std::function<nlohmann::json()> work;
+    std::function<void(nlohmann::json)> done;
+    nlohmann::json result;
+};
+
+gboolean finishOnUiThread(gpointer data) {
+    auto* job = static_cast<DetachedWork*>(data);
+    job->done(std::move(job->result));
+    return G_SOURCE_REMOVE;
+}
+
+void destroyWork(gpointer data) { delete static_cast<DetachedWork*>(data); }
+
+}  // namespace
+
+void EnginePageHost::callPage(std::string_view function, const nlohmann::json& args) {
+    // A page that does not define the function (yet: calls made while it
+    // loads) is simply not called; an error the function raises is logged.
+    window_.callPage(function, args, [name = std::string(function)](bool ok, const nlohmann::json&, const std::string& error) {
+        if (ok || error.find("no page function") != std::string::npos) return;
+        LogFile::write(u"WARNING: page function " + toWide(name) + u" \u2014 " + toWide(error));
+    });
+}
+
+void EnginePageHost::showNotice(const Notice& notice) {
+    (void)showMessageBox(&window_, notice.text, notice.caption, boxIcon(notice.icon));
+}
+
+void EnginePageHost::runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) {
+    auto* job = new DetachedWork{std::move(work), std::move(done), {}};
+    // The worker touches only job->work and job->result; job->done (which may
+    // hold WebKit objects) is run and destroyed on the UI thread.
+    std::thread([job] {
+        try {
+            job->result = job->work();
+        } catch (...) {
+            job->result = nlohmann::json();  // the page sees null rather than waiting forever
+        }
+        g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, &finishOnUiThread, job, &destroyWork);
+    }).detach();
+}
+
+}  // namespace mendly

@@ -1,0 +1,38 @@
+#pragma once
+// What the launcher's native side needs from its window, seen from the
+// bridge, the message handlers and the background checks: calls into the
+// page, message boxes owned by the window, the posting channel that workers
+// report through, and work handed to a detached thread whose result comes
+// back on the UI thread.
+//
+// Thread: every member is called on the UI thread. mailbox() may be handed to
+// other threads (it outlives the window; a post to a closed window fails).
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "model/notice.h"
+#include "patch/patch_window.h"
+
+namespace mendly {
+
+class PageHost {
+public:
+    virtual ~PageHost() = default;
+
+    // Calls a global function of the page; its result is ignored and its
+    // errors are logged, never raised here.
+    virtual void callPage(std::string_view function, const nlohmann::json& args) = 0;
+    // A message box owned by the launcher window; returns when it is closed.
+    virtual void showNotice(const Notice& notice) = 0;
+    // Where workers post the launcher's private messages.
+    virtual std::shared_ptr<PatchWindow> mailbox() = 0;
+    // Runs `work` on a detached thread; `done` later receives its result on
+    // the UI thread. Neither `done` nor anything it holds is touched by the
+    // worker. When the UI has gone away `done` may never run.
+    virtual void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) = 0;
+};
+
+}  // namespace mendly

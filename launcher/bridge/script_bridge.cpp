@@ -1,0 +1,104 @@
+#include "bridge/script_bridge.h"
+
+#include <string_view>
+
+#include "bridge/page_refresh.h"
+#include "bridge/pending_actions.h"
+#include "checks/background_checks.h"
+#include "log/text.h"
+#include "model/bridge_json.h"
+#include "model/language.h"
+#include "model/news_feed.h"
+#include "model/server_version.h"
+
+namespace mendly {
+namespace {
+
+nlohmann::json text(const std::u16string& value) { return toUtf8(value); }
+
+// The value that reaches the page as undefined.
+nlohmann::json undefinedAnswer() { return nlohmann::json(nlohmann::json::value_t::discarded); }
+
+}  // namespace
+
+bool isWebAddress(std::u16string_view url) {
+    const auto schemeEnd = url.find(u"://");
+    if (schemeEnd == std::u16string_view::npos || schemeEnd + 3 >= url.size()) return false;
+    const auto scheme = url.substr(0, schemeEnd);
+    return equalsIgnoreAsciiCase(scheme, u"http") || equalsIgnoreAsciiCase(scheme, u"https");
+}
+
+bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args, const Answer& answer) {
+    const std::size_t count = args.is_array() ? args.size() : 0;
+    const auto arg = [&args](std::size_t i) -> const nlohmann::json& { return args.at(i); };
+    LauncherState* const state = state_;
+
+    if (count == 0) {
+        if (name == "getUiState") {
+            answer(state ? nlohmann::json(buildUiState(*state)) : undefinedAnswer());
+        } else if (name == "getServersJson") {
+            answer(state ? nlohmann::json(buildServersJson(*state)) : undefinedAnswer());
+        } else if (name == "getSelectedServerHeader") {
+            answer(text(state ? state->selectedServerHeader() : std::u16string(kVersionNone)));
+        } else if (name == "getServerListHtml") {
+            answer(state ? buildServerListHtml(*state) : std::string(kEmptyServerListHtml));
+        } else if (name == "getLanguage") {
+            answer(state ? state->readLanguage() : std::string(kDefaultLanguage));
+        } else if (name == "getSelectedServerVersion") {
+            answer(text(state ? state->selectedVersion : std::u16string(kVersionNone)));
+        } else if (name == "getFooterStateJson") {
+            answer(state ? buildFooterStateJson(*state) : std::string("{}"));
+        } else if (name == "getPlayButtonLabel") {
+            answer(text(state ? state->playButtonLabel() : std::u16string(u"Install")));
+        } else if (name == "getShortcutsJson") {
+            answer(state ? buildShortcutsJson(state->shortcuts) : std::string("[]"));
+        } else if (auto result = runPendingAction(state, name)) {
+            answer(*result);
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    if (count == 1) {
+        if (name == "selectServer") {
+            if (state) {
+                (void)selectEntry(*state, host_, selectServerIndex(arg(0)));
+                refreshPage(state, host_);  // also after a refused selection
+            }
+            answer(true);
+        } else if (name == "launchShortcut") {
+            if (!state) {
+                answer(false);
+                return true;
+            }
+            ShortcutLaunch launch = state->launchShortcut(shortcutIndex(arg(0)), opener_);
+            if (launch.warning) host_.showNotice(*launch.warning);
+            answer(launch.result);
+        } else if (name == "setLanguage") {
+            if (!state) {
+                answer(false);
+                return true;
+            }
+            if (auto failure = state->writeLanguage(languageCode(arg(0)))) host_.showNotice(*failure);
+            answer(true);
+        } else if (name == "openUrl") {
+            const auto url = urlArgument(arg(0));
+            answer(url && isWebAddress(*url) && opener_.openUri(*url));
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    if (count == 2 && name == "fetchRssFeed") {
+        // The download must not hold up the window: the worker gets copies of
+        // the arguments, and the answer is given back on the UI thread.
+        host_.runDetached([url = arg(0), maximum = arg(1)] { return nlohmann::json(fetchRssFeed(url, maximum)); },
+                          [answer](nlohmann::json feed) { answer(feed); });
+        return true;
+    }
+    return false;
+}
+
+}  // namespace mendly

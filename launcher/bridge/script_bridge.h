@@ -1,0 +1,45 @@
+#pragma once
+// The native functions the page calls with xcall(name, ...args). Names match
+// exactly (letter case counts) together with the argument count; any other
+// call is reported as not handled.
+//
+// Thread: the UI thread. Answers are given at once, except fetchRssFeed,
+// whose download runs on a detached worker; its answer arrives later, on the
+// UI thread, through PageHost::runDetached.
+#include <functional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/page_host.h"
+#include "model/launcher_state.h"
+#include "model/shortcuts.h"
+
+namespace mendly {
+
+class ScriptBridge {
+public:
+    using Answer = std::function<void(const nlohmann::json&)>;
+
+    // `state` may be null (the answers of a frame without a state); host and
+    // opener must outlive the bridge.
+    ScriptBridge(LauncherState* state, PageHost& host, ShellOpener& opener)
+        : state_(state), host_(host), opener_(opener) {}
+
+    void setState(LauncherState* state) { state_ = state; }
+
+    // True when the call was taken; `answer` then runs exactly once, now or
+    // later. False: not handled, `answer` is not called.
+    bool dispatch(const std::string& name, const nlohmann::json& args, const Answer& answer);
+
+private:
+    LauncherState* state_;
+    PageHost& host_;
+    ShellOpener& opener_;
+};
+
+// openUrl's guard: only http and https addresses are handed to the shell (a
+// page must not open local files or programs through it).
+bool isWebAddress(std::u16string_view url);
+
+}  // namespace mendly

@@ -1,0 +1,210 @@
+#include "bridge/script_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include "bridge/recording_page_host.h"
+#include "log/text.h"
+#include "model/fake_shell_opener.h"
+#include "model/state_test_fixture.h"
+#include "support/loopback_server.h"
+
+namespace mendly {
+namespace {
+
+using test::makeEntry;
+
+class ScriptBridgeTest : public test::LauncherStateTest {
+protected:
+    void SetUp() override {
+        LauncherStateTest::SetUp();
+        setEntries({makeEntry("retail", "Kaltris Nexum 2.5"), makeEntry("pts"), makeEntry("mine", "Mine")}, 2);
+        state.shortcuts = {{"Forum", ShortcutKind::Webpage, "https://forum.example"}};
+    }
+
+    // Calls like the page does; the answer must come at once.
+    nlohmann::json call(const std::string& name, nlohmann::json args = nlohmann::json::array()) {
+        nlohmann::json result = "(no answer)";
+        int answers = 0;
+        const bool handled = bridge.dispatch(name, args, [&](const nlohmann::json& value) {
+            result = value;
+            ++answers;
+        });
+        EXPECT_TRUE(handled) << name;
+        EXPECT_EQ(answers, 1) << name;
+        return result;
+    }
+    bool handles(const std::string& name, nlohmann::json args) {
+        return bridge.dispatch(name, args, [](const nlohmann::json&) { ADD_FAILURE() << "answered"; });
+    }
+
+    test::RecordingPageHost host;
+    test::FakeShellOpener opener;
+    ScriptBridge bridge{&state, host, opener};
+};
+
+TEST_F(ScriptBridgeTest, SelectServerTruncatesAFractionalIndex) {
+    EXPECT_EQ(call("selectServer", {2.9}), true);
+    EXPECT_EQ(state.selected, 2);
+}
+
+TEST_F(ScriptBridgeTest, SelectServerCountsATextIndexAsZero) {
+    state.selected = 1;
+    EXPECT_EQ(call("selectServer", {"2"}), true);
+    EXPECT_EQ(state.selected, 0);
+}
+
+TEST_F(ScriptBridgeTest, SelectServerRefreshesThePageInOrderEvenWhenRefusedWhileBusy) {
+    install(0);
+    state.busy = true;
+    state.launchAfterTask = true;
+    state.taskStatus = u"Verifying local files...";
+    state.selectedVersion = u"2.5.1";
+    EXPECT_EQ(call("selectServer", {1}), true);
+    EXPECT_EQ(state.selected, 0);
+    const std::vector<std::string> expected = {
+        R"(setSelectedServerHeader["Kaltris Nexum 2.5"])",
+        R"(setSelectedServerVersion["2.5.1"])",
+        R"(setSelectedLanguage["en"])",
+        R"(setPlayButtonCaption["Patching..."])",
+        R"(updateLauncherFooter["{\"busy\":true,\"canPlay\":false,\"playLabel\":\"Patching...\",)"
+        R"(\"progressDone\":0,\"progressTotal\":0,\"progressVisible\":false,)"
+        R"(\"taskStatus\":\"Verifying local files...\"}"])",
+    };
+    EXPECT_EQ(host.pageCalls, expected);
+}
+
+TEST_F(ScriptBridgeTest, SelectionWithoutAWindowShowsADashAndFetchesNothing) {
+    EXPECT_EQ(call("selectServer", {2}), true);
+    EXPECT_EQ(state.selectedVersion, u"\u2014");
+    EXPECT_TRUE(host.box->take().empty());
+}
+
+TEST_F(ScriptBridgeTest, FooterOfAnIdleLauncherWithAnInstalledSelection) {
+    install(0);
+    EXPECT_EQ(call("getFooterStateJson"),
+              R"({"busy":false,"canPlay":true,"playLabel":"Launch","progressDone":0,"progressTotal":0,)"
+              R"("progressVisible":false,"taskStatus":""})");
+}
+
+TEST_F(ScriptBridgeTest, VersionIsEmptyBeforeAnyFetch) { EXPECT_EQ(call("getSelectedServerVersion"), ""); }
+
+TEST_F(ScriptBridgeTest, ReadersAnswerFromTheState) {
+    state.selected = 2;
+    EXPECT_EQ(call("getSelectedServerHeader"), "Mine");
+    EXPECT_EQ(call("getPlayButtonLabel"), "Install");
+    EXPECT_EQ(call("getLanguage"), "en");
+    EXPECT_EQ(call("getShortcutsJson"), R"([{"exec":"https://forum.example","index":0,"name":"Forum","type":"Webpage"}])");
+    const std::string html = call("getServerListHtml");
+    EXPECT_NE(html.find(R"(<div class="server-tile selected" data-index="2" data-name="mine")"), std::string::npos);
+    EXPECT_EQ(call("getServersJson").get<std::string>().rfind(R"({"servers":[{"desc":"Kaltris Nexum 2.5",)", 0), 0u);
+    EXPECT_EQ(call("getUiState")["servers"].size(), 3u);
+}
+
+TEST_F(ScriptBridgeTest, WithoutAStateEveryFunctionGivesItsFallback) {
+    bridge.setState(nullptr);
+    EXPECT_TRUE(call("getUiState").is_discarded());
+    EXPECT_TRUE(call("getServersJson").is_discarded());
+    EXPECT_EQ(call("getSelectedServerHeader"), "\u2014");
+    EXPECT_EQ(call("getServerListHtml"), R"(<div class="server-empty">No servers configured</div>)");
+    EXPECT_EQ(call("getLanguage"), "en");
+    EXPECT_EQ(call("getSelectedServerVersion"), "\u2014");
+    EXPECT_EQ(call("getFooterStateJson"), "{}");
+    EXPECT_EQ(call("getPlayButtonLabel"), "Install");
+    EXPECT_EQ(call("getShortcutsJson"), "[]");
+    EXPECT_EQ(call("selectServer", {1}), true);
+    EXPECT_EQ(call("play"), true);
+    EXPECT_EQ(call("reinstall"), true);
+    for (const char* name : {"install", "resetIniDirectory", "configure", "duplicateInstallation",
+                             "openInstallFolder", "deleteInstallation", "cancelPatch"})
+        EXPECT_EQ(call(name), false) << name;
+    EXPECT_EQ(call("launchShortcut", {0}), false);
+    EXPECT_EQ(call("setLanguage", {"de"}), false);
+    EXPECT_TRUE(host.pageCalls.empty());
+    EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(ScriptBridgeTest, TaskAndDialogFunctionsAnswerTrueWithAState) {
+    for (const char* name : {"play", "install", "resetIniDirectory", "reinstall", "configure", "duplicateInstallation",
+                             "openInstallFolder", "deleteInstallation", "cancelPatch"})
+        EXPECT_EQ(call(name), true) << name;
+}
+
+TEST_F(ScriptBridgeTest, OtherNamesOrArgumentCountsAreNotHandled) {
+    EXPECT_FALSE(handles("selectserver", {1}));
+    EXPECT_FALSE(handles("selectServer", nlohmann::json::array()));
+    EXPECT_FALSE(handles("play", {1}));
+    EXPECT_FALSE(handles("fetchRssFeed", {"http://127.0.0.1:1/rss"}));
+    EXPECT_FALSE(handles("windowClose", nlohmann::json::array()));  // answered by the window itself
+}
+
+TEST_F(ScriptBridgeTest, LaunchShortcutWithATextIndexStartsNothing) {
+    EXPECT_EQ(call("launchShortcut", {"x"}), false);
+    EXPECT_TRUE(opener.calls.empty());
+}
+
+TEST_F(ScriptBridgeTest, LaunchShortcutOpensTheWebpage) {
+    EXPECT_EQ(call("launchShortcut", {0.5}), true);
+    EXPECT_EQ(opener.calls, std::vector<std::string>{"uri https://forum.example"});
+}
+
+TEST_F(ScriptBridgeTest, OpenUrlRejectsEmptyAndNonWebAddresses) {
+    EXPECT_EQ(call("openUrl", {""}), false);
+    EXPECT_EQ(call("openUrl", {42}), false);
+    EXPECT_EQ(call("openUrl", {"file:///etc/passwd"}), false);
+    EXPECT_EQ(call("openUrl", {"/usr/bin/xterm"}), false);
+    EXPECT_EQ(call("openUrl", {"javascript:alert(1)"}), false);
+    EXPECT_TRUE(opener.calls.empty());
+    EXPECT_EQ(call("openUrl", {"HTTPS://www.kaltris.invalid/news?id=1"}), true);
+    EXPECT_EQ(opener.calls, std::vector<std::string>{"uri HTTPS://www.kaltris.invalid/news?id=1"});
+}
+
+TEST_F(ScriptBridgeTest, OpenUrlReportsAShellRefusal) {
+    opener.accept = false;
+    EXPECT_EQ(call("openUrl", {"http://www.kaltris.invalid"}), false);
+}
+
+TEST_F(ScriptBridgeTest, SetLanguageWritesTheSelectedInstallationsFile) {
+    EXPECT_EQ(call("setLanguage", {"de"}), true);
+    EXPECT_EQ(test::readFile(state.installFolderOf(state.catalog.entries[0]) / "ini" / "language.ini"),
+              "[INI]\r\nLANGUAGE=de\r\n");
+    EXPECT_EQ(call("getLanguage"), "de");
+}
+
+TEST_F(ScriptBridgeTest, SetLanguageWithANumberWritesNothing) {
+    EXPECT_EQ(call("setLanguage", {7}), true);
+    EXPECT_FALSE(std::filesystem::exists(state.installFolderOf(state.catalog.entries[0]) / "ini"));
+    EXPECT_TRUE(host.notices.empty());
+}
+
+TEST_F(ScriptBridgeTest, RssFeedIsAnsweredLaterFromAWorker) {
+    test::LoopbackServer server;
+    server.respond("/rss/launcher", 200,
+                   "<rss><channel><item><title>Patch 2.5.1</title><link>https://k.invalid/1</link>"
+                   "<pubDate>Mon, 07 Dec 2026</pubDate><description>Fixes</description></item></channel></rss>",
+                   "application/rss+xml");
+    nlohmann::json result;
+    int answers = 0;
+    ASSERT_TRUE(bridge.dispatch("fetchRssFeed", {server.url("/rss/launcher"), 6}, [&](const nlohmann::json& value) {
+        result = value;
+        ++answers;
+    }));
+    EXPECT_EQ(answers, 0);  // not on the calling thread
+    ASSERT_TRUE(host.deliverDetached(1));
+    ASSERT_EQ(answers, 1);
+    EXPECT_EQ(result["error"], "");
+    ASSERT_EQ(result["items"].size(), 1u);
+    EXPECT_EQ(result["items"][0]["title"], "Patch 2.5.1");
+    EXPECT_EQ(result["items"][0]["link"], "https://k.invalid/1");
+}
+
+TEST(WebAddress, OnlyHttpAndHttpsWithSomethingAfterTheScheme) {
+    EXPECT_TRUE(isWebAddress(u"http://a"));
+    EXPECT_TRUE(isWebAddress(u"Https://a/b"));
+    EXPECT_FALSE(isWebAddress(u"http://"));
+    EXPECT_FALSE(isWebAddress(u"ftp://a"));
+    EXPECT_FALSE(isWebAddress(u"xhttp://a"));
+    EXPECT_FALSE(isWebAddress(u""));
+}
+
+}  // namespace
+}  // namespace mendly

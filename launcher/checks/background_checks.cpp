@@ -1,0 +1,69 @@
+#include "checks/background_checks.h"
+
+#include <system_error>
+#include <thread>
+
+#include "catalog/server_catalog.h"
+#include "launcher_app_messages.h"
+#include "log/log_file.h"
+#include "log/text.h"
+
+namespace mendly {
+namespace {
+
+// Starts `body` on a detached thread. A thread that cannot be created is
+// logged and the check is skipped: the launcher keeps running without it.
+template <typename Body>
+void startDetached(Body body) {
+    try {
+        std::thread(std::move(body)).detach();
+    } catch (const std::system_error& error) {
+        LogFile::write(u"ERROR: Could not start a background check — " + toWide(error.what()));
+    }
+}
+
+void postRefresh(PageHost& host) { (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0); }
+
+}  // namespace
+
+bool selectEntry(LauncherState& state, PageHost& host, std::int32_t index) {
+    if (!state.select(index)) return false;
+    refreshSelectedVersion(state, host);
+    return true;
+}
+
+void refreshSelectedVersion(LauncherState& state, PageHost& host) {
+    auto job = state.beginVersionFetch();
+    if (!job) return;
+    postRefresh(host);
+    startDetached([mailbox = host.mailbox(), job = std::move(*job)] { versionFetchWorker(mailbox, job); });
+}
+
+void refreshStatuses(LauncherState& state, PageHost& host) {
+    auto check = state.beginStatusCheck();
+    if (!check) return;
+    startDetached([mailbox = host.mailbox(), check = std::move(*check)] { statusCheckWorker(mailbox, check); });
+}
+
+void reloadCatalog(LauncherState& state, PageHost& host) {
+    state.applyCatalog(loadServerCatalog(state.programFolder));
+    refreshStatuses(state, host);
+}
+
+void versionFetchWorker(const std::shared_ptr<PatchWindow>& mailbox, const VersionFetchJob& job) {
+    auto* record = new SelectedVersionRecord{job.index, fetchVersionText(job.versionUrl)};
+    if (!mailbox->post(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(record))) delete record;
+}
+
+void statusCheckWorker(const std::shared_ptr<PatchWindow>& mailbox, const StatusCheck& check) {
+    // One request at a time, in catalog order.
+    for (const StatusCheckJob& job : check.jobs) {
+        auto* record = new ServerStatusRecord{check.generation, job.index, checkEntryStatus(job)};
+        if (!mailbox->post(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(record))) {
+            delete record;
+            return;  // the window is gone: nobody wants the rest
+        }
+    }
+}
+
+}  // namespace mendly

@@ -1,0 +1,54 @@
+#include "gio_shell_opener.h"
+
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "log/text.h"
+#include "platform/process.h"
+
+namespace mendly {
+namespace {
+
+bool launchUri(const std::string& uri) {
+    GError* error = nullptr;
+    const gboolean ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error);
+    if (error != nullptr) g_error_free(error);
+    return ok != FALSE;
+}
+
+bool isWindowsProgram(const std::filesystem::path& program) {
+    return equalsIgnoreAsciiCase(program.extension().u16string(), u".exe");
+}
+
+}  // namespace
+
+bool GioShellOpener::openUri(std::u16string_view uri) { return launchUri(toUtf8(uri)); }
+
+bool GioShellOpener::openPath(const std::filesystem::path& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    char* uri = g_file_get_uri(file);
+    const bool ok = uri != nullptr && launchUri(uri);
+    g_free(uri);
+    g_object_unref(file);
+    return ok;
+}
+
+bool GioShellOpener::spawnProgram(const std::filesystem::path& program, const std::vector<std::u16string>& args,
+                                  const std::filesystem::path& workingFolder) {
+    std::vector<std::string> argv;
+    // A Windows program that this system cannot run directly goes through wine
+    // when it is installed.
+    if (isWindowsProgram(program) && ::access(program.c_str(), X_OK) != 0) {
+        char* wine = g_find_program_in_path("wine");
+        if (wine == nullptr) return false;
+        argv.emplace_back(wine);
+        g_free(wine);
+    }
+    argv.push_back(program.string());
+    for (const auto& arg : args) argv.push_back(toUtf8(arg));
+    return platform::spawnDetached(argv, workingFolder);
+}
+
+}  // namespace mendly

@@ -1,0 +1,17 @@
+#pragma once
+// ShellOpener of the desktop: GIO's default handlers for addresses, documents
+// and folders, and a direct spawn for programs (posix_spawn, not waited for).
+// UI thread only; never blocks on what it starts.
+#include "model/shortcuts.h"
+
+namespace mendly {
+
+class GioShellOpener : public ShellOpener {
+public:
+    bool openUri(std::u16string_view uri) override;
+    bool openPath(const std::filesystem::path& path) override;
+    bool spawnProgram(const std::filesystem::path& program, const std::vector<std::u16string>& args,
+                      const std::filesystem::path& workingFolder) override;
+};
+
+}  // namespace mendly

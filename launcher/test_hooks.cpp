@@ -1,0 +1,164 @@
+#include "test_hooks.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "engine_window.h"
+
+namespace mendly {
+namespace {
+
+// Milliseconds since this process was started (the kernel's start time, so
+// loading the program and its libraries counts).
+double msSinceProcessStart() {
+    std::ifstream in("/proc/self/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long startTicks = 0;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22) startTicks = std::stoull(field);
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const double nowMs = static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+    return nowMs - static_cast<double>(startTicks) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long long statusKib(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+    return 0;
+}
+
+// VmRSS of this process and all its descendants (the web and network
+// processes of the page engine), in KiB, and how many processes that is.
+std::pair<long long, int> treeRssKib() {
+    std::multimap<long, std::string> children;
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* e = readdir(proc)) {
+            const std::string pid = e->d_name;
+            if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream in("/proc/" + pid + "/stat");
+            std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream rest(stat.substr(close + 2));
+            std::string state;
+            long ppid = 0;
+            rest >> state >> ppid;
+            children.emplace(ppid, pid);
+        }
+        closedir(proc);
+    }
+    long long kib = 0;
+    int count = 0;
+    std::vector<std::string> pending{std::to_string(getpid())};
+    while (!pending.empty()) {
+        const std::string pid = pending.back();
+        pending.pop_back();
+        kib += statusKib(pid);
+        ++count;
+        const auto range = children.equal_range(std::stol(pid));
+        for (auto it = range.first; it != range.second; ++it) pending.push_back(it->second);
+    }
+    return {kib, count};
+}
+
+struct HookRun {
+    EngineWindow* window;
+    LauncherTestHooks hooks;
+    std::vector<std::string> steps;
+    std::size_t next = 0;
+};
+
+void finish(const std::shared_ptr<HookRun>& run) {
+    const auto [kib, processes] = treeRssKib();
+    std::printf("test: rss-kib-after-steps %lld processes %d\n", kib, processes);
+    const auto close = [run] {
+        std::fflush(stdout);
+        run->window->close();
+    };
+    if (run->hooks.snapshot.empty()) return close();
+    run->window->saveSnapshotPng(run->hooks.snapshot, [run, close](bool ok) {
+        std::printf("snapshot: %s\n", ok ? "written" : "failed");
+        close();
+    });
+}
+
+void runNextStep(const std::shared_ptr<HookRun>& run) {
+    if (run->next >= run->steps.size()) return finish(run);
+    const std::size_t number = ++run->next;
+    run->window->runScriptForTest(run->steps[number - 1],
+                                  [run, number](bool ok, const nlohmann::json& result, const std::string& error) {
+                                      if (ok)
+                                          std::printf("step %zu: %s\n", number,
+                                                      result.is_discarded() ? "undefined" : result.dump().c_str());
+                                      else
+                                          std::printf("step %zu failed: %s\n", number, error.c_str());
+                                      std::fflush(stdout);
+                                      runNextStep(run);
+                                  });
+}
+
+}  // namespace
+
+LauncherTestHooks takeTestHooks(std::vector<std::string>& args) {
+    LauncherTestHooks hooks;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--test-script" && i + 1 < args.size()) {
+            hooks.script = args[++i];
+        } else if (args[i] == "--test-snapshot" && i + 1 < args.size()) {
+            hooks.snapshot = args[++i];
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    args = std::move(rest);
+    return hooks;
+}
+
+std::vector<std::string> splitTestSteps(const std::string& script) {
+    std::vector<std::string> steps;
+    std::string current;
+    std::istringstream in(script);
+    for (std::string line; std::getline(in, line);) {
+        if (line == "---") {
+            steps.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += line + "\n";
+        }
+    }
+    if (current.find_first_not_of(" \t\r\n") != std::string::npos) steps.push_back(std::move(current));
+    return steps;
+}
+
+void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks) {
+    auto run = std::make_shared<HookRun>(HookRun{&window, hooks, {}, 0});
+    if (!hooks.script.empty()) {
+        std::ifstream in(hooks.script);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        run->steps = splitTestSteps(text);
+    }
+    // Two animation frames after load: the first painted frame of the page.
+    window.runScriptForTest(
+        "await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));",
+        [run](bool, const nlohmann::json&, const std::string&) {
+            std::printf("test: first-frame-ms %.0f\n", msSinceProcessStart());
+            const auto [kib, processes] = treeRssKib();
+            std::printf("test: rss-kib %lld processes %d\n", kib, processes);
+            std::fflush(stdout);
+            runNextStep(run);
+        });
+}
+
+}  // namespace mendly

@@ -1,0 +1,40 @@
+#pragma once
+// Test builds only (MENDLY_LAUNCHER_TEST_OPTIONS): lets a program test drive
+// the real launcher window.
+//
+// --test-script FILE   JavaScript steps, separated by lines holding only
+//                      "---"; each step is the body of an async function run
+//                      in the page after it has loaded and painted. Printed
+//                      on stdout as "step N: <JSON result>" or
+//                      "step N failed: <error>".
+// --test-snapshot PATH the window's page written as PNG after the steps.
+// With either option the launcher first prints "test: first-frame-ms <ms
+// from process start to the first painted frame of the loaded page>" and
+// "test: rss-kib <sum of VmRSS of the launcher and its descendant processes>
+// processes <count>" (and the same as "test: rss-kib-after-steps" once the
+// steps have run), and closes its window when done.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace mendly {
+
+class EngineWindow;
+
+struct LauncherTestHooks {
+    std::filesystem::path script;
+    std::filesystem::path snapshot;
+
+    bool active() const { return !script.empty() || !snapshot.empty(); }
+};
+
+// Takes the test options out of the arguments (the others stay).
+LauncherTestHooks takeTestHooks(std::vector<std::string>& args);
+
+// The steps of a script text.
+std::vector<std::string> splitTestSteps(const std::string& script);
+
+// UI thread: runs the hooks once the page has loaded; closes the window at the end.
+void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks);
+
+}  // namespace mendly
