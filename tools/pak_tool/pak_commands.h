@@ -1,5 +1,5 @@
 #pragma once
-// The commands of pak_inspect. Each writes its report to `out` and its
+// The commands of pak_tool. Each writes its report to `out` and its
 // complaints to `err`, and returns the exit code: 0 done, 1 failed (the
 // archive is missing, invalid or damaged, a member is absent, a file cannot be
 // written), 2 wrong command line.

@@ -21,16 +21,16 @@ namespace fs = std::filesystem;
 using namespace mendly::vfile;
 
 constexpr const char* kUsage =
-    "usage: pak_inspect list FILE                 entries with stored and original sizes\n"
-    "       pak_inspect extract FILE MEMBER OUT   write one member's contents to OUT\n"
-    "       pak_inspect check FILE                every entry inflates to its original size\n"
-    "       pak_inspect pack FOLDER OUT           pack a folder's files into a new archive\n"
-    "       pak_inspect payload FILE OUT          write FILE as a single-file payload\n";
+    "usage: pak_tool list FILE                 entries with stored and original sizes\n"
+    "       pak_tool extract FILE MEMBER OUT   write one member's contents to OUT\n"
+    "       pak_tool check FILE                every entry inflates to its original size\n"
+    "       pak_tool pack FOLDER OUT           pack a folder's files into a new archive\n"
+    "       pak_tool payload FILE OUT          write FILE as a single-file payload\n";
 
 std::optional<Archive> openOrComplain(const fs::path& path, std::ostream& err) {
     auto archive = Archive::open(path);
     if (!archive)
-        err << "pak_inspect: cannot open " << path.string()
+        err << "pak_tool: cannot open " << path.string()
             << ": missing, unreadable or not a valid archive\n";
     return archive;
 }
@@ -40,11 +40,11 @@ std::optional<std::string> readWholeFile(const fs::path& path, std::ostream& err
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
     if (ec) {
-        err << "pak_inspect: cannot read " << path.string() << ": " << ec.message() << "\n";
+        err << "pak_tool: cannot read " << path.string() << ": " << ec.message() << "\n";
         return std::nullopt;
     }
     if (size > kMaxStoredValue) {
-        err << "pak_inspect: " << path.string() << " is too large for an archive entry (" << size
+        err << "pak_tool: " << path.string() << " is too large for an archive entry (" << size
             << " bytes)\n";
         return std::nullopt;
     }
@@ -52,7 +52,7 @@ std::optional<std::string> readWholeFile(const fs::path& path, std::ostream& err
     std::string bytes(static_cast<std::size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!in || in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-        err << "pak_inspect: cannot read " << path.string() << "\n";
+        err << "pak_tool: cannot read " << path.string() << "\n";
         return std::nullopt;
     }
     return bytes;
@@ -63,7 +63,7 @@ bool writeWholeFile(const fs::path& path, const std::string& bytes, std::ostream
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        err << "pak_inspect: cannot write " << path.string() << "\n";
+        err << "pak_tool: cannot write " << path.string() << "\n";
         return false;
     }
     return true;
@@ -110,12 +110,12 @@ int extractMember(const fs::path& path, const std::string& member, const fs::pat
     if (!archive) return 1;
     const auto entry = archive->find(member);
     if (!entry) {
-        err << "pak_inspect: no member " << member << " in " << path.string() << "\n";
+        err << "pak_tool: no member " << member << " in " << path.string() << "\n";
         return 1;
     }
     const auto contents = archive->readEntry(*entry);
     if (!contents) {
-        err << "pak_inspect: member " << entry->name << " is damaged: " << entryFault(*archive, *entry).value_or("")
+        err << "pak_tool: member " << entry->name << " is damaged: " << entryFault(*archive, *entry).value_or("")
             << "\n";
         return 1;
     }
@@ -146,7 +146,7 @@ int checkArchive(const fs::path& path, std::ostream& out, std::ostream& err) {
 int packFolder(const fs::path& folder, const fs::path& target, std::ostream& out, std::ostream& err) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        err << "pak_inspect: " << folder.string() << " is not a folder\n";
+        err << "pak_tool: " << folder.string() << " is not a folder\n";
         return 1;
     }
     fs::path staging = target;
@@ -160,11 +160,11 @@ int packFolder(const fs::path& folder, const fs::path& target, std::ostream& out
         files.push_back(it->path());
     }
     if (ec) {
-        err << "pak_inspect: cannot list " << folder.string() << ": " << ec.message() << "\n";
+        err << "pak_tool: cannot list " << folder.string() << ": " << ec.message() << "\n";
         return 1;
     }
     if (files.empty()) {
-        err << "pak_inspect: " << folder.string() << " holds no files; an archive needs at least one entry\n";
+        err << "pak_tool: " << folder.string() << " holds no files; an archive needs at least one entry\n";
         return 1;
     }
 
@@ -175,7 +175,7 @@ int packFolder(const fs::path& folder, const fs::path& target, std::ostream& out
         if (!contents) return 1;
         auto stored = compressEntry(*contents);
         if (!stored) {
-            err << "pak_inspect: cannot compress " << file.string() << "\n";
+            err << "pak_tool: cannot compress " << file.string() << "\n";
             return 1;
         }
         entries.push_back({fs::relative(file, folder).generic_string(), std::move(*stored)});
@@ -185,13 +185,13 @@ int packFolder(const fs::path& folder, const fs::path& target, std::ostream& out
               [&](const NamedEntry& a, const NamedEntry& b) { return archiveKeyLess(keyOf(a), keyOf(b)); });
     for (std::size_t i = 1; i < entries.size(); ++i) {
         if (keyOf(entries[i - 1]) == keyOf(entries[i])) {
-            err << "pak_inspect: " << entries[i - 1].name << " and " << entries[i].name
+            err << "pak_tool: " << entries[i - 1].name << " and " << entries[i].name
                 << " differ only in letter case; an archive can hold only one of them\n";
             return 1;
         }
     }
     if (!writeArchiveFile(target, entries)) {
-        err << "pak_inspect: cannot write archive " << target.string() << "\n";
+        err << "pak_tool: cannot write archive " << target.string() << "\n";
         return 1;
     }
     out << "packed " << entries.size() << " files into " << target.string() << "\n";
@@ -202,14 +202,14 @@ int makePayload(const fs::path& source, const fs::path& target, std::ostream& ou
     const auto contents = readWholeFile(source, err);
     if (!contents) return 1;
     if (contents->empty()) {
-        err << "pak_inspect: " << source.string() << " is empty; a single-file payload cannot carry nothing\n";
+        err << "pak_tool: " << source.string() << " is empty; a single-file payload cannot carry nothing\n";
         return 1;
     }
     const auto stream = zlibCompress(*contents);
     const auto payload =
         stream ? buildSingleFilePayload({*stream, static_cast<std::uint32_t>(contents->size())}) : std::nullopt;
     if (!payload) {
-        err << "pak_inspect: cannot compress " << source.string() << "\n";
+        err << "pak_tool: cannot compress " << source.string() << "\n";
         return 1;
     }
     if (!writeWholeFile(target, *payload, err)) return 1;
@@ -232,12 +232,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "payload" && operands == 2) return makePayload(args[1], args[2], out, err);
 
     if (command.empty())
-        err << "pak_inspect: no command given\n";
+        err << "pak_tool: no command given\n";
     else if (command == "list" || command == "extract" || command == "check" || command == "pack" ||
              command == "payload")
-        err << "pak_inspect: wrong number of operands for " << command << "\n";
+        err << "pak_tool: wrong number of operands for " << command << "\n";
     else
-        err << "pak_inspect: unknown command " << command << "\n";
+        err << "pak_tool: unknown command " << command << "\n";
     err << kUsage;
     return 2;
 }

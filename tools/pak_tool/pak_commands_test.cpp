@@ -91,9 +91,9 @@ TEST_F(PakInspect, CheckNamesEveryDamagedEntryAndFails) {
 TEST_F(PakInspect, ExtractFailsForAMissingMemberOrArchive) {
     ASSERT_TRUE(writeArchiveFile(dir / "a.pak", {{"x", {"1", 1}}}));
     EXPECT_EQ(run({"extract", p("a.pak"), "y", p("out")}), 1);
-    EXPECT_EQ(err.str(), "pak_inspect: no member y in " + p("a.pak") + "\n");
+    EXPECT_EQ(err.str(), "pak_tool: no member y in " + p("a.pak") + "\n");
     EXPECT_EQ(run({"list", p("none.pak")}), 1);
-    EXPECT_EQ(err.str(), "pak_inspect: cannot open " + p("none.pak") + ": missing, unreadable or not a valid archive\n");
+    EXPECT_EQ(err.str(), "pak_tool: cannot open " + p("none.pak") + ": missing, unreadable or not a valid archive\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
@@ -108,7 +108,7 @@ TEST_F(PakInspect, PayloadDecodesToTheSourceFile) {
 
 TEST_F(PakInspect, WrongCommandLinesAreUsageErrors) {
     EXPECT_EQ(run({}), 2);
-    EXPECT_NE(err.str().find("usage: pak_inspect list FILE"), std::string::npos);
+    EXPECT_NE(err.str().find("usage: pak_tool list FILE"), std::string::npos);
     EXPECT_EQ(run({"list"}), 2);
     EXPECT_EQ(run({"extract", "a", "b"}), 2);
     EXPECT_EQ(run({"frobnicate", "x"}), 2);
