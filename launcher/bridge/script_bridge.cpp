@@ -1,5 +1,8 @@
 #include "bridge/script_bridge.h"
 
+#include <climits>
+#include <cstdint>
+
 #include <string_view>
 
 #include "bridge/page_refresh.h"
@@ -28,6 +31,16 @@ bool isWebAddress(std::u16string_view url) {
     return equalsIgnoreAsciiCase(scheme, u"http") || equalsIgnoreAsciiCase(scheme, u"https");
 }
 
+std::string launcherAssetUrl(const std::filesystem::path& programFolder, const nlohmann::json& path) {
+    std::string text = path.is_string() ? path.get<std::string>()
+                                        : path.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string url = programFolder.string() + "/" + text;
+    for (auto& c : url)
+        if (c == '\\') c = '/';
+    // A POSIX folder already starts with '/', which completes "file://".
+    return (url.rfind('/', 0) == 0 ? "file://" : "file:///") + url;
+}
+
 bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args, const Answer& answer) {
     const std::size_t count = args.is_array() ? args.size() : 0;
     const auto arg = [&args](std::size_t i) -> const nlohmann::json& { return args.at(i); };
@@ -52,6 +65,11 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
             answer(text(state ? state->playButtonLabel() : std::u16string(u"Install")));
         } else if (name == "getShortcutsJson") {
             answer(state ? buildShortcutsJson(state->shortcuts) : std::string("[]"));
+        } else if (name == "launcher.play" || name == "launcher.reinstall") {
+            // The script object's task methods: the task itself is one of the
+            // pending actions; the answer says whether the window has a state.
+            (void)runPendingAction(state, name.substr(std::string_view("launcher.").size()));
+            answer(state != nullptr);
         } else if (auto result = runPendingAction(state, name)) {
             answer(*result);
         } else {
@@ -82,6 +100,17 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
             }
             if (auto failure = state->writeLanguage(languageCode(arg(0)))) host_.showNotice(*failure);
             answer(true);
+        } else if (name == "launcher.asset_url") {
+            answer(state ? launcherAssetUrl(state->programFolder, arg(0)) : std::string());
+        } else if (name == "launcher.select_server") {
+            // An integer index (0 for anything else); no page refresh here.
+            if (state) {
+                const nlohmann::json& value = arg(0);
+                std::int64_t index = value.is_number_integer() ? value.get<std::int64_t>() : 0;
+                if (index < INT32_MIN || index > INT32_MAX) index = -1;  // names no entry
+                (void)selectEntry(*state, host_, static_cast<std::int32_t>(index));
+            }
+            answer(state != nullptr);
         } else if (name == "openUrl") {
             const auto url = urlArgument(arg(0));
             answer(url && isWebAddress(*url) && opener_.openUri(*url));

@@ -6,6 +6,7 @@
 // Thread: the UI thread. Answers are given at once, except fetchRssFeed,
 // whose download runs on a detached worker; its answer arrives later, on the
 // UI thread, through PageHost::runDetached.
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -16,6 +17,13 @@
 #include "model/shortcuts.h"
 
 namespace mendly {
+
+// The window's script object "launcher" (asset_url, play, reinstall,
+// select_server) reaches dispatch() as "launcher.<method>".
+//
+// asset_url: "file://" + programFolder + "/" + the path (any value, as text),
+// every backslash turned into '/'.
+std::string launcherAssetUrl(const std::filesystem::path& programFolder, const nlohmann::json& path);
 
 class ScriptBridge {
 public:

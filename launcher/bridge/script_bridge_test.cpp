@@ -129,6 +129,22 @@ TEST_F(ScriptBridgeTest, TaskAndDialogFunctionsAnswerTrueWithAState) {
         EXPECT_EQ(call(name), true) << name;
 }
 
+TEST_F(ScriptBridgeTest, ScriptObjectMethodsAnswerFromTheState) {
+    EXPECT_EQ(call("launcher.asset_url", {"img\\logo.png"}), "file://" + program.path().string() + "/img/logo.png");
+    EXPECT_EQ(call("launcher.asset_url", {7}), "file://" + program.path().string() + "/7");
+    EXPECT_EQ(call("launcher.play"), true);
+    EXPECT_EQ(call("launcher.reinstall"), true);
+    EXPECT_EQ(call("launcher.select_server", {2}), true);
+    EXPECT_EQ(state.selected, 2);
+    EXPECT_EQ(call("launcher.select_server", {1.5}), true);  // not an integer: index 0
+    EXPECT_EQ(state.selected, 0);
+    EXPECT_TRUE(host.pageCalls.empty());  // selecting through the object does not refresh the page
+    bridge.setState(nullptr);
+    EXPECT_EQ(call("launcher.asset_url", {"x"}), "");
+    EXPECT_EQ(call("launcher.play"), false);
+    EXPECT_EQ(call("launcher.select_server", {1}), false);
+}
+
 TEST_F(ScriptBridgeTest, OtherNamesOrArgumentCountsAreNotHandled) {
     EXPECT_FALSE(handles("selectserver", {1}));
     EXPECT_FALSE(handles("selectServer", nlohmann::json::array()));

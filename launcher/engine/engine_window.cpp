@@ -16,7 +16,15 @@ namespace {
 constexpr char kBridgeScript[] =
     "window.xcall = function (name, ...args) {\n"
     "  return window.webkit.messageHandlers.xcall.postMessage({name: String(name), args: args});\n"
-    "};\n";
+    "};\n"
+    // The window's own script object: four methods answered by the bridge
+    // under "launcher.<method>"; each returns a promise like xcall().
+    "window.launcher = Object.freeze({\n"
+    "  asset_url: (path) => window.xcall('launcher.asset_url', path === undefined ? null : path),\n"
+    "  play: () => window.xcall('launcher.play'),\n"
+    "  reinstall: () => window.xcall('launcher.reinstall'),\n"
+    "  select_server: (index) => window.xcall('launcher.select_server', index === undefined ? null : index),\n"
+    "});\n";
 
 // Body of the async function that callPage() runs in the page; `fn` and
 // `args` arrive as values (the name and a JSON array text).

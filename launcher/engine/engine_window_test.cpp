@@ -257,6 +257,26 @@ TEST_F(EngineWindowTest, WindowControlsAreAnsweredByTheWindowItself) {
     EXPECT_EQ(dispatched, std::vector<std::string>{"greet"});  // only the page's own start-up call
 }
 
+TEST_F(EngineWindowTest, ScriptObjectMethodsGoThroughTheBridge) {
+    std::vector<std::pair<std::string, json>> dispatched;
+    window->setCallDispatcher([&](const std::string& name, const json& args, const ScriptReply& reply) {
+        dispatched.emplace_back(name, args);
+        reply.answer(name == "launcher.asset_url" ? json("file:///x") : json(true));
+        return true;
+    });
+    loadTestPage();
+    const Outcome o = runScript(
+        "return [Object.keys(window.launcher).join(','), await launcher.asset_url('a\\\\b'),"
+        " await launcher.select_server(3)];");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, json::array({"asset_url,play,reinstall,select_server", "file:///x", true}));
+    ASSERT_GE(dispatched.size(), 3u);
+    EXPECT_EQ(dispatched[dispatched.size() - 2].first, "launcher.asset_url");
+    EXPECT_EQ(dispatched[dispatched.size() - 2].second, json::array({"a\\b"}));
+    EXPECT_EQ(dispatched.back().first, "launcher.select_server");
+    EXPECT_EQ(dispatched.back().second, json::array({3}));
+}
+
 TEST_F(EngineWindowTest, WindowIsUndecoratedFixedAndOfThePageSize) {
     loadTestPage();
     GtkWindow* native = window->nativeWindow();
