@@ -1,5 +1,7 @@
 #include "support/sample_client.h"
 
+#include "catalog/file_bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -150,13 +152,6 @@ bool writeBytes(const fs::path& path, std::string_view bytes, std::string& error
     return true;
 }
 
-std::optional<std::string> readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
-}
 
 // A size around `average`, between a quarter and seven quarters of it.
 std::size_t varied(Rng& rng, std::uint64_t average) {
@@ -399,13 +394,13 @@ bool mutateFile(const fs::path& path, Change change, MutationSummary& summary, s
         ++summary.deleted;
         return true;
     }
-    auto bytes = readBytes(path);
-    if (!bytes) {
+    std::string bytes;
+    if (readFileBytes(path, bytes) != FileRead::Read) {
         error = "Cannot read: " + path.string();
         return false;
     }
-    const std::string next = change == Change::Change ? changedContents(std::move(*bytes))
-                                                      : truncatedContents(std::move(*bytes));
+    const std::string next = change == Change::Change ? changedContents(std::move(bytes))
+                                                      : truncatedContents(std::move(bytes));
     if (!writeBytes(path, next, error)) return false;
     ++(change == Change::Change ? summary.changed : summary.truncated);
     return true;

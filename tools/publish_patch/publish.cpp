@@ -1,5 +1,7 @@
 #include "publish.h"
 
+#include "catalog/file_bytes.h"
+
 #include <algorithm>
 #include <atomic>
 #include <ctime>
@@ -70,10 +72,8 @@ bool writeBytes(const fs::path& path, std::string_view bytes, std::string& error
 }
 
 std::optional<std::string> readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    std::string bytes;
+    if (readFileBytes(path, bytes) != FileRead::Read) return std::nullopt;
     return bytes;
 }
 
