@@ -6,8 +6,8 @@
 #include "bridge/page_refresh.h"
 #include "bridge/script_bridge.h"
 #include "build_info.h"
+#include "catalog/server_catalog.h"
 #include "checks/background_checks.h"
-#include "gio_shell_opener.h"
 #include "engine_runtime.h"
 #include "engine_window.h"
 #include "launcher_app_messages.h"
@@ -34,16 +34,6 @@ void showStartupError(std::u16string_view text) {
     showMessageBox(nullptr, text, kLauncherCaption, MessageBoxIcon::Error);
 }
 
-// Start-up runs before the window exists: the catalog reload's status check
-// has nothing to report to yet and does nothing.
-class NoWindowHost : public PageHost {
-public:
-    void callPage(std::string_view, const nlohmann::json&) override {}
-    void showNotice(const Notice&) override {}
-    std::shared_ptr<PatchWindow> mailbox() override { return nullptr; }
-    void runDetached(std::function<nlohmann::json()>, std::function<void(nlohmann::json)>) override {}
-};
-
 }  // namespace
 
 std::string_view embeddedPageArchive() {
@@ -66,8 +56,8 @@ bool initLauncherState(LauncherState& state) {
         std::exit(0);
     }
 
-    NoWindowHost noWindow;
-    reloadCatalog(state, noWindow);
+    // No window yet: the first status check starts once it is shown.
+    state.applyCatalog(loadServerCatalog(state.programFolder));
     if (state.catalog.entries.empty()) {
         LogFile::write(u"ERROR: No servers configured");
         showStartupError(u"No servers configured in embedded catalog.");
@@ -101,8 +91,7 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
         return failureExit();
     }
     EnginePageHost host(window);
-    GioShellOpener opener;
-    ScriptBridge bridge(&state, host, opener);
+    ScriptBridge bridge(&state, host, host.shell());
     window.setCallDispatcher([&bridge](const std::string& name, const nlohmann::json& args, const ScriptReply& reply) {
         return bridge.dispatch(name, args, [reply](const nlohmann::json& value) { reply.answer(value); });
     });

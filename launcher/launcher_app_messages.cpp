@@ -4,23 +4,12 @@
 
 #include "bridge/page_refresh.h"
 #include "checks/background_checks.h"
-#include "task_progress.h"
+#include "tasks/patch_tasks.h"
 
 namespace mendly {
 namespace {
 
 void postRefresh(PageHost& host) { (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0); }
-
-// The end of a patch run. Launching the game after a successful Play run
-// belongs to the task code and is not done here yet.
-void onPatchFinished(LauncherState& state, PageHost& host, bool ok, std::unique_ptr<std::u16string> error) {
-    applyPatchFinished(state, ok, error.get());
-    if (!ok && error && *error != u"Cancelled")
-        host.showNotice({*error, u"Update failed", NoticeIcon::Warning});
-    refreshStatuses(state, host);
-    (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
-    postRefresh(host);
-}
 
 }  // namespace
 
@@ -32,18 +21,19 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
     switch (message.message) {
         case WM_PATCH_STATUS: {
             auto text = adoptTextPayload(message.lParam);
-            if (text && applyPatchStatus(*state, std::move(*text))) postRefresh(host);
+            if (text) (void)onPatchStatus(*state, host, std::move(*text));
             break;
         }
         case WM_PATCH_PROGRESS:
             // Both values arrive sign-extended from signed 32-bit numbers.
-            if (applyPatchProgress(*state, static_cast<std::int32_t>(message.wParam),
-                                   static_cast<std::int32_t>(message.lParam)))
-                postRefresh(host);
+            onPatchProgress(*state, host, static_cast<std::int32_t>(message.wParam),
+                            static_cast<std::int32_t>(message.lParam));
             break;
-        case WM_PATCH_FINISHED:
-            onPatchFinished(*state, host, message.wParam != 0, adoptTextPayload(message.lParam));
+        case WM_PATCH_FINISHED: {
+            const auto error = adoptTextPayload(message.lParam);
+            onPatchFinished(*state, host, message.wParam != 0, error.get());
             break;
+        }
         case WM_REFRESH_PAGE:
             refreshPage(state, host);
             break;

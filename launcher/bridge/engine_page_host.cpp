@@ -6,6 +6,7 @@
 
 #include "log/log_file.h"
 #include "log/text.h"
+#include "duplicate_prompt_dialog.h"
 #include "message_box.h"
 
 namespace mendly {
@@ -49,6 +50,17 @@ void EnginePageHost::callPage(std::string_view function, const nlohmann::json& a
 
 void EnginePageHost::showNotice(const Notice& notice) {
     (void)showMessageBox(&window_, notice.text, notice.caption, boxIcon(notice.icon));
+}
+
+bool EnginePageHost::askYesNo(const Notice& question) {
+    return showMessageBox(&window_, question.text, question.caption, boxIcon(question.icon),
+                          MessageBoxButtons::YesNo) == MessageBoxAnswer::Yes;
+}
+
+DuplicatePromptResult EnginePageHost::promptDuplicate(const std::string& defaultName,
+                                                      const std::string& defaultDescription,
+                                                      const ServerCatalog& catalog) {
+    return mendly::promptDuplicate(&window_, defaultName, defaultDescription, catalog);
 }
 
 void EnginePageHost::runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) {

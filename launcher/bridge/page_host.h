@@ -3,7 +3,9 @@
 // bridge, the message handlers and the background checks: calls into the
 // page, message boxes owned by the window, the posting channel that workers
 // report through, and work handed to a detached thread whose result comes
-// back on the UI thread.
+// back on the UI thread; and the desktop: questions, the duplicate prompt,
+// the shell that starts programs and folders, the task bar indicator and the
+// patch worker.
 //
 // Thread: every member is called on the UI thread. mailbox() may be handed to
 // other threads (it outlives the window; a post to a closed window fails).
@@ -13,8 +15,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "catalog/server_catalog.h"
+#include "model/duplicate_prompt_input.h"
 #include "model/notice.h"
+#include "model/shortcuts.h"
+#include "model/taskbar_progress.h"
 #include "patch/patch_window.h"
+#include "tasks/patch_worker.h"
 
 namespace mendly {
 
@@ -33,6 +40,20 @@ public:
     // the UI thread. Neither `done` nor anything it holds is touched by the
     // worker. When the UI has gone away `done` may never run.
     virtual void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) = 0;
+
+    // A Yes/No question owned by the launcher window, No being the default
+    // button. True only for Yes.
+    virtual bool askYesNo(const Notice& question) = 0;
+    // The modal "Duplicate Installation" prompt over the launcher window.
+    virtual DuplicatePromptResult promptDuplicate(const std::string& defaultName,
+                                                  const std::string& defaultDescription,
+                                                  const ServerCatalog& catalog) = 0;
+    // How programs, documents and folders are started.
+    virtual ShellOpener& shell() = 0;
+    virtual TaskbarProgress& taskbar() = 0;
+    // Starts the patch worker (startPatchAsync over mailbox()); throws
+    // std::system_error when no thread can be created.
+    virtual void startPatch(PatchStart start) = 0;
 };
 
 }  // namespace mendly

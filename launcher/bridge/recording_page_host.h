@@ -1,10 +1,12 @@
 #pragma once
-// Test double of PageHost: records page calls and notices, queues posted
-// messages instead of delivering them, and runs detached work on a real
-// thread whose answer waits in a queue until the test "runs the UI thread"
-// (deliverDetached). Posted payloads still queued at the end are freed.
+// Test double of PageHost: records page calls, notices, questions, prompts,
+// task bar changes and patch starts; queues posted messages instead of
+// delivering them; runs detached work on a real thread whose answer waits in
+// a queue until the test "runs the UI thread" (deliverDetached). Posted
+// payloads still queued at the end are freed.
 #include <condition_variable>
 #include <deque>
+#include <system_error>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "bridge/page_host.h"
 #include "launcher_app_messages.h"
+#include "model/fake_shell_opener.h"
 
 namespace mendly::test {
 
@@ -37,6 +40,26 @@ public:
     std::deque<PostedMessage> messages;
 };
 
+class RecordingTaskbar : public TaskbarProgress {
+public:
+    void off() override { calls.push_back("off"); }
+    void error() override { calls.push_back("error"); }
+    void busy() override { calls.push_back("busy"); }
+    void value(std::int64_t done, std::int64_t total) override {
+        calls.push_back("value " + std::to_string(done) + "/" + std::to_string(total));
+    }
+    std::vector<std::string> calls;
+};
+
+// What startPatch does: keep the start for the test to look at, run the real
+// worker thread, or fail as a system without threads would.
+enum class PatchStarts { Record, Run, FailToStart };
+
+struct DuplicatePromptCall {
+    std::string defaultName;
+    std::string defaultDescription;
+};
+
 class RecordingPageHost : public PageHost {
 public:
     ~RecordingPageHost() override {
@@ -55,6 +78,39 @@ public:
             ready.notify_all();
         });
     }
+    bool askYesNo(const Notice& question) override {
+        questions.push_back(question);
+        return answerYes;
+    }
+    DuplicatePromptResult promptDuplicate(const std::string& defaultName, const std::string& defaultDescription,
+                                          const ServerCatalog&) override {
+        prompts.push_back({defaultName, defaultDescription});
+        return promptAnswer;
+    }
+    ShellOpener& shell() override { return opener; }
+    TaskbarProgress& taskbar() override { return taskbarRecord; }
+    void startPatch(PatchStart start) override {
+        switch (patchStarts) {
+            case PatchStarts::Record: starts.push_back(std::move(start)); break;
+            case PatchStarts::Run: startPatchAsync(box, std::move(start)); break;
+            case PatchStarts::FailToStart:
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+    }
+    // Waits until a message of kind `message` is queued (a real worker's end),
+    // up to 60 s; false on time-out.
+    bool waitForMessage(unsigned message) {
+        for (int i = 0; i < 6000; ++i) {
+            {
+                std::lock_guard lock(box->mutex);
+                for (const auto& queued : box->messages)
+                    if (queued.message == message) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     // Waits for `count` detached results and runs their answers here.
     bool deliverDetached(std::size_t count) {
         std::unique_lock lock(mutex);
@@ -69,6 +125,14 @@ public:
     std::shared_ptr<QueueMailbox> box = std::make_shared<QueueMailbox>();
     std::vector<std::string> pageCalls;
     std::vector<Notice> notices;
+    std::vector<Notice> questions;
+    bool answerYes = false;
+    std::vector<DuplicatePromptCall> prompts;
+    DuplicatePromptResult promptAnswer;
+    FakeShellOpener opener;
+    RecordingTaskbar taskbarRecord;
+    PatchStarts patchStarts = PatchStarts::Record;
+    std::vector<PatchStart> starts;
 
 private:
     std::vector<std::thread> workers;

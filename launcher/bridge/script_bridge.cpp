@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "bridge/page_refresh.h"
-#include "bridge/pending_actions.h"
+#include "bridge/task_actions.h"
 #include "checks/background_checks.h"
 #include "log/text.h"
 #include "model/bridge_json.h"
@@ -66,11 +66,11 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
         } else if (name == "getShortcutsJson") {
             answer(state ? buildShortcutsJson(state->shortcuts) : std::string("[]"));
         } else if (name == "launcher.play" || name == "launcher.reinstall") {
-            // The script object's task methods: the task itself is one of the
-            // pending actions; the answer says whether the window has a state.
-            (void)runPendingAction(state, name.substr(std::string_view("launcher.").size()));
+            // The script object's task methods: the answer says whether the
+            // window has a state.
+            (void)runTaskAction(state, host_, name.substr(std::string_view("launcher.").size()));
             answer(state != nullptr);
-        } else if (auto result = runPendingAction(state, name)) {
+        } else if (auto result = runTaskAction(state, host_, name)) {
             answer(*result);
         } else {
             return false;

@@ -132,13 +132,17 @@ TEST_F(ScriptBridgeTest, TaskAndDialogFunctionsAnswerTrueWithAState) {
 TEST_F(ScriptBridgeTest, ScriptObjectMethodsAnswerFromTheState) {
     EXPECT_EQ(call("launcher.asset_url", {"img\\logo.png"}), "file://" + program.path().string() + "/img/logo.png");
     EXPECT_EQ(call("launcher.asset_url", {7}), "file://" + program.path().string() + "/7");
-    EXPECT_EQ(call("launcher.play"), true);
-    EXPECT_EQ(call("launcher.reinstall"), true);
     EXPECT_EQ(call("launcher.select_server", {2}), true);
     EXPECT_EQ(state.selected, 2);
     EXPECT_EQ(call("launcher.select_server", {1.5}), true);  // not an integer: index 0
     EXPECT_EQ(state.selected, 0);
     EXPECT_TRUE(host.pageCalls.empty());  // selecting through the object does not refresh the page
+    EXPECT_EQ(call("launcher.play"), true);  // not installed: an Install run
+    ASSERT_EQ(host.starts.size(), 1u);
+    EXPECT_EQ(host.starts[0].mode, PatchMode::Install);
+    EXPECT_EQ(call("launcher.reinstall"), true);  // busy now: neither asked nor started
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_EQ(host.starts.size(), 1u);
     bridge.setState(nullptr);
     EXPECT_EQ(call("launcher.asset_url", {"x"}), "");
     EXPECT_EQ(call("launcher.play"), false);

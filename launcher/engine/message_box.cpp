@@ -34,12 +34,16 @@ void setMessageBoxHook(MessageBoxHook hook) { hookSlot() = std::move(hook); }
 
 MessageBoxAnswer showMessageBox(const EngineWindow* owner, std::u16string_view text, std::u16string_view caption,
                                 MessageBoxIcon icon, MessageBoxButtons buttons) {
+    return showMessageBoxOver(owner != nullptr ? owner->nativeWindow() : nullptr, text, caption, icon, buttons);
+}
+
+MessageBoxAnswer showMessageBoxOver(GtkWindow* parent, std::u16string_view text, std::u16string_view caption,
+                                    MessageBoxIcon icon, MessageBoxButtons buttons) {
     if (const MessageBoxHook& hook = hookSlot()) {
-        const MessageBoxRequest request{owner != nullptr, std::u16string(text), std::u16string(caption), icon, buttons};
+        const MessageBoxRequest request{parent != nullptr, std::u16string(text), std::u16string(caption), icon, buttons};
         return hook(request).value_or(defaultAnswer(buttons));
     }
 
-    GtkWindow* parent = owner != nullptr ? owner->nativeWindow() : nullptr;
     const std::string body = toUtf8(text);
     GtkWidget* dialog = gtk_message_dialog_new(parent, parent ? GTK_DIALOG_MODAL : GtkDialogFlags{},
                                                messageType(icon),

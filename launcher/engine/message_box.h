@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+typedef struct _GtkWindow GtkWindow;
+
 namespace mendly {
 
 class EngineWindow;
@@ -28,6 +30,10 @@ struct MessageBoxRequest {
 // choice answers No; closing an OK box answers Ok.
 MessageBoxAnswer showMessageBox(const EngineWindow* owner, std::u16string_view text, std::u16string_view caption,
                                 MessageBoxIcon icon, MessageBoxButtons buttons = MessageBoxButtons::Ok);
+
+// The same, owned by another dialog (null: a box that stands alone).
+MessageBoxAnswer showMessageBoxOver(GtkWindow* parent, std::u16string_view text, std::u16string_view caption,
+                                    MessageBoxIcon icon, MessageBoxButtons buttons = MessageBoxButtons::Ok);
 
 // Test seam: while a hook is set, every box is handed to it instead of being
 // shown; an empty answer means "the default button" (Ok, or No for Yes/No).

@@ -1,0 +1,81 @@
+#include "tasks/game_launch.h"
+
+#include <system_error>
+
+#include "launcher_app_messages.h"
+#include "log/log_file.h"
+#include "model/game_executable.h"
+
+namespace mendly {
+namespace {
+
+namespace fs = std::filesystem;
+
+void reportNotFound(PageHost& host, std::u16string_view logPrefix, const std::u16string& expected,
+                    std::u16string_view caption) {
+    LogFile::write(std::u16string(logPrefix) + expected);
+    host.showNotice({u"Game executable not found:\n" + expected, std::u16string(caption), NoticeIcon::Warning});
+}
+
+}  // namespace
+
+void createInstallFolders(const fs::path& programFolder, const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directory(programFolder / "clients", ec);
+    fs::create_directory(folder, ec);
+}
+
+bool launchGame(LauncherState& state, PageHost& host) {
+    const auto* selected = state.selectedEntry();
+    if (!selected) return false;
+    const ServerEntry entry = *selected;
+    const fs::path folder = state.installFolderOf(entry);
+    const fs::path exe = findGameExecutable(folder, entry.launchExecutable);
+    if (exe.empty()) {
+        reportNotFound(host, u"ERROR: Game executable not found: ", expectedGameExecutable(folder, entry.launchExecutable),
+                       u"Play");
+        return false;
+    }
+    state.taskStatus = u"Launching game...";
+    (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0);
+    if (!host.shell().spawnProgram(exe, {}, folder)) {
+        LogFile::write(u"ERROR: Launch failed: " + exe.u16string());
+        host.showNotice({u"Could not start:\n" + exe.u16string(), u"Play", NoticeIcon::Warning});
+        state.taskStatus = u"Launch failed";
+        (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0);
+        return false;
+    }
+    return true;
+}
+
+void configureSelected(LauncherState& state, PageHost& host) {
+    if (state.busy) return;
+    const auto* selected = state.selectedEntry();
+    if (!selected) return;
+    const ServerEntry entry = *selected;
+    const fs::path folder = state.installFolderOf(entry);
+    const fs::path exe = findGameExecutable(folder, entry.launchExecutable);
+    if (exe.empty()) {
+        reportNotFound(host, u"ERROR: Cannot configure, executable not found: ",
+                       expectedGameExecutable(folder, entry.launchExecutable), u"Configure");
+        return;
+    }
+    if (!host.shell().spawnProgram(exe, {u"-sysconfig"}, folder)) {
+        LogFile::write(u"ERROR: Sysconfig launch failed: " + exe.u16string());
+        host.showNotice({u"Could not start configuration:\n" + exe.u16string(), u"Configure", NoticeIcon::Warning});
+    }
+}
+
+void openInstallFolder(LauncherState& state, PageHost& host) {
+    if (state.busy) return;
+    const auto* selected = state.selectedEntry();
+    if (!selected) return;
+    const fs::path folder = state.installFolderOf(*selected);
+    createInstallFolders(state.programFolder, folder);
+    if (!host.shell().openPath(folder)) {
+        LogFile::write(u"ERROR: Could not open folder: " + folder.u16string());
+        host.showNotice({u"Could not open install folder:\n" + folder.u16string(), u"Open Folder", NoticeIcon::Warning});
+    }
+}
+
+}  // namespace mendly

@@ -1,0 +1,21 @@
+#include "tasks/patch_worker.h"
+
+#include <thread>
+
+#include "patch/cancel_flag.h"
+
+namespace mendly {
+
+void patchWorker(const std::shared_ptr<PatchWindow>& window, const PatchStart& start) {
+    std::u16string error;
+    const bool ok =
+        runPatch(window.get(), start.manifestUrl, start.filesBaseUrl, start.installFolder, start.mode, error);
+    if (window) (void)postPatchFinished(window.get(), ok, error);
+}
+
+void startPatchAsync(std::shared_ptr<PatchWindow> window, PatchStart start) {
+    resetPatchCancel();
+    std::thread([window = std::move(window), start = std::move(start)] { patchWorker(window, start); }).detach();
+}
+
+}  // namespace mendly
