@@ -45,13 +45,13 @@ struct PromptWidgets {
 gboolean driveOnce(gpointer data) {
     auto* widgets = static_cast<PromptWidgets*>(data);
     widgets->driverSource = 0;
-    const auto typed = driverSlot()(widgets->attempt);
+    const auto typed = driverSlot()(widgets->attempt, gtk_entry_get_text(GTK_ENTRY(widgets->name)),
+                                    gtk_entry_get_text(GTK_ENTRY(widgets->description)));
     if (!typed) {
         gtk_dialog_response(GTK_DIALOG(widgets->dialog), GTK_RESPONSE_CANCEL);
         return G_SOURCE_REMOVE;
     }
-    gtk_entry_set_text(GTK_ENTRY(widgets->name), typed->first.c_str());
-    gtk_entry_set_text(GTK_ENTRY(widgets->description), typed->second.c_str());
+    gtk_entry_set_text(GTK_ENTRY(widgets->name), typed->c_str());
     // The same path as the user's Enter key: the default button.
     gtk_window_activate_default(GTK_WINDOW(widgets->dialog));
     return G_SOURCE_REMOVE;

@@ -7,7 +7,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "catalog/server_catalog.h"
 #include "model/duplicate_prompt_input.h"
@@ -20,10 +19,11 @@ DuplicatePromptResult promptDuplicate(const EngineWindow* owner, const std::stri
                                       const std::string& defaultDescription, const ServerCatalog& catalog);
 
 // Test seam: while set, the real prompt is shown and, shortly after each time
-// it waits for the user, the driver is asked what to type (name, description)
-// for that attempt (0, 1, ...) and OK is pressed; nothing means Cancel.
-using DuplicatePromptDriver =
-    std::function<std::optional<std::pair<std::string, std::string>>(int attempt)>;
+// it waits for the user, the driver is told what the fields show and asked
+// which name to type for that attempt (0, 1, ...); then OK is pressed (the
+// description field is left as it is). Nothing means Cancel.
+using DuplicatePromptDriver = std::function<std::optional<std::string>(int attempt, const std::string& name,
+                                                                       const std::string& description)>;
 void setDuplicatePromptDriver(DuplicatePromptDriver driver);
 
 }  // namespace mendly

@@ -96,6 +96,17 @@ void finish(const std::shared_ptr<HookRun>& run) {
 void runNextStep(const std::shared_ptr<HookRun>& run) {
     if (run->next >= run->steps.size()) return finish(run);
     const std::size_t number = ++run->next;
+    const std::string& step = run->steps[number - 1];
+    if (step.rfind("#snapshot ", 0) == 0) {
+        std::string path = step.substr(10);
+        while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+        run->window->saveSnapshotPng(path, [run, number](bool ok) {
+            std::printf("step %zu: snapshot %s\n", number, ok ? "written" : "failed");
+            std::fflush(stdout);
+            runNextStep(run);
+        });
+        return;
+    }
     run->window->runScriptForTest(run->steps[number - 1],
                                   [run, number](bool ok, const nlohmann::json& result, const std::string& error) {
                                       if (ok)

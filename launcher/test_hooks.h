@@ -6,7 +6,9 @@
 //                      "---"; each step is the body of an async function run
 //                      in the page after it has loaded and painted. Printed
 //                      on stdout as "step N: <JSON result>" or
-//                      "step N failed: <error>".
+//                      "step N failed: <error>". A step that is one line
+//                      "#snapshot PATH" writes the window's page as PNG
+//                      instead ("step N: snapshot written").
 // --test-snapshot PATH the window's page written as PNG after the steps.
 // With either option the launcher first prints "test: first-frame-ms <ms
 // from process start to the first painted frame of the loaded page>" and
