@@ -10,7 +10,11 @@ namespace mendly {
 LauncherEntryProgress::LauncherEntryProgress(std::string appUri) : appUri_(std::move(appUri)) {}
 
 LauncherEntryProgress::~LauncherEntryProgress() {
-    if (connection_ != nullptr) g_object_unref(connection_);
+    if (connection_ == nullptr) return;
+    // The last state reaches the bus before the connection can go away with
+    // our reference (the shared bus connection is not kept alive otherwise).
+    g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
 }
 
 GDBusConnection* LauncherEntryProgress::connection() {

@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev
   clang libclang-rt-14-dev curl openssl time
-  libwebkit2gtk-4.1-dev libgl1-mesa-dri xvfb webkit2gtk-driver imagemagick chromium nodejs
+  libwebkit2gtk-4.1-dev libgl1-mesa-dri xvfb webkit2gtk-driver imagemagick chromium nodejs dbus-daemon
 )
 # npm for the page tests; a Node.js build that bundles its own npm conflicts with Debian's.
 command -v npm >/dev/null || packages+=(npm)
