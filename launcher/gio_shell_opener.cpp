@@ -4,9 +4,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "log/text.h"
-#include "platform/process.h"
 
 namespace mendly {
 namespace {
@@ -46,9 +47,21 @@ bool GioShellOpener::spawnProgram(const std::filesystem::path& program, const st
         argv.emplace_back(wine);
         g_free(wine);
     }
-    argv.push_back(program.string());
+    // Absolute: the child changes to workingFolder before it looks the file up.
+    std::error_code ec;
+    argv.push_back(program.is_absolute() ? program.string() : std::filesystem::absolute(program, ec).string());
     for (const auto& arg : args) argv.push_back(toUtf8(arg));
-    return platform::spawnDetached(argv, workingFolder);
+    std::vector<char*> pointers;
+    for (auto& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    // GLib starts the program through a short-lived intermediate process, so
+    // a game that ends is reaped by the system and never lingers as a zombie
+    // of the launcher.
+    GError* error = nullptr;
+    const gboolean ok = g_spawn_async(workingFolder.empty() ? nullptr : workingFolder.c_str(), pointers.data(),
+                                      nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error);
+    if (error != nullptr) g_error_free(error);
+    return ok != FALSE;
 }
 
 }  // namespace mendly

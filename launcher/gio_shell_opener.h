@@ -1,6 +1,7 @@
 #pragma once
 // ShellOpener of the desktop: GIO's default handlers for addresses, documents
-// and folders, and a direct spawn for programs (posix_spawn, not waited for).
+// and folders, and a direct spawn for programs (not waited for; reaped by the
+// system when they end).
 // UI thread only; never blocks on what it starts.
 #include "model/shortcuts.h"
 

@@ -40,6 +40,10 @@ InstallationResult deleteInstallation(const std::filesystem::path& programFolder
         const auto result = safetyError == kBuiltIn ? InstallationResult::BuiltIn : InstallationResult::DeleteRefused;
         return fail(result, safetyError, error);
     }
+    // Names written by hand into customlist.json are not checked like new
+    // names: the folder they stand for must still be one inside clients/.
+    if (entry.installPath.empty() && !staysInClients(programFolder, folder))
+        return fail(InstallationResult::DeleteRefused, u"Refusing to delete that folder.", error);
 
     // The checked form of the folder: no trailing separator that would make
     // the removal follow a link at the folder itself.

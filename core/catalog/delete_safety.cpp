@@ -28,6 +28,20 @@ std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) 
     return std::filesystem::path(std::move(text));
 }
 
+// The system reads a path only up to its first NUL, while the rules here would
+// compare the whole text: "<programFolder>\0x" is a folder the rules accept and
+// the system takes for the program folder.
+bool hasNul(const std::filesystem::path& path) { return path.native().find('\0') != std::string::npos; }
+
+// `child` names something strictly below `parent`; both are absolute and
+// normal. Letter case counts: on this file system "Clients" is another folder.
+bool strictlyBelow(const std::filesystem::path& parent, const std::filesystem::path& child) {
+    const std::string& p = parent.native();
+    const std::string& c = child.native();
+    if (p.empty() || c.size() <= p.size() || c.compare(0, p.size(), p) != 0) return false;
+    return p.back() == '/' || c[p.size()] == '/';
+}
+
 struct Protected {
     std::filesystem::path programFolder;
     std::filesystem::path clients;
@@ -35,7 +49,7 @@ struct Protected {
 };
 
 bool refuses(const Protected& p, const std::filesystem::path& folder, std::u16string& error) {
-    if (folder.empty() || isRootPath(folder) || samePath(folder, p.programFolder) ||
+    if (folder.empty() || hasNul(folder) || isRootPath(folder) || samePath(folder, p.programFolder) ||
         isAncestorPath(folder, p.programFolder) || samePath(folder, p.clients)) {
         error = kRefused;
         return true;
@@ -78,7 +92,23 @@ bool isSafeToDelete(const std::filesystem::path& programFolder, const ServerCata
 
     Protected physical{resolvedFully(lexical.programFolder), resolvedFully(lexical.clients), {}};
     for (const auto& builtIn : lexical.builtInFolders) physical.builtInFolders.push_back(resolvedFully(builtIn));
-    return !refuses(physical, removalTarget(folder), error);
+    const auto target = removalTarget(folder);
+    if (refuses(physical, target, error)) return false;
+
+    // A "." or ".." after a link means, to the system, the linked folder or
+    // its parent, whereas the rules above read the path as text ("link/." is
+    // the link). Remove only what both readings agree on.
+    if (target != removalTarget(normalizePath(folder))) {
+        error = kRefused;
+        return false;
+    }
+    return true;
+}
+
+bool staysInClients(const std::filesystem::path& programFolder, const std::filesystem::path& folder) {
+    const auto clients = programFolder / "clients";
+    return !hasNul(folder) && strictlyBelow(normalizePath(clients), normalizePath(folder)) &&
+           strictlyBelow(resolvedFully(clients), removalTarget(folder));
 }
 
 }  // namespace mendly

@@ -15,10 +15,19 @@ namespace mendly {
 // The rules are checked twice: on the lexical forms (absolute, ".." and
 // repeated or trailing separators resolved as text) and on the forms with
 // every link in the parent folders resolved (removalTarget), so that a path
-// running through a link to a protected folder is refused as well.
+// running through a link to a protected folder is refused as well. A folder
+// text holding a NUL, or one whose "." or ".." components lead through a link
+// (so that the text and the system disagree on the folder), is refused too.
 [[nodiscard]] bool isSafeToDelete(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
                                   std::size_t builtInCount, const std::filesystem::path& folder,
                                   std::u16string& error);
+
+// True when `folder` lies strictly below programFolder/clients, both as text
+// (absolute and lexically normal, letter case kept) and with the links in its
+// parent folders resolved. The folder of an entry without installPath is
+// clients/<name>; a name such as "../x", or a link inside clients/ in front
+// of the last component, would lead elsewhere.
+bool staysInClients(const std::filesystem::path& programFolder, const std::filesystem::path& folder);
 
 // What removing `folder` acts on: absolute, links in its parent folders
 // resolved, no trailing separator, the last component kept as it is (when it

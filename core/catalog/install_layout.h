@@ -16,7 +16,10 @@
 namespace mendly {
 
 // programFolder/clients/<name>; the name is used unchanged (joined as text, so
-// it never leaves clients/ by starting with a separator).
+// it never leaves clients/ by starting with a separator). A name with a ".."
+// component, written by hand into customlist.json, does lead out of clients/:
+// names made by the programs never have one (validateInstallationName), and a
+// delete refuses such a folder (staysInClients).
 std::filesystem::path defaultInstallFolder(const std::filesystem::path& programFolder, const ServerEntry& entry);
 // installPath unchanged when set (relative to the current folder), else the default.
 std::filesystem::path installFolder(const std::filesystem::path& programFolder, const ServerEntry& entry);

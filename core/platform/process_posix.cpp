@@ -57,9 +57,15 @@ std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid())
 
 bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::path& workingFolder) {
     if (argv.empty()) return false;
+    // The child changes to workingFolder before it runs the program: a
+    // relative program path must name the file it names here.
+    std::error_code absoluteError;
+    const std::string program =
+        argv[0].empty() || argv[0][0] == '/' ? argv[0] : std::filesystem::absolute(argv[0], absoluteError).string();
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(const_cast<char*>(program.c_str()));
+    for (std::size_t i = 1; i < argv.size(); ++i) args.push_back(const_cast<char*>(argv[i].c_str()));
     args.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;

@@ -40,6 +40,17 @@ bool isSafeLauncherFileName(std::string_view name) {
     return isUpdatableLauncherFile(n);
 }
 
+// The updatable file that `name` stands for, spelled as the file is named on
+// disk. Names are matched without regard to ASCII letter case (a published
+// "Launcher" is the launcher), but this file system tells "Launcher" from
+// "launcher": replacing the former would put a second file beside the program
+// and leave the program itself as it was. `name` is one of the updatable names.
+std::string_view fileNameOnDisk(std::string_view name) {
+    for (auto known : kUpdatableLauncherFiles)
+        if (equalsIgnoreAsciiCase(name, known)) return known;
+    return name;
+}
+
 bool isRegularFile(const std::filesystem::path& p) {
     std::error_code ec;
     return std::filesystem::is_regular_file(p, ec) && !ec;
@@ -81,7 +92,7 @@ bool resolveLauncherTarget(const std::filesystem::path& programFolder, std::stri
     std::error_code ec;
     const auto base = std::filesystem::absolute(programFolder, ec);
     if (ec) return false;
-    const auto candidate = (base / std::string(name)).lexically_normal();
+    const auto candidate = (base / std::string(fileNameOnDisk(name))).lexically_normal();
     const auto resolvedBase = std::filesystem::weakly_canonical(base, ec);
     if (ec) return false;
     const auto resolvedCandidate = std::filesystem::weakly_canonical(candidate, ec);

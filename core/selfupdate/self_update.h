@@ -26,6 +26,9 @@ std::u16string launcherFileUrl(std::u16string_view baseUrl, std::string_view nam
 // True with the file to replace in `target` when `name` is a safe updatable
 // name whose target lies inside the program folder (a link pointing out of it
 // is refused). The running program's own name resolves to its executable.
+// Letter case of `name` does not matter: the target is the file under the
+// name it has on disk ("KeelSwap" replaces programFolder/keelswap), while the
+// caller still downloads and stages it under `name` as published.
 [[nodiscard]] bool resolveLauncherTarget(const std::filesystem::path& programFolder, std::string_view name,
                                          std::filesystem::path& target);
 

@@ -79,6 +79,14 @@ TEST_F(GameExecutableTest, ANameInAnotherLetterCaseIsFoundByTheFolderScanOnly) {
     EXPECT_TRUE(findGameExecutable(folder.path(), "DIR.exe").empty());  // a folder is no program
 }
 
+TEST_F(GameExecutableTest, AnAbsoluteLaunchExecutableStaysInsideTheFolder) {
+    test::TempDir outside{"game_exe_outside"};
+    test::writeFile(outside / "evil.exe", "MZ");
+    EXPECT_TRUE(findGameExecutable(folder.path(), (outside / "evil.exe").string()).empty());
+    test::writeFile(folder / "Kaltris.exe", "MZ");
+    EXPECT_EQ(findGameExecutable(folder.path(), (outside / "evil.exe").string()), folder / "Kaltris.exe");
+}
+
 TEST_F(GameExecutableTest, AMissingFolderFindsNothingAndExpectedSaysWhatWasLookedFor) {
     EXPECT_TRUE(findGameExecutable(folder / "gone", "kaltrisclient.exe").empty());
     EXPECT_EQ(expectedGameExecutable(folder / "gone", ""), u"(not configured)");

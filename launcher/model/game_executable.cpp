@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "catalog/path_text.h"
 #include "log/text.h"
 
 namespace mendly {
@@ -32,12 +33,12 @@ fs::path findIgnoringCase(const fs::path& folder, std::string_view name) {
 fs::path findGameExecutable(const fs::path& folder, std::string_view launchExecutable) {
     if (!pathExists(folder)) return {};
     if (!launchExecutable.empty()) {
-        const fs::path direct = folder / fs::path(std::string(launchExecutable));
+        const fs::path direct = joinName(folder, toWide(launchExecutable));
         if (pathExists(direct)) return direct;
         if (auto found = findIgnoringCase(folder, launchExecutable); !found.empty()) return found;
     }
     for (auto name : kFixedGameExecutables) {
-        const fs::path candidate = folder / fs::path(std::string(name));
+        const fs::path candidate = joinName(folder, toWide(name));
         if (pathExists(candidate)) return candidate;
     }
     return {};
@@ -45,7 +46,7 @@ fs::path findGameExecutable(const fs::path& folder, std::string_view launchExecu
 
 std::u16string expectedGameExecutable(const fs::path& folder, std::string_view launchExecutable) {
     if (launchExecutable.empty()) return u"(not configured)";
-    return (folder / fs::path(std::string(launchExecutable))).u16string();
+    return joinName(folder, toWide(launchExecutable)).u16string();
 }
 
 }  // namespace mendly

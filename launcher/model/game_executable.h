@@ -11,7 +11,8 @@ inline constexpr std::array<std::string_view, 3> kFixedGameExecutables = {"Kaltr
                                                                           "KaltrisClient.exe"};
 
 // The game executable of the installation in `folder`, or an empty path:
-// folder/launchExecutable when it exists, else the first regular file directly
+// folder/launchExecutable when it exists (joined as text: an absolute name
+// stays below the folder), else the first regular file directly
 // in the folder whose name equals launchExecutable ignoring letter case, else
 // the first of the fixed names that exists. A missing folder, or one that
 // cannot be read, finds nothing. Probes the file system; never throws.

@@ -1,0 +1,51 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace mendly {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool waitForFile(const fs::path& path) {
+    for (int i = 0; i < 200; ++i) {
+        if (fs::exists(path) && fs::file_size(path) > 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// A relative program path names the file it names for the caller, not a
+// file of that name in the child's working folder.
+TEST(SpawnDetached, ARelativeProgramIsTheCallersFileAndRunsInTheWorkingFolder) {
+    test::TempDir root{"spawn"};
+    const fs::path marker = root / "ran.txt";
+    test::writeFile(root / "tool.sh", "#!/bin/sh\necho \"right $PWD $1\" > \"" + marker.string() + "\"\n");
+    fs::permissions(root / "tool.sh", fs::perms::owner_all);
+    fs::create_directories(root / "work");
+    test::writeFile(root / "work" / "tool.sh", "#!/bin/sh\necho wrong > \"" + marker.string() + "\"\n");
+    fs::permissions(root / "work" / "tool.sh", fs::perms::owner_all);
+
+    const fs::path before = fs::current_path();
+    fs::current_path(root.path());
+    const bool started = platform::spawnDetached({"./tool.sh", "arg"}, root / "work");
+    fs::current_path(before);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(waitForFile(marker));
+    EXPECT_EQ(test::readFile(marker), "right " + (root / "work").string() + " arg\n");
+}
+
+TEST(SpawnDetached, AMissingProgramOrFolderIsAFailure) {
+    test::TempDir root{"spawn_missing"};
+    EXPECT_FALSE(platform::spawnDetached({(root / "absent").string()}, root.path()));
+    EXPECT_FALSE(platform::spawnDetached({"/bin/true"}, root / "no-such-folder"));
+    EXPECT_FALSE(platform::spawnDetached({}, root.path()));
+}
+
+}  // namespace
+}  // namespace mendly
