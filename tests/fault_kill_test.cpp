@@ -1,0 +1,387 @@
+// tidewright killed with SIGKILL at many moments of an update or an install:
+// while it starts, while it verifies, while files download, while loose files
+// are written and moved into place, and while archives are rewritten. After
+// every kill the user's INI files and customlist.json must be intact, and the
+// next run must bring the client to exactly what the manifest lists.
+//
+// The moments come from the processes themselves, not from guessed timings
+// alone: the patch host kills the program when the Nth file is requested, and
+// a file-event watch on the installation kills it when the Nth part file is
+// created, written or moved into place, or when an archive's new copy is.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/client_compare.h"
+#include "support/faulty_patch_host.h"
+#include "support/file_event_watch.h"
+#include "support/patch_fixture.h"
+#include "support/temp_dir.h"
+#include "support/tidewright_sandbox.h"
+#include "support/two_version_client.h"
+
+namespace mendly {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using test::FileEvent;
+
+const std::string kUserIni = "[user]\nname=Player One\nvolume=7\n";
+const std::string kUserVideo = "[video]\nwidth=2560\nfullscreen=1\n";
+
+enum class Trigger {
+    AfterStart,          // n ms after the program was started
+    AfterManifest,       // n ms after the manifest was requested
+    FileRequest,         // when the nth file is requested
+    LoosePartCreated,    // when the nth loose ".part" file is created
+    LoosePartWritten,    // when the nth loose ".part" file is closed after writing
+    LooseMovedIn,        // when the nth loose file is renamed into place
+    ArchivePartCreated,  // when the nth archive's new copy is created
+    ArchivePartWritten,  // ... closed after writing
+    ArchiveMovedIn,      // ... renamed over the archive
+    CustomListWritten,   // when customlist.json's new copy is closed after writing
+};
+
+struct KillMoment {
+    Trigger trigger;
+    int n;
+};
+
+std::string describe(const KillMoment& m) {
+    static const std::map<Trigger, std::string> names = {
+        {Trigger::AfterStart, "start + ms"},
+        {Trigger::AfterManifest, "manifest + ms"},
+        {Trigger::FileRequest, "file request #"},
+        {Trigger::LoosePartCreated, "loose part created #"},
+        {Trigger::LoosePartWritten, "loose part written #"},
+        {Trigger::LooseMovedIn, "loose file moved in #"},
+        {Trigger::ArchivePartCreated, "archive part created #"},
+        {Trigger::ArchivePartWritten, "archive part written #"},
+        {Trigger::ArchiveMovedIn, "archive moved in #"},
+        {Trigger::CustomListWritten, "customlist copy written #"},
+    };
+    return names.at(m.trigger) + std::to_string(m.n);
+}
+
+// Which file events a trigger counts.
+std::function<bool(const FileEvent&)> eventFilter(Trigger trigger) {
+    const auto name = [](const FileEvent& e) { return e.relative.filename().string(); };
+    const auto archivePart = [name](const FileEvent& e) { return name(e).ends_with(".pak.part"); };
+    const auto loosePart = [name, archivePart](const FileEvent& e) {
+        return name(e).ends_with(".part") && !archivePart(e);
+    };
+    using K = FileEvent::Kind;
+    switch (trigger) {
+        case Trigger::LoosePartCreated: return [=](const FileEvent& e) { return e.kind == K::Created && loosePart(e); };
+        case Trigger::LoosePartWritten:
+            return [=](const FileEvent& e) { return e.kind == K::ClosedAfterWrite && loosePart(e); };
+        case Trigger::LooseMovedIn:
+            return [=](const FileEvent& e) { return e.kind == K::MovedInto && !name(e).ends_with(".pak"); };
+        case Trigger::ArchivePartCreated:
+            return [=](const FileEvent& e) { return e.kind == K::Created && archivePart(e); };
+        case Trigger::ArchivePartWritten:
+            return [=](const FileEvent& e) { return e.kind == K::ClosedAfterWrite && archivePart(e); };
+        case Trigger::ArchiveMovedIn:
+            return [=](const FileEvent& e) { return e.kind == K::MovedInto && name(e).ends_with(".pak"); };
+        case Trigger::CustomListWritten:
+            return [=](const FileEvent& e) {
+                return e.kind == K::ClosedAfterWrite && name(e).starts_with("customlist.json.");
+            };
+        default: return {};
+    }
+}
+
+// How far the program got, from what it printed before it ended.
+std::string stageReached(const std::string& output) {
+    static const std::vector<std::pair<std::string, std::string>> markers = {
+        {"  Downloading manifest...", "manifest"},    {"  Verifying local files...", "verification"},
+        {"  Downloading files...", "downloads"},      {"  Applying patches...", "apply"},
+        {"  Pruning orphan archive entries...", "apply"}, {"Finished ", "finished"}};
+    std::string stage = "start-up";
+    std::size_t last = 0;
+    for (const auto& [marker, name] : markers) {
+        const auto at = output.rfind(marker);
+        if (at != std::string::npos && at >= last) {
+            last = at;
+            stage = name;
+        }
+    }
+    return stage;
+}
+
+struct KillRecord {
+    std::string moment;
+    bool killed = false;
+    std::string stage;
+    std::vector<std::string> leftOver;  // ".part" files right after the kill
+};
+
+// Runs one program start with one kill moment armed; the program is killed
+// there (or runs to its end when the moment never comes).
+class KillHarness {
+public:
+    KillHarness(test::TidewrightSandbox& sandbox, test::FaultyPatchHost& host) : sandbox_(sandbox), host_(host) {}
+
+    KillRecord run(const KillMoment& moment, std::vector<std::string> args, const fs::path& watched) {
+        test::ChildProcess child;
+        std::atomic<bool> manifestSeen{false};
+        std::atomic<bool> over{false};
+        host_.resetFileRequests();
+        host_.setRequestHook([&](const std::string& path, std::size_t files) {
+            if (path.ends_with(".manifest")) manifestSeen = true;
+            if (moment.trigger == Trigger::FileRequest && files == static_cast<std::size_t>(moment.n)) child.kill();
+        });
+
+        std::unique_ptr<test::FileEventWatch> watch;
+        if (const auto filter = eventFilter(moment.trigger)) {
+            auto seen = std::make_shared<std::atomic<int>>(0);
+            watch = std::make_unique<test::FileEventWatch>(watched, [&, filter, seen](const FileEvent& e) {
+                if (filter(e) && ++*seen == moment.n) child.kill();
+            });
+            EXPECT_TRUE(watch->valid());
+        }
+
+        EXPECT_TRUE(sandbox_.start(child, std::move(args)));
+        const auto started = Clock::now();
+        std::thread timer;
+        if (moment.trigger == Trigger::AfterStart || moment.trigger == Trigger::AfterManifest) {
+            timer = std::thread([&] {
+                if (moment.trigger == Trigger::AfterManifest) {
+                    while (!manifestSeen && !over) std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    if (over) return;
+                }
+                const auto at = (moment.trigger == Trigger::AfterStart ? started : Clock::now()) +
+                                std::chrono::milliseconds(moment.n);
+                std::this_thread::sleep_until(at);
+                child.kill();
+            });
+        }
+        const test::ChildOutcome outcome = child.wait(std::chrono::seconds(60));
+        over = true;
+        if (timer.joinable()) timer.join();
+        watch.reset();
+        host_.setRequestHook({});
+
+        KillRecord record;
+        record.moment = describe(moment);
+        record.killed = !outcome.exited && outcome.signal == SIGKILL;
+        EXPECT_FALSE(outcome.timedOut) << record.moment;
+        if (!record.killed) {
+            EXPECT_EQ(outcome.exitCode, 0) << record.moment << "\n" << test::readFile(sandbox_.output());
+        }
+        record.stage = stageReached(test::readFile(sandbox_.output()));
+        record.leftOver = test::leftoverPartFiles(watched);
+        return record;
+    }
+
+private:
+    test::TidewrightSandbox& sandbox_;
+    test::FaultyPatchHost& host_;
+};
+
+void printSummary(const std::string& title, const std::vector<KillRecord>& records) {
+    std::map<std::string, int> perStage;
+    int withPart = 0;
+    for (const auto& r : records) {
+        if (r.killed) ++perStage[r.stage];
+        if (!r.leftOver.empty()) ++withPart;
+    }
+    std::cout << title << ": " << records.size() << " moments;";
+    for (const auto& [stage, count] : perStage) std::cout << " " << stage << "=" << count;
+    std::cout << "; part files left by " << withPart << "\n";
+    for (const auto& r : records) {
+        std::cout << "  " << r.moment << ": " << (r.killed ? "killed in " + r.stage : "not killed (ran to the end)");
+        for (const auto& part : r.leftOver) std::cout << " [" << part << "]";
+        std::cout << "\n";
+    }
+}
+
+class KillFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::fillTwoVersionClient(v1, 1);
+        test::fillTwoVersionClient(v2, 2);
+        host.serve(v1);
+        host.serve(v2);
+        sandbox.writeCustomList({{"demo", host.baseUrl()}});
+        customList = test::readFile(sandbox.folder() / "customlist.json");
+    }
+
+    fs::path client() const { return sandbox.client("demo"); }
+    const test::PatchHostFolder& version(int v) const { return v == 1 ? v1 : v2; }
+
+    // The state every kill must leave: the user's files as they were.
+    void expectUserFilesIntact(const std::string& moment) const {
+        EXPECT_EQ(test::readFile(client() / "ini" / "user.ini"), kUserIni) << moment;
+        EXPECT_EQ(test::readFile(client() / "ini" / "video.ini"), kUserVideo) << moment;
+        EXPECT_EQ(test::readFile(sandbox.folder() / "customlist.json"), customList) << moment;
+    }
+
+    // A run to the end without pacing; the client must then equal version v.
+    void expectRecoveryConverges(int v, test::IniScope scope, const std::string& moment) {
+        host.setDelay(std::chrono::milliseconds(0));
+        const auto r = sandbox.run({"--update-single", "demo"});
+        EXPECT_EQ(r.exitCode, 0) << moment << "\n" << r.out;
+        EXPECT_EQ(test::clientDifferences(client(), version(v), scope), std::vector<std::string>{}) << moment;
+    }
+
+    test::TempDir hostRoot{"kill-host"};
+    test::FaultyPatchHost host{hostRoot.path()};
+    test::PatchHostFolder v1{hostRoot.path(), "demo"};
+    test::PatchHostFolder v2{hostRoot.path(), "demo"};
+    test::TidewrightSandbox sandbox{TIDEWRIGHT_EXE};
+    KillHarness harness{sandbox, host};
+    std::string customList;
+};
+
+std::vector<KillMoment> updateMoments() {
+    std::vector<KillMoment> m{{Trigger::AfterStart, 0}, {Trigger::AfterStart, 3}};
+    for (int ms : {0, 4, 8, 12, 16, 22, 30, 40}) m.push_back({Trigger::AfterManifest, ms});
+    for (int n = 1; n <= 29; n += 2) m.push_back({Trigger::FileRequest, n});
+    for (int n = 1; n <= 15; n += 2) m.push_back({Trigger::LoosePartCreated, n});
+    for (int n = 2; n <= 14; n += 2) m.push_back({Trigger::LoosePartWritten, n});
+    for (int n = 1; n <= 13; n += 3) m.push_back({Trigger::LooseMovedIn, n});
+    for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartCreated, n});
+    for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartWritten, n});
+    for (int n = 1; n <= 2; ++n) m.push_back({Trigger::ArchiveMovedIn, n});
+    return m;
+}
+
+// Each moment updates the client to the other version; the host answers every
+// file 10 ms late so that the downloads span a few hundred milliseconds.
+TEST_F(KillFaultTest, UpdateKilledAtAnyMomentKeepsTheUsersFilesAndTheNextRunConverges) {
+    v1.publish();
+    ASSERT_EQ(sandbox.run({"--update-single", "demo"}).exitCode, 0);
+    test::writeFile(client() / "ini" / "user.ini", kUserIni);
+    test::writeFile(client() / "ini" / "video.ini", kUserVideo);
+
+    int current = 1;
+    std::vector<KillRecord> records;
+    for (const KillMoment& moment : updateMoments()) {
+        const int target = 3 - current;
+        version(target).publish();
+        host.setDelay(std::chrono::milliseconds(10));
+        KillRecord record = harness.run(moment, {"--update-single", "demo"}, client());
+        // The client never looks uninstalled (which would make the next run an
+        // install that replaces the user's INI files).
+        EXPECT_TRUE(fs::exists(client() / test::kTwoVersionClientExecutable)) << record.moment;
+        expectUserFilesIntact(record.moment);
+        expectRecoveryConverges(target, test::IniScope::KeptOnly, record.moment);
+        expectUserFilesIntact(record.moment);
+        records.push_back(std::move(record));
+        current = target;
+        if (HasFatalFailure()) break;
+    }
+    printSummary("update kills", records);
+
+    std::map<std::string, int> killedIn;
+    for (const auto& r : records)
+        if (r.killed) ++killedIn[r.stage];
+    int killed = 0;
+    for (const auto& [stage, count] : killedIn) killed += count;
+    EXPECT_GE(killed, 50);
+    EXPECT_GE(killedIn["downloads"], 10);
+    EXPECT_GE(killedIn["apply"], 20);
+}
+
+// An install killed part-way: the next run (an install again, or an update
+// when the launch executable was already in place) completes it, INI files
+// included.
+TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
+    const std::vector<KillMoment> moments = {
+        {Trigger::AfterManifest, 2},   {Trigger::FileRequest, 5},      {Trigger::FileRequest, 40},
+        {Trigger::LoosePartCreated, 3}, {Trigger::LooseMovedIn, 16},    {Trigger::LooseMovedIn, 24},
+        {Trigger::ArchivePartCreated, 1}, {Trigger::ArchiveMovedIn, 2},
+    };
+    v1.publish();
+    std::vector<KillRecord> records;
+    for (const KillMoment& moment : moments) {
+        std::error_code ec;
+        fs::remove_all(client(), ec);
+        fs::create_directories(client());
+        host.setDelay(std::chrono::milliseconds(5));
+        records.push_back(harness.run(moment, {"--update-single", "demo"}, client()));
+        EXPECT_EQ(test::readFile(sandbox.folder() / "customlist.json"), customList) << records.back().moment;
+        expectRecoveryConverges(1, test::IniScope::All, records.back().moment);
+    }
+    printSummary("install kills", records);
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 7);
+}
+
+// customlist.json is the only file of the user's that --duplicate and
+// --delete write. Killed at any moment, it is the old list or the new one,
+// never lost or torn; running the command again finishes the job.
+TEST_F(KillFaultTest, DuplicateAndDeleteKilledNeverTearCustomList) {
+    v1.publish();
+    ASSERT_EQ(sandbox.run({"--update-single", "demo"}).exitCode, 0);
+    test::writeFile(client() / "ini" / "user.ini", kUserIni);
+    const auto source = test::folderSnapshot(client());
+
+    const auto listedNames = [&]() -> std::optional<std::vector<std::string>> {
+        try {
+            const auto doc = nlohmann::json::parse(test::readFile(sandbox.folder() / "customlist.json"));
+            std::vector<std::string> names;
+            for (const auto& entry : doc.at("servers")) names.push_back(entry.at("name").get<std::string>());
+            return names;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    };
+    const std::vector<std::string> before{"demo"};
+    const std::vector<std::string> after{"demo", "copy"};
+
+    std::vector<KillRecord> records;
+    const std::vector<KillMoment> moments = {{Trigger::AfterStart, 2},  {Trigger::AfterStart, 6},
+                                             {Trigger::AfterStart, 10}, {Trigger::AfterStart, 15},
+                                             {Trigger::AfterStart, 25}, {Trigger::CustomListWritten, 1}};
+    for (const KillMoment& moment : moments) {
+        records.push_back(harness.run(moment, {"--duplicate", "demo", "copy"}, sandbox.folder()));
+        const auto names = listedNames();
+        ASSERT_TRUE(names.has_value()) << records.back().moment;
+        EXPECT_TRUE(*names == before || *names == after) << records.back().moment;
+        records.back().stage = *names == after                         ? "duplicate: list written"
+                               : fs::exists(sandbox.client("copy")) ? "duplicate: copying"
+                                                                    : "duplicate: before copying";
+        if (*names == before) {
+            const auto r = sandbox.run({"--duplicate", "demo", "copy"});
+            EXPECT_EQ(r.exitCode, 0) << records.back().moment << r.out;
+        }
+        EXPECT_EQ(listedNames(), std::optional(after)) << records.back().moment;
+        EXPECT_EQ(test::folderSnapshot(sandbox.client("copy")), source) << records.back().moment;
+
+        KillMoment del = moment;
+        records.push_back(harness.run(del, {"--delete", "copy"}, sandbox.folder()));
+        const auto left = listedNames();
+        ASSERT_TRUE(left.has_value()) << records.back().moment;
+        EXPECT_TRUE(*left == before || *left == after) << records.back().moment;
+        records.back().stage = *left == before                         ? "delete: list written"
+                               : fs::exists(sandbox.client("copy")) ? "delete: before or while removing"
+                                                                    : "delete: folder removed, list not yet";
+        if (*left == after) {
+            const auto r = sandbox.run({"--delete", "copy"});
+            EXPECT_EQ(r.exitCode, 0) << records.back().moment << r.out;
+        }
+        EXPECT_EQ(listedNames(), std::optional(before)) << records.back().moment;
+        EXPECT_FALSE(fs::exists(sandbox.client("copy"))) << records.back().moment;
+        EXPECT_EQ(test::folderSnapshot(client()), source) << records.back().moment;
+    }
+    printSummary("duplicate/delete kills", records);
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 8);
+}
+
+}  // namespace
+}  // namespace mendly
