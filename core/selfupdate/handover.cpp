@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "log/log_file.h"
 #include "log/text.h"
@@ -13,6 +14,28 @@ namespace mendly {
 namespace {
 
 std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string()); }
+
+// keelswap copies each replacement to ".<name>.keelswap-XXXXXX" beside its
+// target and renames it into place; a keelswap that was killed in between
+// leaves that copy (as large as the program) behind.
+bool isKeelswapLeftover(const std::string& fileName) {
+    for (auto name : kUpdatableLauncherFiles) {
+        const std::string prefix = "." + std::string(name) + ".keelswap-";
+        if (fileName.size() == prefix.size() + 6 && fileName.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+void removeKeelswapLeftovers(const std::filesystem::path& programFolder) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> leftovers;
+    for (std::filesystem::directory_iterator it(programFolder, ec), end; !ec && it != end; it.increment(ec))
+        if (isKeelswapLeftover(it->path().filename().string())) leftovers.push_back(it->path());
+    for (const auto& leftover : leftovers) {
+        std::error_code removeError;
+        std::filesystem::remove(leftover, removeError);  // a link goes as a link
+    }
+}
 
 }  // namespace
 
@@ -100,6 +123,7 @@ bool startKeelswap(const std::filesystem::path& programFolder, const std::filesy
 }
 
 void removeLauncherStaging(const std::filesystem::path& programFolder) {
+    removeKeelswapLeftovers(programFolder);
     const auto staging = launcherStagingFolder(programFolder);
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(staging, ec);

@@ -41,7 +41,9 @@ std::string keelswapCommandLine(const std::filesystem::path& keelswap, const std
                                  const std::filesystem::path& stagingFolder,
                                  const std::vector<FileReplacement>& files);
 
-// Removes a staging folder left behind by an earlier run (a warning line when that fails).
+// Removes a staging folder left behind by an earlier run (a warning line when
+// that fails), and the half-made copies ".<program>.keelswap-XXXXXX" of a
+// keelswap that did not finish.
 void removeLauncherStaging(const std::filesystem::path& programFolder);
 
 // Moves a pending "keelswap.new" over keelswap: up to 40 tries, 250 ms apart.

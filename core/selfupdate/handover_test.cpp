@@ -72,6 +72,20 @@ TEST_F(HousekeepingTest, LeftoverStagingFolderIsRemovedWithoutFollowingLinks) {
     EXPECT_EQ(log().find("WARNING"), std::string::npos);
 }
 
+TEST_F(HousekeepingTest, HalfMadeCopiesOfAnInterruptedKeelswapAreRemovedAndNothingElse) {
+    test::writeFile(dir / ".tidewright.keelswap-a1B2c3", "half a program");
+    test::writeFile(dir / ".launcher.keelswap-zzzzzz", "half a program");
+    test::writeFile(dir / ".tidewright.keelswap-toolong", "user file");
+    test::writeFile(dir / "notes.keelswap-123456", "user file");
+    test::writeFile(dir / "tidewright", "program");
+    removeLauncherStaging(dir.path());
+    EXPECT_FALSE(std::filesystem::exists(dir / ".tidewright.keelswap-a1B2c3"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".launcher.keelswap-zzzzzz"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".tidewright.keelswap-toolong"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "notes.keelswap-123456"));
+    EXPECT_EQ(test::readFile(dir / "tidewright"), "program");
+}
+
 TEST_F(HousekeepingTest, PendingKeelswapIsMovedIntoPlace) {
     test::writeFile(keelswapPath(dir.path()), "old");
     test::writeFile(pendingKeelswapPath(dir.path()), "new");
