@@ -6,7 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"; shift || true
 dir=build-fuzz
+# Every library gets libFuzzer's coverage instrumentation (fuzzer-no-link), not
+# only the target's own source: without it the fuzzer sees no new paths inside
+# the parsers it drives and mutates blindly.
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
   -DMENDLY_FUZZ=ON -DMENDLY_BUILD_LAUNCHER=OFF -DMENDLY_SANITIZE=address,undefined >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
