@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "bridge/page_refresh.h"
 #include "bridge/task_actions.h"
@@ -19,6 +21,22 @@ namespace {
 
 nlohmann::json text(const std::u16string& value) { return toUtf8(value); }
 
+constexpr std::size_t kMaxAssetPathNesting = 64;
+
+// Whether `value` nests arrays and objects no deeper than `limit` levels;
+// walks the value without recursion.
+bool nestingDepthAtMost(const nlohmann::json& value, std::size_t limit) {
+    std::vector<std::pair<const nlohmann::json*, std::size_t>> pending{{&value, 0}};
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node->is_structured()) continue;
+        if (depth >= limit) return false;
+        for (const auto& child : *node) pending.emplace_back(&child, depth + 1);
+    }
+    return true;
+}
+
 // The value that reaches the page as undefined.
 nlohmann::json undefinedAnswer() { return nlohmann::json(nlohmann::json::value_t::discarded); }
 
@@ -32,8 +50,13 @@ bool isWebAddress(std::u16string_view url) {
 }
 
 std::string launcherAssetUrl(const std::filesystem::path& programFolder, const nlohmann::json& path) {
-    std::string text = path.is_string() ? path.get<std::string>()
-                                        : path.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Writing a value out recurses once per nesting level: a value nested
+    // deeper than any page would send is taken as no path at all.
+    std::string text;
+    if (path.is_string())
+        text = path.get<std::string>();
+    else if (nestingDepthAtMost(path, kMaxAssetPathNesting))
+        text = path.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::string url = programFolder.string() + "/" + text;
     for (auto& c : url)
         if (c == '\\') c = '/';

@@ -132,6 +132,13 @@ TEST_F(ScriptBridgeTest, TaskAndDialogFunctionsAnswerTrueWithAState) {
 TEST_F(ScriptBridgeTest, ScriptObjectMethodsAnswerFromTheState) {
     EXPECT_EQ(call("launcher.asset_url", {"img\\logo.png"}), "file://" + program.path().string() + "/img/logo.png");
     EXPECT_EQ(call("launcher.asset_url", {7}), "file://" + program.path().string() + "/7");
+    EXPECT_EQ(call("launcher.asset_url", {nlohmann::json::array({1, "a"})}),
+              "file://" + program.path().string() + "/[1,\"a\"]");
+    // A value nested deeper than any page sends is no path (writing out one
+    // nested a few hundred thousand levels would exhaust the stack).
+    nlohmann::json deep = nlohmann::json::array();
+    for (int i = 0; i < 1000; ++i) deep = nlohmann::json::array({std::move(deep)});
+    EXPECT_EQ(call("launcher.asset_url", {deep}), "file://" + program.path().string() + "/");
     EXPECT_EQ(call("launcher.select_server", {2}), true);
     EXPECT_EQ(state.selected, 2);
     EXPECT_EQ(call("launcher.select_server", {1.5}), true);  // not an integer: index 0
