@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Every test: installs what is needed, builds with warnings as errors, runs the
-# unit and process tests (CTest), a short smoke run of every fuzz target, and
-# the page-script tests in headless Chromium.
+# unit and process tests (CTest); then the whole suite again in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded engine's tests
+# in a ThreadSanitizer build, a short smoke run of every fuzz target, and the
+# page-script tests in headless Chromium.
 # Usage: bash scripts/test.sh
-#   MENDLY_SANITIZE=address,undefined bash scripts/test.sh   (sanitizer build in build-address-undefined/)
-#   FUZZ_SECONDS=N     seconds per fuzz target (default 20; 0 skips fuzzing)
+#   MENDLY_SANITIZE=address,undefined bash scripts/test.sh   (only the sanitizer build, in build-address-undefined/)
+#   SKIP_SANITIZERS=1  leaves out the ASan+UBSan and TSan stages
+#   FUZZ_SECONDS=N     seconds per fuzz target (default 8; 0 skips fuzzing)
 #   SKIP_PAGE_TESTS=1  leaves out the Chromium page tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,30 +22,74 @@ failed=0
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-echo "== build ($dir)"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMENDLY_WERROR=ON \
-      -DMENDLY_SANITIZE="$san" >/dev/null
-cmake --build "$dir" -j "$jobs"
+# Builds `targets` (all when empty) in build folder $1 with sanitizer list $2.
+build_tree() {
+  local tree="$1" sanitizers="$2"; shift 2
+  echo "== build ($tree${sanitizers:+, $sanitizers})"
+  cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMENDLY_WERROR=ON \
+        -DMENDLY_SANITIZE="$sanitizers" >/dev/null
+  if [ $# -eq 0 ]; then cmake --build "$tree" -j "$jobs"; else cmake --build "$tree" -j "$jobs" --target "$@"; fi
+}
 
+# Runs ctest in build folder $1 (extra ctest arguments after it) and adds its
+# counts to the totals.
+run_ctest() {
+  local tree="$1"; shift
+  local started=$SECONDS
+  ctest --test-dir "$tree" --output-on-failure -j "$jobs" --timeout 600 "$@" 2>&1 | tee "$log" || true
+  if line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -n1); then
+    total=$(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/')
+    bad=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/')
+    skipped=$(grep -cE "[*]{3}Skipped" "$log" || true)
+    passed=$((passed + total - bad - skipped)); failed=$((failed + bad))
+    [ "$bad" -eq 0 ] || status=1
+  else
+    echo "ctest did not finish"; status=1; failed=$((failed + 1))
+  fi
+  echo "== ctest in $tree took $((SECONDS - started)) s"
+}
+
+stage_start=$SECONDS
+build_tree "$dir" "$san"
 echo "== unit and process tests"
-ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 2>&1 | tee "$log" || true
-if line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -n1); then
-  total=$(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/')
-  bad=$(echo "$line" | sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/')
-  skipped=$(grep -cE "[*]{3}Skipped" "$log" || true)
-  passed=$((passed + total - bad - skipped)); failed=$((failed + bad))
-  [ "$bad" -eq 0 ] || status=1
-else
-  echo "ctest did not finish"; status=1; failed=$((failed + 1))
+run_ctest "$dir"
+echo "== stage took $((SECONDS - stage_start)) s"
+
+if [ -z "$san" ] && [ -z "${SKIP_SANITIZERS:-}" ]; then
+  stage_start=$SECONDS
+  # The whole suite again: every program the process tests start is built
+  # with the same checks.
+  build_tree build-address-undefined address,undefined
+  echo "== unit and process tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+  run_ctest build-address-undefined
+  echo "== stage took $((SECONDS - stage_start)) s"
+
+  stage_start=$SECONDS
+  # The patch engine's parallel stages and the HTTP client under ThreadSanitizer.
+  build_tree build-thread thread patch_tests net_tests
+  echo "== patch engine and HTTP client tests under ThreadSanitizer"
+  for program in build-thread/core/patch_tests build-thread/core/net_tests; do
+    "$program" 2>&1 | tee "$log" | grep -E "^\[  (PASSED|FAILED)|WARNING: ThreadSanitizer|^\[  FAILED" || true
+    ok=$(grep -E "^\[  PASSED  \] [0-9]+ test" "$log" | awk '{print $4}' || true)
+    bad=$(grep -E "^\[  FAILED  \] [0-9]+ test" "$log" | awk '{print $4}' || true)
+    if [ -z "$ok" ] || grep -q "ThreadSanitizer" "$log"; then
+      echo "!! $program did not pass cleanly"; status=1; failed=$((failed + ${bad:-1}))
+    else
+      passed=$((passed + ok)); failed=$((failed + ${bad:-0})); [ -z "$bad" ] || status=1
+    fi
+  done
+  echo "== stage took $((SECONDS - stage_start)) s"
 fi
 
-fuzz_seconds="${FUZZ_SECONDS:-20}"
+fuzz_seconds="${FUZZ_SECONDS:-8}"
 if [ "$fuzz_seconds" != "0" ] && [ -z "$san" ]; then
+  stage_start=$SECONDS
   echo "== fuzz smoke run, ${fuzz_seconds}s per target"
   for f in fuzz/*_fuzz.cpp; do
     t=$(basename "$f" .cpp)
     if bash scripts/fuzz.sh "$fuzz_seconds" "$t"; then passed=$((passed + 1)); else failed=$((failed + 1)); status=1; fi
   done
+  echo "== stage took $((SECONDS - stage_start)) s"
 fi
 
 if [ -z "${SKIP_PAGE_TESTS:-}" ] && [ -x tests/page/run.sh ]; then
