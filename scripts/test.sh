@@ -26,8 +26,13 @@ trap 'rm -f "$log"' EXIT
 build_tree() {
   local tree="$1" sanitizers="$2"; shift 2
   echo "== build ($tree${sanitizers:+, $sanitizers})"
+  local flags=()
+  # Sanitizer builds: -O1 with line tables only halves their compile time and
+  # keeps file:line in every report.
+  [ -n "$sanitizers" ] && flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+                                 -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
   cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMENDLY_WERROR=ON \
-        -DMENDLY_SANITIZE="$sanitizers" >/dev/null
+        -DMENDLY_SANITIZE="$sanitizers" "${flags[@]}" >/dev/null
   if [ $# -eq 0 ]; then cmake --build "$tree" -j "$jobs"; else cmake --build "$tree" -j "$jobs" --target "$@"; fi
 }
 
