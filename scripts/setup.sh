@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache git pkg-config xxd
   nlohmann-json3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
-  libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev
+  libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev libdeflate-dev
   clang libclang-rt-14-dev curl openssl time
   libwebkit2gtk-4.1-dev libgl1-mesa-dri xvfb webkit2gtk-driver imagemagick chromium nodejs dbus-daemon
 )

@@ -19,4 +19,23 @@ std::string sha256FileHex(const std::filesystem::path& path);
 
 std::string toHexLower(const unsigned char* bytes, std::size_t size);
 
+// An MD5 fed piece by piece (a download hashes its body as it arrives). One
+// owner, one thread at a time. finishHex() ends it: empty text when the
+// provider failed at any point; update() after that is ignored.
+class Md5Stream {
+public:
+    Md5Stream();
+    ~Md5Stream();
+    Md5Stream(const Md5Stream&) = delete;
+    Md5Stream& operator=(const Md5Stream&) = delete;
+
+    void update(const void* data, std::size_t size);
+    void update(std::string_view bytes) { update(bytes.data(), bytes.size()); }
+    std::string finishHex();
+
+private:
+    struct State;
+    State* state_;
+};
+
 }  // namespace mendly

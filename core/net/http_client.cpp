@@ -22,18 +22,18 @@ constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
 // Why a callback stopped the transfer. Decided on libcurl's thread (the
 // caller's), read after curl_easy_perform returns.
-enum class Stop { None, Cancelled, Status, OutOfMemory };
+enum class Stop { None, Cancelled, Status, OutOfMemory, Sink };
 
 struct Transfer {
     CURL* handle = nullptr;
-    std::string* body = nullptr;
+    const HttpBodySink* sink = nullptr;
+    std::u16string sinkError;  // the sink's sentence when it stopped the transfer
     const std::atomic<bool>* cancel = nullptr;
     bool onHttps = false;       // scheme of the address being answered
     bool finalHeaders = false;  // the headers of a 200 response are complete
     std::string location;       // Location header of the response being read
     Stop stop = Stop::None;
     long stopStatus = 0;
-    bool reserved = false;
 };
 
 bool cancelRequested(const Transfer& t) {
@@ -111,15 +111,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     try {
-        if (!t.reserved) {
-            t.reserved = true;
-            curl_off_t expected = -1;
-            if (curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected) == CURLE_OK &&
-                expected > 0) {
-                t.body->reserve(static_cast<size_t>(std::min(expected, kMaxReserve)));
-            }
+        if (!(*t.sink)(std::string_view(data, n), t.sinkError)) {
+            t.stop = Stop::Sink;
+            return 0;
         }
-        t.body->append(data, n);
     } catch (const std::bad_alloc&) {
         t.stop = Stop::OutOfMemory;
         return 0;
@@ -183,6 +178,8 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
             return describeHttpStatus(t.stopStatus);
         case Stop::OutOfMemory:
             return describeNetworkError(CURLE_OUT_OF_MEMORY);
+        case Stop::Sink:
+            return t.sinkError.empty() ? describeNetworkError(CURLE_WRITE_ERROR) : t.sinkError;
         case Stop::None:
             break;
     }
@@ -202,9 +199,8 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
 
 }  // namespace
 
-bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
-             const std::atomic<bool>* cancel) {
-    body.clear();
+bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                   const std::atomic<bool>* cancel) {
     SplitUrl parts;
     if (!splitUrl(url, parts, error)) return false;
 
@@ -214,7 +210,7 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
         error = describeNetworkError(CURLE_FAILED_INIT);
         return false;
     }
-    t.body = &body;
+    t.sink = &sink;
     t.cancel = cancel;
     t.onHttps = parts.secure;
 
@@ -224,8 +220,28 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
     long status = 0;
     curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
     if (rc == CURLE_OK && t.stop == Stop::None && status == 200) return true;
-
     error = describeFailure(t, rc);
+    return false;
+}
+
+bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+             const std::atomic<bool>* cancel) {
+    body.clear();
+    bool reserved = false;
+    const HttpBodySink append = [&](std::string_view piece, std::u16string& sinkError) {
+        if (piece.size() > kHttpDocumentLimit - body.size()) {
+            sinkError = describeDocumentTooLarge(kHttpDocumentLimit);
+            return false;
+        }
+        if (!reserved) {
+            // The first piece: a declared length is only a hint, and capped.
+            reserved = true;
+            body.reserve(std::min<std::size_t>(kMaxReserve, piece.size()));
+        }
+        body.append(piece);
+        return true;
+    };
+    if (httpGetStream(url, append, error, cancel)) return true;
     std::string().swap(body);
     return false;
 }

@@ -18,6 +18,8 @@
 // threads, each with its own body and error. Each thread reuses one libcurl
 // handle (and its open connections) between its calls.
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,8 +29,26 @@ namespace mendly {
 // the final response's headers are in and its status is 200: before each piece
 // of the body and while waiting for the next one. A cancel set earlier still
 // lets a non-200 answer report its status sentence.
+//
+// httpGet is for documents (manifests, version texts, update information,
+// feeds): a body longer than kHttpDocumentLimit fails with
+// describeDocumentTooLarge's sentence instead of exhausting memory.
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
                            const std::atomic<bool>* cancel);
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error);
+
+inline constexpr std::uint64_t kHttpDocumentLimit = 256ull << 20;
+
+// Receives a 200 answer's body in pieces as they arrive, on the calling
+// thread. Returning false stops the transfer; the sink then puts the sentence
+// the caller should get into `error` (empty: a generic write-failure sentence).
+using HttpBodySink = std::function<bool(std::string_view piece, std::u16string& error)>;
+
+// The streaming form of httpGet, for files of any size: the body goes to
+// `sink` as it arrives and nothing of it is kept here. Same requests,
+// sentences, time-outs, redirects and cancellation as httpGet. On failure the
+// sink may already have received part of the body; the caller discards it.
+[[nodiscard]] bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                                 const std::atomic<bool>* cancel);
 
 }  // namespace mendly

@@ -101,4 +101,9 @@ std::u16string describeUnexpectedResponse(int curlCode) {
     return withCode(kUnexpected, u"error", curlCode);
 }
 
+std::u16string describeDocumentTooLarge(std::uint64_t limit) {
+    return u"The server sent more than the " + toDecimal(static_cast<long long>(limit >> 20)) +
+           u" MB allowed for this download";
+}
+
 }  // namespace mendly

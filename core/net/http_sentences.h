@@ -29,7 +29,12 @@
 //   anything else                              "Could not reach the server. Check your internet
 //                                               connection and try again."
 //
+// Size sentences:
+//   a document over its limit                  "The server sent more than the <N> MB allowed for
+//                                               this download"
+//
 // Numbers are plain decimal without grouping. No sentence here is "Cancelled".
+#include <cstdint>
 #include <string>
 
 namespace mendly {
@@ -44,5 +49,8 @@ std::u16string describeNetworkError(int curlCode);
 // table row would mislead in context (a protocol refusal after the address
 // was already accepted means the server's answer was not HTTP).
 std::u16string describeUnexpectedResponse(int curlCode);
+
+// A body longer than `limit` bytes (limit given in whole MiB).
+std::u16string describeDocumentTooLarge(std::uint64_t limit);
 
 }  // namespace mendly

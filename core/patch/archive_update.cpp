@@ -7,41 +7,28 @@
 #include "log/text.h"
 #include "patch/patch_reporting.h"
 #include "patch/vfile/archive.h"
+#include "patch/staged_file.h"
 #include "patch/vfile/archive_writer.h"
-#include "patch/vfile/entry_codec.h"
-#include "patch/vfile/single_file_payload.h"
 
 namespace mendly {
 
-bool addArchiveUpdate(std::string_view bytes, const ManifestEntry& entry, const ArchiveMemberRef& ref,
-                      ArchiveUpdates& updates, ArchiveRemovals& removals, std::u16string& error) {
-    const std::u16string name = toWide(entry.relative);
-    if (!ref.hadPakPrefix) {
-        auto stored = vfile::compressEntry(bytes);
-        if (!stored) {
-            error = u"Cannot compress archive entry: " + name;
-            return false;
-        }
-        updates[ref.archiveName].push_back({ref.memberPath, std::move(*stored)});
-        return true;
-    }
-
-    auto stored = vfile::parseSingleFilePayload(bytes);
-    const auto contents = vfile::decodeSingleFilePayload(bytes);
-    if (!stored || !contents) {
-        error = u"Invalid single-file PAK payload: " + name;
+bool addStagedArchiveUpdate(const std::filesystem::path& stagedFile, const ManifestEntry& entry,
+                            const ArchiveMemberRef& ref, ArchiveUpdates& updates, ArchiveRemovals& removals,
+                            std::u16string& error) {
+    const auto info = readStagedEntryInfo(stagedFile);
+    if (!info) {
+        error = (ref.hadPakPrefix ? u"Invalid single-file PAK payload: " : u"Cannot compress archive entry: ") +
+                toWide(entry.relative);
         return false;
     }
-    if (stored->bytes.size() == stored->originalSize) {
-        // Equal lengths mean "raw" inside an archive: keep the contents instead.
-        stored = vfile::compressEntry(*contents);
-        if (!stored) {
-            error = u"Cannot convert single-file PAK payload: " + name;
-            return false;
-        }
-    }
-    updates[ref.archiveName].push_back({ref.memberPath, std::move(*stored)});
-    removals[ref.archiveName].push_back(ref.legacyMemberPath);
+    vfile::EntrySource source;
+    source.name = ref.memberPath;
+    source.storedSize = info->storedSize;
+    source.originalSize = info->originalSize;
+    source.file = stagedFile;
+    source.offset = info->offset;
+    updates[ref.archiveName].push_back(std::move(source));
+    if (ref.hadPakPrefix) removals[ref.archiveName].push_back(ref.legacyMemberPath);
     return true;
 }
 
@@ -83,28 +70,24 @@ std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, st
     return line;
 }
 
-bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir, ArchiveUpdates updates,
+bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir, const ArchiveUpdates& updates,
                     const ArchiveRemovals& removals, std::int32_t& done, std::int32_t total, std::u16string& error) {
     std::set<std::string> names;
     for (const auto& item : updates) names.insert(item.first);
     for (const auto& item : removals) names.insert(item.first);
 
+    static const std::vector<vfile::EntrySource> noUpdates;
     static const std::vector<std::string> noRemovals;
     for (const std::string& name : names) {
-        std::vector<vfile::NamedEntry> named;
-        if (const auto found = updates.find(name); found != updates.end()) {
-            named.reserve(found->second.size());
-            for (MemberUpdate& update : found->second)
-                named.push_back({std::move(update.memberPath), std::move(update.stored)});
-            updates.erase(found);  // the moved-from list is of no further use
-        }
+        const auto updatesFound = updates.find(name);
+        const auto& added = updatesFound != updates.end() ? updatesFound->second : noUpdates;
         const auto removalsFound = removals.find(name);
         const std::vector<std::string>& removed = removalsFound != removals.end() ? removalsFound->second : noRemovals;
-        if (named.empty() && removed.empty()) continue;
+        if (added.empty() && removed.empty()) continue;
 
         const std::filesystem::path path = archivePathFor(installDir, name);
-        LogFile::write(archiveUpdateLogLine(path, named.size(), removed.size()));
-        if (!vfile::updateArchiveFile(path, named, removed)) {
+        LogFile::write(archiveUpdateLogLine(path, added.size(), removed.size()));
+        if (!vfile::updateArchiveFromSources(path, added, removed)) {
             error = u"Failed to write archive: " + toWide(path.string());
             LogFile::write(u"ERROR: " + error);
             return false;

@@ -13,32 +13,28 @@
 #include "patch/archive_paths.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
-#include "patch/vfile/stored_entry.h"
+#include "patch/vfile/archive_writer.h"
 
 namespace mendly {
 
-struct MemberUpdate {
-    std::string memberPath;  // as ArchiveMemberRef::memberPath
-    vfile::StoredEntry stored;
-};
-
-// archiveName -> members in the order they were added.
-using ArchiveUpdates = std::map<std::string, std::vector<MemberUpdate>>;
+// archiveName -> new members (name = ArchiveMemberRef::memberPath, stored
+// bytes in a staged file) in the order they were added.
+using ArchiveUpdates = std::map<std::string, std::vector<vfile::EntrySource>>;
 // archiveName -> entry names to delete, in the order they were added.
 using ArchiveRemovals = std::map<std::string, std::vector<std::string>>;
 // archiveName -> archiveKey of every member the manifest lists for it.
 using ManifestMemberSet = std::map<std::string, std::set<std::string>>;
 
-// Turns one downloaded member into an update of its archive. Plain contents
-// are compressed. A single-file payload ("pak_" name) is accepted only when
-// its body inflates to exactly its original size; the body is stored as it
-// is, except when it is exactly as long as the contents (an archive would read
-// it as raw), and then the contents are compressed anew; the entry's old
-// "pak_" name is queued for removal. Errors: "Cannot compress archive entry: ",
-// "Invalid single-file PAK payload: ", "Cannot convert single-file PAK
-// payload: " + the entry's relative path.
-[[nodiscard]] bool addArchiveUpdate(std::string_view bytes, const ManifestEntry& entry, const ArchiveMemberRef& ref,
-                                    ArchiveUpdates& updates, ArchiveRemovals& removals, std::u16string& error);
+// Turns one staged member (a file in payload layout: a stored entry the
+// download stage compressed, or a single-file payload it checked and, where
+// needed, converted) into an update of its archive; for a "pak_" member the
+// entry's old "pak_" name is queued for removal. Nothing is read but the
+// file's header. Error: "Invalid single-file PAK payload: " (payloads) or
+// "Cannot compress archive entry: " (plain members) + the entry's relative
+// path, when the staged file is unreadable.
+[[nodiscard]] bool addStagedArchiveUpdate(const std::filesystem::path& stagedFile, const ManifestEntry& entry,
+                                          const ArchiveMemberRef& ref, ArchiveUpdates& updates,
+                                          ArchiveRemovals& removals, std::u16string& error);
 
 // Every archive member of the manifest, whatever a run's mode selects.
 ManifestMemberSet buildManifestMemberSet(const PatchManifest& manifest);
@@ -60,7 +56,7 @@ std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, st
 // false with "Failed to write archive: " + path (also logged); archives
 // written before stay written.
 [[nodiscard]] bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir,
-                                  ArchiveUpdates updates, const ArchiveRemovals& removals, std::int32_t& done,
+                                  const ArchiveUpdates& updates, const ArchiveRemovals& removals, std::int32_t& done,
                                   std::int32_t total, std::u16string& error);
 
 // Removes the orphan entries of every archive in installDir when there are

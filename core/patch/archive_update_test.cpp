@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "hash/digest.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "patch/patch_reporting.h"
+#include "patch/staged_file.h"
 #include "patch/vfile/archive.h"
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
@@ -25,15 +28,44 @@ std::string payloadWithBody(std::string_view body, std::uint32_t originalSize) {
     return payload.value_or("");
 }
 
+// A member as the download stage leaves it in staging (a plain member
+// compressed into its stored form, a payload checked and converted where
+// needed), then handed to addStagedArchiveUpdate.
 class AddArchiveUpdateTest : public ::testing::Test {
 protected:
     bool add(std::string_view bytes, std::string relative) {
         const ManifestEntry entry{std::move(relative), md5Hex(bytes)};
         const auto ref = classifyArchivePath(entry.relative);
         EXPECT_TRUE(ref) << entry.relative;
-        return addArchiveUpdate(bytes, entry, *ref, updates, removals, error);
+        const std::filesystem::path served = dir / ("served" + std::to_string(++count));
+        test::writeFile(served, bytes);
+        std::filesystem::path staged = served;
+        if (ref->hadPakPrefix) {
+            bool converted = false;
+            status = checkStagedPayload(served, dir / ("conv" + std::to_string(count)), converted, buffers);
+            if (status != StagingStatus::Ok) return false;
+            if (converted) staged = dir / ("conv" + std::to_string(count));
+        } else {
+            staged = dir / ("entry" + std::to_string(count));
+            status = writeStagedEntry(served, staged, buffers);
+            if (status != StagingStatus::Ok) return false;
+        }
+        return addStagedArchiveUpdate(staged, entry, *ref, updates, removals, error);
     }
 
+    // The stored form an update carries, read back from its staged file.
+    static vfile::StoredEntry stored(const vfile::EntrySource& source) {
+        std::ifstream in(source.file, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(source.offset));
+        std::string bytes(source.storedSize, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return {bytes, source.originalSize};
+    }
+
+    TempDir dir;
+    int count = 0;
+    vfile::CodecBuffers buffers;
+    StagingStatus status = StagingStatus::Ok;
     ArchiveUpdates updates;
     ArchiveRemovals removals;
     std::u16string error;
@@ -43,9 +75,20 @@ TEST_F(AddArchiveUpdateTest, PlainMemberIsCompressedUnderItsMemberPath) {
     const std::string contents(4000, 'z');
     ASSERT_TRUE(add(contents, "gfx/ui/a.dds"));
     ASSERT_EQ(updates["gfx"].size(), 1u);
-    EXPECT_EQ(updates["gfx"][0].memberPath, "ui\\a.dds");
-    EXPECT_EQ(updates["gfx"][0].stored, *vfile::compressEntry(contents));
+    EXPECT_EQ(updates["gfx"][0].name, "ui\\a.dds");
+    EXPECT_EQ(stored(updates["gfx"][0]), *vfile::compressEntry(contents));
     EXPECT_TRUE(removals.empty());
+}
+
+TEST_F(AddArchiveUpdateTest, IncompressibleMemberIsStoredRaw) {
+    std::string noise;
+    std::uint32_t x = 7;
+    for (int i = 0; i < 5000; ++i) {
+        x = x * 1103515245u + 12345u;
+        noise += static_cast<char>(x >> 24);
+    }
+    ASSERT_TRUE(add(noise, "gfx/noise.bin"));
+    EXPECT_EQ(stored(updates["gfx"][0]), (vfile::StoredEntry{noise, 5000}));
 }
 
 TEST_F(AddArchiveUpdateTest, PayloadBodyIsStoredUnchangedAndTheOldPakNameRemoved) {
@@ -53,8 +96,8 @@ TEST_F(AddArchiveUpdateTest, PayloadBodyIsStoredUnchangedAndTheOldPakNameRemoved
     const std::string stream = *vfile::zlibCompress(contents);
     ASSERT_TRUE(add(payloadWithBody(stream, 4000), "worlds/sub/pak_x.dat"));
     ASSERT_EQ(updates["worlds"].size(), 1u);
-    EXPECT_EQ(updates["worlds"][0].memberPath, "sub\\x.dat");
-    EXPECT_EQ(updates["worlds"][0].stored, (vfile::StoredEntry{stream, 4000}));
+    EXPECT_EQ(updates["worlds"][0].name, "sub\\x.dat");
+    EXPECT_EQ(stored(updates["worlds"][0]), (vfile::StoredEntry{stream, 4000}));
     EXPECT_EQ(removals["worlds"], std::vector<std::string>{"sub\\pak_x.dat"});
 }
 
@@ -62,10 +105,10 @@ TEST_F(AddArchiveUpdateTest, PayloadBodyLongerThanTheContentsIsStoredUnchanged) 
     const std::string stream = *vfile::zlibCompress("ab");  // longer than 2 bytes
     ASSERT_GT(stream.size(), 2u);
     ASSERT_TRUE(add(payloadWithBody(stream, 2), "worlds/pak_tiny.dat"));
-    EXPECT_EQ(updates["worlds"][0].stored, (vfile::StoredEntry{stream, 2}));
+    EXPECT_EQ(stored(updates["worlds"][0]), (vfile::StoredEntry{stream, 2}));
 }
 
-TEST_F(AddArchiveUpdateTest, PayloadBodyAsLongAsTheContentsIsRecompressed) {
+TEST_F(AddArchiveUpdateTest, PayloadBodyAsLongAsTheContentsIsStoredAnew) {
     // Find contents whose zlib stream is exactly as long as they are: a few
     // noisy bytes followed by a run that compresses just enough.
     std::string contents;
@@ -88,24 +131,31 @@ TEST_F(AddArchiveUpdateTest, PayloadBodyAsLongAsTheContentsIsRecompressed) {
     }
     ASSERT_FALSE(contents.empty()) << "no contents of that kind found";
     ASSERT_TRUE(add(payloadWithBody(stream, static_cast<std::uint32_t>(contents.size())), "scripts/pak_s.lua"));
-    const vfile::StoredEntry stored = updates["scripts"][0].stored;
-    EXPECT_EQ(stored, *vfile::compressEntry(contents));
-    EXPECT_EQ(vfile::expandStoredEntry(stored.bytes, stored.originalSize), contents);
+    const vfile::StoredEntry entry = stored(updates["scripts"][0]);
+    EXPECT_EQ(entry, *vfile::compressEntry(contents));
+    EXPECT_EQ(vfile::expandStoredEntry(entry.bytes, entry.originalSize), contents);
 }
 
-TEST_F(AddArchiveUpdateTest, CorruptPayloadsAreRefusedWithTheirPath) {
+TEST_F(AddArchiveUpdateTest, CorruptPayloadsAreRefused) {
     const std::string good = test::singleFilePayload(std::string(100, 'g'));
     std::string wrongMagic = good;
     wrongMagic[0] = 'X';
     const std::string sixteen = good.substr(0, 16);
     const std::string shortBody = payloadWithBody(*vfile::zlibCompress(std::string(100, 'g')), 101);
-    for (const std::string& bad : {wrongMagic, sixteen, shortBody}) {
-        error.clear();
+    const std::string bomb = payloadWithBody(*vfile::zlibCompress(std::string(1 << 20, 'b')), (1u << 20) + 1);
+    for (const std::string& bad : {wrongMagic, sixteen, shortBody, bomb}) {
         EXPECT_FALSE(add(bad, "sound/pak_s.wav"));
-        EXPECT_EQ(error, u"Invalid single-file PAK payload: sound/pak_s.wav");
+        EXPECT_EQ(status, StagingStatus::Failed);
     }
     EXPECT_TRUE(updates.empty());
     EXPECT_TRUE(removals.empty());
+}
+
+TEST_F(AddArchiveUpdateTest, UnreadableStagedFileIsRefusedWithItsPath) {
+    const ManifestEntry entry{"sound/pak_s.wav", "x"};
+    EXPECT_FALSE(addStagedArchiveUpdate(dir / "missing", entry, *classifyArchivePath(entry.relative), updates,
+                                        removals, error));
+    EXPECT_EQ(error, u"Invalid single-file PAK payload: sound/pak_s.wav");
 }
 
 TEST(BuildManifestMemberSetTest, KeysEveryArchiveMemberWhateverTheMode) {
@@ -168,10 +218,12 @@ TEST_F(ArchiveInstallTest, LogLineNamesTheArchiveAndCountsItsChanges) {
 TEST_F(ArchiveInstallTest, EachArchiveIsRewrittenOnceWithAllItsChanges) {
     writeGameArchive(install / "gfx.pak", {{"a", "old"}, {"b", "b"}, {"orphan1", "o"}, {"orphan2", "o"}});
     writeGameArchive(install / "terrain.pak", {{"t", "t"}, {"gone", "g"}});
+    const vfile::StoredEntry a = *vfile::compressEntry("new"), c = *vfile::compressEntry("c"),
+                             d = *vfile::compressEntry("d"), m = *vfile::compressEntry("m");
     ArchiveUpdates updates;
-    updates["gfx"] = {{"a", *vfile::compressEntry("new")}, {"c", *vfile::compressEntry("c")},
-                      {"D", *vfile::compressEntry("d")}};
-    updates["models"] = {{"m", *vfile::compressEntry("m")}};
+    updates["gfx"] = {vfile::EntrySource::inMemory("a", a), vfile::EntrySource::inMemory("c", c),
+                      vfile::EntrySource::inMemory("D", d)};
+    updates["models"] = {vfile::EntrySource::inMemory("m", m)};
     const ArchiveRemovals removals{{"gfx", {"orphan1", "orphan2"}}, {"terrain", {"gone"}}};
     std::int32_t done = 1;
     std::u16string error;

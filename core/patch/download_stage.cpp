@@ -1,6 +1,7 @@
 #include "patch/download_stage.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -10,88 +11,199 @@
 #include "net/http_client.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
+#include "patch/disk_space_check.h"
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
-#include "patch/vfile/entry_codec.h"
+#include "patch/staged_file.h"
 #include "patch/worker_count.h"
+#include "platform/disk.h"
 
 namespace mendly {
 namespace {
 
+// One staged file and the positions of the list it serves.
+struct Job {
+    std::string name;                    // staged name
+    std::size_t index = 0;               // manifest index of the first entry (its address is used)
+    std::vector<std::size_t> positions;  // in the list
+};
+
+std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::size_t>& list) {
+    std::vector<Job> jobs;
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t position = 0; position < list.size(); ++position) {
+        const std::string name = stagedNameFor(manifest.files[list[position]]);
+        const auto [it, added] = byName.emplace(name, jobs.size());
+        if (added) jobs.push_back({name, list[position], {}});
+        jobs[it->second].positions.push_back(position);
+    }
+    return jobs;
+}
+
+enum class Kind { Loose, Payload, Member };
+
+Kind kindOf(const ManifestEntry& entry) {
+    const auto ref = classifyArchivePath(entry.relative);
+    if (!ref) return Kind::Loose;
+    return ref->hadPakPrefix ? Kind::Payload : Kind::Member;
+}
+
 // Shared by the workers of one stage.
 struct StageState {
     StageState(const PatchManifest& m, const std::vector<std::size_t>& l, std::u16string_view base, PatchWindow* w,
-               std::vector<DownloadSlot>& s)
-        : manifest(m), list(l), filesBaseUrl(base), window(w), slots(s) {}
+               const StagingArea& st, const std::filesystem::path& dir, std::vector<DownloadSlot>& s)
+        : manifest(m), list(l), filesBaseUrl(base), window(w), staging(st), installDir(dir), slots(s) {}
 
     const PatchManifest& manifest;
     const std::vector<std::size_t>& list;
     std::u16string_view filesBaseUrl;
     PatchWindow* window;
+    const StagingArea& staging;
+    const std::filesystem::path& installDir;
     std::vector<DownloadSlot>& slots;
 
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::int32_t> failed{0};
     std::atomic<std::int32_t> done{0};
+    std::atomic<std::int32_t> reused{0};
     std::atomic<std::uint64_t> bytesReceived{0};
     std::mutex firstErrorMutex;
     std::u16string firstError;
 };
 
-void recordFailure(StageState& state, const std::u16string& url, const std::u16string& message) {
-    state.failed.fetch_add(1);
+// One worker's own things.
+struct WorkerContext {
+    StageState& state;
+    SpeedReporter& speed;
+    vfile::CodecBuffers buffers;
+};
+
+void recordFailure(StageState& state, const Job& job, const std::u16string& url, const std::u16string& message) {
+    state.failed.fetch_add(static_cast<std::int32_t>(job.positions.size()));
     LogFile::write(u"ERROR: " + url + u" \u2014 " + message);
     const std::lock_guard lock(state.firstErrorMutex);
     if (state.firstError.empty()) state.firstError = message;
 }
 
-// One position of the list; false when the worker must end (cancelled). Never
-// throws: running out of memory for a body counts as that file's failure.
-bool downloadOne(StageState& state, SpeedReporter& speed, std::size_t position) {
-    const std::size_t index = state.list[position];
-    const ManifestEntry& entry = state.manifest.files[index];
-    DownloadSlot& slot = state.slots[position];
-    slot.index = index;
+std::u16string diskFullMessage(const StageState& state, std::uint64_t wanted) {
+    const std::uint64_t free = platform::freeDiskSpace(state.staging.folder()).value_or(0);
+    return notEnoughDiskSpace(state.installDir, std::max(wanted, free + 1), free);
+}
 
-    std::u16string url;
+// Turns a download (or an earlier run's file) whose MD5 matched into the
+// staged file the apply step reads. An empty text on success, else the
+// failure message.
+std::u16string finishStaged(WorkerContext& ctx, const Job& job, const std::filesystem::path& asServed, Kind kind,
+                            std::string& appliedName) {
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    const StagingArea& staging = ctx.state.staging;
+    appliedName = job.name;
+    StagingStatus status = StagingStatus::Ok;
+    if (kind == Kind::Member) {
+        status = writeStagedEntry(asServed, staging.pathFor(job.name), ctx.buffers);
+        std::error_code ec;
+        std::filesystem::remove(asServed, ec);
+    } else if (kind == Kind::Payload) {
+        bool converted = false;
+        status = checkStagedPayload(asServed, staging.pathFor(job.name + ".converted"), converted, ctx.buffers);
+        if (converted) appliedName = job.name + ".converted";
+        if (status == StagingStatus::Failed) return u"Invalid single-file PAK payload: " + toWide(entry.relative);
+    }
+    if (status == StagingStatus::DiskFull) return diskFullMessage(ctx.state, entry.size.value_or(0));
+    if (status == StagingStatus::Failed) return u"Cannot stage download: " + toWide(entry.relative);
+    return {};
+}
+
+// A file an earlier run staged under this job's name and that still
+// matches; true when the job is done with it.
+bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName) {
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    const std::filesystem::path path = ctx.state.staging.pathFor(job.name);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) return false;
+    if (kind == Kind::Member) {
+        appliedName = job.name;
+        return md5Matches(stagedEntryContentsMd5(path, ctx.buffers), entry.md5);
+    }
+    return md5Matches(md5FileHex(path), entry.md5) && finishStaged(ctx, job, path, kind, appliedName).empty();
+}
+
+// Fetches the job's file into staging; false when the worker must end
+// (cancelled). Failures are recorded here.
+bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName, bool& ok) {
+    StageState& state = ctx.state;
+    const ManifestEntry& entry = state.manifest.files[job.index];
+    const std::u16string url = fileUrl(state.filesBaseUrl, entry);
+    const std::filesystem::path target =
+        state.staging.pathFor(kind == Kind::Member ? job.name + ".contents" : job.name);
+    StagingWriter writer(state.staging.pathFor(job.name + ".part"), entry.size);
+    std::u16string error;
+    if (!writer.open()) {
+        recordFailure(state, job, url, u"Cannot stage download: " + toWide(entry.relative));
+        return true;
+    }
+    const HttpBodySink sink = [&](std::string_view piece, std::u16string& sinkError) {
+        state.bytesReceived.fetch_add(piece.size(), std::memory_order_relaxed);
+        if (writer.write(piece)) return true;
+        if (writer.writeFailed() &&
+            classifyWriteFailure(state.staging.folder(), piece.size()) == StagingStatus::DiskFull)
+            sinkError = diskFullMessage(state, entry.size.value_or(writer.received() + piece.size()));
+        return false;
+    };
+    const bool fetched = httpGetStream(url, sink, error, &patchCancelFlag());
+    const bool closed = writer.close();
+    if (!fetched && (isPatchCancelRequested() || error == u"Cancelled")) return false;
+    if (writer.overLimit()) {
+        error = u"Hash mismatch after download: " + toWide(entry.relative);
+    } else if (fetched && !closed) {
+        error = classifyWriteFailure(state.staging.folder(), 1) == StagingStatus::DiskFull
+                    ? diskFullMessage(state, entry.size.value_or(writer.received()))
+                    : u"Cannot stage download: " + toWide(entry.relative);
+    } else if (fetched && !md5Matches(writer.md5Hex(), entry.md5)) {
+        error = u"Hash mismatch after download: " + toWide(entry.relative);
+    } else if (fetched && !commitStaged(writer.partPath(), target)) {
+        error = u"Cannot stage download: " + toWide(entry.relative);
+    } else if (fetched) {
+        error = finishStaged(ctx, job, target, kind, appliedName);
+        ok = error.empty();
+    } else if (error.empty()) {
+        error = u"Download failed";
+    }
+    if (!ok) recordFailure(state, job, url, error);
+    return true;
+}
+
+// One job; false when the worker must end (cancelled). Never throws.
+bool runJob(WorkerContext& ctx, const Job& job) {
+    StageState& state = ctx.state;
+    const Kind kind = kindOf(state.manifest.files[job.index]);
+    std::string appliedName;
+    bool ok = false;
     try {
-        url = fileUrl(state.filesBaseUrl, entry);
-        const std::u16string name = toWide(entry.relative);
-        std::string bytes;
-        std::u16string error;
-        if (!httpGet(url, bytes, error, &patchCancelFlag())) {
-            if (isPatchCancelRequested() || error == u"Cancelled") return false;
-            recordFailure(state, url, error.empty() ? std::u16string(u"Download failed") : error);
-            return true;
+        if (reuseStaged(ctx, job, kind, appliedName)) {
+            ok = true;
+            state.reused.fetch_add(1);
+        } else if (!fetchJob(ctx, job, kind, appliedName, ok)) {
+            return false;
         }
-        state.bytesReceived.fetch_add(bytes.size());
-        if (!md5Matches(md5Hex(bytes), entry.md5)) {
-            recordFailure(state, url, u"Hash mismatch after download: " + name);
-            return true;
-        }
-        const auto member = classifyArchivePath(entry.relative);
-        if (member && !member->hadPakPrefix) {
-            if (auto stored = vfile::compressEntry(bytes)) {
-                slot.prepared = std::move(*stored);
-                bytes = std::string();
-            }
-        }
-        slot.bytes = std::move(bytes);
-        slot.ok = true;
     } catch (...) {
-        slot.bytes.clear();
-        slot.ok = false;
         try {
-            recordFailure(state, url, u"Download failed");
+            recordFailure(state, job, fileUrl(state.filesBaseUrl, state.manifest.files[job.index]), u"Download failed");
         } catch (...) {
-            state.failed.fetch_add(1);  // at least the count must show the failure
+            state.failed.fetch_add(static_cast<std::int32_t>(job.positions.size()));
         }
         return true;
     }
-    const std::int32_t done = state.done.fetch_add(1) + 1;
+    if (!ok) return true;
+    for (const std::size_t position : job.positions) {
+        state.slots[position].stagedName = appliedName;
+        state.slots[position].ok = true;
+    }
+    const auto count = static_cast<std::int32_t>(job.positions.size());
+    const std::int32_t done = state.done.fetch_add(count) + count;
     try {
         reportProgress(state.window, done, static_cast<std::int32_t>(state.list.size()));
-        speed.tick();
+        ctx.speed.tick();
     } catch (...) {
         // A report that could not be allocated is lost; the file itself is safe.
     }
@@ -100,30 +212,40 @@ bool downloadOne(StageState& state, SpeedReporter& speed, std::size_t position) 
 
 }  // namespace
 
+std::string stagedNameFor(const ManifestEntry& entry) {
+    return StagingArea::nameFor(entry, kindOf(entry) == Kind::Member ? StagedForm::StoredEntry : StagedForm::AsServed);
+}
+
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                             std::u16string_view filesBaseUrl, PatchWindow* window) {
+                             std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
+                             const std::filesystem::path& installDir) {
     DownloadResult result;
     result.slots.resize(list.size());
-    StageState state(manifest, list, filesBaseUrl, window, result.slots);
+    for (std::size_t position = 0; position < list.size(); ++position) result.slots[position].index = list[position];
+    const std::vector<Job> jobs = planJobs(manifest, list);
+    StageState state(manifest, list, filesBaseUrl, window, staging, installDir, result.slots);
     SpeedReporter speed(state.bytesReceived, window);
 
     auto worker = [&] {
+        WorkerContext ctx{state, speed, {}};
         while (!isPatchCancelRequested()) {
-            const std::uint64_t position = state.next.fetch_add(1);
-            if (position >= list.size()) return;
-            if (!downloadOne(state, speed, static_cast<std::size_t>(position))) return;
+            const std::uint64_t job = state.next.fetch_add(1);
+            if (job >= jobs.size()) return;
+            if (!runJob(ctx, jobs[static_cast<std::size_t>(job)])) return;
         }
     };
 
     {
         std::vector<std::jthread> workers;
-        const unsigned count = workerCount(static_cast<std::int64_t>(list.size()));
+        const unsigned count = workerCount(static_cast<std::int64_t>(jobs.size()));
         workers.reserve(count);
         for (unsigned w = 0; w < count; ++w) workers.emplace_back(worker);
     }  // joined here
 
     result.failed = state.failed.load();
     result.firstError = std::move(state.firstError);
+    result.bytesReceived = state.bytesReceived.load();
+    result.reused = state.reused.load();
     return result;
 }
 

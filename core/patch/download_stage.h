@@ -1,48 +1,57 @@
 #pragma once
 // The download stage of a patch run: every entry that needs patching is
-// fetched from the patch server in parallel, checked against the manifest's
-// MD5 as soon as it arrives, and kept in memory for the apply step.
+// fetched from the patch server in parallel and streamed into the
+// installation's staging folder (staging_area.h), hashed as it arrives; a
+// file an earlier run already staged and that still verifies is used instead
+// of fetching it again. Archive members are compressed into their stored form
+// and single-file payloads checked on the same workers, so that work runs in
+// parallel. Memory per transfer is a fixed buffer whatever the file's size.
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
-#include "patch/vfile/stored_entry.h"
+#include "patch/staging_area.h"
 
 namespace mendly {
 
-// One position of the download list. Owned by the worker that took the
-// position until the stage ends, then handed to the apply step.
+// One position of the download list. Owned by the worker of its staged file
+// until the stage ends, then read by the apply step.
 struct DownloadSlot {
-    std::size_t index = 0;  // manifest index; set when a worker takes the position
-    std::string bytes;      // the file's contents (only when ok; empty once `prepared` holds them)
-    bool ok = false;        // the contents arrived and matched the MD5
-    // For a plain archive member (not a single-file payload): its stored form,
-    // compressed by the worker that downloaded it so that compression runs in
-    // parallel with the other downloads instead of one member at a time in the
-    // apply step. Empty when compressing failed (the apply step then reports it).
-    std::optional<vfile::StoredEntry> prepared;
+    std::size_t index = 0;   // manifest index
+    std::string stagedName;  // the staged file to apply (in the staging folder)
+    bool ok = false;         // the file is staged and matched the MD5
 };
 
 struct DownloadResult {
     std::vector<DownloadSlot> slots;  // one per position of the list, same order
-    std::int32_t failed = 0;          // failed transfers plus MD5 mismatches
+    std::int32_t failed = 0;          // failed transfers, MD5 mismatches and staging failures
     std::u16string firstError;        // the first failure message any worker recorded
+    std::uint64_t bytesReceived = 0;  // every body byte that arrived
+    std::int32_t reused = 0;          // staged files found from an earlier run
 };
 
+// Which staged file holds the entry at manifest index `index` once the stage
+// has run: "<md5>.entry" for a plain archive member, "<md5>" for anything else.
+std::string stagedNameFor(const ManifestEntry& entry);
+
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from
-// under filesBaseUrl on workerCount(N) threads. Each file is requested once;
-// a failure is logged ("ERROR: " + url + " — " + message), counted, and the
-// other files still download. Progress (done, N) per matching file and now and
-// then "Downloading files (<speed>)" come from the worker threads. A
-// cancellation ends the workers quietly: nothing is counted or logged for the
-// transfers it cut short, and their slots stay not ok. The caller has sent
-// the statuses and (0, N) before, and checks the cancel flag afterwards.
+// under filesBaseUrl into `staging` (which must exist) on workerCount(N)
+// threads. Entries that share a staged name (same MD5 and form) are fetched
+// once. Each file is requested at most once; a failure is logged ("ERROR: " +
+// url + " — " + message), counted for every position it serves, and the
+// other files still download. A full disk gives the sentence of
+// notEnoughDiskSpace for installDir. Progress (done, N) per staged position
+// and now and then "Downloading files (<speed>)" come from the worker
+// threads. A cancellation ends the workers quietly: nothing is counted or
+// logged for the transfers it cut short, and their slots stay not ok. The
+// caller has sent the statuses and (0, N) before, and checks the cancel flag
+// afterwards.
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                             std::u16string_view filesBaseUrl, PatchWindow* window);
+                             std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
+                             const std::filesystem::path& installDir);
 
 }  // namespace mendly

@@ -1,7 +1,5 @@
 #include "patch/download_stage.h"
 
-#include "patch/vfile/entry_codec.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,8 +40,10 @@ protected:
         manifest.files.push_back({std::move(relative), md5Hex(body)});
     }
     DownloadResult download(std::vector<std::size_t> list) {
-        return downloadFiles(manifest, list, toWide(server.url("/srv/")), nullptr);
+        EXPECT_TRUE(staging.create());
+        return downloadFiles(manifest, list, toWide(server.url("/srv/")), nullptr, staging, install.path());
     }
+    std::string staged(const DownloadSlot& slot) const { return test::readFile(staging.pathFor(slot.stagedName)); }
     std::vector<std::string> errorLines() const {
         std::vector<std::string> lines;
         for (const std::string& line : test::logMessages(logDir.path()))
@@ -52,11 +52,13 @@ protected:
     }
 
     TempDir logDir{"download-log"};
+    TempDir install{"download-install"};
+    StagingArea staging{install.path()};
     LoopbackServer server;
     PatchManifest manifest;
 };
 
-TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrderAndMembersArePrepared) {
+TEST_F(DownloadFilesTest, EverySlotNamesItsStagedFileAndMembersAreStoredForm) {
     serve("a.txt", "alpha");
     serve("gfx/b.dds", std::string(70000, 'b'));
     serve("c.txt", "");
@@ -65,13 +67,11 @@ TEST_F(DownloadFilesTest, EverySlotHoldsItsFileInListOrderAndMembersArePrepared)
     EXPECT_EQ(result.firstError, u"");
     ASSERT_EQ(result.slots.size(), 3u);
     EXPECT_EQ(result.slots[0].index, 2u);
-    EXPECT_EQ(result.slots[1].bytes, "alpha");
-    // An archive member arrives already in its stored (compressed) form.
-    EXPECT_TRUE(result.slots[2].bytes.empty());
-    ASSERT_TRUE(result.slots[2].prepared.has_value());
-    EXPECT_EQ(result.slots[2].prepared->originalSize, 70000u);
-    EXPECT_EQ(vfile::expandStoredEntry(result.slots[2].prepared->bytes, 70000), std::string(70000, 'b'));
-    EXPECT_FALSE(result.slots[1].prepared.has_value());  // a loose file stays as it came
+    EXPECT_EQ(result.slots[1].stagedName, md5Hex("alpha"));
+    EXPECT_EQ(staged(result.slots[1]), "alpha");  // a loose file stays as it came
+    // An archive member is staged in its stored (compressed) form behind a payload header.
+    EXPECT_EQ(result.slots[2].stagedName, md5Hex(std::string(70000, 'b')) + ".entry");
+    EXPECT_EQ(staged(result.slots[2]), test::singleFilePayload(std::string(70000, 'b')));
     EXPECT_TRUE(std::all_of(result.slots.begin(), result.slots.end(), [](const DownloadSlot& s) { return s.ok; }));
     std::vector<std::string> progress = PatchEventRecorder::events();
     std::sort(progress.begin(), progress.end());

@@ -11,6 +11,7 @@
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
 #include "patch/patch_reporting.h"
+#include "patch/vfile/archive_reader.h"
 #include "patch/vfile/single_file_payload.h"
 #include "patch/worker_count.h"
 
@@ -18,19 +19,23 @@ namespace mendly {
 namespace {
 
 std::string localMemberHash(const ArchiveMemberRef& ref, const std::filesystem::path& installDir,
-                            ArchiveCache& cache) {
+                            ArchiveCache& cache, vfile::ArchiveReader& reader) {
     const auto archive = cache.get(archivePathFor(installDir, ref.archiveName));
     if (!archive || !archive->namesAreLowercase()) return {};
+    const auto entry = archive->find(ref.memberPath);
+    if (!entry) return {};
+    Md5Stream md5;
+    const auto feed = [&md5](std::string_view piece) { md5.update(piece); };
     if (ref.hadPakPrefix) {
-        const auto stored = archive->readStored(ref.memberPath);
-        if (!stored) return {};
-        const auto payload = vfile::buildSingleFilePayload(*stored);
-        if (!payload) return {};
-        return md5Hex(*payload);
+        // The manifest's MD5 is that of the payload as served, which is the
+        // stored entry behind a payload header.
+        if (entry->storedSize == 0 || entry->originalSize == 0) return {};
+        md5.update(vfile::singleFilePayloadHeader(entry->originalSize));
+        if (!reader.readStored(*archive, *entry, feed)) return {};
+    } else if (!reader.expand(*archive, *entry, feed)) {
+        return {};
     }
-    const auto contents = archive->readEntry(ref.memberPath);
-    if (!contents) return {};
-    return md5Hex(*contents);
+    return md5.finishHex();
 }
 
 std::string localFileHash(const std::filesystem::path& path) {
@@ -44,9 +49,19 @@ std::string localFileHash(const std::filesystem::path& path) {
 
 bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache) noexcept {
     try {
+        vfile::ArchiveReader reader;
+        return verifyEntry(entry, installDir, cache, reader);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
+                 vfile::ArchiveReader& reader) noexcept {
+    try {
         std::string hash;
         if (const auto ref = classifyArchivePath(entry.relative))
-            hash = localMemberHash(*ref, installDir, cache);
+            hash = localMemberHash(*ref, installDir, cache, reader);
         else
             hash = localFileHash(looseFilePath(installDir, entry.relative));
         return md5Matches(hash, entry.md5);
@@ -71,11 +86,12 @@ std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const s
     needPatching.reserve(n);
 
     auto worker = [&] {
+        vfile::ArchiveReader reader;  // this worker's open archive and buffers
         while (!isPatchCancelRequested()) {
             const std::uint64_t i = next.fetch_add(1);
             if (i >= n) return;
             const std::size_t index = selected[i];
-            if (!verifyEntry(manifest.files[index], installDir, cache)) {
+            if (!verifyEntry(manifest.files[index], installDir, cache, reader)) {
                 const std::lock_guard lock(resultMutex);
                 needPatching.push_back(index);  // capacity reserved: never allocates
             }

@@ -11,6 +11,7 @@
 #include "patch/archive_cache.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
+#include "patch/vfile/archive_reader.h"
 
 namespace mendly {
 
@@ -20,7 +21,12 @@ namespace mendly {
 // members get patched and the archive is rewritten. A "pak_" member is
 // compared as the single-file payload rebuilt from its stored bytes.
 // Thread-safe; never throws (an exception while checking counts as a mismatch).
+// Archive members are read in pieces (inflated and hashed as they are read),
+// so checking costs memory in proportion to a piece, not to a member.
 bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache) noexcept;
+// The same with a worker's own reader (its open archive and buffers).
+bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
+                 vfile::ArchiveReader& reader) noexcept;
 
 // Progress is reported every this many checked entries (and at the last one):
 // max(1, total / 100).

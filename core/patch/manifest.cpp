@@ -49,6 +49,10 @@ void readDocument(std::string_view bytes, PatchManifest& out) {
         ManifestEntry entry;
         entry.relative = element.at("relative").get<std::string>();
         entry.md5 = element.at("md5").get<std::string>();
+        // Optional; a value that is not a byte count is ignored like any
+        // unknown key, so older and foreign manifests keep working.
+        if (const auto size = element.find("size"); size != element.end() && size->is_number_unsigned())
+            entry.size = size->get<std::uint64_t>();
         out.files.push_back(std::move(entry));
     }
     if (const auto generated = root.find("generated"); generated != root.end() && generated->is_string())

@@ -3,7 +3,11 @@
 // client with the MD5 of its contents, and the rules that give a listed path
 // its role (user INI file, kept INI file, loose file; archive members are in
 // archive_paths.h). All functions are pure and thread-safe.
+#include <cstdint>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,8 +17,15 @@
 namespace mendly {
 
 struct ManifestEntry {
+    ManifestEntry() = default;
+    ManifestEntry(std::string relativePath, std::string md5Text, std::optional<std::uint64_t> bytes = std::nullopt)
+        : relative(std::move(relativePath)), md5(std::move(md5Text)), size(bytes) {}
+
     std::string relative;  // UTF-8 as in the document; '/' and '\' both separate
     std::string md5;       // hexadecimal text as in the document
+    // Bytes of the file as served ("size", optional): lets a run check free
+    // disk space first and cut off a body that runs longer.
+    std::optional<std::uint64_t> size;
 };
 
 struct PatchManifest {
@@ -22,7 +33,7 @@ struct PatchManifest {
     std::string generated;             // the generation stamp; empty when absent or not a string
 };
 
-// Parses the document {"files":[{"relative":..,"md5":..},..],"generated":..}.
+// Parses the document {"files":[{"relative":..,"md5":..,"size":..},..],"generated":..}.
 // Extra keys are ignored; an empty "files" array is accepted. Every listed
 // path must stay inside the installation folder and name a file (see
 // manifestPathProblem). On failure `manifest` is left empty, nothing is kept

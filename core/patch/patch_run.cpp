@@ -12,14 +12,18 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "net/http_client.h"
+#include "patch/apply_stage.h"
 #include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
 #include "patch/archive_update.h"
 #include "patch/cancel_flag.h"
+#include "patch/disk_space_check.h"
 #include "patch/download_stage.h"
 #include "patch/local_verification.h"
 #include "patch/manifest.h"
 #include "patch/patch_reporting.h"
+#include "patch/staging_area.h"
+#include "platform/memory.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
@@ -43,27 +47,6 @@ bool cancelled(std::u16string& error, std::u16string_view logLine) {
 bool failed(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
     error = std::move(text);
     LogFile::write(std::u16string(logPrefix) + error);
-    return false;
-}
-
-// Moves a completely written part file over its target. rename() replaces an
-// existing file atomically, so the target is never missing or half-written;
-// only when that fails (the target is an empty folder, or the part file lies
-// on another volume) is the target deleted first, or the part copied over.
-bool movePartOverTarget(const fs::path& part, const fs::path& target) {
-    std::error_code ec;
-    fs::rename(part, target, ec);
-    if (!ec) return true;
-
-    std::error_code ignored;
-    if (fs::exists(fs::symlink_status(target, ignored))) fs::remove(target, ignored);  // never recursive
-    fs::rename(part, target, ec);
-    if (!ec) return true;
-
-    if (fs::copy_file(part, target, fs::copy_options::overwrite_existing, ec) && !ec) {
-        fs::remove(part, ignored);
-        return true;
-    }
     return false;
 }
 
@@ -96,6 +79,14 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
         return false;
     }
 
+    // What an earlier run staged and this manifest no longer names is stale.
+    const StagingArea staging(installDir);
+    {
+        std::set<std::string> named;
+        for (const ManifestEntry& entry : manifest.files) named.insert(stagedNameFor(entry));
+        staging.removeUnlisted(named);
+    }
+
     // Selection.
     std::vector<std::size_t> selected;
     for (std::size_t i = 0; i < manifest.files.size(); ++i)
@@ -124,17 +115,21 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
         reportProgress(window, verifyTotal, verifyTotal);
         if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
             return false;
+        staging.removeAll();
         return true;
     }
 
-    // Downloads.
+    // Downloads, into the staging folder.
     std::sort(list.begin(), list.end(),
               [&](std::size_t a, std::size_t b) { return manifest.files[a].relative < manifest.files[b].relative; });
     const std::int32_t n = count32(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
+    if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
+        return failed(error, *full, u"ERROR: ");
+    if (!staging.create()) return failed(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
     reportStatus(window, u"Downloading files...");
     reportProgress(window, 0, n);
-    DownloadResult downloads = downloadFiles(manifest, list, filesBaseUrl, window);
+    DownloadResult downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during download");
     if (downloads.failed > 0) {
         error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
@@ -144,58 +139,12 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled before apply");
     // Every slot is filled unless a cancellation cut the stage short and the
-    // flag was cleared again since; applying empty slots would destroy files.
+    // flag was cleared again since; applying missing files would destroy files.
     if (!std::all_of(downloads.slots.begin(), downloads.slots.end(), [](const DownloadSlot& s) { return s.ok; }))
         return cancelled(error, u"Patch cancelled during download");
 
-    // Apply: archive members first become updates, loose files are written,
-    // then every affected archive is rewritten once.
-    reportStatus(window, u"Applying patches...");
-    reportProgress(window, 0, 1);
-    ArchiveUpdates updates;
-    ArchiveRemovals removals;
-    std::vector<DownloadSlot*> looseSlots;
-    for (DownloadSlot& slot : downloads.slots) {
-        const ManifestEntry& entry = manifest.files[slot.index];
-        if (const auto ref = classifyArchivePath(entry.relative)) {
-            if (slot.prepared && !ref->hadPakPrefix) {
-                updates[ref->archiveName].push_back({ref->memberPath, std::move(*slot.prepared)});
-                slot.prepared.reset();
-            } else if (!addArchiveUpdate(slot.bytes, entry, *ref, updates, removals, error)) {
-                LogFile::write(u"ERROR: " + error);
-                return false;
-            }
-            slot.bytes = std::string();  // the update holds its own stored form now
-        } else {
-            looseSlots.push_back(&slot);
-        }
-    }
-    if (mode != PatchMode::ResetIni) findOrphanEntries(installDir, members, removals);
-
-    std::set<std::string> archives;
-    for (const auto& item : updates) archives.insert(item.first);
-    for (const auto& item : removals) archives.insert(item.first);
-    const std::int32_t applyTotal = count32(looseSlots.size() + archives.size());
-    std::int32_t done = 0;
-    reportProgress(window, 0, std::max<std::int32_t>(1, applyTotal));
-
-    for (DownloadSlot* slot : looseSlots) {
-        const ManifestEntry& entry = manifest.files[slot->index];
-        const std::u16string name = toWide(entry.relative);
-        const fs::path target = looseFilePath(installDir, entry.relative);
-        fs::path part = target;
-        part += ".part";
-        std::u16string writeError;
-        if (!writeFileBytes(part, slot->bytes, writeError))
-            return failed(error, std::move(writeError), u"ERROR: " + name + std::u16string(kDash));
-        if (!movePartOverTarget(part, target))
-            return failed(error, u"Cannot rename part to: " + pathText(target), u"ERROR: " + name + std::u16string(kDash));
-        slot->bytes = std::string();
-        ++done;
-        reportProgress(window, done, std::max<std::int32_t>(1, applyTotal));
-    }
-
-    if (!updateArchives(window, installDir, std::move(updates), removals, done, applyTotal, error)) return false;
+    if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
+    staging.removeAll();
     reportProgress(window, n, n);
     return true;
 }
@@ -229,7 +178,10 @@ bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     std::u16string message;
     try {
         std::u16string stepError;
-        if (runSteps(window, manifestUrl, filesBaseUrl, installDir, mode, stepError)) return true;
+        const bool ok = runSteps(window, manifestUrl, filesBaseUrl, installDir, mode, stepError);
+        // A long-lived caller (the launcher) gets the run's memory back.
+        platform::releaseFreeMemory();
+        if (ok) return true;
         error = std::move(stepError);
         return false;
     } catch (const std::bad_alloc&) {

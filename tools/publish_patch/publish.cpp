@@ -207,7 +207,8 @@ bool manifestText(std::vector<PublishedFile>& files, const std::string& generate
             return false;
         }
     nlohmann::json list = nlohmann::json::array();
-    for (const auto& file : files) list.push_back({{"relative", file.relative}, {"md5", file.md5}});
+    for (const auto& file : files)
+        list.push_back({{"relative", file.relative}, {"md5", file.md5}, {"size", file.size}});
     const nlohmann::json document = {{"files", std::move(list)}, {"generated", generated}};
     text = document.dump(2);
     return true;

@@ -1,7 +1,6 @@
 #include "patch/vfile/archive.h"
 
 #include <fstream>
-#include <map>
 #include <system_error>
 
 #include "patch/vfile/archive_name.h"
@@ -139,42 +138,10 @@ std::vector<EntryListing> Archive::listEntries() const {
 }
 
 bool Archive::applyChanges(const std::vector<NamedEntry>& updates, const std::vector<std::string>& removals) {
-    struct KeyLess {
-        bool operator()(const std::string& a, const std::string& b) const { return archiveKeyLess(a, b); }
-    };
-    std::map<std::string, NamedEntry, KeyLess> byKey;
-
-    {
-        const auto fileSize = regularFileSize(path_);
-        if (!fileSize) return false;
-        std::ifstream in(path_, std::ios::binary);
-        if (!in) return false;
-        for (const auto& entry : entries_) {
-            // Names are already normal, so the first entry of each key is the one
-            // a lookup by this entry's name would find.
-            if (byKey.contains(entry.key)) continue;
-            auto stored = readStoredFrom(in, *fileSize, entry);
-            if (!stored) return false;
-            byKey.emplace(entry.key, NamedEntry{entry.name, std::move(*stored)});
-        }
-    }
-
-    for (const auto& removal : removals) byKey.erase(archiveKey(normalizeArchiveName(removal)));
-
-    for (const auto& update : updates) {
-        std::string name = normalizeArchiveName(update.name);
-        std::string key = archiveKey(name);
-        byKey.insert_or_assign(std::move(key), NamedEntry{std::move(name), update.stored});
-    }
-
-    if (byKey.empty()) return false;
-
-    std::vector<NamedEntry> sorted;
-    sorted.reserve(byKey.size());
-    for (auto& [key, entry] : byKey) sorted.push_back(std::move(entry));
-    byKey.clear();
-    if (!writeArchiveFile(path_, sorted)) return false;
-
+    // The file must still be a valid archive: otherwise updateArchiveFile
+    // would replace it with just the updates.
+    if (!Archive::open(path_)) return false;
+    if (!updateArchiveFile(path_, updates, removals)) return false;
     auto reread = Archive::open(path_);
     if (!reread) return false;
     entries_ = std::move(reread->entries_);

@@ -1,11 +1,14 @@
 #include "patch/vfile/archive_writer.h"
 
 #include <fstream>
+#include <map>
+#include <optional>
 #include <system_error>
 
 #include "patch/vfile/archive.h"
 #include "patch/vfile/archive_name.h"
 #include "patch/vfile/byte_order.h"
+#include "patch/vfile/entry_stream.h"
 #include "patch/vfile/format.h"
 
 namespace mendly::vfile {
@@ -18,7 +21,7 @@ struct PlannedRecord {
 
 // Keys and data offsets for `entries`, or nothing when any rule of the format
 // would be broken.
-std::optional<std::vector<PlannedRecord>> planRecords(const std::vector<NamedEntry>& entries) {
+std::optional<std::vector<PlannedRecord>> planRecords(const std::vector<EntrySource>& entries) {
     if (entries.empty() || entries.size() > kMaxStoredValue) return std::nullopt;
     std::vector<PlannedRecord> records;
     records.reserve(entries.size());
@@ -26,8 +29,7 @@ std::optional<std::vector<PlannedRecord>> planRecords(const std::vector<NamedEnt
     for (const auto& entry : entries) {
         std::string key = archiveKey(normalizeArchiveName(entry.name));
         if (key.empty() || key == "." || key.size() > kMaxNameLength) return std::nullopt;
-        if (entry.stored.bytes.size() > kMaxStoredValue || entry.stored.originalSize > kMaxStoredValue)
-            return std::nullopt;
+        if (entry.storedSize > kMaxStoredValue || entry.originalSize > kMaxStoredValue) return std::nullopt;
         directoryEnd += kRecordFixedSize + key.size();
         if (directoryEnd > kMaxStoredValue) return std::nullopt;
         records.push_back({std::move(key), 0});
@@ -35,13 +37,13 @@ std::optional<std::vector<PlannedRecord>> planRecords(const std::vector<NamedEnt
     std::uint64_t dataEnd = directoryEnd;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         records[i].dataOffset = static_cast<std::uint32_t>(dataEnd);
-        dataEnd += entries[i].stored.bytes.size();
+        dataEnd += entries[i].storedSize;
         if (dataEnd > kMaxStoredValue) return std::nullopt;
     }
     return records;
 }
 
-std::string encodeDirectory(const std::vector<NamedEntry>& entries, const std::vector<PlannedRecord>& records) {
+std::string encodeDirectory(const std::vector<EntrySource>& entries, const std::vector<PlannedRecord>& records) {
     std::string out;
     appendLe32(out, kArchiveMagic);
     appendLe32(out, static_cast<std::uint32_t>(entries.size()));
@@ -50,31 +52,81 @@ std::string encodeDirectory(const std::vector<NamedEntry>& entries, const std::v
         const auto keyLength = static_cast<std::uint32_t>(key.size());
         appendLe32(out, static_cast<std::uint32_t>(kRecordFixedSize) + keyLength);
         appendLe32(out, records[i].dataOffset);
-        appendLe32(out, static_cast<std::uint32_t>(entries[i].stored.bytes.size()));
-        appendLe32(out, entries[i].stored.originalSize);
+        appendLe32(out, static_cast<std::uint32_t>(entries[i].storedSize));
+        appendLe32(out, entries[i].originalSize);
         appendLe32(out, keyLength);
         out += key;
     }
     return out;
 }
 
+// Reads the stored bytes of file-backed sources, keeping the last file open
+// (entries kept from the old archive follow each other in key order).
+class SourceReader {
+public:
+    bool copy(const EntrySource& entry, std::ostream& out) {
+        if (entry.file.empty()) {
+            if (entry.bytes.size() != entry.storedSize) return false;
+            out.write(entry.bytes.data(), static_cast<std::streamsize>(entry.bytes.size()));
+            return static_cast<bool>(out);
+        }
+        if (entry.file != openPath_) {
+            in_ = std::ifstream(entry.file, std::ios::binary);
+            openPath_ = entry.file;
+        }
+        if (!in_) {
+            openPath_.clear();
+            return false;
+        }
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(entry.offset));
+        return in_ && copyStream(in_, entry.storedSize, out, buffer_);
+    }
+
+private:
+    std::filesystem::path openPath_;
+    std::ifstream in_;
+    std::string buffer_;
+};
+
 // Writes the whole archive to `target`. `created` tells whether the file was
 // opened (and so is ours to remove on failure).
 bool writeAll(const std::filesystem::path& target, const std::string& directory,
-              const std::vector<NamedEntry>& entries, bool& created) {
+              const std::vector<EntrySource>& entries, bool& created) {
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     created = out.is_open();
     if (!out) return false;
     out.write(directory.data(), static_cast<std::streamsize>(directory.size()));
+    SourceReader reader;
     for (const auto& entry : entries)
-        out.write(entry.stored.bytes.data(), static_cast<std::streamsize>(entry.stored.bytes.size()));
+        if (!reader.copy(entry, out)) return false;
     out.close();
     return !out.fail();
 }
 
+struct KeyLess {
+    bool operator()(const std::string& a, const std::string& b) const { return archiveKeyLess(a, b); }
+};
+
+std::vector<EntrySource> inMemorySources(const std::vector<NamedEntry>& entries) {
+    std::vector<EntrySource> sources;
+    sources.reserve(entries.size());
+    for (const auto& entry : entries) sources.push_back(EntrySource::inMemory(entry.name, entry.stored));
+    return sources;
+}
+
 }  // namespace
 
-bool writeArchiveFile(const std::filesystem::path& path, const std::vector<NamedEntry>& entries) {
+EntrySource EntrySource::inMemory(std::string name, const StoredEntry& stored) {
+    EntrySource source;
+    source.name = std::move(name);
+    source.storedSize = stored.bytes.size();
+    source.originalSize = stored.originalSize;
+    source.bytes = stored.bytes;
+    return source;
+}
+
+bool writeArchiveFromSources(const std::filesystem::path& path, const std::vector<EntrySource>& entries) {
     const auto records = planRecords(entries);
     if (!records) return false;
     const std::string directory = encodeDirectory(entries, *records);
@@ -98,11 +150,43 @@ bool writeArchiveFile(const std::filesystem::path& path, const std::vector<Named
     return true;
 }
 
+bool writeArchiveFile(const std::filesystem::path& path, const std::vector<NamedEntry>& entries) {
+    return writeArchiveFromSources(path, inMemorySources(entries));
+}
+
+bool updateArchiveFromSources(const std::filesystem::path& path, const std::vector<EntrySource>& updates,
+                              const std::vector<std::string>& removals) {
+    const auto archive = Archive::open(path);
+    if (!archive) return !updates.empty() && writeArchiveFromSources(path, updates);
+
+    std::map<std::string, EntrySource, KeyLess> byKey;
+    for (const auto& entry : archive->entries()) {
+        if (byKey.contains(entry.key)) continue;  // of equal keys the first entry wins
+        EntrySource kept;
+        kept.name = entry.name;
+        kept.storedSize = entry.storedSize;
+        kept.originalSize = entry.originalSize;
+        kept.file = path;
+        kept.offset = entry.offset;
+        byKey.emplace(entry.key, std::move(kept));
+    }
+    for (const auto& removal : removals) byKey.erase(archiveKey(normalizeArchiveName(removal)));
+    for (const auto& update : updates) {
+        EntrySource entry = update;
+        entry.name = normalizeArchiveName(update.name);
+        byKey.insert_or_assign(archiveKey(entry.name), std::move(entry));
+    }
+    if (byKey.empty()) return false;
+
+    std::vector<EntrySource> sorted;
+    sorted.reserve(byKey.size());
+    for (auto& item : byKey) sorted.push_back(std::move(item.second));
+    return writeArchiveFromSources(path, sorted);
+}
+
 bool updateArchiveFile(const std::filesystem::path& path, const std::vector<NamedEntry>& updates,
                        const std::vector<std::string>& removals) {
-    if (auto archive = Archive::open(path)) return archive->applyChanges(updates, removals);
-    if (updates.empty()) return false;
-    return writeArchiveFile(path, updates);
+    return updateArchiveFromSources(path, inMemorySources(updates), removals);
 }
 
 }  // namespace mendly::vfile

@@ -1,6 +1,8 @@
 #pragma once
-// Turning contents into a stored entry and back. zlib one-shot calls only:
-// compress2 at Z_DEFAULT_COMPRESSION and uncompress.
+// Turning contents into a stored entry and back, whole buffers at a time.
+// libdeflate writes and reads the standard zlib format (RFC 1950), so any
+// zlib reader inflates what is written here and the other way round.
+// Thread-safe: each thread keeps its own compressor and decompressor.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,16 +11,19 @@
 
 namespace mendly::vfile {
 
-// Compressed form of `contents`. Empty contents store as nothing with
-// originalSize 0. When the zlib stream happens to be exactly as long as the
-// contents, the contents are stored raw instead (equal sizes always mean raw);
-// a stream longer than the contents is kept. Nothing for more than 0x7FFFFFFF
-// bytes or when zlib fails.
+// The compression level of every stream written here (libdeflate's scale,
+// 1..12). Chosen by measurement: docs/performance.md.
+inline constexpr int kCompressionLevel = 6;
+
+// Stored form of `contents`. Empty contents store as nothing with
+// originalSize 0. When the zlib stream would not be shorter than the
+// contents, the contents are stored raw (equal sizes always mean raw).
+// Nothing for more than 0x7FFFFFFF bytes or when the compressor fails.
 [[nodiscard]] std::optional<StoredEntry> compressEntry(std::string_view contents);
 
-// The zlib stream (compress2, default level) of `contents`, whatever its
-// length; for makers of single-file payloads, whose body is always a stream.
-// Nothing for more than 0x7FFFFFFF bytes or when zlib fails.
+// The zlib stream of `contents`, whatever its length; for makers of
+// single-file payloads, whose body is always a stream. Nothing for more than
+// 0x7FFFFFFF bytes or when the compressor fails.
 [[nodiscard]] std::optional<std::string> zlibCompress(std::string_view contents);
 
 // The contents of a stored entry: a copy when it is raw, otherwise the zlib
@@ -32,5 +37,14 @@ namespace mendly::vfile {
 // the stream's own length (no raw shortcut). Same refusals as above.
 [[nodiscard]] std::optional<std::string> inflateExactly(std::string_view stream,
                                                         std::uint32_t originalSize);
+
+// The same into a caller's buffer (resized to originalSize), so a worker can
+// reuse one allocation for many entries. False on any refusal above.
+[[nodiscard]] bool inflateExactlyInto(std::string_view stream, std::uint32_t originalSize, std::string& out);
+
+// Compresses `contents` into `out` only when the stream is shorter than the
+// contents: true with `out` holding the stream, false (raw storage wanted, or
+// the compressor failed) with `out` unspecified. For callers that reuse `out`.
+[[nodiscard]] bool compressShorterInto(std::string_view contents, std::string& out);
 
 }  // namespace mendly::vfile

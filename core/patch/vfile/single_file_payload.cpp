@@ -39,12 +39,18 @@ std::optional<std::string> decodeSingleFilePayload(std::string_view payload) {
     return inflateExactly(view->body, view->originalSize);
 }
 
+std::string singleFilePayloadHeader(std::uint32_t originalSize) {
+    std::string out;
+    out.append(reinterpret_cast<const char*>(kPayloadMagic.data()), kPayloadMagic.size());
+    appendLe32(out, originalSize);
+    return out;
+}
+
 std::optional<std::string> buildSingleFilePayload(const StoredEntry& stored) {
     if (stored.bytes.empty() || stored.originalSize == 0) return std::nullopt;
     std::string out;
     out.reserve(kPayloadHeaderSize + stored.bytes.size());
-    out.append(reinterpret_cast<const char*>(kPayloadMagic.data()), kPayloadMagic.size());
-    appendLe32(out, stored.originalSize);
+    out = singleFilePayloadHeader(stored.originalSize);
     out += stored.bytes;
     return out;
 }

@@ -20,6 +20,9 @@ namespace mendly::vfile {
 // originalSize. Nothing when parsing fails or inflating yields anything else.
 [[nodiscard]] std::optional<std::string> decodeSingleFilePayload(std::string_view payload);
 
+// The 16 bytes before a payload's body: the magic and originalSize.
+[[nodiscard]] std::string singleFilePayloadHeader(std::uint32_t originalSize);
+
 // The payload for `stored` (its bytes unchanged, raw or zlib). Nothing for
 // empty stored bytes or an originalSize of 0.
 [[nodiscard]] std::optional<std::string> buildSingleFilePayload(const StoredEntry& stored);

@@ -1,0 +1,112 @@
+#include "patch/apply_stage.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include "log/log_file.h"
+#include "log/text.h"
+#include "patch/archive_paths.h"
+#include "patch/patch_reporting.h"
+
+namespace mendly {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::u16string_view kDash = u" \u2014 ";
+
+std::int32_t count32(std::size_t n) { return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX)); }
+
+bool fail(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
+    error = std::move(text);
+    LogFile::write(std::u16string(logPrefix) + error);
+    return false;
+}
+
+// Moves a staged file over its target. rename() replaces an existing file
+// atomically, so the target is never missing or half-written; only when that
+// fails (the target is an empty folder, or its folder lies on another volume
+// through a link) is the target deleted first, or the file copied over.
+bool moveOverTarget(const fs::path& staged, const fs::path& target) {
+    std::error_code ec;
+    fs::rename(staged, target, ec);
+    if (!ec) return true;
+
+    std::error_code ignored;
+    if (fs::exists(fs::symlink_status(target, ignored))) fs::remove(target, ignored);  // never recursive
+    fs::rename(staged, target, ec);
+    if (!ec) return true;
+
+    if (fs::copy_file(staged, target, fs::copy_options::overwrite_existing, ec) && !ec) {
+        fs::remove(staged, ignored);
+        return true;
+    }
+    return false;
+}
+
+// Puts one loose file in place. A staged file that later slots still need
+// (two entries with the same contents) is copied, the last use moves it.
+bool placeLooseFile(const ManifestEntry& entry, const fs::path& staged, bool lastUse, const fs::path& installDir,
+                    std::u16string& error) {
+    const std::u16string name = toWide(entry.relative);
+    const fs::path target = looseFilePath(installDir, entry.relative);
+    std::error_code ec;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    if (ec) return fail(error, u"Cannot write: " + toWide(target.string()), u"ERROR: " + name + std::u16string(kDash));
+    fs::path source = staged;
+    if (!lastUse) {
+        source += ".copy";
+        fs::remove(source, ec);
+        if (!fs::copy_file(staged, source, ec) || ec)
+            return fail(error, u"Cannot write: " + toWide(source.string()), u"ERROR: " + name + std::u16string(kDash));
+    }
+    if (!moveOverTarget(source, target))
+        return fail(error, u"Cannot rename part to: " + toWide(target.string()),
+                    u"ERROR: " + name + std::u16string(kDash));
+    return true;
+}
+
+}  // namespace
+
+bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
+                      const StagingArea& staging, const fs::path& installDir, PatchMode mode,
+                      const ManifestMemberSet& members, std::u16string& error) {
+    reportStatus(window, u"Applying patches...");
+    reportProgress(window, 0, 1);
+    ArchiveUpdates updates;
+    ArchiveRemovals removals;
+    std::vector<const DownloadSlot*> looseSlots;
+    std::map<std::string, std::size_t> lastLooseUse;  // staged name -> position in looseSlots
+    for (const DownloadSlot& slot : slots) {
+        const ManifestEntry& entry = manifest.files[slot.index];
+        if (const auto ref = classifyArchivePath(entry.relative)) {
+            if (!addStagedArchiveUpdate(staging.pathFor(slot.stagedName), entry, *ref, updates, removals, error))
+                return fail(error, error, u"ERROR: ");
+        } else {
+            lastLooseUse[slot.stagedName] = looseSlots.size();
+            looseSlots.push_back(&slot);
+        }
+    }
+    if (mode != PatchMode::ResetIni) findOrphanEntries(installDir, members, removals);
+
+    std::set<std::string> archives;
+    for (const auto& item : updates) archives.insert(item.first);
+    for (const auto& item : removals) archives.insert(item.first);
+    const std::int32_t total = count32(looseSlots.size() + archives.size());
+    std::int32_t done = 0;
+    reportProgress(window, 0, std::max<std::int32_t>(1, total));
+
+    for (std::size_t i = 0; i < looseSlots.size(); ++i) {
+        const DownloadSlot& slot = *looseSlots[i];
+        const bool lastUse = lastLooseUse[slot.stagedName] == i;
+        if (!placeLooseFile(manifest.files[slot.index], staging.pathFor(slot.stagedName), lastUse, installDir, error))
+            return false;
+        ++done;
+        reportProgress(window, done, std::max<std::int32_t>(1, total));
+    }
+    return updateArchives(window, installDir, updates, removals, done, total, error);
+}
+
+}  // namespace mendly

@@ -1,0 +1,168 @@
+#include "patch/staged_file.h"
+
+#include <system_error>
+
+#include "patch/vfile/byte_order.h"
+#include "patch/vfile/format.h"
+#include "patch/vfile/single_file_payload.h"
+#include "platform/disk.h"
+
+namespace mendly {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::uint64_t> fileSize(const fs::path& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return static_cast<std::uint64_t>(size);
+}
+
+fs::path partOf(const fs::path& path) {
+    fs::path part = path;
+    part += ".part";
+    return part;
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+// Opens `path` for writing from scratch; a stale file or link of that name is
+// removed first, so nothing is ever written through a link planted there.
+bool openFresh(std::ofstream& out, const fs::path& path) {
+    removeQuietly(path);
+    out.open(path, std::ios::binary | std::ios::trunc);
+    return out.is_open();
+}
+
+}  // namespace
+
+StagingWriter::StagingWriter(fs::path partPath, std::optional<std::uint64_t> limit)
+    : partPath_(std::move(partPath)), limit_(limit) {}
+
+bool StagingWriter::open() {
+    writeFailed_ = !openFresh(out_, partPath_);
+    return !writeFailed_;
+}
+
+bool StagingWriter::write(std::string_view piece) {
+    if (limit_ && piece.size() > *limit_ - std::min(*limit_, received_)) {
+        overLimit_ = true;
+        return false;
+    }
+    received_ += piece.size();
+    md5_.update(piece);
+    out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    if (!out_) writeFailed_ = true;
+    return !writeFailed_;
+}
+
+bool StagingWriter::close() {
+    out_.close();
+    if (out_.fail()) writeFailed_ = true;
+    return !writeFailed_;
+}
+
+std::optional<StagedEntryInfo> readStagedEntryInfo(const fs::path& path) {
+    const auto size = fileSize(path);
+    if (!size || *size < vfile::kPayloadHeaderSize) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    std::string header(vfile::kPayloadHeaderSize, '\0');
+    in.read(header.data(), static_cast<std::streamsize>(header.size()));
+    if (in.gcount() != static_cast<std::streamsize>(header.size())) return std::nullopt;
+    if (header.substr(0, vfile::kPayloadMagic.size()) != vfile::singleFilePayloadHeader(0).substr(0, 12))
+        return std::nullopt;
+    StagedEntryInfo info;
+    info.originalSize = vfile::readLe32(header, vfile::kPayloadMagic.size());
+    info.offset = vfile::kPayloadHeaderSize;
+    info.storedSize = *size - vfile::kPayloadHeaderSize;
+    if (info.originalSize > vfile::kMaxStoredValue || info.storedSize > vfile::kMaxStoredValue) return std::nullopt;
+    return info;
+}
+
+StagingStatus classifyWriteFailure(const fs::path& folder, std::uint64_t wanted) {
+    const auto free = platform::freeDiskSpace(folder);
+    return free && *free < wanted ? StagingStatus::DiskFull : StagingStatus::Failed;
+}
+
+StagingStatus writeStagedEntry(const fs::path& contentsPath, const fs::path& entryPath, vfile::CodecBuffers& buffers) {
+    const auto size = fileSize(contentsPath);
+    if (!size || *size > vfile::kMaxStoredValue) return StagingStatus::Failed;
+    std::ifstream in(contentsPath, std::ios::binary);
+    const fs::path part = partOf(entryPath);
+    std::ofstream out;
+    if (!in || !openFresh(out, part)) return StagingStatus::Failed;
+    const std::string header = vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(*size));
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    const auto stored = vfile::compressStream(in, *size, out, buffers);
+    out.close();
+    if (!stored || out.fail()) {
+        removeQuietly(part);
+        return classifyWriteFailure(entryPath.parent_path(), std::min<std::uint64_t>(*size, vfile::kStreamChunk) + 1);
+    }
+    // A raw store after an abandoned stream leaves the file exactly this long.
+    std::error_code ec;
+    fs::resize_file(part, vfile::kPayloadHeaderSize + *stored, ec);
+    if (ec || !commitStaged(part, entryPath)) {
+        removeQuietly(part);
+        return StagingStatus::Failed;
+    }
+    return StagingStatus::Ok;
+}
+
+std::string stagedEntryContentsMd5(const fs::path& entryPath, vfile::CodecBuffers& buffers) {
+    const auto info = readStagedEntryInfo(entryPath);
+    if (!info) return {};
+    std::ifstream in(entryPath, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(info->offset));
+    Md5Stream md5;
+    const bool ok = in && vfile::expandStoredStream(in, info->storedSize, info->originalSize,
+                                                    [&md5](std::string_view piece) { md5.update(piece); }, buffers);
+    return ok ? md5.finishHex() : std::string();
+}
+
+StagingStatus checkStagedPayload(const fs::path& payloadPath, const fs::path& convertedPath, bool& converted,
+                                 vfile::CodecBuffers& buffers) {
+    converted = false;
+    const auto info = readStagedEntryInfo(payloadPath);
+    if (!info || info->storedSize == 0) return StagingStatus::Failed;
+    std::ifstream in(payloadPath, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(info->offset));
+    if (info->storedSize != info->originalSize) {
+        const bool ok = in && vfile::inflateStoredStream(in, info->storedSize, info->originalSize,
+                                                         [](std::string_view) {}, buffers);
+        return ok ? StagingStatus::Ok : StagingStatus::Failed;
+    }
+    // Body as long as the contents: inflate them to a file and store them anew.
+    const fs::path contents = partOf(convertedPath.string() + ".contents");
+    std::ofstream out;
+    if (!in || !openFresh(out, contents)) return StagingStatus::Failed;
+    const bool inflated = vfile::inflateStoredStream(
+        in, info->storedSize, info->originalSize,
+        [&out](std::string_view piece) { out.write(piece.data(), static_cast<std::streamsize>(piece.size())); },
+        buffers);
+    out.close();
+    if (!inflated) {
+        removeQuietly(contents);
+        return StagingStatus::Failed;
+    }
+    if (out.fail()) {
+        removeQuietly(contents);
+        return classifyWriteFailure(convertedPath.parent_path(), vfile::kStreamChunk);
+    }
+    const StagingStatus status = writeStagedEntry(contents, convertedPath, buffers);
+    removeQuietly(contents);
+    converted = status == StagingStatus::Ok;
+    return status;
+}
+
+bool commitStaged(const fs::path& from, const fs::path& finalPath) {
+    std::error_code ec;
+    fs::rename(from, finalPath, ec);
+    return !ec;
+}
+
+}  // namespace mendly

@@ -1,0 +1,64 @@
+#include "patch/staging_area.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "hash/digest.h"
+
+namespace mendly {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isMd5Text(std::string_view text) {
+    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+StagingArea::StagingArea(const fs::path& installDir) : folder_(installDir / std::string(kStagingFolderName)) {}
+
+std::string StagingArea::nameFor(const ManifestEntry& entry, StagedForm form) {
+    // Such a value can never match a download, so the name only has to be
+    // harmless: a digest of the text, marked apart from real ones.
+    std::string name = isMd5Text(entry.md5) ? asciiLower(entry.md5) : "x" + md5Hex(entry.md5);
+    if (form == StagedForm::StoredEntry) name += ".entry";
+    return name;
+}
+
+bool StagingArea::create() const {
+    std::error_code ec;
+    const auto status = fs::symlink_status(folder_, ec);
+    if (fs::exists(status) && !fs::is_directory(status)) fs::remove(folder_, ec);
+    fs::create_directories(folder_, ec);
+    return !ec && fs::is_directory(fs::symlink_status(folder_, ec));
+}
+
+void StagingArea::removeUnlisted(const std::set<std::string>& keep) const {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder_, ec))) return;
+    std::vector<fs::path> doomed;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!keep.contains(it->path().filename().string())) doomed.push_back(it->path());
+    }
+    for (const fs::path& path : doomed) {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);  // a link is removed itself, not followed
+    }
+}
+
+void StagingArea::removeAll() const {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+}
+
+}  // namespace mendly

@@ -1,0 +1,36 @@
+#pragma once
+// Reading entries of archives in pieces, for a worker that reads many of
+// them: one open stream (kept while the worker stays on the same archive) and
+// buffers reused from entry to entry, so reading costs time in proportion to
+// the stored bytes and memory in proportion to the largest piece, never to an
+// entry's size.
+//
+// Threads: one ArchiveReader per worker; the Archive objects it reads are
+// shared read-only.
+#include <filesystem>
+#include <fstream>
+
+#include "patch/vfile/archive.h"
+#include "patch/vfile/entry_stream.h"
+
+namespace mendly::vfile {
+
+class ArchiveReader {
+public:
+    // Hands the contents of `entry` (raw or inflated) to `sink`. False when
+    // the file cannot be read, is shorter than the directory says, or the
+    // stream does not inflate to exactly the entry's original size.
+    [[nodiscard]] bool expand(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink);
+
+    // Hands the entry's stored bytes, exactly as stored, to `sink`.
+    [[nodiscard]] bool readStored(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink);
+
+private:
+    bool seekTo(const Archive& archive, const ArchiveEntry& entry);
+
+    std::filesystem::path openPath_;
+    std::ifstream in_;
+    CodecBuffers buffers_;
+};
+
+}  // namespace mendly::vfile
