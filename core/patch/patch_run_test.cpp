@@ -393,32 +393,32 @@ TEST_F(PatchRunTest, DownloadThatDoesNotMatchItsDigestFailsTheRun) {
     EXPECT_EQ(logTail(), (std::vector<std::string>{"ERROR: " + server.url("/aurum/data/readme.txt") + kDash +
                                                        "Hash mismatch after download: data\\readme.txt",
                                                    "ERROR: Patch failed" + kDash + "1 / 11 downloads failed"}));
-    EXPECT_TRUE(fs::is_empty(install.path()));
+    EXPECT_TRUE(test::folderSnapshot(install.path()).empty());
 }
 
 TEST_F(PatchRunTest, CorruptPayloadFailsBeforeAnythingIsWritten) {
     host.addFile("worlds/sub/pak_y.dat", "this is not a single-file payload");
     EXPECT_FALSE(run(PatchMode::Install));
     EXPECT_EQ(error, u"Invalid single-file PAK payload: worlds/sub/pak_y.dat");
-    EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: Invalid single-file PAK payload: worlds/sub/pak_y.dat"});
-    EXPECT_TRUE(fs::is_empty(install.path()));
+    EXPECT_EQ(logTail(), (std::vector<std::string>{"ERROR: " + server.url("/aurum/worlds/sub/pak_y.dat") + kDash +
+                                                       "Invalid single-file PAK payload: worlds/sub/pak_y.dat",
+                                                   "ERROR: Patch failed" + kDash + "1 / 12 downloads failed"}));
+    EXPECT_TRUE(test::folderSnapshot(install.path()).empty());
 }
 
-TEST_F(PatchRunTest, PartFileThatCannotBeWrittenNamesItself) {
-    fs::create_directories(install / "Kaltris.exe.part");
-    writeFile(install / "Kaltris.exe.part/keep", "mine");
-    EXPECT_FALSE(run(PatchMode::Install));
-    const std::string message = "Cannot write: " + at("Kaltris.exe.part");
-    EXPECT_EQ(toUtf8(error), message);
-    EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: Kaltris.exe" + kDash + message});
-    EXPECT_EQ(readFile(install / "Kaltris.exe.part/keep"), "mine");
-    EXPECT_FALSE(fs::exists(install / "Kaltris.exe"));
+TEST_F(PatchRunTest, LinkPlantedAsTheStagingFolderIsReplacedNotFollowed) {
+    TempDir elsewhere("planted-target");
+    fs::create_directory_symlink(elsewhere.path(), install / ".mendly-staging");
+    ASSERT_TRUE(run(PatchMode::Install));
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(install / ".mendly-staging")));
+    EXPECT_EQ(readFile(install / "Kaltris.exe"), "MZ game binary v2");
 }
 
 TEST_F(PatchRunTest, FolderThatCannotBeCreatedFailsTheRunWithoutThrowing) {
     writeFile(install / "data", "a file where the folder belongs");
     EXPECT_FALSE(run(PatchMode::Install));
-    const std::string message = "Cannot write: " + at("data/readme.txt.part");
+    const std::string message = "Cannot write: " + at("data/readme.txt");
     EXPECT_EQ(toUtf8(error), message);
     EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: data\\readme.txt" + kDash + message});
     EXPECT_EQ(readFile(install / "data"), "a file where the folder belongs");
@@ -431,7 +431,8 @@ TEST_F(PatchRunTest, TargetThatCannotBeReplacedKeepsTheCompletePartFile) {
     const std::string message = "Cannot rename part to: " + at("Kaltris.exe");
     EXPECT_EQ(toUtf8(error), message);
     EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: Kaltris.exe" + kDash + message});
-    EXPECT_EQ(readFile(install / "Kaltris.exe.part"), "MZ game binary v2");
+    // The download stays staged for the next run.
+    EXPECT_EQ(readFile(install / ".mendly-staging" / md5Hex("MZ game binary v2")), "MZ game binary v2");
     EXPECT_EQ(readFile(install / "Kaltris.exe/keep"), "mine");
 }
 
@@ -485,7 +486,7 @@ TEST_F(PatchRunTest, CancelDuringDownloadsEndsQuietlyAndWritesNothing) {
     canceller.join();
     EXPECT_EQ(error, u"Cancelled");
     EXPECT_EQ(logTail(), std::vector<std::string>{"Patch cancelled during download"});
-    EXPECT_TRUE(fs::is_empty(install.path()));
+    EXPECT_TRUE(test::folderSnapshot(install.path()).empty());
 }
 
 }  // namespace

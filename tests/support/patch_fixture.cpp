@@ -1,5 +1,7 @@
 #include "support/patch_fixture.h"
 
+#include "patch/staging_area.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,9 +140,15 @@ std::vector<std::string> logMessages(const fs::path& folder) {
 
 std::vector<std::pair<std::string, std::string>> folderSnapshot(const fs::path& folder) {
     std::vector<std::pair<std::string, std::string>> files;
-    for (const auto& item : fs::recursive_directory_iterator(folder))
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const auto& item = *it;
+        if (it.depth() == 0 && item.path().filename() == kStagingFolderName) {
+            it.disable_recursion_pending();
+            continue;
+        }
         if (item.is_regular_file())
             files.emplace_back(fs::relative(item.path(), folder).generic_string(), readFile(item.path()));
+    }
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -66,7 +66,8 @@ void writeGameArchive(const std::filesystem::path& path,
 // The messages of folder/launcher.log, timestamps removed, UTF-8.
 std::vector<std::string> logMessages(const std::filesystem::path& folder);
 
-// Every regular file below `folder` with its bytes, sorted by relative path.
+// Every regular file below `folder` with its bytes, sorted by relative path;
+// the staging folder (a run's downloads kept for the next run) is left out.
 std::vector<std::pair<std::string, std::string>> folderSnapshot(const std::filesystem::path& folder);
 
 // Records every status and progress report of a run, in arrival order, as

@@ -21,8 +21,9 @@ TEST(SingleFilePayload, BuildLaysOutMagicSizeAndBody) {
 
 TEST(SingleFilePayload, BuildParseDecodeRoundTrip) {
     const std::string contents = "The quick brown fox jumps over the lazy dog, twice: the quick brown fox.";
-    const auto stored = compressEntry(contents);
-    ASSERT_TRUE(stored);
+    const auto stream = zlibCompress(contents);  // a payload body is always a stream
+    ASSERT_TRUE(stream);
+    const std::optional<StoredEntry> stored = StoredEntry{*stream, static_cast<std::uint32_t>(contents.size())};
     const auto payload = buildSingleFilePayload(*stored);
     ASSERT_TRUE(payload);
     EXPECT_EQ(parseSingleFilePayload(*payload), stored);
