@@ -2,18 +2,24 @@
 // each stage took, for bench/run.sh. Also prints the download list of a
 // manifest for curl, and measures the archive codec and the digest on one
 // thread so that a run's time can be split into hashing, inflating and
-// compressing.
+// compressing, next to the compression levels the engine could have chosen.
 //
-//   patch_bench run --mode install|update --base URL --server NAME --dir DIR
+//   patch_bench run --mode install|update --base URL --server NAME --dir DIR [--log FOLDER]
 //   patch_bench curl-args --manifest FILE --base URL --server NAME --out DIR
 //   patch_bench codec --dir DIR [--limit BYTES]
 //
+// --log writes the run's launcher.log into FOLDER (truncating it), e.g. for
+// the "Updating archive: <path> ..." lines of the archives a run rewrote.
+//
 // Output is "key value" lines on stdout. Exit codes: 0 ok, 1 failed, 2 usage.
+#include <libdeflate.h>
 #include <sys/resource.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -22,6 +28,7 @@
 #include <vector>
 
 #include "hash/digest.h"
+#include "log/log_file.h"
 #include "log/text.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
@@ -80,6 +87,10 @@ int runCommand(std::map<std::string, std::string> opt) {
         return 2;
     }
     const std::string base = opt["--base"] + "/" + opt["--server"];
+    if (!opt["--log"].empty() && !mendly::LogFile::open(fs::path(opt["--log"]))) {
+        std::cerr << "patch_bench run: cannot open launcher.log in " << opt["--log"] << '\n';
+        return 1;
+    }
     mendly::setPatchCallbacks(onStatus, nullptr);
     mendly::resetPatchCancel();
     std::u16string error;
@@ -90,6 +101,7 @@ int runCommand(std::map<std::string, std::string> opt) {
                                      error);
     const double total = secondsSince(gStart);
     mendly::setPatchCallbacks(nullptr, nullptr);
+    mendly::LogFile::close();
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -142,44 +154,193 @@ int curlArgsCommand(std::map<std::string, std::string> opt) {
     return 0;
 }
 
-// One thread, members of the installed archives up to `limit` content bytes:
-// reading the stored bytes, inflating them, hashing the contents, and
-// compressing them again as an install does.
+// One way of writing a zlib stream, measured on the same members as the
+// engine's own codec: zlib's compress2 or libdeflate at a given level.
+struct LevelCandidate {
+    std::string name;  // the key part of its output lines, e.g. "libdeflate6"
+    bool zlib = false;
+    int level = 0;
+    libdeflate_compressor* compressor = nullptr;
+    double compressS = 0;
+    double inflateS = 0;
+    std::uint64_t streamBytes = 0;
+    std::uint64_t compressibleStreamBytes = 0;  // of the members zlib level 6 shrinks
+};
+
+// Compresses `contents` into `stream` (sized to fit) and inflates it again into
+// `check`, timing both. False when a call fails or the round trip does not give
+// the contents back: a wrong figure is worse than none.
+bool measureCandidate(LevelCandidate& candidate, libdeflate_decompressor* decompressor, const std::string& contents,
+                      std::string& stream, std::string& check) {
+    std::size_t streamSize = 0;
+    auto t = Clock::now();
+    if (candidate.zlib) {
+        uLongf destLen = compressBound(static_cast<uLong>(contents.size()));
+        stream.resize(destLen);
+        t = Clock::now();
+        if (compress2(reinterpret_cast<Bytef*>(stream.data()), &destLen,
+                      reinterpret_cast<const Bytef*>(contents.data()), static_cast<uLong>(contents.size()),
+                      candidate.level) != Z_OK)
+            return false;
+        streamSize = destLen;
+    } else {
+        stream.resize(libdeflate_zlib_compress_bound(candidate.compressor, contents.size()));
+        t = Clock::now();
+        streamSize = libdeflate_zlib_compress(candidate.compressor, contents.data(), contents.size(), stream.data(),
+                                              stream.size());
+        if (streamSize == 0) return false;
+    }
+    candidate.compressS += secondsSince(t);
+    candidate.streamBytes += streamSize;
+
+    // Each library inflates its own streams, as a reader built on it would.
+    check.resize(contents.size());
+    if (candidate.zlib) {
+        uLongf destLen = static_cast<uLongf>(check.size());
+        t = Clock::now();
+        // zlib wants a non-null destination even for zero bytes; std::string gives one.
+        const int rc = uncompress(reinterpret_cast<Bytef*>(check.data()), &destLen,
+                                  reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(streamSize));
+        candidate.inflateS += secondsSince(t);
+        if (rc != Z_OK || destLen != contents.size()) return false;
+    } else {
+        std::size_t got = 0;
+        t = Clock::now();
+        const auto rc =
+            libdeflate_zlib_decompress(decompressor, stream.data(), streamSize, check.data(), check.size(), &got);
+        candidate.inflateS += secondsSince(t);
+        if (rc != LIBDEFLATE_SUCCESS || got != contents.size()) return false;
+    }
+    return std::memcmp(check.data(), contents.data(), contents.size()) == 0;
+}
+
+// One thread, a sample of the members of the installed archives of about
+// `limit` content bytes (every k-th member across all archives, so that every
+// archive and both kinds of contents are represented): reading the stored
+// bytes, inflating them, hashing the contents, and compressing them again as
+// an install does; then the same contents through zlib at level 6 and
+// libdeflate at the levels worth considering.
 int codecCommand(std::map<std::string, std::string> opt) {
     const fs::path dir = opt["--dir"];
-    std::uint64_t limit = opt["--limit"].empty() ? (256ull << 20) : std::stoull(opt["--limit"]);
-    double readS = 0, inflateS = 0, md5S = 0, deflateS = 0;
-    std::uint64_t contentBytes = 0, storedBytes = 0, members = 0;
+    const std::uint64_t limit = opt["--limit"].empty() ? (256ull << 20) : std::stoull(opt["--limit"]);
+
+    std::vector<mendly::vfile::Archive> archives;
+    std::uint64_t allContentBytes = 0;
     for (const std::string_view name : mendly::archiveNameTable) {
-        const auto archive = mendly::vfile::Archive::open(mendly::archivePathFor(dir, name));
+        auto archive = mendly::vfile::Archive::open(mendly::archivePathFor(dir, name));
         if (!archive) continue;
-        for (const auto& entry : archive->entries()) {
+        for (const auto& entry : archive->entries()) allContentBytes += entry.originalSize;
+        archives.push_back(std::move(*archive));
+    }
+    if (archives.empty() || limit == 0) {
+        std::cerr << "patch_bench codec: no archive in " << dir << '\n';
+        return 1;
+    }
+    const std::uint64_t stride = std::max<std::uint64_t>(1, (allContentBytes + limit - 1) / limit);
+
+    std::vector<LevelCandidate> candidates;
+    candidates.push_back({"zlib6", true, 6});
+    for (const int level : {1, 3, 4, 6, 9}) candidates.push_back({"libdeflate" + std::to_string(level), false, level});
+    for (auto& candidate : candidates) {
+        if (candidate.zlib) continue;
+        candidate.compressor = libdeflate_alloc_compressor(candidate.level);
+        if (!candidate.compressor) return 1;
+    }
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    if (!decompressor) return 1;
+    const auto release = [&] {
+        for (auto& candidate : candidates) libdeflate_free_compressor(candidate.compressor);
+        libdeflate_free_decompressor(decompressor);
+    };
+
+    double readS = 0, inflateS = 0, md5S = 0, deflateS = 0;
+    std::uint64_t contentBytes = 0, storedBytes = 0, engineStoredBytes = 0, members = 0;
+    std::uint64_t compressibleMembers = 0, compressibleBytes = 0;
+    std::uint64_t position = 0;
+    std::string stream, check;
+    const auto fail = [&](const std::string& what, const mendly::vfile::ArchiveEntry& entry,
+                          const mendly::vfile::Archive& archive) {
+        std::cerr << "patch_bench codec: " << what << ": " << entry.name << " in " << archive.path().string() << '\n';
+        release();
+        return 1;
+    };
+    for (const auto& archive : archives) {
+        for (const auto& entry : archive.entries()) {
+            if (position++ % stride != 0) continue;
             if (contentBytes >= limit) break;
             auto t = Clock::now();
-            const auto stored = archive->readStored(entry);
+            const auto stored = archive.readStored(entry);
             readS += secondsSince(t);
-            if (!stored) return 1;
+            if (!stored) return fail("cannot read", entry, archive);
             t = Clock::now();
             const auto contents = mendly::vfile::expandStoredEntry(stored->bytes, stored->originalSize);
             inflateS += secondsSince(t);
-            if (!contents) return 1;
+            if (!contents) return fail("does not inflate", entry, archive);
             t = Clock::now();
             const std::string md5 = mendly::md5Hex(*contents);
             md5S += secondsSince(t);
             t = Clock::now();
             const auto again = mendly::vfile::compressEntry(*contents);
             deflateS += secondsSince(t);
-            if (md5.empty() || !again) return 1;
+            if (md5.empty() || !again) return fail("cannot hash or compress", entry, archive);
+            // What the engine wrote must read back as the same contents.
+            const auto back = mendly::vfile::expandStoredEntry(again->bytes, again->originalSize);
+            if (!back || *back != *contents) return fail("the engine's stored form does not read back", entry, archive);
+
+            // zlib at level 6 (the first candidate) decides which members count
+            // as compressible: those whose stream comes out shorter than them.
+            std::vector<std::uint64_t> streamSizes;
+            for (auto& candidate : candidates) {
+                const std::uint64_t before = candidate.streamBytes;
+                if (!measureCandidate(candidate, decompressor, *contents, stream, check))
+                    return fail(candidate.name + " round trip failed", entry, archive);
+                streamSizes.push_back(candidate.streamBytes - before);
+            }
+            const bool compressible = streamSizes.front() < contents->size();
+            if (compressible)
+                for (std::size_t i = 0; i < candidates.size(); ++i)
+                    candidates[i].compressibleStreamBytes += streamSizes[i];
             contentBytes += contents->size();
             storedBytes += stored->bytes.size();
+            engineStoredBytes += again->bytes.size();
+            if (compressible) {
+                ++compressibleMembers;
+                compressibleBytes += contents->size();
+            }
             ++members;
         }
     }
+    release();
+    if (members == 0 || contentBytes == 0) {
+        std::cerr << "patch_bench codec: the archives in " << dir << " hold no contents\n";
+        return 1;
+    }
+
     const double mib = static_cast<double>(contentBytes) / 1048576.0;
+    const auto percent = [](std::uint64_t part, std::uint64_t whole) {
+        return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+    };
     std::printf("codec_members %llu\ncodec_content_mib %.1f\ncodec_stored_mib %.1f\n",
                 static_cast<unsigned long long>(members), mib, static_cast<double>(storedBytes) / 1048576.0);
+    std::printf("codec_sample_stride %llu\ncodec_all_content_mib %.1f\n", static_cast<unsigned long long>(stride),
+                static_cast<double>(allContentBytes) / 1048576.0);
     std::printf("codec_read_mibps %.1f\ncodec_inflate_mibps %.1f\ncodec_md5_mibps %.1f\ncodec_deflate_mibps %.1f\n",
                 mib / readS, mib / inflateS, mib / md5S, mib / deflateS);
+    std::printf("codec_engine_stored_pct %.1f\n", percent(engineStoredBytes, contentBytes));
+    std::printf("codec_compressible_members %llu\ncodec_compressible_mib %.1f\n",
+                static_cast<unsigned long long>(compressibleMembers),
+                static_cast<double>(compressibleBytes) / 1048576.0);
+    std::string names;
+    for (const auto& candidate : candidates) names += (names.empty() ? "" : " ") + candidate.name;
+    std::printf("codec_levels %s\n", names.c_str());
+    for (const auto& candidate : candidates) {
+        const char* n = candidate.name.c_str();
+        std::printf("codec_%s_size_pct %.2f\n", n, percent(candidate.streamBytes, contentBytes));
+        std::printf("codec_%s_compressible_size_pct %.2f\n", n,
+                    percent(candidate.compressibleStreamBytes, compressibleBytes));
+        std::printf("codec_%s_deflate_mibps %.1f\n", n, mib / candidate.compressS);
+        std::printf("codec_%s_inflate_mibps %.1f\n", n, mib / candidate.inflateS);
+    }
     return 0;
 }
 

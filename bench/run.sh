@@ -5,14 +5,24 @@
 #       md5sum over the same bytes on all cores;
 #   (b) a fresh install from the local patch host (runPatch, Install mode)
 #       against curl fetching the same files on all cores, with peak memory;
-#   (c) an update after 1% of the archive members changed.
+#   (c) an update after 1% of the archive members changed, against cp of the
+#       archives that update rewrote;
+#   (d) an install killed (SIGKILL) once half of the client's bytes were
+#       served, then run again into the same folder: what the second run
+#       fetches, how long it takes, and whether the result verifies;
+# plus the install's peak memory at a second client size, and single-thread
+# codec figures with zlib and libdeflate at several compression levels.
 # Results go to docs/performance.md (and the raw numbers to $WORK/results.txt).
 #
 #   bash bench/run.sh [SIZE]        SIZE of the sample client, default 1G
 #
 # Environment: BUILD_DIR (default build-bench, configured here as Release when
 # it does not exist), BENCH_WORK (default /tmp/mendly-bench; needs about 4x
-# SIZE of free disk), BENCH_REPEAT (runs of each timed command, default 3).
+# SIZE of free disk), BENCH_REPEAT (runs of each timed command, default 3),
+# BENCH_RSS_ALSO (default 1G: a second client of that size is generated,
+# published and installed BENCH_REPEAT times only to measure the install's
+# peak resident memory, to show it does not grow with the client; skipped when
+# it equals SIZE or is "none"; needs about 2x that size of disk more).
 set -euo pipefail
 
 SIZE=${1:-1G}
@@ -24,8 +34,11 @@ REPEAT=${BENCH_REPEAT:-3}
 JOBS=$(nproc)
 SERVER=bench
 OUT_DOC=${BENCH_DOC:-$REPO/docs/performance.md}
+RSS_ALSO=${BENCH_RSS_ALSO-1G}
+# The share of the client's bytes a run after a kill at half may fetch again.
+RESUME_PROMISE_PCT=55
 
-for tool in md5sum curl xargs find awk; do
+for tool in md5sum curl xargs find awk cp timeout; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
@@ -52,16 +65,36 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 field() { awk -v k="$1" '$1 == k { $1 = ""; sub(/^ /, ""); print; exit }' "$2"; }
 loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
+# Every process started in the background here, stopped on any exit.
 HOST_PID=
-cleanup() { if [ -n "$HOST_PID" ]; then kill "$HOST_PID" 2>/dev/null || true; wait "$HOST_PID" 2>/dev/null || true; fi; }
+RESUME_HOST_PID=
+INSTALL_PID=
+stop() { if [ -n "$2" ]; then kill "-$1" "$2" 2>/dev/null || true; wait "$2" 2>/dev/null || true; fi; }
+cleanup() {
+  stop KILL "$INSTALL_PID"
+  stop TERM "$RESUME_HOST_PID"
+  stop TERM "$HOST_PID"
+}
 trap cleanup EXIT
+
+# A patch host on 127.0.0.1 serving $WORK/host: start_host OUT ERR [OPTION]...
+# starts it in the background (STARTED_PID) and prints its base address.
+start_host() {
+  local out=$1 err=$2
+  shift 2
+  "$HOST" --root "$WORK/host" --bind 127.0.0.1 --port 0 "$@" >"$out" 2>>"$err" &
+  STARTED_PID=$!
+  for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+  [ -s "$out" ] || { echo "run.sh: patch_host did not start: $(cat "$err")" >&2; exit 1; }
+}
 
 LOAD_BEFORE=$(loadavg)
 note load_before "$LOAD_BEFORE"
 
 # --- the sample client and its publication ---------------------------------
-rm -rf "$WORK/client" "$WORK/host" "$WORK/install" "$WORK/install-pak" "$WORK/curl"
-rm -f "$WORK"/*.times
+rm -rf "$WORK/client" "$WORK/host" "$WORK/install" "$WORK/install-pak" "$WORK/curl" "$WORK/client-also" \
+  "$WORK/install-also" "$WORK/install-resume" "$WORK/copy" "$WORK"/update-log.*
+rm -f "$WORK"/*.times "$WORK"/*.rss
 t0=$(now)
 "$GEN" --out "$WORK/client" --size "$SIZE" --seed 1 | tee "$WORK/generate.txt"
 note generate_s "$(elapsed "$t0" "$(now)")"
@@ -71,18 +104,17 @@ note publish_s "$(elapsed "$t0" "$(now)")"
 
 FILES=$(find "$WORK/host/$SERVER" -type f | wc -l)
 BYTES=$(find "$WORK/host/$SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-LOOSE_BYTES=$(du -sb --exclude='*.pak' "$WORK/client" | cut -f1)
 PAK_BYTES=$(find "$WORK/client" -maxdepth 1 -name '*.pak' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+LOOSE_BYTES=$(find "$WORK/client" -type f -printf '%s\n' | awk -v p="$PAK_BYTES" '{ s += $1 } END { print s - p }')
 note files "$FILES"
 note content_bytes "$BYTES"
 note client_loose_bytes "$LOOSE_BYTES"
 note client_pak_bytes "$PAK_BYTES"
 
-"$HOST" --root "$WORK/host" --bind 127.0.0.1 --port 0 >"$WORK/host.out" 2>"$WORK/host.err" &
-HOST_PID=$!
-for _ in $(seq 100); do [ -s "$WORK/host.out" ] && break; sleep 0.1; done
+: >"$WORK/host.err"
+start_host "$WORK/host.out" "$WORK/host.err"
+HOST_PID=$STARTED_PID
 BASE=$(head -n1 "$WORK/host.out")
-[ -n "$BASE" ] || { echo "run.sh: patch_host did not start: $(cat "$WORK/host.err")" >&2; exit 1; }
 note base "$BASE"
 
 # --- (b) fresh install against curl ----------------------------------------
@@ -108,12 +140,14 @@ for i in $(seq "$REPEAT"); do
     "$BENCH" run --mode install --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/install.$i"
   [ "$(field result "$WORK/install.$i")" = ok ] || { cat "$WORK/install.$i" >&2; exit 1; }
   field total_s "$WORK/install.$i" >>"$WORK/install.times"
+  awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/install.time.$i" >>"$WORK/install.rss"
 done
 INSTALL_S=$(median <"$WORK/install.times")
-# The run whose time is the median, for its stage split and memory.
+# The run whose time is the median, for its stage split; memory is the median
+# of all runs, as for the second client size below.
 for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/install.$i")" = "$INSTALL_S" ] && MID=$i && break; done
 INSTALL=$WORK/install.$MID
-INSTALL_RSS_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/install.time.$MID")
+INSTALL_RSS_KIB=$(median <"$WORK/install.rss")
 note install_s "$INSTALL_S"
 note install_rss_kib "$INSTALL_RSS_KIB"
 for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s; do
@@ -141,7 +175,32 @@ for k in stage_download_s stage_apply_s cpu_user_s; do note "payload_install_$k"
 "$BENCH" run --mode update --base "$BASE" --server "$SERVER-pak" --dir "$WORK/install-pak" >"$WORK/verify-pak.txt"
 note payload_verify_s "$(field total_s "$WORK/verify-pak.txt")"
 note payload_verify_result "$(field verify_result "$WORK/verify-pak.txt")"
-rm -rf "$WORK/install-pak"
+rm -rf "$WORK/install-pak" "$WORK/host/$SERVER-pak" "$WORK/host/$SERVER-pak.manifest"
+
+# --- peak memory of the install at a second client size --------------------
+# Only the install's peak resident memory is measured; the client is removed
+# once published, the publication and installation once measured.
+RSS_ALSO_DONE=no
+if [ -n "$RSS_ALSO" ] && [ "$RSS_ALSO" != none ] && [ "$RSS_ALSO" != "$SIZE" ]; then
+  "$GEN" --out "$WORK/client-also" --size "$RSS_ALSO" --seed 1 >"$WORK/generate-also.txt"
+  "$PUBLISH" --client "$WORK/client-also" --server "$SERVER-also" --root "$WORK/host" --force >"$WORK/publish-also.txt"
+  rm -rf "$WORK/client-also"
+  note also_size "$RSS_ALSO"
+  note also_content_bytes "$(find "$WORK/host/$SERVER-also" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
+  : >"$WORK/install-also.rss"
+  for i in $(seq "$REPEAT"); do
+    rm -rf "$WORK/install-also"
+    /usr/bin/time -v -o "$WORK/install-also.time.$i" \
+      "$BENCH" run --mode install --base "$BASE" --server "$SERVER-also" --dir "$WORK/install-also" \
+      >"$WORK/install-also.$i"
+    [ "$(field result "$WORK/install-also.$i")" = ok ] || { cat "$WORK/install-also.$i" >&2; exit 1; }
+    awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/install-also.time.$i" >>"$WORK/install-also.rss"
+  done
+  note also_install_rss_kib "$(median <"$WORK/install-also.rss")"
+  note also_install_rss_range_kib "$(sort -g "$WORK/install-also.rss" | sed -n '1p;$p' | paste -sd' ')"
+  rm -rf "$WORK/install-also" "$WORK/host/$SERVER-also" "$WORK/host/$SERVER-also.manifest"
+  RSS_ALSO_DONE=yes
+fi
 
 # --- (a) verification of the matching client against md5sum ---------------
 MD5_CMD="find host/$SERVER -type f -print0 | xargs -0 -P$JOBS -n 16 md5sum"
@@ -172,12 +231,29 @@ for k in stage_manifest_s stage_verify_s cpu_user_s cpu_sys_s; do note "verify_$
 cat "$WORK/codec.txt" >>"$RESULTS"
 
 # --- (c) update after 1% of the archive members changed --------------------
-"$GEN" --mutate "$WORK/install" --members-percent 1 --seed 11 | tee "$WORK/mutate.txt"
-/usr/bin/time -v -o "$WORK/update.time" \
-  "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/update.txt"
-[ "$(field result "$WORK/update.txt")" = ok ] || { cat "$WORK/update.txt" >&2; exit 1; }
-UPDATE_RSS_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/update.time")
-note update_s "$(field total_s "$WORK/update.txt")"
+# The same members change before every run (the mutation picks by seed and
+# member names, and each update restores the names), so the runs repeat.
+# launcher.log names the archives each update rewrote; the archives' mtime,
+# size and inode before and after say the same from outside.
+pak_state() { find "$WORK/install" -maxdepth 1 -name '*.pak' -printf '%p\t%T@ %s %i\n'; }
+for i in $(seq "$REPEAT"); do
+  "$GEN" --mutate "$WORK/install" --members-percent 1 --seed 11 >"$WORK/mutate.$i"
+  pak_state >"$WORK/paks.before.$i"
+  rm -rf "$WORK/update-log.$i"
+  mkdir -p "$WORK/update-log.$i"
+  /usr/bin/time -v -o "$WORK/update.time.$i" \
+    "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" --log "$WORK/update-log.$i" \
+    >"$WORK/update.$i"
+  [ "$(field result "$WORK/update.$i")" = ok ] || { cat "$WORK/update.$i" >&2; exit 1; }
+  pak_state >"$WORK/paks.after.$i"
+  field total_s "$WORK/update.$i" >>"$WORK/update.times"
+done
+cp "$WORK/mutate.1" "$WORK/mutate.txt"
+UPDATE_S=$(median <"$WORK/update.times")
+for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/update.$i")" = "$UPDATE_S" ] && MID=$i && break; done
+cp "$WORK/update.$MID" "$WORK/update.txt"
+UPDATE_RSS_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/update.time.$MID")
+note update_s "$UPDATE_S"
 note update_rss_kib "$UPDATE_RSS_KIB"
 note update_result "$(field verify_result "$WORK/update.txt")"
 for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s; do
@@ -185,6 +261,188 @@ for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user
 done
 "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/after-update.txt"
 note after_update_result "$(field verify_result "$WORK/after-update.txt")"
+
+# The archives the median run rewrote, by its log and by their file state.
+sed -n 's/^.*Updating archive: \(.*\) (.*$/\1/p' "$WORK/update-log.$MID/launcher.log" | LC_ALL=C sort -u \
+  >"$WORK/affected.log"
+# Changed or new: an archive that appeared counts as rewritten too.
+awk -F'\t' 'FNR == NR { before[$1] = $2; next } !($1 in before) || before[$1] != $2 { print $1 }' \
+  "$WORK/paks.before.$MID" "$WORK/paks.after.$MID" | LC_ALL=C sort -u >"$WORK/affected.state"
+if cmp -s "$WORK/affected.log" "$WORK/affected.state"; then
+  note affected_agree yes
+else
+  note affected_agree "no: launcher.log names $(paste -sd' ' "$WORK/affected.log"),\
+ the file state $(paste -sd' ' "$WORK/affected.state")"
+  echo "run.sh: warning: the archives launcher.log names differ from those whose files changed" >&2
+fi
+mapfile -t AFFECTED <"$WORK/affected.state"
+AFFECTED_BYTES=0
+[ "${#AFFECTED[@]}" -eq 0 ] || AFFECTED_BYTES=$(stat -c %s -- "${AFFECTED[@]}" | awk '{ s += $1 } END { print s }')
+note affected_archives "${#AFFECTED[@]}"
+note affected_bytes "$AFFECTED_BYTES"
+
+# cp of those archives, on a warm page cache, without sync. --reflink=never:
+# on a file system that shares extents, cp would otherwise copy no bytes.
+CP_CMD="cp --reflink=never <the ${#AFFECTED[@]} archives> copy/"
+CP_S=n/a
+if [ "${#AFFECTED[@]}" -gt 0 ]; then
+  cat -- "${AFFECTED[@]}" >/dev/null
+  for i in $(seq "$REPEAT"); do
+    rm -rf "$WORK/copy"
+    mkdir -p "$WORK/copy"
+    t0=$(now)
+    cp --reflink=never -- "${AFFECTED[@]}" "$WORK/copy/"
+    elapsed "$t0" "$(now)" >>"$WORK/cp.times"
+  done
+  rm -rf "$WORK/copy"
+  CP_S=$(median <"$WORK/cp.times")
+fi
+note cp_affected_s "$CP_S"
+note update_over_cp "$(ratio "$UPDATE_S" "$CP_S")"
+note update_apply_over_cp "$(ratio "$(field update_stage_apply_s "$RESULTS")" "$CP_S")"
+
+# --- (d) an install killed half-way, then run again -------------------------
+# A host of its own, whose request log ("addr METHOD target status") gives what
+# each run was served: the sizes of the files under host/ that the logged GETs
+# answered 200 name. The log is appended to, so it can be emptied between runs.
+(cd "$WORK/host" && find "$SERVER" "$SERVER.manifest" -type f -printf '/%p\t%s\n') >"$WORK/served-sizes"
+WHOLE_SERVED=$(awk -F'\t' '{ s += $2 } END { print s }' "$WORK/served-sizes")
+note resume_whole_bytes "$WHOLE_SERVED"
+# served LOG: "bytes files unknown" answered 200 to GETs in LOG; unknown counts
+# targets that name no file of this client.
+served() {
+  awk '
+    BEGIN { for (i = 0; i < 256; i++) { h = sprintf("%02X", i); hex[h] = sprintf("%c", i); hex[tolower(h)] = hex[h] } }
+    function unescape(t,   out, i) {
+      out = ""
+      while ((i = index(t, "%")) > 0 && i + 2 <= length(t) && (substr(t, i + 1, 2) in hex)) {
+        out = out substr(t, 1, i - 1) hex[substr(t, i + 1, 2)]
+        t = substr(t, i + 3)
+      }
+      return out t
+    }
+    FNR == NR { size[$1] = $2; next }
+    {
+      if ($2 != "GET" || $NF != "200") next
+      t = $0
+      sub(/^[^ ]+ [^ ]+ /, "", t)
+      sub(/ [0-9]+$/, "", t)
+      sub(/[?#].*$/, "", t)
+      t = unescape(t)
+      if (t in size) { bytes += size[t]; files++ } else unknown++
+    }
+    END { printf "%d %d %d\n", bytes, files, unknown }' FS='\t' "$WORK/served-sizes" FS=' ' "$1"
+}
+# Waits until LOG has stopped growing for 200 ms (at most 5 s): a response the
+# host was still sending when its client went away is logged when it ends.
+settle() {
+  local last=-1 same=0 now_size
+  for _ in $(seq 100); do
+    now_size=$(stat -c %s "$1")
+    if [ "$now_size" = "$last" ]; then
+      same=$((same + 1))
+      [ "$same" -lt 4 ] || return 0
+    else
+      same=0
+      last=$now_size
+    fi
+    sleep 0.05
+  done
+}
+alive() { local state; state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ -n "$state" ] && [ "$state" != Z ]; }
+pct() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", 100 * a / b; else print "n/a" }'; }
+
+RESUME_LOG=$WORK/resume-host.log
+: >"$RESUME_LOG"
+start_host "$WORK/resume-host.out" "$RESUME_LOG" --log
+RESUME_HOST_PID=$STARTED_PID
+RBASE=$(head -n1 "$WORK/resume-host.out")
+RESUME_DIR=$WORK/install-resume
+# Bounds: the killed run is given 10x a full install (at least 60 s) to reach
+# half, the second run 20x (at least 120 s).
+POLLS=$(awk -v s="$INSTALL_S" 'BEGIN { t = 10 * s; if (t < 60) t = 60; printf "%d", t * 20 }')
+SECOND_LIMIT=$(awk -v s="$INSTALL_S" 'BEGIN { t = 20 * s; if (t < 120) t = 120; printf "%d", t }')
+: >"$WORK/resume.rows"
+for i in $(seq "$REPEAT"); do
+  rm -rf "$RESUME_DIR"
+  : >"$RESUME_LOG"
+  "$BENCH" run --mode install --base "$RBASE" --server "$SERVER" --dir "$RESUME_DIR" >"$WORK/resume-first.$i" 2>&1 &
+  INSTALL_PID=$!
+  killed=no
+  for _ in $(seq "$POLLS"); do
+    alive "$INSTALL_PID" || break
+    read -r got _ _ < <(served "$RESUME_LOG")
+    if [ $((got * 2)) -ge "$WHOLE_SERVED" ]; then
+      kill -KILL "$INSTALL_PID"
+      killed=yes
+      break
+    fi
+    sleep 0.05
+  done
+  if [ "$killed" = no ] && alive "$INSTALL_PID"; then
+    stop KILL "$INSTALL_PID"
+    INSTALL_PID=
+    echo "run.sh: the install did not reach half of the client's bytes in time" >&2
+    exit 1
+  fi
+  wait "$INSTALL_PID" 2>/dev/null || true
+  INSTALL_PID=
+  if [ "$killed" = no ]; then
+    echo "run.sh: the install ended before half of the client's bytes were served:" >&2
+    cat "$WORK/resume-first.$i" >&2
+    exit 1
+  fi
+  settle "$RESUME_LOG"
+  cp "$RESUME_LOG" "$WORK/resume-host-first.$i.log"
+  read -r first_bytes first_files first_unknown < <(served "$RESUME_LOG")
+  # What the killed run left on disk: all files, and those in the staging folder.
+  kept_bytes=0
+  staged_bytes=0
+  [ ! -d "$RESUME_DIR" ] ||
+    kept_bytes=$(find "$RESUME_DIR" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  [ ! -d "$RESUME_DIR/.mendly-staging" ] ||
+    staged_bytes=$(find "$RESUME_DIR/.mendly-staging" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+
+  : >"$RESUME_LOG"
+  timeout -k 10 "$SECOND_LIMIT" \
+    "$BENCH" run --mode install --base "$RBASE" --server "$SERVER" --dir "$RESUME_DIR" >"$WORK/resume-second.$i" || true
+  [ "$(field result "$WORK/resume-second.$i")" = ok ] || {
+    echo "run.sh: the install after the kill failed or did not end within $SECOND_LIMIT s:" >&2
+    cat "$WORK/resume-second.$i" >&2
+    exit 1
+  }
+  settle "$RESUME_LOG"
+  cp "$RESUME_LOG" "$WORK/resume-host-second.$i.log"
+  read -r second_bytes second_files second_unknown < <(served "$RESUME_LOG")
+  [ "$((first_unknown + second_unknown))" -eq 0 ] ||
+    echo "run.sh: warning: $((first_unknown + second_unknown)) answered request(s) name no file of the client" >&2
+  left_files=0
+  [ ! -d "$RESUME_DIR/.mendly-staging" ] || left_files=$(find "$RESUME_DIR/.mendly-staging" -type f | wc -l)
+  field total_s "$WORK/resume-second.$i" >>"$WORK/resume-second.times"
+  "$BENCH" run --mode update --base "$RBASE" --server "$SERVER" --dir "$RESUME_DIR" >"$WORK/resume-verify.$i"
+  verify=$(field verify_result "$WORK/resume-verify.$i")
+  case "$verify" in "Verify done: all "*" match.") verified=yes ;; *) verified=no ;; esac
+  # trial, served before the kill (bytes, files), kept on disk, of which staged,
+  # served to the second run (bytes, files), its time, staged files left, verified, verification
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$i" "$first_bytes" "$first_files" "$kept_bytes" \
+    "$staged_bytes" "$second_bytes" "$second_files" "$(field total_s "$WORK/resume-second.$i")" "$left_files" \
+    "$verified" "$verify" >>"$WORK/resume.rows"
+  note "resume_trial_$i" "killed_at_pct $(pct "$first_bytes" "$WHOLE_SERVED")\
+ second_pct $(pct "$second_bytes" "$WHOLE_SERVED") second_s $(field total_s "$WORK/resume-second.$i") verified $verified"
+done
+stop TERM "$RESUME_HOST_PID"
+RESUME_HOST_PID=
+rm -rf "$RESUME_DIR"
+RESUME_SECOND_S=$(median <"$WORK/resume-second.times")
+RESUME_WORST_BYTES=$(cut -f6 "$WORK/resume.rows" | sort -g | tail -n1)
+RESUME_WORST_PCT=$(pct "$RESUME_WORST_BYTES" "$WHOLE_SERVED")
+RESUME_VERIFIED=$(awk -F'\t' '$10 == "yes"' "$WORK/resume.rows" | wc -l)
+RESUME_KEPT=$(awk -v w="$RESUME_WORST_BYTES" -v whole="$WHOLE_SERVED" -v p="$RESUME_PROMISE_PCT" \
+  'BEGIN { print (100 * w <= p * whole) ? "kept" : "broken" }')
+note resume_second_s "$RESUME_SECOND_S"
+note resume_second_worst_pct "$RESUME_WORST_PCT"
+note resume_verified "$RESUME_VERIFIED of $REPEAT"
+note resume_promise "$RESUME_KEPT"
 
 # --- where the CPU time goes (perf, when the kernel lets us sample) ---------
 PERF_INSTALL=""
@@ -211,6 +469,35 @@ CURL_RATE=$(mibps "$BYTES" "$CURL_S")
 CPU_MODEL=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 MEM_TOTAL=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
 codec() { field "$1" "$WORK/codec.txt"; }
+
+kib_mib() { awk -v k="$1" 'BEGIN { if (k > 0) printf "%.0f MiB", k / 1024; else print "n/a" }'; }
+if [ "$RSS_ALSO_DONE" = yes ]; then
+  ALSO_MIB=$(awk -v b="$(field also_content_bytes "$RESULTS")" 'BEGIN { printf "%.1f", b / 1048576 }')
+  ALSO_RANGE=$(field also_install_rss_range_kib "$RESULTS" | awk '{ printf "%.0f to %.0f MiB", $1 / 1024, $2 / 1024 }')
+  RSS_ALSO_ROW="| \`--size $RSS_ALSO\` (generated and published the same way, installed $REPEAT times only for this)\
+ | $ALSO_MIB MiB | $(kib_mib "$(field also_install_rss_kib "$RESULTS")") (runs: $ALSO_RANGE) |"
+else
+  RSS_ALSO_ROW="| second size not measured (BENCH_RSS_ALSO=${RSS_ALSO:-empty}) | | |"
+fi
+
+# The codec table: one row per way of compressing.
+CODEC_ROWS=""
+for c in $(codec codec_levels); do
+  case "$c" in
+    zlib*) label="zlib \`compress2\` / \`uncompress\`, level ${c#zlib}" ;;
+    libdeflate*) label="libdeflate \`libdeflate_zlib_compress\` / \`libdeflate_zlib_decompress\`, level ${c#libdeflate}" ;;
+    *) label=$c ;;
+  esac
+  CODEC_ROWS+="| $label | $(codec "codec_${c}_size_pct") % | $(codec "codec_${c}_compressible_size_pct") % | $(codec "codec_${c}_deflate_mibps") | $(codec "codec_${c}_inflate_mibps") |"$'\n'
+done
+CODEC_ROWS=$(printf '%s' "$CODEC_ROWS")
+
+# The resume table: one row per trial.
+RESUME_ROWS=$(awk -F'\t' -v whole="$WHOLE_SERVED" '
+  function mib(b) { return sprintf("%.1f MiB", b / 1048576) }
+  function share(b) { return sprintf("%.1f %%", 100 * b / whole) }
+  { printf "| %s | %s (%s, %d files) | %s (%s staged) | %s (%s, %d files) | %s s | %d | %s |\n",
+      $1, mib($2), share($2), $3, mib($4), mib($5), mib($6), share($6), $7, $8, $9, $11 }' "$WORK/resume.rows")
 
 MEASURED=$WORK/performance-measured.md
 cat >"$MEASURED" <<EOF
@@ -265,8 +552,13 @@ system $(field verify_cpu_sys_s "$RESULTS") s.
 | \`$CURL_CMD\` (16 files per curl, connections reused) | $CURL_S s | $CURL_RATE MiB/s |
 | ratio engine / curl | | $(ratio "$INSTALL_RATE" "$CURL_RATE") |
 
-Peak resident memory of the install (\`/usr/bin/time -v\`, "Maximum resident set size"):
-$(awk -v k="$INSTALL_RSS_KIB" 'BEGIN { printf "%.0f MiB", k / 1024 }') for $MIB MiB of contents.
+Peak resident memory of the install (\`/usr/bin/time -v\`, "Maximum resident set size", median of the
+$REPEAT runs), at two client sizes:
+
+| client | contents | peak resident memory |
+|---|---|---|
+| \`--size $SIZE\` (this client) | $MIB MiB | $(kib_mib "$INSTALL_RSS_KIB") |
+$RSS_ALSO_ROW
 
 Stages of the install: manifest $(field install_stage_manifest_s "$RESULTS") s, verification
 $(field install_stage_verify_s "$RESULTS") s, download $(field install_stage_download_s "$RESULTS") s,
@@ -283,28 +575,76 @@ installation afterwards: $(field payload_verify_s "$RESULTS") s, "$(field payloa
 
 ## (c) Update after 1% of the archive members changed
 
-\`make_sample_client --mutate install --members-percent 1 --seed 11\`: $(cat "$WORK/mutate.txt")
+\`make_sample_client --mutate install --members-percent 1 --seed 11\` before each run (the same
+members every time): $(cat "$WORK/mutate.txt")
 
 | | |
 |---|---|
-| total | $(field update_s "$RESULTS") s |
+| total (\`patch_bench run --mode update\`) | $(field update_s "$RESULTS") s |
 | result | "$(field update_result "$RESULTS")" |
 | manifest / verification / download / apply | $(field update_stage_manifest_s "$RESULTS") s / $(field update_stage_verify_s "$RESULTS") s / $(field update_stage_download_s "$RESULTS") s / $(field update_stage_apply_s "$RESULTS") s |
-| peak resident memory | $(awk -v k="$UPDATE_RSS_KIB" 'BEGIN { printf "%.0f MiB", k / 1024 }') |
+| peak resident memory | $(kib_mib "$UPDATE_RSS_KIB") |
 | the next run | "$(field after_update_result "$RESULTS")" |
+| archives the update rewrote | $(field affected_archives "$RESULTS") ($(awk -v b="$(field affected_bytes "$RESULTS")" 'BEGIN { printf "%.1f", b / 1048576 }') MiB); launcher.log and the files' mtime/size/inode agree: $(field affected_agree "$RESULTS") |
+| \`$CP_CMD\` (warm page cache, no sync) | $CP_S s |
+| ratio update / cp (target: at most 1.5) | $(field update_over_cp "$RESULTS") |
+| ratio apply stage / cp | $(field update_apply_over_cp "$RESULTS") |
+
+The update also fetches the manifest and verifies the whole client before it rewrites anything;
+the apply stage alone is what compares with copying the same archives.
+
+## (d) Resuming an install killed half-way
+
+$REPEAT trials, each in an empty folder, against a patch host of its own that logs every request:
+
+\`\`\`
+patch_host --root host --bind 127.0.0.1 --port 0 --log 2>>host.log
+patch_bench run --mode install --base URL --server $SERVER --dir install-resume &
+#   SIGKILL once host.log shows half of the client's bytes answered 200 (polled every 50 ms)
+: >host.log
+patch_bench run --mode install --base URL --server $SERVER --dir install-resume
+patch_bench run --mode update --base URL --server $SERVER --dir install-resume
+\`\`\`
+
+Bytes served are the sizes of the files under \`host/\` that the logged GET requests answered 200
+name; the whole client is $(awk -v b="$WHOLE_SERVED" 'BEGIN { printf "%.1f", b / 1048576 }') MiB ($(wc -l <"$WORK/served-sizes") files with the manifest). A
+response cut short by the kill is logged as 200 too, so the first column may count a little more
+than was delivered.
+
+| trial | served before the kill | left on disk after the kill | served to the second run | second run | staged files left | verification afterwards |
+|---|---|---|---|---|---|---|
+$RESUME_ROWS
+
+- The next run fetches at most $RESUME_PROMISE_PCT % of the bytes: **$RESUME_KEPT** (worst trial $RESUME_WORST_PCT %).
+- Second run, median: $RESUME_SECOND_S s (a whole install: $INSTALL_S s).
+- Verified afterwards: $RESUME_VERIFIED of $REPEAT trials.
 
 ## Single-thread costs (\`patch_bench codec\`, $(codec codec_members) members, $(codec codec_content_mib) MiB of contents)
+
+The sample is one member in every $(codec codec_sample_stride) of all archives, in directory order (all archives hold
+$(codec codec_all_content_mib) MiB of contents), up to 256 MiB of contents.
 
 | step | MiB/s of contents |
 |---|---|
 | read stored bytes (page cache) | $(codec codec_read_mibps) |
-| inflate (zlib uncompress) | $(codec codec_inflate_mibps) |
+| inflate (the engine's \`expandStoredEntry\`; raw members are copied) | $(codec codec_inflate_mibps) |
 | MD5 | $(codec codec_md5_mibps) |
-| compress (zlib compress2, default level) | $(codec codec_deflate_mibps) |
+| compress (the engine's \`compressEntry\`; stored form $(codec codec_engine_stored_pct) % of the contents) | $(codec codec_deflate_mibps) |
+
+### Compression levels
+
+The same members' contents as zlib streams, one thread, each stream inflated again by the library
+that wrote it and compared with the contents. "Compressible" are the $(codec codec_compressible_members)
+members ($(codec codec_compressible_mib) MiB) that zlib at level 6 shrinks; the others are random bytes,
+which no level shrinks.
+
+| compressor, level | size, all members | size, compressible members | compress, MiB/s | inflate, MiB/s |
+|---|---|---|---|---|
+$CODEC_ROWS
 
 ## Where the CPU time goes (\`perf record -F 499\`, share of samples per library)
 
-libz is compressing and inflating, libcrypto is MD5, the kernel is file and socket I/O and page
+libz and libdeflate are compressing and inflating, libcrypto is MD5, the kernel is file and socket I/O and page
 faults, libc is copying and clearing buffers.
 
 Install:

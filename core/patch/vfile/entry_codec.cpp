@@ -39,6 +39,18 @@ std::size_t compressInto(std::string_view contents, std::string& out, std::size_
     return libdeflate_zlib_compress(compressor, contents.data(), contents.size(), out.data(), limit);
 }
 
+// Data that does not compress (already-compressed textures, sounds, random
+// bytes) costs a full compression attempt to find out. A probe of its start
+// decides for large contents: when the first kProbeSize bytes do not shrink
+// by at least 1/32, the whole is stored raw, which is always valid.
+constexpr std::size_t kProbeSize = 64u << 10;
+
+bool probeSaysIncompressible(std::string_view contents, std::string& scratch) {
+    if (contents.size() < 4 * kProbeSize) return false;
+    const std::size_t limit = kProbeSize - kProbeSize / 32;
+    return compressInto(contents.substr(0, kProbeSize), scratch, limit) == 0;
+}
+
 }  // namespace
 
 std::optional<std::string> zlibCompress(std::string_view contents) {
@@ -56,6 +68,7 @@ std::optional<std::string> zlibCompress(std::string_view contents) {
 
 bool compressShorterInto(std::string_view contents, std::string& out) {
     if (contents.size() < 2 || contents.size() > kMaxStoredValue) return false;
+    if (probeSaysIncompressible(contents, out)) return false;
     const std::size_t written = compressInto(contents, out, contents.size() - 1);
     if (written == 0) return false;
     out.resize(written);
