@@ -74,7 +74,8 @@ if [ -z "$san" ] && [ -z "${SKIP_SANITIZERS:-}" ]; then
   build_tree build-thread thread patch_tests net_tests
   echo "== patch engine and HTTP client tests under ThreadSanitizer"
   for program in build-thread/core/patch_tests build-thread/core/net_tests; do
-    "$program" 2>&1 | tee "$log" | grep -E "^\[  (PASSED|FAILED)|WARNING: ThreadSanitizer|^\[  FAILED" || true
+    TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt ${TSAN_OPTIONS:-}" \
+      "$program" 2>&1 | tee "$log" | grep -E "^\[  (PASSED|FAILED)|WARNING: ThreadSanitizer|^\[  FAILED" || true
     ok=$(grep -E "^\[  PASSED  \] [0-9]+ test" "$log" | awk '{print $4}' || true)
     bad=$(grep -E "^\[  FAILED  \] [0-9]+ test" "$log" | awk '{print $4}' || true)
     if [ -z "$ok" ] || grep -q "ThreadSanitizer" "$log"; then
