@@ -18,7 +18,8 @@ std::u16string formatDiskSize(std::uint64_t bytes) {
     constexpr double kMiB = 1048576.0;
     constexpr double kGiB = 1073741824.0;
     char text[64];
-    if (static_cast<double>(bytes) < kGiB)
+    // Just below 1 GiB "%.1f MB" would round up to "1024.0 MB".
+    if (static_cast<double>(bytes) < kGiB - 0.05 * kMiB)
         std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / kMiB);
     else
         std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / kGiB);

@@ -213,7 +213,12 @@ bool runJob(WorkerContext& ctx, const Job& job) {
 }  // namespace
 
 std::string stagedNameFor(const ManifestEntry& entry) {
-    return StagingArea::nameFor(entry, kindOf(entry) == Kind::Member ? StagedForm::StoredEntry : StagedForm::AsServed);
+    switch (kindOf(entry)) {
+        case Kind::Member: return StagingArea::nameFor(entry, StagedForm::StoredEntry);
+        case Kind::Payload: return StagingArea::nameFor(entry, StagedForm::Payload);
+        case Kind::Loose: break;
+    }
+    return StagingArea::nameFor(entry, StagedForm::AsServed);
 }
 
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,

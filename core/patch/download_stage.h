@@ -34,8 +34,9 @@ struct DownloadResult {
     std::int32_t reused = 0;          // staged files found from an earlier run
 };
 
-// Which staged file holds the entry at manifest index `index` once the stage
-// has run: "<md5>.entry" for a plain archive member, "<md5>" for anything else.
+// Which staged file holds `entry` once the stage has run: "<md5>.entry" for a
+// plain archive member, "<md5>.payload" for a single-file payload ("<md5>.payload.converted"
+// when its body had to be stored anew), "<md5>" for a loose file.
 std::string stagedNameFor(const ManifestEntry& entry);
 
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from

@@ -31,6 +31,7 @@ std::string StagingArea::nameFor(const ManifestEntry& entry, StagedForm form) {
     // Such a value can never match a download, so the name only has to be
     // harmless: a digest of the text, marked apart from real ones.
     std::string name = isMd5Text(entry.md5) ? asciiLower(entry.md5) : "x" + md5Hex(entry.md5);
+    if (form == StagedForm::Payload) name += ".payload";
     if (form == StagedForm::StoredEntry) name += ".entry";
     return name;
 }

@@ -6,7 +6,8 @@
 // already fetched and uses it instead of fetching it again.
 //
 // Names in the folder:
-//   <md5>          a file exactly as served (loose file, or a single-file payload)
+//   <md5>          a loose file exactly as served
+//   <md5>.payload  a single-file payload exactly as served
 //   <md5>.entry    an archive member's stored form: a 16-byte payload header
 //                  (magic, original size) and the stored bytes, raw when their
 //                  length equals the original size
@@ -29,7 +30,8 @@ namespace mendly {
 inline constexpr std::string_view kStagingFolderName = ".mendly-staging";
 
 enum class StagedForm {
-    AsServed,     // the body exactly as the host sent it
+    AsServed,     // a loose file exactly as the host sent it
+    Payload,      // a single-file payload exactly as the host sent it
     StoredEntry,  // an archive member compressed into its stored form
 };
 
@@ -41,7 +43,7 @@ public:
 
     // The staged file's name for `entry`: its MD5 in lowercase (a manifest
     // value that is not 32 hexadecimal digits gets a name derived from it
-    // that cannot clash or leave the folder), plus ".entry" for StoredEntry.
+    // that cannot clash or leave the folder), plus ".payload" or ".entry".
     static std::string nameFor(const ManifestEntry& entry, StagedForm form);
     std::filesystem::path pathFor(std::string_view name) const { return folder_ / std::string(name); }
 
