@@ -7,7 +7,8 @@
 // libcurl's codes are listed in net/http_sentences.h), or exactly "Cancelled"
 // for a cancellation and nothing else. On success `error` is left as it was.
 //
-// Behaviour of every request: user agent "mendly-launcher/1", HTTP/1.1, no
+// Behaviour of every request: user agent "mendly-launcher/1", HTTP/2 over
+// https when the host offers it (else HTTP/1.1), no
 // other headers added (no compression asked for); certificates verified against
 // the system store; ordinary redirects followed (at most 10), never from https
 // to http: a redirect that is not followed ends as its own 3xx status. Connect

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 #include "hash/digest.h"
@@ -69,6 +70,22 @@ struct StageState {
     std::atomic<std::uint64_t> bytesReceived{0};
     std::mutex firstErrorMutex;
     std::u16string firstError;
+    // The CPU work after a transfer (compressing a member, checking a payload,
+    // hashing a file an earlier run staged) runs on at most one thread per
+    // core, however many transfers are in flight.
+    std::counting_semaphore<> cpuSlots{static_cast<std::ptrdiff_t>(workerCount(kTransfersInFlight))};
+};
+
+// Holds one of the stage's CPU slots for its lifetime.
+class CpuSlot {
+public:
+    explicit CpuSlot(StageState& state) : state_(state) { state_.cpuSlots.acquire(); }
+    ~CpuSlot() { state_.cpuSlots.release(); }
+    CpuSlot(const CpuSlot&) = delete;
+    CpuSlot& operator=(const CpuSlot&) = delete;
+
+private:
+    StageState& state_;
 };
 
 // One worker's own things.
@@ -96,6 +113,7 @@ std::u16string diskFullMessage(const StageState& state, std::uint64_t wanted) {
 std::u16string finishStaged(WorkerContext& ctx, const Job& job, const std::filesystem::path& asServed, Kind kind,
                             std::string& appliedName) {
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    const CpuSlot cpu(ctx.state);
     const StagingArea& staging = ctx.state.staging;
     appliedName = job.name;
     StagingStatus status = StagingStatus::Ok;
@@ -123,9 +141,15 @@ bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& app
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) return false;
     if (kind == Kind::Member) {
         appliedName = job.name;
+        const CpuSlot cpu(ctx.state);
         return md5Matches(stagedEntryContentsMd5(path, ctx.buffers), entry.md5);
     }
-    return md5Matches(md5FileHex(path), entry.md5) && finishStaged(ctx, job, path, kind, appliedName).empty();
+    bool matches = false;
+    {
+        const CpuSlot cpu(ctx.state);
+        matches = md5Matches(md5FileHex(path), entry.md5);
+    }
+    return matches && finishStaged(ctx, job, path, kind, appliedName).empty();
 }
 
 // Fetches the job's file into staging; false when the worker must end
@@ -242,7 +266,7 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
 
     {
         std::vector<std::jthread> workers;
-        const unsigned count = workerCount(static_cast<std::int64_t>(jobs.size()));
+        const unsigned count = transferCount(static_cast<std::int64_t>(jobs.size()));
         workers.reserve(count);
         for (unsigned w = 0; w < count; ++w) workers.emplace_back(worker);
     }  // joined here

@@ -6,6 +6,12 @@
 // of fetching it again. Archive members are compressed into their stored form
 // and single-file payloads checked on the same workers, so that work runs in
 // parallel. Memory per transfer is a fixed buffer whatever the file's size.
+//
+// Threads: kTransfersInFlight transfer threads (fewer when there is less
+// work); the CPU work after a transfer is limited to one thread per core by a
+// semaphore of the stage. The stage's counters are atomics, the first error
+// has its own mutex, each slot is written only by the thread of its staged
+// file; the caller reads the result after the threads have been joined.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,8 +46,8 @@ struct DownloadResult {
 std::string stagedNameFor(const ManifestEntry& entry);
 
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from
-// under filesBaseUrl into `staging` (which must exist) on workerCount(N)
-// threads. Entries that share a staged name (same MD5 and form) are fetched
+// under filesBaseUrl into `staging` (which must exist) with up to
+// kTransfersInFlight transfers at once. Entries that share a staged name (same MD5 and form) are fetched
 // once. Each file is requested at most once; a failure is logged ("ERROR: " +
 // url + " — " + message), counted for every position it serves, and the
 // other files still download. A full disk gives the sentence of

@@ -8,7 +8,10 @@
 #include "hash/digest.h"
 #include "log/log_file.h"
 #include "log/text.h"
+#include "net/http_settings.h"
+#include "net/http_testing.h"
 #include "patch/cancel_flag.h"
+#include "patch/worker_count.h"
 #include "patch/patch_reporting.h"
 #include "support/loopback_server.h"
 #include "support/patch_fixture.h"
@@ -169,6 +172,65 @@ TEST_F(DownloadFilesTest, ABodyLongerThanTheDeclaredSizeIsAHashMismatch) {
     EXPECT_FALSE(std::filesystem::exists(staging.pathFor(md5Hex(body))));
     EXPECT_EQ(errorLines(), std::vector<std::string>{"ERROR: " + server.url("/srv/big.bin") +
                                                      " \u2014 Hash mismatch after download: big.bin"});
+}
+
+// A distant host: every answer comes half a second late, so transfers that
+// are started together overlap even on a loaded machine.
+class DownloadsInFlightTest : public DownloadFilesTest {
+protected:
+    void SetUp() override {
+        DownloadFilesTest::SetUp();
+        server.setAnswerDelay(std::chrono::milliseconds(500));
+    }
+    std::vector<std::size_t> serveMany(std::size_t count) {
+        std::vector<std::size_t> list;
+        for (std::size_t i = 0; i < count; ++i) {
+            serve("f/" + std::to_string(i) + ".bin", "contents of file " + std::to_string(i));
+            list.push_back(i);
+        }
+        return list;
+    }
+};
+
+TEST_F(DownloadsInFlightTest, ManySmallFilesKeepTheFullNumberOfTransfersInFlight) {
+    const DownloadResult result = download(serveMany(2 * kTransfersInFlight));
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_TRUE(std::all_of(result.slots.begin(), result.slots.end(), [](const DownloadSlot& s) { return s.ok; }));
+    // However few cores the machine has.
+    EXPECT_EQ(server.mostRequestsAtOnce(), kTransfersInFlight);
+}
+
+TEST_F(DownloadsInFlightTest, CancelWithEveryTransferWaitingEndsTheStageWithoutFailures) {
+    for (std::size_t i = 0; i < 40; ++i) {
+        server.stallMidBody("/srv/s/" + std::to_string(i), "part", 100);
+        manifest.files.push_back({"s/" + std::to_string(i), md5Hex("never complete " + std::to_string(i))});
+    }
+    std::vector<std::size_t> list(40);
+    for (std::size_t i = 0; i < list.size(); ++i) list[i] = i;
+    std::jthread canceller([&] {
+        if (server.waitForRequests("/srv/s/15", 1)) requestPatchCancel();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const DownloadResult result = download(list);
+    canceller.join();
+    // The stalls last until the server stops; the stage must not wait for them.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, LoopbackServer::kMaxWait / 4);
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+    EXPECT_LE(server.totalRequests(), kTransfersInFlight);
+}
+
+TEST_F(DownloadsInFlightTest, OneStalledTransferDoesNotHoldTheOthers) {
+    setHttpStallTimeoutForTesting(std::chrono::seconds(2));
+    std::vector<std::size_t> list = serveMany(2 * kTransfersInFlight);
+    server.stallMidBody("/srv/stuck.bin", "half", 8);
+    manifest.files.push_back({"stuck.bin", md5Hex("halfhalf")});
+    list.insert(list.begin(), manifest.files.size() - 1);
+    const DownloadResult result = download(list);
+    setHttpStallTimeoutForTesting(kHttpDefaultStallTimeout);
+    EXPECT_EQ(result.failed, 1);
+    EXPECT_FALSE(result.slots[0].ok);
+    EXPECT_TRUE(std::all_of(result.slots.begin() + 1, result.slots.end(), [](const DownloadSlot& s) { return s.ok; }));
 }
 
 }  // namespace

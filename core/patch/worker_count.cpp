@@ -13,4 +13,9 @@ unsigned workerCount(std::int64_t n, unsigned hardwareThreads) {
 
 unsigned workerCount(std::int64_t n) { return workerCount(n, std::thread::hardware_concurrency()); }
 
+unsigned transferCount(std::int64_t n) {
+    if (n < 1) return 1;
+    return static_cast<unsigned>(std::min<std::int64_t>(n, kTransfersInFlight));
+}
+
 }  // namespace mendly

@@ -169,6 +169,9 @@ struct LoopbackServer::Impl {
     std::vector<LoopbackRequest> log;
     std::map<std::string, std::size_t, std::less<>> counts;
     std::map<std::string, std::size_t, std::less<>> sent;
+    Clock::duration answerDelay{};
+    std::size_t answering = 0;  // requests being answered now
+    std::size_t mostAnswering = 0;
 
     // Sleeps up to `limit`; true when the server started stopping meanwhile.
     bool waitUntilStopping(Clock::duration limit) {
@@ -196,17 +199,39 @@ struct LoopbackServer::Impl {
         return r;
     }
 
+    // Counts a request as being answered for its lifetime.
+    struct Answering {
+        Impl& impl;
+        explicit Answering(Impl& i) : impl(i) {
+            const std::lock_guard lock(impl.mutex);
+            impl.mostAnswering = std::max(impl.mostAnswering, ++impl.answering);
+        }
+        ~Answering() {
+            const std::lock_guard lock(impl.mutex);
+            --impl.answering;
+        }
+        Answering(const Answering&) = delete;
+        Answering& operator=(const Answering&) = delete;
+    };
+
     void dispatch(const httplib::Request& req, httplib::Response& res) {
+        const Answering answering(*this);
         RawHandler handler;
         std::vector<std::pair<std::string, fs::path>> served;
+        Clock::duration delay{};
         {
             const std::lock_guard lock(mutex);
             log.push_back(describe(req));
             ++counts[req.path];
             if (const auto it = routes.find(req.path); it != routes.end()) handler = it->second;
             served = folders;
+            delay = answerDelay;
         }
         changed.notify_all();
+        if (delay > Clock::duration::zero() && waitUntilStopping(delay)) {
+            res.status = 503;
+            return;
+        }
         if (handler) {
             handler(req, res);
             return;
@@ -277,6 +302,16 @@ LoopbackServer::~LoopbackServer() {
     impl_->changed.notify_all();
     impl_->server->stop();
     if (impl_->listener.joinable()) impl_->listener.join();
+}
+
+void LoopbackServer::setAnswerDelay(std::chrono::milliseconds delay) {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->answerDelay = delay;
+}
+
+std::size_t LoopbackServer::mostRequestsAtOnce() const {
+    const std::lock_guard lock(impl_->mutex);
+    return impl_->mostAnswering;
 }
 
 std::uint16_t LoopbackServer::port() const { return static_cast<std::uint16_t>(impl_->port); }

@@ -107,6 +107,12 @@ public:
     // 200 with the file's bytes, 404 for anything else (folders, "..", missing).
     void serveFolder(std::filesystem::path folder, std::string urlPrefix = "/");
 
+    // Every answer (routes and served folders alike) waits this long before
+    // it is made, as a distant host's does; zero, the default, answers at once.
+    void setAnswerDelay(std::chrono::milliseconds delay);
+    // The most requests that were being answered at the same moment.
+    std::size_t mostRequestsAtOnce() const;
+
     std::vector<LoopbackRequest> requests() const;
     std::size_t requestCount(std::string_view path) const;
     std::size_t totalRequests() const;

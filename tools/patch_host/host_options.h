@@ -1,6 +1,6 @@
 #pragma once
 // patch_host's command line:
-//   patch_host --root DIR [--bind ADDRESS] [--port N] [--log]
+//   patch_host --root DIR [--bind ADDRESS] [--port N] [--log] [--delay MS]
 //   patch_host --help
 // --bind defaults to 127.0.0.1, --port to 8080; port 0 lets the system choose.
 #include <filesystem>
@@ -13,6 +13,7 @@ struct HostOptions {
     std::string bind = "127.0.0.1";
     int port = 8080;
     bool logRequests = false;
+    int delayMs = 0;  // every answer waits this long first (a stand-in for a distant host)
     bool help = false;
 };
 

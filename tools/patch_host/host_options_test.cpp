@@ -26,8 +26,9 @@ TEST_F(HostOptionsTest, RootAloneListensOnLoopbackPort8080) {
 }
 
 TEST_F(HostOptionsTest, EveryOptionIsTaken) {
-    ASSERT_TRUE(parse({"--log", "--port", "0", "--bind", "::1", "--root", "d"})) << error;
+    ASSERT_TRUE(parse({"--log", "--port", "0", "--bind", "::1", "--root", "d", "--delay", "50"})) << error;
     EXPECT_EQ(options.port, 0);
+    EXPECT_EQ(options.delayMs, 50);
     EXPECT_EQ(options.bind, "::1");
     EXPECT_TRUE(options.logRequests);
 }
@@ -41,6 +42,13 @@ TEST_F(HostOptionsTest, BadPortsAreRefused) {
     for (const char* port : {"65536", "-1", "80x", ""}) {
         EXPECT_FALSE(parse({"--root", "d", "--port", port})) << port;
         EXPECT_EQ(error, std::string("--port needs a number from 0 to 65535, not \"") + port + "\"");
+    }
+}
+
+TEST_F(HostOptionsTest, BadDelaysAreRefused) {
+    for (const char* delay : {"60001", "-5", "1s"}) {
+        EXPECT_FALSE(parse({"--root", "d", "--delay", delay})) << delay;
+        EXPECT_EQ(error, std::string("--delay needs milliseconds from 0 to 60000, not \"") + delay + "\"");
     }
 }
 

@@ -87,6 +87,15 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     server.set_keep_alive_timeout(2);
+    // Enough workers for clients that keep many transfers in flight.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    if (options.delayMs > 0) {
+        const auto delay = std::chrono::milliseconds(options.delayMs);
+        server.set_pre_routing_handler([delay](const httplib::Request&, httplib::Response&) {
+            std::this_thread::sleep_for(delay);
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
     server.Get(".*", [&root](const httplib::Request& req, httplib::Response& res) { answerFile(root, req, res); });
     if (options.logRequests) {
         auto logMutex = std::make_shared<std::mutex>();
