@@ -62,7 +62,13 @@ std::optional<std::u16string> checkDiskSpaceForPatch(const PatchManifest& manife
                                                      const StagingArea& staging) {
     const auto needed = bytesNeededForPatch(manifest, list, installDir, staging);
     if (!needed) return std::nullopt;
-    const auto free = platform::freeDiskSpace(staging.folder());
+    // The folders may not exist yet (a fresh install): ask the volume of the
+    // nearest one that does.
+    fs::path existing = staging.folder();
+    std::error_code ec;
+    while (!fs::exists(existing, ec) && existing.has_relative_path() && existing.has_parent_path())
+        existing = existing.parent_path();
+    const auto free = platform::freeDiskSpace(existing);
     if (!free || *free >= *needed) return std::nullopt;
     return notEnoughDiskSpace(installDir, *needed, *free);
 }

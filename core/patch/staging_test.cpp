@@ -285,5 +285,17 @@ TEST_F(Staging, BytesNeededCountUnstagedFilesOnceAndTheLargestArchiveRewritten) 
     EXPECT_EQ(need({0, 1}), 50u + 1150u) << "a staged member is not fetched, but the archive still takes it in";
 }
 
+TEST_F(Staging, ANewInstallationThatCannotFitIsRefusedBeforeItsFolderExists) {
+    const std::filesystem::path fresh = install / "clients" / "new";
+    const StagingArea freshStaging(fresh);
+    constexpr std::uint64_t kHuge = 1ull << 60;  // more than any disk
+    const PatchManifest manifest{{{"big.bin", md5Hex("b"), kHuge}}, ""};
+    const auto refusal = checkDiskSpaceForPatch(manifest, {0}, fresh, freshStaging);
+    ASSERT_TRUE(refusal);
+    EXPECT_TRUE(toUtf8(*refusal).starts_with("Not enough disk space in " + fresh.string() + ": 1073741824.0 GB needed, "))
+        << toUtf8(*refusal);
+    EXPECT_FALSE(checkDiskSpaceForPatch(PatchManifest{{{"small.bin", md5Hex("s"), 1}}, ""}, {0}, fresh, freshStaging));
+}
+
 }  // namespace
 }  // namespace mendly
