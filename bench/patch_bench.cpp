@@ -1,12 +1,18 @@
 // patch_bench: runs one patch run against a patch host and reports how long
 // each stage took, for bench/run.sh. Also prints the download list of a
-// manifest for curl, and measures the archive codec and the digest on one
-// thread so that a run's time can be split into hashing, inflating and
-// compressing, next to the compression levels the engine could have chosen.
+// manifest for curl (as xargs arguments or as a config file), and measures
+// the archive codec and the digest on one thread so that a run's time can be
+// split into hashing, inflating and compressing, next to the compression
+// levels the engine could have chosen.
 //
 //   patch_bench run --mode install|update --base URL --server NAME --dir DIR [--log FOLDER]
 //   patch_bench curl-args --manifest FILE --base URL --server NAME --out DIR
+//   patch_bench curl-config --manifest FILE --base URL --server NAME --out DIR
 //   patch_bench codec --dir DIR [--limit BYTES]
+//
+// curl-config writes a config file for `curl -K` with a url/output pair for
+// the manifest and for every file it lists, the addresses exactly as a run
+// hands them to libcurl (escaped the same way).
 //
 // --log writes the run's launcher.log into FOLDER (truncating it), e.g. for
 // the "Updating archive: <path> ..." lines of the archives a run rewrote.
@@ -25,11 +31,13 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hash/digest.h"
 #include "log/log_file.h"
 #include "log/text.h"
+#include "net/url_split.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
 #include "patch/manifest.h"
@@ -130,17 +138,25 @@ int runCommand(std::map<std::string, std::string> opt) {
     return ok ? 0 : 1;
 }
 
-// NUL-separated "-o", target, address triples for `xargs -0 -n 48 curl`.
-int curlArgsCommand(std::map<std::string, std::string> opt) {
+// The manifest named by --manifest, for the download lists below; false
+// (with a message) when it cannot be read or --out is missing.
+bool readManifestOption(std::map<std::string, std::string>& opt, const char* command,
+                        mendly::PatchManifest& manifest) {
     std::ifstream in(opt["--manifest"], std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    mendly::PatchManifest manifest;
     std::u16string error;
     if (!in || !mendly::parseManifest(bytes, manifest, error) || opt["--out"].empty()) {
-        std::cerr << "patch_bench curl-args: cannot read the manifest " << opt["--manifest"] << ' '
+        std::cerr << "patch_bench " << command << ": cannot read the manifest " << opt["--manifest"] << ' '
                   << mendly::toUtf8(error) << '\n';
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// NUL-separated "-o", target, address triples for `xargs -0 -n 48 curl`.
+int curlArgsCommand(std::map<std::string, std::string> opt) {
+    mendly::PatchManifest manifest;
+    if (!readManifestOption(opt, "curl-args", manifest)) return 1;
     const std::u16string filesBase = mendly::toWide(opt["--base"] + "/" + opt["--server"] + "/");
     for (const auto& entry : manifest.files) {
         std::string relative = entry.relative;
@@ -151,6 +167,56 @@ int curlArgsCommand(std::map<std::string, std::string> opt) {
         std::fwrite(target.c_str(), 1, target.size() + 1, stdout);
         std::fwrite(url.c_str(), 1, url.size() + 1, stdout);
     }
+    return 0;
+}
+
+// A double-quoted string of a curl config file.
+std::string curlQuoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\v': out += "\\v"; break;
+            default: out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// "url = ..." / "output = ..." lines for `curl -K`: the manifest first, then
+// every file of the manifest, each at the address a run requests it from.
+int curlConfigCommand(std::map<std::string, std::string> opt) {
+    mendly::PatchManifest manifest;
+    if (!readManifestOption(opt, "curl-config", manifest)) return 1;
+    const std::string base = opt["--base"] + "/" + opt["--server"];
+    // The address libcurl is given for `url`, as the engine's HTTP client
+    // builds it; false when the engine would refuse the address.
+    const auto requested = [](const std::u16string& url, std::string& out) {
+        mendly::SplitUrl parts;
+        std::u16string error;
+        if (!mendly::splitUrl(url, parts, error)) {
+            std::cerr << "patch_bench curl-config: " << mendly::toUtf8(url) << ": " << mendly::toUtf8(error) << '\n';
+            return false;
+        }
+        out = parts.requestUrl;
+        return true;
+    };
+    std::string url;
+    if (!requested(mendly::toWide(base + ".manifest"), url)) return 1;
+    std::string text = "url = " + curlQuoted(url) + "\noutput = " +
+                       curlQuoted(opt["--out"] + "/" + opt["--server"] + ".manifest") + "\n";
+    const std::u16string filesBase = mendly::toWide(base + "/");
+    for (const auto& entry : manifest.files) {
+        std::string relative = entry.relative;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        if (!requested(mendly::fileUrl(filesBase, entry), url)) return 1;
+        text += "url = " + curlQuoted(url) + "\noutput = " + curlQuoted(opt["--out"] + "/" + relative) + "\n";
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
 
@@ -354,7 +420,8 @@ int main(int argc, char** argv) {
     }
     if (command == "run") return runCommand(options(argc, argv, 2));
     if (command == "curl-args") return curlArgsCommand(options(argc, argv, 2));
+    if (command == "curl-config") return curlConfigCommand(options(argc, argv, 2));
     if (command == "codec") return codecCommand(options(argc, argv, 2));
-    std::cerr << "Usage: patch_bench run|curl-args|codec [--option value]...\n";
+    std::cerr << "Usage: patch_bench run|curl-args|curl-config|codec [--option value]...\n";
     return 2;
 }

@@ -10,6 +10,9 @@
 #   (d) an install killed (SIGKILL) once half of the client's bytes were
 #       served, then run again into the same folder: what the second run
 #       fetches, how long it takes, and whether the result verifies;
+#   (e) a fresh install of a client of many small files from a host that
+#       answers every request 50 ms late, as a distant one does, against curl
+#       keeping as many transfers in flight as the engine does;
 # plus the install's peak memory at a second client size, and single-thread
 # codec figures with zlib and libdeflate at several compression levels.
 # Results go to docs/performance.md (and the raw numbers to $WORK/results.txt).
@@ -22,7 +25,15 @@
 # BENCH_RSS_ALSO (default 1G: a second client of that size is generated,
 # published and installed BENCH_REPEAT times only to measure the install's
 # peak resident memory, to show it does not grow with the client; skipped when
-# it equals SIZE or is "none"; needs about 2x that size of disk more).
+# it equals SIZE or is "none"; needs about 2x that size of disk more),
+# BENCH_LATENCY_FILES (files of the client of (e), default 2000).
+#
+#   BENCH_ONLY=latency bash bench/run.sh
+#
+# runs (e) alone, without generating the large client (SIZE is then unused):
+# its section goes to $WORK/performance-latency.md, its raw numbers to
+# $WORK/results-latency.txt, and docs/performance.md is left as it is, since
+# every number there comes from one full run.
 set -euo pipefail
 
 SIZE=${1:-1G}
@@ -37,8 +48,22 @@ OUT_DOC=${BENCH_DOC:-$REPO/docs/performance.md}
 RSS_ALSO=${BENCH_RSS_ALSO-1G}
 # The share of the client's bytes a run after a kill at half may fetch again.
 RESUME_PROMISE_PCT=55
+ONLY=${BENCH_ONLY:-}
+case "$ONLY" in
+  "" | latency) ;;
+  *) echo "run.sh: BENCH_ONLY is \"latency\" or unset, not \"$ONLY\"" >&2; exit 2 ;;
+esac
+# (e): the client's file count, the host's answer delay, and curl's transfers
+# in flight: as many as the engine keeps (read from its source, so that the
+# two sides stay matched when the engine's figure changes).
+LAT_COUNT=${BENCH_LATENCY_FILES:-2000}
+LAT_DELAY_MS=50
+LAT_SERVER=lat
+LAT_INFLIGHT=$(sed -n 's/^inline constexpr unsigned kTransfersInFlight = \([0-9][0-9]*\);.*/\1/p' \
+  "$REPO/core/patch/worker_count.h")
+[ -n "$LAT_INFLIGHT" ] || { echo "run.sh: kTransfersInFlight not found in core/patch/worker_count.h" >&2; exit 1; }
 
-for tool in md5sum curl xargs find awk cp timeout; do
+for tool in md5sum curl xargs find awk cp timeout python3; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time is missing (apt-get install time)" >&2; exit 1; }
@@ -55,6 +80,7 @@ BENCH=$BUILD_DIR/bench/patch_bench
 
 mkdir -p "$WORK"
 RESULTS=$WORK/results.txt
+[ "$ONLY" != latency ] || RESULTS=$WORK/results-latency.txt
 : >"$RESULTS"
 note() { echo "$1 $2" | tee -a "$RESULTS"; }
 now() { date +%s.%N; }
@@ -68,28 +94,262 @@ loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 # Every process started in the background here, stopped on any exit.
 HOST_PID=
 RESUME_HOST_PID=
+LAT_HOST_PID=
 INSTALL_PID=
 stop() { if [ -n "$2" ]; then kill "-$1" "$2" 2>/dev/null || true; wait "$2" 2>/dev/null || true; fi; }
 cleanup() {
   stop KILL "$INSTALL_PID"
+  stop TERM "$LAT_HOST_PID"
   stop TERM "$RESUME_HOST_PID"
   stop TERM "$HOST_PID"
 }
 trap cleanup EXIT
 
-# A patch host on 127.0.0.1 serving $WORK/host: start_host OUT ERR [OPTION]...
-# starts it in the background (STARTED_PID) and prints its base address.
+# A patch host on 127.0.0.1: start_host ROOT OUT ERR [OPTION]... starts it in
+# the background serving ROOT (STARTED_PID); its base address goes to OUT.
 start_host() {
-  local out=$1 err=$2
-  shift 2
-  "$HOST" --root "$WORK/host" --bind 127.0.0.1 --port 0 "$@" >"$out" 2>>"$err" &
+  local root=$1 out=$2 err=$3
+  shift 3
+  "$HOST" --root "$root" --bind 127.0.0.1 --port 0 "$@" >"$out" 2>>"$err" &
   STARTED_PID=$!
   for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
   [ -s "$out" ] || { echo "run.sh: patch_host did not start: $(cat "$err")" >&2; exit 1; }
 }
 
+# Waits until LOG has stopped growing for 200 ms (at most 5 s): a response the
+# host was still sending when its client went away, or had just sent, is
+# logged when it ends.
+settle() {
+  local last=-1 same=0 now_size
+  for _ in $(seq 100); do
+    now_size=$(stat -c %s "$1")
+    if [ "$now_size" = "$last" ]; then
+      same=$((same + 1))
+      [ "$same" -lt 4 ] || return 0
+    else
+      same=0
+      last=$now_size
+    fi
+    sleep 0.05
+  done
+}
+
+# --- (e) a distant host: many small files, every answer late -----------------
+# A client of its own: lat_generate DIR COUNT writes COUNT files of 1 to 64 KiB
+# (sizes and bytes from a fixed seed), every other one text-like and the rest
+# random bytes, two in twenty (one of each kind) under gfx/ so that the
+# install also writes an archive, the others loose in eight folders under
+# data/.
+lat_generate() {
+  python3 - "$1" "$2" <<'PY'
+import os, random, sys
+
+out, count = sys.argv[1], int(sys.argv[2])
+rng = random.Random(5)
+letters = "abcdefghijklmnopqrstuvwxyz"
+words = ["".join(rng.choice(letters) for _ in range(rng.randint(2, 10))) for _ in range(2000)]
+lines = [(" ".join(rng.choice(words) for _ in range(rng.randint(4, 16))) + "\n").encode()
+         for _ in range(4000)]
+os.makedirs(out)
+with open(os.path.join(out, "_version._"), "wb") as f:
+    f.write(b"Kaltris Nexum-2.5.9\r\n")
+for i in range(count):
+    size = rng.randint(1024, 65536)
+    text = i % 2 == 0
+    if text:
+        body = b""
+        while len(body) < size:
+            body += b"".join(rng.choices(lines, k=256))
+        body = body[:size]
+    else:
+        body = rng.randbytes(size)
+    folder = os.path.join(out, "gfx" if i % 20 >= 18 else "data", "set%d" % (i % 8))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "f%05d.%s" % (i, "txt" if text else "bin")), "wb") as f:
+        f.write(body)
+PY
+}
+
+# Generates, publishes and serves that client, then times BENCH_REPEAT fresh
+# installs and as many curl runs fetching the same addresses: one curl run,
+# then one install, in turns, so that both meet the same load on the machine.
+# Raw numbers go to $RESULTS (lat_*), the document's section to
+# $WORK/latency-section.md.
+latency_case() {
+  local client=$WORK/lat-client root=$WORK/lat-host dir=$WORK/lat-install scratch=$WORK/lat-curl
+  local log=$WORK/lat-host.log t0 i
+  rm -rf "$client" "$root" "$dir" "$scratch"
+  rm -f "$WORK"/lat-*.times "$WORK"/lat-install.* "$WORK"/lat-requests.*
+  note lat_load_before "$(loadavg)"
+  t0=$(now)
+  lat_generate "$client" "$LAT_COUNT"
+  note lat_generate_s "$(elapsed "$t0" "$(now)")"
+  t0=$(now)
+  "$PUBLISH" --client "$client" --server "$LAT_SERVER" --root "$root" --force | tee "$WORK/lat-publish.txt"
+  note lat_publish_s "$(elapsed "$t0" "$(now)")"
+  local loose_files members
+  loose_files=$(find "$client" -path "$client/gfx" -prune -o -type f -print | wc -l)
+  members=$(find "$client/gfx" -type f | wc -l)
+  rm -rf "$client"
+
+  # What a whole install fetches: the manifest and every file below root/lat.
+  local files bytes requests
+  files=$(find "$root/$LAT_SERVER" -type f | wc -l)
+  requests=$((files + 1))
+  bytes=$(find "$root/$LAT_SERVER" "$root/$LAT_SERVER.manifest" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+  note lat_files "$files"
+  note lat_requests "$requests"
+  note lat_bytes "$bytes"
+
+  : >"$log"
+  start_host "$root" "$WORK/lat-host.out" "$log" --delay "$LAT_DELAY_MS" --log
+  LAT_HOST_PID=$STARTED_PID
+  local base
+  base=$(head -n1 "$WORK/lat-host.out")
+  "$BENCH" curl-config --manifest "$root/$LAT_SERVER.manifest" --base "$base" --server "$LAT_SERVER" \
+    --out "$scratch" >"$WORK/lat.curl"
+
+  # logged_requests FILE: the requests the host logged since its log was
+  # emptied, as sorted "METHOD target status" lines.
+  logged_requests() { settle "$log"; awk '{ print $2, $3, $4 }' "$log" | LC_ALL=C sort >"$1"; }
+  local curl_bytes rc
+  : >"$WORK/lat-curl.times"
+  : >"$WORK/lat-install.times"
+  : >"$WORK/lat-install-process.times"
+  for i in $(seq "$REPEAT"); do
+    rm -rf "$scratch"
+    : >"$log"
+    t0=$(now)
+    rc=0
+    curl -s -Z --parallel-immediate --parallel-max "$LAT_INFLIGHT" --create-dirs -K "$WORK/lat.curl" || rc=$?
+    elapsed "$t0" "$(now)" >>"$WORK/lat-curl.times"
+    [ "$rc" = 0 ] || { echo "run.sh: curl failed (exit $rc) fetching the client of (e)" >&2; exit 1; }
+    logged_requests "$WORK/lat-requests.curl.$i"
+    curl_bytes=$(find "$scratch" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    [ "$curl_bytes" = "$bytes" ] ||
+      { echo "run.sh: curl fetched $curl_bytes bytes for (e), expected $bytes" >&2; exit 1; }
+
+    rm -rf "$dir"
+    : >"$log"
+    t0=$(now)
+    "$BENCH" run --mode install --base "$base" --server "$LAT_SERVER" --dir "$dir" >"$WORK/lat-install.$i"
+    elapsed "$t0" "$(now)" >>"$WORK/lat-install-process.times"
+    [ "$(field result "$WORK/lat-install.$i")" = ok ] || { cat "$WORK/lat-install.$i" >&2; exit 1; }
+    field total_s "$WORK/lat-install.$i" >>"$WORK/lat-install.times"
+    logged_requests "$WORK/lat-requests.install.$i"
+  done
+  stop TERM "$LAT_HOST_PID"
+  LAT_HOST_PID=
+  rm -rf "$scratch" "$dir" "$root"
+
+  local curl_s install_s mid=1
+  curl_s=$(median <"$WORK/lat-curl.times")
+  install_s=$(median <"$WORK/lat-install.times")
+  for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/lat-install.$i")" = "$install_s" ] && mid=$i && break; done
+  note lat_curl_s "$curl_s"
+  note lat_install_s "$install_s"
+  note lat_curl_runs_s "$(paste -sd' ' "$WORK/lat-curl.times")"
+  note lat_install_runs_s "$(paste -sd' ' "$WORK/lat-install.times")"
+  note lat_install_process_s "$(median <"$WORK/lat-install-process.times")"
+  for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s; do
+    note "lat_install_$k" "$(field $k "$WORK/lat-install.$mid")"
+  done
+  # The engine's speed relative to curl's: curl's time over the engine's.
+  local speed target_met
+  speed=$(ratio "$curl_s" "$install_s")
+  target_met=$(awk -v c="$curl_s" -v e="$install_s" 'BEGIN { print (e > 0 && c / e >= 0.8) ? "met" : "missed" }')
+  note lat_speed_engine_over_curl "$speed"
+  note lat_target "$target_met"
+  # What the delay alone costs with LAT_INFLIGHT requests waiting at a time.
+  local floor
+  floor=$(awk -v n="$requests" -v k="$LAT_INFLIGHT" -v d="$LAT_DELAY_MS" \
+    'BEGIN { printf "%.2f", int((n + k - 1) / k) * d / 1000 }')
+  note lat_delay_floor_s "$floor"
+  # Both asked for the same addresses in every run, and all were answered 200?
+  local same=yes other=0 r
+  for i in $(seq "$REPEAT"); do
+    cmp -s "$WORK/lat-requests.curl.$i" "$WORK/lat-requests.install.$i" || same=no
+    cmp -s "$WORK/lat-requests.curl.1" "$WORK/lat-requests.curl.$i" || same=no
+    for r in "$WORK/lat-requests.curl.$i" "$WORK/lat-requests.install.$i"; do
+      other=$((other + $(awk '$1 != "GET" || $3 != "200"' "$r" | wc -l)))
+    done
+  done
+  local engine_requests curl_requests
+  engine_requests=$(wc -l <"$WORK/lat-requests.install.$mid")
+  curl_requests=$(wc -l <"$WORK/lat-requests.curl.1")
+  note lat_same_requests "$same"
+  note lat_not_get_200 "$other"
+  note lat_load_after "$(loadavg)"
+  if [ "$same" = no ]; then
+    echo "run.sh: warning: in (e) curl and the engine did not ask the host for the same files" >&2
+    diff "$WORK/lat-requests.curl.1" "$WORK/lat-requests.install.$mid" | head -n 10 >&2 || true
+  fi
+
+  local per_s_engine per_s_curl mib
+  per_s_engine=$(awk -v n="$requests" -v s="$install_s" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "n/a" }')
+  per_s_curl=$(awk -v n="$requests" -v s="$curl_s" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "n/a" }')
+  mib=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+  cat >"$WORK/latency-section.md" <<EOF
+## (e) A distant host: $LAT_COUNT small files, every answer $LAT_DELAY_MS ms late
+
+A client of $LAT_COUNT files of 1 to 64 KiB (sizes and bytes from a fixed seed; every other file
+text-like, the rest random bytes), generated by \`bench/run.sh\` in $(field lat_generate_s "$RESULTS") s: $loose_files
+loose files (with \`_version._\`) in eight folders under \`data/\`, and $members files under \`gfx/\`,
+which the install writes as members of \`gfx.pak\`. Published with
+\`publish_patch --client lat-client --server $LAT_SERVER --root lat-host --force\` ($(field lat_publish_s "$RESULTS") s):
+$files files, with the manifest $requests requests and $mib MiB for a whole install. The host answers
+every request $LAT_DELAY_MS ms late, as a distant one does; the engine keeps $LAT_INFLIGHT transfers in flight,
+and curl is given as many.
+
+\`\`\`
+patch_host --root lat-host --bind 127.0.0.1 --port 0 --delay $LAT_DELAY_MS --log 2>>lat-host.log
+patch_bench curl-config --manifest lat-host/$LAT_SERVER.manifest --base URL --server $LAT_SERVER --out lat-curl >lat.curl
+# then in turn, $REPEAT runs of each, each into a folder that does not exist yet:
+curl -s -Z --parallel-immediate --parallel-max $LAT_INFLIGHT --create-dirs -K lat.curl
+patch_bench run --mode install --base URL --server $LAT_SERVER --dir lat-install
+\`\`\`
+
+\`lat.curl\` holds a \`url = ...\` / \`output = ...\` pair for the manifest and for every file it
+lists, at the addresses the engine requests (\`URL/$LAT_SERVER.manifest\`, \`URL/$LAT_SERVER/<relative path>\`).
+The engine's time is the run's own (manifest, verification of the empty folder, download, writing
+the loose files and \`gfx.pak\`); curl's is its process's, from start to exit.
+
+| | time (median) | runs | files/s |
+|---|---|---|---|
+| runPatch, Install mode into an empty folder (\`patch_bench run --mode install\`) | $install_s s | $(field lat_install_runs_s "$RESULTS") s | $per_s_engine |
+| \`curl -s -Z --parallel-immediate --parallel-max $LAT_INFLIGHT --create-dirs -K lat.curl\` | $curl_s s | $(field lat_curl_runs_s "$RESULTS") s | $per_s_curl |
+| speed engine / curl (curl's time / the engine's; target: at least 0.8) | | | $speed (**$target_met**) |
+
+files/s counts the $requests requests of a whole install for both. The delay alone, with
+$LAT_INFLIGHT requests waiting at a time, comes to $floor s (ceil($requests / $LAT_INFLIGHT) x $LAT_DELAY_MS ms).
+
+- The install timed from outside, as curl is (process start to exit, median):
+  $(field lat_install_process_s "$RESULTS") s.
+- Requests the host logged: $engine_requests per install, $curl_requests per curl run; the same
+  addresses in every run of both: $same; answers other than a 200 to a GET: $other.
+- Stages of the install (the run whose time is the median): manifest $(field lat_install_stage_manifest_s "$RESULTS") s,
+  verification $(field lat_install_stage_verify_s "$RESULTS") s, download $(field lat_install_stage_download_s "$RESULTS") s,
+  apply $(field lat_install_stage_apply_s "$RESULTS") s; CPU user $(field lat_install_cpu_user_s "$RESULTS") s,
+  system $(field lat_install_cpu_sys_s "$RESULTS") s.
+- Load average (1, 5, 15 min) before this case: $(field lat_load_before "$RESULTS"); after: $(field lat_load_after "$RESULTS").
+EOF
+}
+
 LOAD_BEFORE=$(loadavg)
 note load_before "$LOAD_BEFORE"
+
+if [ "$ONLY" = latency ]; then
+  latency_case
+  {
+    echo "Measured by \`BENCH_ONLY=latency bash bench/run.sh\` on $(date -u +%Y-%m-%d) (UTC), $BUILD_TYPE build"
+    echo "($BUILD_DIR), $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), $JOBS hardware threads."
+    echo
+    cat "$WORK/latency-section.md"
+  } >"$WORK/performance-latency.md"
+  cat "$WORK/performance-latency.md"
+  echo "run.sh: wrote $WORK/performance-latency.md (docs/performance.md left as it is)"
+  exit 0
+fi
 
 # --- the sample client and its publication ---------------------------------
 rm -rf "$WORK/client" "$WORK/host" "$WORK/install" "$WORK/install-pak" "$WORK/curl" "$WORK/client-also" \
@@ -112,7 +372,7 @@ note client_loose_bytes "$LOOSE_BYTES"
 note client_pak_bytes "$PAK_BYTES"
 
 : >"$WORK/host.err"
-start_host "$WORK/host.out" "$WORK/host.err"
+start_host "$WORK/host" "$WORK/host.out" "$WORK/host.err"
 HOST_PID=$STARTED_PID
 BASE=$(head -n1 "$WORK/host.out")
 note base "$BASE"
@@ -333,28 +593,12 @@ served() {
     }
     END { printf "%d %d %d\n", bytes, files, unknown }' FS='\t' "$WORK/served-sizes" FS=' ' "$1"
 }
-# Waits until LOG has stopped growing for 200 ms (at most 5 s): a response the
-# host was still sending when its client went away is logged when it ends.
-settle() {
-  local last=-1 same=0 now_size
-  for _ in $(seq 100); do
-    now_size=$(stat -c %s "$1")
-    if [ "$now_size" = "$last" ]; then
-      same=$((same + 1))
-      [ "$same" -lt 4 ] || return 0
-    else
-      same=0
-      last=$now_size
-    fi
-    sleep 0.05
-  done
-}
 alive() { local state; state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ -n "$state" ] && [ "$state" != Z ]; }
 pct() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", 100 * a / b; else print "n/a" }'; }
 
 RESUME_LOG=$WORK/resume-host.log
 : >"$RESUME_LOG"
-start_host "$WORK/resume-host.out" "$RESUME_LOG" --log
+start_host "$WORK/host" "$WORK/resume-host.out" "$RESUME_LOG" --log
 RESUME_HOST_PID=$STARTED_PID
 RBASE=$(head -n1 "$WORK/resume-host.out")
 RESUME_DIR=$WORK/install-resume
@@ -443,6 +687,9 @@ note resume_second_s "$RESUME_SECOND_S"
 note resume_second_worst_pct "$RESUME_WORST_PCT"
 note resume_verified "$RESUME_VERIFIED of $REPEAT"
 note resume_promise "$RESUME_KEPT"
+
+# --- (e) a distant host ------------------------------------------------------
+latency_case
 
 # --- where the CPU time goes (perf, when the kernel lets us sample) ---------
 PERF_INSTALL=""
@@ -618,6 +865,8 @@ $RESUME_ROWS
 - The next run fetches at most $RESUME_PROMISE_PCT % of the bytes: **$RESUME_KEPT** (worst trial $RESUME_WORST_PCT %).
 - Second run, median: $RESUME_SECOND_S s (a whole install: $INSTALL_S s).
 - Verified afterwards: $RESUME_VERIFIED of $REPEAT trials.
+
+$(cat "$WORK/latency-section.md")
 
 ## Single-thread costs (\`patch_bench codec\`, $(codec codec_members) members, $(codec codec_content_mib) MiB of contents)
 

@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     server.set_keep_alive_timeout(2);
+    // Clients reuse connections for many small files: keep them for many
+    // requests, and send each answer at once (no waiting for an ACK).
+    server.set_keep_alive_max_count(1000);
+    server.set_tcp_nodelay(true);
     // Enough workers for clients that keep many transfers in flight.
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     if (options.delayMs > 0) {
