@@ -1,13 +1,17 @@
 // tidewright killed with SIGKILL at many moments of an update or an install:
-// while it starts, while it verifies, while files download, while loose files
-// are written and moved into place, and while archives are rewritten. After
-// every kill the user's INI files and customlist.json must be intact, and the
-// next run must bring the client to exactly what the manifest lists.
+// while it starts, while it verifies, while files download into the staging
+// folder, while loose files are moved from there into place, and while
+// archives are rewritten. After every kill the user's INI files and
+// customlist.json must be intact, and the next run must bring the client to
+// exactly what the manifest lists, fetching nothing again that the killed run
+// had staged completely.
 //
 // The moments come from the processes themselves, not from guessed timings
 // alone: the patch host kills the program when the Nth file is requested, and
-// a file-event watch on the installation kills it when the Nth part file is
-// created, written or moved into place, or when an archive's new copy is.
+// a file-event watch on the installation kills it when the Nth download in
+// the staging folder is created, written or committed under its final name,
+// when the Nth loose file is moved into place, or when an archive's new copy
+// is created, written or moved into place.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <signal.h>
@@ -20,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,9 +52,10 @@ enum class Trigger {
     AfterStart,          // n ms after the program was started
     AfterManifest,       // n ms after the manifest was requested
     FileRequest,         // when the nth file is requested
-    LoosePartCreated,    // when the nth loose ".part" file is created
-    LoosePartWritten,    // when the nth loose ".part" file is closed after writing
-    LooseMovedIn,        // when the nth loose file is renamed into place
+    StagedPartCreated,   // when the nth ".part" file in the staging folder is created
+    StagedPartWritten,   // ... closed after writing
+    StagedCommitted,     // when the nth file in the staging folder gets its final name
+    LooseMovedIn,        // when the nth loose file is renamed into place from the staging folder
     ArchivePartCreated,  // when the nth archive's new copy is created
     ArchivePartWritten,  // ... closed after writing
     ArchiveMovedIn,      // ... renamed over the archive
@@ -66,8 +72,9 @@ std::string describe(const KillMoment& m) {
         {Trigger::AfterStart, "start + ms"},
         {Trigger::AfterManifest, "manifest + ms"},
         {Trigger::FileRequest, "file request #"},
-        {Trigger::LoosePartCreated, "loose part created #"},
-        {Trigger::LoosePartWritten, "loose part written #"},
+        {Trigger::StagedPartCreated, "staged part created #"},
+        {Trigger::StagedPartWritten, "staged part written #"},
+        {Trigger::StagedCommitted, "staged file committed #"},
         {Trigger::LooseMovedIn, "loose file moved in #"},
         {Trigger::ArchivePartCreated, "archive part created #"},
         {Trigger::ArchivePartWritten, "archive part written #"},
@@ -77,26 +84,35 @@ std::string describe(const KillMoment& m) {
     return names.at(m.trigger) + std::to_string(m.n);
 }
 
-// Which file events a trigger counts.
+// Which file events a trigger counts (paths below the installation, or below
+// the program folder for customlist.json).
 std::function<bool(const FileEvent&)> eventFilter(Trigger trigger) {
     const auto name = [](const FileEvent& e) { return e.relative.filename().string(); };
-    const auto archivePart = [name](const FileEvent& e) { return name(e).ends_with(".pak.part"); };
-    const auto loosePart = [name, archivePart](const FileEvent& e) {
-        return name(e).ends_with(".part") && !archivePart(e);
+    const auto staged = [](const FileEvent& e) {
+        return !e.folder && !e.relative.empty() && *e.relative.begin() == test::kStagingFolder;
     };
+    const auto stagedPart = [=](const FileEvent& e) { return staged(e) && name(e).ends_with(".part"); };
+    const auto archivePart = [=](const FileEvent& e) { return !staged(e) && name(e).ends_with(".pak.part"); };
     using K = FileEvent::Kind;
     switch (trigger) {
-        case Trigger::LoosePartCreated: return [=](const FileEvent& e) { return e.kind == K::Created && loosePart(e); };
-        case Trigger::LoosePartWritten:
-            return [=](const FileEvent& e) { return e.kind == K::ClosedAfterWrite && loosePart(e); };
+        case Trigger::StagedPartCreated:
+            return [=](const FileEvent& e) { return e.kind == K::Created && stagedPart(e); };
+        case Trigger::StagedPartWritten:
+            return [=](const FileEvent& e) { return e.kind == K::ClosedAfterWrite && stagedPart(e); };
+        case Trigger::StagedCommitted:
+            return [=](const FileEvent& e) { return e.kind == K::MovedInto && staged(e) && !stagedPart(e); };
         case Trigger::LooseMovedIn:
-            return [=](const FileEvent& e) { return e.kind == K::MovedInto && !name(e).ends_with(".pak"); };
+            return [=](const FileEvent& e) {
+                return e.kind == K::MovedInto && !e.folder && !staged(e) && !name(e).ends_with(".pak");
+            };
         case Trigger::ArchivePartCreated:
             return [=](const FileEvent& e) { return e.kind == K::Created && archivePart(e); };
         case Trigger::ArchivePartWritten:
             return [=](const FileEvent& e) { return e.kind == K::ClosedAfterWrite && archivePart(e); };
         case Trigger::ArchiveMovedIn:
-            return [=](const FileEvent& e) { return e.kind == K::MovedInto && name(e).ends_with(".pak"); };
+            return [=](const FileEvent& e) {
+                return e.kind == K::MovedInto && !staged(e) && name(e).ends_with(".pak");
+            };
         case Trigger::CustomListWritten:
             return [=](const FileEvent& e) {
                 return e.kind == K::ClosedAfterWrite && name(e).starts_with("customlist.json.");
@@ -128,6 +144,8 @@ struct KillRecord {
     bool killed = false;
     std::string stage;
     std::vector<std::string> leftOver;  // ".part" files right after the kill
+    std::size_t staged = 0;             // host files the kill left staged completely
+    std::size_t fetched = 0;            // files the next run requested
 };
 
 // Runs one program start with one kill moment armed; the program is killed
@@ -205,7 +223,8 @@ void printSummary(const std::string& title, const std::vector<KillRecord>& recor
     std::cout << "; part files left by " << withPart << "\n";
     for (const auto& r : records) {
         std::cout << "  " << r.moment << ": " << (r.killed ? "killed in " + r.stage : "not killed (ran to the end)");
-        for (const auto& part : r.leftOver) std::cout << " [" << part << "]";
+        if (r.staged + r.fetched > 0) std::cout << "; staged " << r.staged << ", fetched after " << r.fetched;
+        if (!r.leftOver.empty()) std::cout << "; part files left: " << r.leftOver.size();
         std::cout << "\n";
     }
 }
@@ -222,7 +241,20 @@ protected:
     }
 
     fs::path client() const { return sandbox.client("demo"); }
+    fs::path staging() const { return client() / test::kStagingFolder; }
     const test::PatchHostFolder& version(int v) const { return v == 1 ? v1 : v2; }
+
+    // The staging folder as an interrupted run leaves it, made before a
+    // watched run so that the watch sees every file in it from the first.
+    void prepareStaging() const { fs::create_directories(staging()); }
+
+    // How many times each file of version v was requested from the host so far.
+    std::map<std::string, std::size_t> requestCounts(int v) {
+        std::map<std::string, std::size_t> counts;
+        for (const auto& file : version(v).files())
+            counts[file.relative] = host.server().requestCount(version(v).fileUrlPath(file.relative));
+        return counts;
+    }
 
     // The state every kill must leave: the user's files as they were.
     void expectUserFilesIntact(const std::string& moment) const {
@@ -231,12 +263,29 @@ protected:
         EXPECT_EQ(test::readFile(sandbox.folder() / "customlist.json"), customList) << moment;
     }
 
-    // A run to the end without pacing; the client must then equal version v.
-    void expectRecoveryConverges(int v, test::IniScope scope, const std::string& moment) {
+    // A run to the end without pacing; the client must then equal version v,
+    // with no staging folder left. It fetches none of the files the killed run
+    // had staged completely. (A request the killed run sent as it died can
+    // reach the host's count after the kill; it is for a file that run never
+    // received, so only the staged files' counts are exact.)
+    void expectRecoveryConverges(int v, test::IniScope scope, KillRecord& record) {
+        const std::string& moment = record.moment;
+        const std::vector<std::string> staged = test::stagedHostFiles(client(), version(v));
+        const auto before = requestCounts(v);
         host.setDelay(std::chrono::milliseconds(0));
         const auto r = sandbox.run({"--update-single", "demo"});
         EXPECT_EQ(r.exitCode, 0) << moment << "\n" << r.out;
         EXPECT_EQ(test::clientDifferences(client(), version(v), scope), std::vector<std::string>{}) << moment;
+        EXPECT_FALSE(fs::exists(staging())) << moment;
+        record.staged = staged.size();
+        record.fetched = 0;
+        for (const auto& [relative, count] : requestCounts(v)) {
+            const std::size_t requests = count - before.at(relative);
+            record.fetched += requests;
+            if (std::find(staged.begin(), staged.end(), relative) != staged.end()) {
+                EXPECT_EQ(requests, 0u) << moment << ": staged, yet fetched again: " << relative;
+            }
+        }
     }
 
     test::TempDir hostRoot{"kill-host"};
@@ -251,10 +300,11 @@ protected:
 std::vector<KillMoment> updateMoments() {
     std::vector<KillMoment> m{{Trigger::AfterStart, 0}, {Trigger::AfterStart, 3}};
     for (int ms : {0, 4, 8, 12, 16, 22, 30, 40}) m.push_back({Trigger::AfterManifest, ms});
-    for (int n = 1; n <= 29; n += 2) m.push_back({Trigger::FileRequest, n});
-    for (int n = 1; n <= 15; n += 2) m.push_back({Trigger::LoosePartCreated, n});
-    for (int n = 2; n <= 14; n += 2) m.push_back({Trigger::LoosePartWritten, n});
-    for (int n = 1; n <= 13; n += 3) m.push_back({Trigger::LooseMovedIn, n});
+    for (int n = 1; n <= 29; n += 4) m.push_back({Trigger::FileRequest, n});
+    for (int n = 1; n <= 41; n += 5) m.push_back({Trigger::StagedPartCreated, n});
+    for (int n = 2; n <= 42; n += 5) m.push_back({Trigger::StagedPartWritten, n});
+    for (int n = 3; n <= 43; n += 5) m.push_back({Trigger::StagedCommitted, n});
+    for (int n = 1; n <= 15; n += 2) m.push_back({Trigger::LooseMovedIn, n});
     for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartCreated, n});
     for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartWritten, n});
     for (int n = 1; n <= 2; ++n) m.push_back({Trigger::ArchiveMovedIn, n});
@@ -275,12 +325,13 @@ TEST_F(KillFaultTest, UpdateKilledAtAnyMomentKeepsTheUsersFilesAndTheNextRunConv
         const int target = 3 - current;
         version(target).publish();
         host.setDelay(std::chrono::milliseconds(10));
+        prepareStaging();
         KillRecord record = harness.run(moment, {"--update-single", "demo"}, client());
         // The client never looks uninstalled (which would make the next run an
         // install that replaces the user's INI files).
         EXPECT_TRUE(fs::exists(client() / test::kTwoVersionClientExecutable)) << record.moment;
         expectUserFilesIntact(record.moment);
-        expectRecoveryConverges(target, test::IniScope::KeptOnly, record.moment);
+        expectRecoveryConverges(target, test::IniScope::KeptOnly, record);
         expectUserFilesIntact(record.moment);
         records.push_back(std::move(record));
         current = target;
@@ -289,13 +340,17 @@ TEST_F(KillFaultTest, UpdateKilledAtAnyMomentKeepsTheUsersFilesAndTheNextRunConv
     printSummary("update kills", records);
 
     std::map<std::string, int> killedIn;
-    for (const auto& r : records)
+    int resumed = 0;  // kills after which the next run used staged files and fetched the rest
+    for (const auto& r : records) {
         if (r.killed) ++killedIn[r.stage];
+        if (r.staged > 0 && r.fetched > 0) ++resumed;
+    }
     int killed = 0;
     for (const auto& [stage, count] : killedIn) killed += count;
-    EXPECT_GE(killed, 50);
-    EXPECT_GE(killedIn["downloads"], 10);
-    EXPECT_GE(killedIn["apply"], 20);
+    EXPECT_GE(killed, 55);
+    EXPECT_GE(killedIn["downloads"], 25);
+    EXPECT_GE(killedIn["apply"], 14);
+    EXPECT_GE(resumed, 15);
 }
 
 // An install killed part-way: the next run (an install again, or an update
@@ -303,9 +358,9 @@ TEST_F(KillFaultTest, UpdateKilledAtAnyMomentKeepsTheUsersFilesAndTheNextRunConv
 // included.
 TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
     const std::vector<KillMoment> moments = {
-        {Trigger::AfterManifest, 2},   {Trigger::FileRequest, 5},      {Trigger::FileRequest, 40},
-        {Trigger::LoosePartCreated, 3}, {Trigger::LooseMovedIn, 16},    {Trigger::LooseMovedIn, 24},
-        {Trigger::ArchivePartCreated, 1}, {Trigger::ArchiveMovedIn, 2},
+        {Trigger::AfterManifest, 2},      {Trigger::FileRequest, 5},      {Trigger::FileRequest, 40},
+        {Trigger::StagedPartCreated, 3},  {Trigger::StagedCommitted, 30}, {Trigger::LooseMovedIn, 16},
+        {Trigger::LooseMovedIn, 24},      {Trigger::ArchivePartCreated, 1}, {Trigger::ArchiveMovedIn, 2},
     };
     v1.publish();
     std::vector<KillRecord> records;
@@ -313,14 +368,70 @@ TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
         std::error_code ec;
         fs::remove_all(client(), ec);
         fs::create_directories(client());
+        prepareStaging();
+        // The folders the loose files are moved into exist beforehand as well,
+        // so that the watch counts every move into them (the apply step would
+        // make them only just before its first move there).
+        for (const char* folder : {"data", "ini"}) fs::create_directories(client() / folder);
         host.setDelay(std::chrono::milliseconds(5));
         records.push_back(harness.run(moment, {"--update-single", "demo"}, client()));
         EXPECT_EQ(test::readFile(sandbox.folder() / "customlist.json"), customList) << records.back().moment;
-        expectRecoveryConverges(1, test::IniScope::All, records.back().moment);
+        expectRecoveryConverges(1, test::IniScope::All, records.back());
     }
     printSummary("install kills", records);
-    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 7);
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 8);
 }
+
+// A run killed while it downloads leaves the files it had finished in the
+// staging folder. The next run takes them from there: it fetches only the
+// files that were not staged yet, and the client converges.
+struct ResumeCase {
+    const char* name;
+    bool update;  // an update from version 1 to 2, else an install of version 1
+};
+
+void PrintTo(const ResumeCase& c, std::ostream* out) { *out << c.name; }
+
+class ResumeAfterKillFaultTest : public KillFaultTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(ResumeAfterKillFaultTest, NextRunFetchesOnlyWhatWasNotStaged) {
+    const ResumeCase c = GetParam();
+    v1.publish();
+    int target = 1;
+    test::IniScope scope = test::IniScope::All;
+    if (c.update) {
+        ASSERT_EQ(sandbox.run({"--update-single", "demo"}).exitCode, 0);
+        test::writeFile(client() / "ini" / "user.ini", kUserIni);
+        test::writeFile(client() / "ini" / "video.ini", kUserVideo);
+        v2.publish();
+        target = 2;
+        scope = test::IniScope::KeptOnly;
+    } else {
+        fs::create_directories(client());
+    }
+    prepareStaging();
+    host.setDelay(std::chrono::milliseconds(10));
+
+    KillRecord record = harness.run({Trigger::StagedCommitted, 8}, {"--update-single", "demo"}, client());
+    ASSERT_TRUE(record.killed) << record.moment;
+    EXPECT_EQ(record.stage, "downloads");
+    EXPECT_EQ(test::readFile(sandbox.folder() / "customlist.json"), customList);
+    if (c.update) {
+        EXPECT_TRUE(fs::exists(client() / test::kTwoVersionClientExecutable));
+        expectUserFilesIntact(record.moment);
+    }
+
+    expectRecoveryConverges(target, scope, record);
+    // Both parts of the promise had something to do: files were taken from
+    // the staging folder, and others were still to fetch.
+    EXPECT_GE(record.staged, 4u);
+    EXPECT_GE(record.fetched, 4u);
+    if (c.update) expectUserFilesIntact(record.moment);
+}
+
+INSTANTIATE_TEST_SUITE_P(InstallAndUpdate, ResumeAfterKillFaultTest,
+                         ::testing::Values(ResumeCase{"Install", false}, ResumeCase{"Update", true}),
+                         [](const ::testing::TestParamInfo<ResumeCase>& info) { return std::string(info.param.name); });
 
 // customlist.json is the only file of the user's that --duplicate and
 // --delete write. Killed at any moment, it is the old list or the new one,

@@ -4,6 +4,7 @@
 // own message, leave the installation exactly as it was (the user's INI files
 // included), and the next good run must bring the client to the manifest.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -193,6 +194,41 @@ TEST_F(HostileManifestFaultTest, EntryClimbingOutOfTheInstallationIsRefusedBefor
         EXPECT_EQ(test::readFile(sandbox.program()), program);
         EXPECT_EQ(test::folderSnapshot(client()), before);
     }
+}
+
+// A host that sends more for a file than the manifest declares (here a body
+// without end) is cut off at the declared size: that download fails as a
+// wrong file instead of filling the disk, and nothing in the client changes.
+class DeclaredSizeFaultTest : public NetworkFaultTest {};
+
+TEST_F(DeclaredSizeFaultTest, BodyLongerThanItsDeclaredSizeIsCutOffAndFailsTheRun) {
+    auto manifest = nlohmann::json::parse(v2.manifestJson());
+    for (auto& entry : manifest.at("files"))
+        entry["size"] = v2.file(entry.at("relative").get<std::string>()).served.size();
+    test::writeFile(hostRoot.path() / v2.manifestUrlPath().substr(1), manifest.dump());
+    const std::string relative = "data/file_02.bin";
+    const std::string path = v2.fileUrlPath(relative);
+    host.server().streamBody(path, 64 << 10, std::chrono::milliseconds(1));
+    const std::size_t changed = changedFiles(v1, v2).size();
+
+    const auto failed = sandbox.run({"--update-single", "demo"}, std::chrono::seconds(30));
+    EXPECT_FALSE(failed.timedOut);
+    EXPECT_EQ(failed.exitCode, 1) << failed.out;
+    const std::string message = "Hash mismatch after download: " + relative;
+    EXPECT_NE(failed.out.find("\nError: " + message + "\n"), std::string::npos) << failed.out;
+    const std::string log = sandbox.log();
+    EXPECT_NE(log.find("ERROR: " + host.baseUrl() + path + kDash + message + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR: Patch failed" + kDash + "1 / " + std::to_string(changed) + " downloads failed\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(test::folderSnapshot(client()), before);
+
+    host.setFault(path, Fault::None);
+    const auto good = sandbox.run({"--update-single", "demo"});
+    EXPECT_EQ(good.exitCode, 0) << good.out;
+    EXPECT_EQ(test::clientDifferences(client(), v2, test::IniScope::KeptOnly), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(client() / test::kStagingFolder));
+    expectUserIniKept();
 }
 
 INSTANTIATE_TEST_SUITE_P(

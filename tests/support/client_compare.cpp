@@ -128,6 +128,19 @@ std::vector<std::string> leftoverPartFiles(const fs::path& folder) {
     return found;
 }
 
+std::vector<std::string> stagedHostFiles(const fs::path& installDir, const PatchHostFolder& host) {
+    std::vector<std::string> staged;
+    for (const auto& file : host.files()) {
+        const Placement where = placementOf(file.relative);
+        const std::string form = where.archive.empty() ? "" : where.payload ? ".payload" : ".entry";
+        const std::string name = lower(file.md5) + form;
+        std::error_code ec;
+        if (fs::is_regular_file(installDir / kStagingFolder / name, ec)) staged.push_back(file.relative);
+    }
+    std::sort(staged.begin(), staged.end());
+    return staged;
+}
+
 std::vector<std::string> clientDifferences(const fs::path& installDir, const PatchHostFolder& host, IniScope scope) {
     std::vector<std::string> differences;
     std::map<std::string, std::map<std::string, std::string>> expectedMembers;  // archive -> key -> contents

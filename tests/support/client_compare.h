@@ -36,4 +36,15 @@ std::vector<std::string> clientDifferences(const std::filesystem::path& installD
 // Relative paths of the ".part" files below `folder`, sorted.
 std::vector<std::string> leftoverPartFiles(const std::filesystem::path& folder);
 
+// The folder of an installation where a run's downloads wait until they are
+// applied; a failed or interrupted run leaves it for the next run.
+inline constexpr const char* kStagingFolder = ".mendly-staging";
+
+// The host files whose download a run left complete in the installation's
+// staging folder, sorted: "<md5>" for a loose file as served, "<md5>.payload"
+// for a single-file payload as served, "<md5>.entry" for another archive
+// member in its stored form, where <md5> is the manifest's digest in
+// lowercase. Files still in progress (".part") do not count.
+std::vector<std::string> stagedHostFiles(const std::filesystem::path& installDir, const PatchHostFolder& host);
+
 }  // namespace mendly::test
