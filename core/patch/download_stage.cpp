@@ -43,6 +43,11 @@ std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::
 
 enum class Kind { Loose, Payload, Member };
 
+// Archive members up to this size are received into memory and compressed
+// from there (each transfer holds at most this much); larger ones stream to
+// a file like everything else.
+constexpr std::size_t kMemberInMemory = 4u << 20;
+
 Kind kindOf(const ManifestEntry& entry) {
     const auto ref = classifyArchivePath(entry.relative);
     if (!ref) return Kind::Loose;
@@ -132,6 +137,19 @@ std::u16string finishStaged(WorkerContext& ctx, const Job& job, const std::files
     return {};
 }
 
+// A member that arrived in memory, compressed into its staged stored form.
+std::u16string stageMemberFromMemory(WorkerContext& ctx, const Job& job, std::string_view contents) {
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    StagingStatus status = StagingStatus::Ok;
+    {
+        const CpuSlot cpu(ctx.state);
+        status = writeStagedEntryBytes(contents, ctx.state.staging.pathFor(job.name), ctx.buffers);
+    }
+    if (status == StagingStatus::DiskFull) return diskFullMessage(ctx.state, contents.size());
+    if (status == StagingStatus::Failed) return u"Cannot stage download: " + toWide(entry.relative);
+    return {};
+}
+
 // A file an earlier run staged under this job's name and that still
 // matches; true when the job is done with it.
 bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName) {
@@ -160,7 +178,8 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     const std::u16string url = fileUrl(state.filesBaseUrl, entry);
     const std::filesystem::path target =
         state.staging.pathFor(kind == Kind::Member ? job.name + ".contents" : job.name);
-    StagingWriter writer(state.staging.pathFor(job.name + ".part"), entry.size);
+    StagingWriter writer(state.staging.pathFor(job.name + ".part"), entry.size,
+                         kind == Kind::Member ? kMemberInMemory : 0);
     std::u16string error;
     if (!writer.open()) {
         recordFailure(state, job, url, u"Cannot stage download: " + toWide(entry.relative));
@@ -185,6 +204,10 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
                     : u"Cannot stage download: " + toWide(entry.relative);
     } else if (fetched && !md5Matches(writer.md5Hex(), entry.md5)) {
         error = u"Hash mismatch after download: " + toWide(entry.relative);
+    } else if (fetched && writer.inMemory()) {
+        error = stageMemberFromMemory(ctx, job, writer.memory());
+        appliedName = job.name;
+        ok = error.empty();
     } else if (fetched && !commitStaged(writer.partPath(), target)) {
         error = u"Cannot stage download: " + toWide(entry.relative);
     } else if (fetched) {

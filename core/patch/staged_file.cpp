@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "patch/vfile/byte_order.h"
+#include "patch/vfile/entry_codec.h"
 #include "patch/vfile/format.h"
 #include "patch/vfile/single_file_payload.h"
 #include "platform/disk.h"
@@ -40,10 +41,12 @@ bool openFresh(std::ofstream& out, const fs::path& path) {
 
 }  // namespace
 
-StagingWriter::StagingWriter(fs::path partPath, std::optional<std::uint64_t> limit)
-    : partPath_(std::move(partPath)), limit_(limit) {}
+StagingWriter::StagingWriter(fs::path partPath, std::optional<std::uint64_t> limit, std::size_t memoryLimit)
+    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit) {}
 
 bool StagingWriter::open() {
+    if (memoryLimit_ > 0) return true;  // the file waits until the body outgrows memory
+    spilled_ = true;
     writeFailed_ = !openFresh(out_, partPath_);
     return !writeFailed_;
 }
@@ -55,12 +58,26 @@ bool StagingWriter::write(std::string_view piece) {
     }
     received_ += piece.size();
     md5_.update(piece);
+    if (!spilled_ && received_ <= memoryLimit_) {
+        memory_.append(piece);
+        return true;
+    }
+    if (!spilled_) {
+        spilled_ = true;
+        if (!openFresh(out_, partPath_)) {
+            writeFailed_ = true;
+            return false;
+        }
+        out_.write(memory_.data(), static_cast<std::streamsize>(memory_.size()));
+        std::string().swap(memory_);
+    }
     out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     if (!out_) writeFailed_ = true;
     return !writeFailed_;
 }
 
 bool StagingWriter::close() {
+    if (!spilled_) return true;
     out_.close();
     if (out_.fail()) writeFailed_ = true;
     return !writeFailed_;
@@ -107,6 +124,29 @@ StagingStatus writeStagedEntry(const fs::path& contentsPath, const fs::path& ent
     std::error_code ec;
     fs::resize_file(part, vfile::kPayloadHeaderSize + *stored, ec);
     if (ec || !commitStaged(part, entryPath)) {
+        removeQuietly(part);
+        return StagingStatus::Failed;
+    }
+    return StagingStatus::Ok;
+}
+
+StagingStatus writeStagedEntryBytes(std::string_view contents, const fs::path& entryPath,
+                                    vfile::CodecBuffers& buffers) {
+    if (contents.size() > vfile::kMaxStoredValue) return StagingStatus::Failed;
+    const bool shorter = vfile::compressShorterInto(contents, buffers.stored);
+    const std::string_view stored = shorter ? std::string_view(buffers.stored) : contents;
+    const fs::path part = partOf(entryPath);
+    std::ofstream out;
+    if (!openFresh(out, part)) return StagingStatus::Failed;
+    const std::string header = vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(contents.size()));
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    out.write(stored.data(), static_cast<std::streamsize>(stored.size()));
+    out.close();
+    if (out.fail()) {
+        removeQuietly(part);
+        return classifyWriteFailure(entryPath.parent_path(), header.size() + stored.size());
+    }
+    if (!commitStaged(part, entryPath)) {
         removeQuietly(part);
         return StagingStatus::Failed;
     }

@@ -25,10 +25,15 @@ enum class StagingStatus { Ok, DiskFull, Failed };
 // Receives one download body into `partPath` (created or truncated) as it
 // arrives, hashing it. `limit`, when given, is the declared size: a body
 // that runs longer is cut off (write() returns false and overLimit() is true).
+// With a `memoryLimit`, a body up to that many bytes stays in memory and no
+// file is made (inMemory()); a longer one goes to the file from the first byte
+// on. Small archive members are compressed straight from memory that way,
+// sparing the file system a file made and deleted per member.
 // One owner: the worker of that download.
 class StagingWriter {
 public:
-    StagingWriter(std::filesystem::path partPath, std::optional<std::uint64_t> limit);
+    StagingWriter(std::filesystem::path partPath, std::optional<std::uint64_t> limit,
+                  std::size_t memoryLimit = 0);
 
     [[nodiscard]] bool open();
     // Appends a piece; false when it would pass the limit or writing failed.
@@ -37,6 +42,8 @@ public:
     [[nodiscard]] bool close();
 
     std::uint64_t received() const { return received_; }
+    bool inMemory() const { return !spilled_; }
+    std::string_view memory() const { return memory_; }
     bool overLimit() const { return overLimit_; }
     bool writeFailed() const { return writeFailed_; }
     std::string md5Hex() { return md5_.finishHex(); }
@@ -45,6 +52,9 @@ public:
 private:
     std::filesystem::path partPath_;
     std::optional<std::uint64_t> limit_;
+    std::size_t memoryLimit_;
+    std::string memory_;
+    bool spilled_ = false;
     std::ofstream out_;
     Md5Stream md5_;
     std::uint64_t received_ = 0;
@@ -68,6 +78,10 @@ std::optional<StagedEntryInfo> readStagedEntryInfo(const std::filesystem::path& 
 // (through entryPath + ".part", then renamed) in payload layout.
 StagingStatus writeStagedEntry(const std::filesystem::path& contentsPath, const std::filesystem::path& entryPath,
                                vfile::CodecBuffers& buffers);
+
+// The same for contents held in memory.
+StagingStatus writeStagedEntryBytes(std::string_view contents, const std::filesystem::path& entryPath,
+                                    vfile::CodecBuffers& buffers);
 
 // The MD5 of the contents a staged stored entry holds (inflated in pieces);
 // empty when it cannot be read or does not inflate to its original size.

@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -286,8 +287,18 @@ LoopbackServer::LoopbackServer(Scheme scheme, KeepAlive keepAlive, std::uint16_t
     Impl* impl = impl_.get();
     s.Get(".*", [impl](const httplib::Request& req, httplib::Response& res) { impl->dispatch(req, res); });
 
+    // The library listens with a backlog of 5; a client with 16 transfers in
+    // flight (and no keep-alive) would see connections dropped and retried a
+    // second later. Listening again on the bound socket raises the backlog.
+    std::atomic<int> listening{-1};
+    s.set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
     impl_->port = port == 0 ? s.bind_to_any_port("127.0.0.1") : (s.bind_to_port("127.0.0.1", port) ? port : -1);
     if (impl_->port <= 0) throw std::runtime_error("the loopback server could not bind to 127.0.0.1");
+    if (listening >= 0) ::listen(listening, SOMAXCONN);
+    s.set_socket_options(httplib::default_socket_options);
     impl_->listener = std::thread([impl] { impl->server->listen_after_bind(); });
     // stop() only takes effect once the accept loop runs, so wait for it.
     const auto deadline = Clock::now() + std::chrono::seconds(10);

@@ -13,6 +13,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -91,6 +92,14 @@ int main(int argc, char** argv) {
     // requests, and send each answer at once (no waiting for an ACK).
     server.set_keep_alive_max_count(1000);
     server.set_tcp_nodelay(true);
+    // The library listens with a backlog of 5, so clients that open many
+    // connections at once would see some dropped and retried a second later.
+    // Listening again on the bound socket raises the backlog.
+    std::atomic<int> listening{-1};
+    server.set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
     // Enough workers for clients that keep many transfers in flight.
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     if (options.delayMs > 0) {
@@ -116,6 +125,7 @@ int main(int argc, char** argv) {
     } else if (!server.bind_to_port(options.bind, port)) {
         port = -1;
     }
+    if (port > 0 && listening >= 0) ::listen(listening, SOMAXCONN);
     if (port <= 0) {
         std::fprintf(stderr, "patch_host: cannot listen on %s port %d\n", options.bind.c_str(), options.port);
         return 1;

@@ -1,6 +1,5 @@
 #include "patch/vfile/archive_writer.h"
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -8,8 +7,8 @@
 #include "patch/vfile/archive.h"
 #include "patch/vfile/archive_name.h"
 #include "patch/vfile/byte_order.h"
-#include "patch/vfile/entry_stream.h"
 #include "patch/vfile/format.h"
+#include "platform/file_output.h"
 
 namespace mendly::vfile {
 namespace {
@@ -60,48 +59,22 @@ std::string encodeDirectory(const std::vector<EntrySource>& entries, const std::
     return out;
 }
 
-// Reads the stored bytes of file-backed sources, keeping the last file open
-// (entries kept from the old archive follow each other in key order).
-class SourceReader {
-public:
-    bool copy(const EntrySource& entry, std::ostream& out) {
-        if (entry.file.empty()) {
-            if (entry.bytes.size() != entry.storedSize) return false;
-            out.write(entry.bytes.data(), static_cast<std::streamsize>(entry.bytes.size()));
-            return static_cast<bool>(out);
-        }
-        if (entry.file != openPath_) {
-            in_ = std::ifstream(entry.file, std::ios::binary);
-            openPath_ = entry.file;
-        }
-        if (!in_) {
-            openPath_.clear();
-            return false;
-        }
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(entry.offset));
-        return in_ && copyStream(in_, entry.storedSize, out, buffer_);
-    }
-
-private:
-    std::filesystem::path openPath_;
-    std::ifstream in_;
-    std::string buffer_;
-};
-
 // Writes the whole archive to `target`. `created` tells whether the file was
-// opened (and so is ours to remove on failure).
+// opened (and so is ours to remove on failure). Kept entries are copied from
+// the old archive inside the kernel where it can.
 bool writeAll(const std::filesystem::path& target, const std::string& directory,
               const std::vector<EntrySource>& entries, bool& created) {
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    created = out.is_open();
-    if (!out) return false;
-    out.write(directory.data(), static_cast<std::streamsize>(directory.size()));
-    SourceReader reader;
-    for (const auto& entry : entries)
-        if (!reader.copy(entry, out)) return false;
-    out.close();
-    return !out.fail();
+    platform::FileOutput out;
+    created = out.create(target);
+    if (!created || !out.write(directory)) return false;
+    for (const auto& entry : entries) {
+        if (entry.file.empty()) {
+            if (entry.bytes.size() != entry.storedSize || !out.write(entry.bytes)) return false;
+        } else if (!out.appendFrom(entry.file, entry.offset, entry.storedSize)) {
+            return false;
+        }
+    }
+    return out.close();
 }
 
 struct KeyLess {

@@ -1,0 +1,39 @@
+#pragma once
+// Writing one new file from pieces: bytes from memory and ranges of other
+// files. Ranges are copied inside the kernel where the system can
+// (copy_file_range on Linux), so rewriting a large archive does not pass its
+// unchanged bytes through this process.
+// POSIX: file_output_posix.cpp. Windows: file_output_win.cpp (ReadFile/WriteFile).
+//
+// Threads: one owner; not copyable.
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+namespace mendly::platform {
+
+class FileOutput {
+public:
+    FileOutput() = default;
+    ~FileOutput();
+    FileOutput(const FileOutput&) = delete;
+    FileOutput& operator=(const FileOutput&) = delete;
+
+    // Creates `path`, or truncates the file there. False when it cannot.
+    [[nodiscard]] bool create(const std::filesystem::path& path);
+    // Appends bytes. False when writing failed (the disk is full, ...).
+    [[nodiscard]] bool write(std::string_view bytes);
+    // Appends `size` bytes of `source` starting at `offset`. False when the
+    // source cannot be read in full or writing failed. The last source stays
+    // open until another one is named or this object is closed.
+    [[nodiscard]] bool appendFrom(const std::filesystem::path& source, std::uint64_t offset, std::uint64_t size);
+    // Closes the file; false when a write could not be completed.
+    [[nodiscard]] bool close();
+
+private:
+    int fd_ = -1;
+    int sourceFd_ = -1;
+    std::filesystem::path sourcePath_;
+};
+
+}  // namespace mendly::platform
