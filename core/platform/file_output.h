@@ -1,13 +1,12 @@
 #pragma once
 // Writing one new file from pieces: bytes from memory and ranges of other
-// files. Ranges are copied inside the kernel where the system can
-// (copy_file_range on Linux), so rewriting a large archive does not pass its
-// unchanged bytes through this process.
+// files, copied through one 1 MiB buffer with positioned reads.
 // POSIX: file_output_posix.cpp. Windows: file_output_win.cpp (ReadFile/WriteFile).
 //
 // Threads: one owner; not copyable.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 
 namespace mendly::platform {
@@ -34,6 +33,7 @@ private:
     int fd_ = -1;
     int sourceFd_ = -1;
     std::filesystem::path sourcePath_;
+    std::unique_ptr<char[]> buffer_;  // kCopyChunk bytes, made on first use
 };
 
 }  // namespace mendly::platform
