@@ -60,7 +60,7 @@ protected:
         for (int i = 0; i < 6; ++i)
             hostFiles.addFile("data/part" + std::to_string(i) + ".bin", std::string(40000 + i, static_cast<char>('a' + i)));
         hostFiles.publish();
-        servePublishedSlowly(std::chrono::milliseconds(600));
+        servePublishedSlowly(std::chrono::milliseconds(400));
         test::writeFile(folder / "customlist.json",
                         R"({"servers":[{"name":"loop","desc":"Loopback Server","server":"aurum","patchBaseUrl":")" +
                             server.baseUrl() + R"(","launchExecutable":"Kaltris.exe"}]})");
@@ -69,13 +69,17 @@ protected:
         fs::permissions(bin / "wine", fs::perms::owner_all);
     }
 
-    // Every published file, answered after `delay` (the manifest at once).
+    // The Nth published file answered after N times `delay` (the manifest at
+    // once): the downloads run in parallel, so files arrive one by one and
+    // the page shows the download in progress for a while.
     void servePublishedSlowly(std::chrono::milliseconds delay) {
         server.serveFolder(served.path());
+        std::chrono::milliseconds wait{0};
         for (const auto& file : hostFiles.files()) {
-            server.route(hostFiles.fileUrlPath(file.relative), [bytes = file.served, delay](const test::LoopbackRequest&,
-                                                                                          test::LoopbackReply& reply) {
-                std::this_thread::sleep_for(delay);
+            wait += delay;
+            server.route(hostFiles.fileUrlPath(file.relative), [bytes = file.served, wait](const test::LoopbackRequest&,
+                                                                                         test::LoopbackReply& reply) {
+                std::this_thread::sleep_for(wait);
                 reply.body = bytes;
             });
         }

@@ -301,9 +301,11 @@ std::vector<KillMoment> updateMoments() {
     std::vector<KillMoment> m{{Trigger::AfterStart, 0}, {Trigger::AfterStart, 3}};
     for (int ms : {0, 4, 8, 12, 16, 22, 30, 40}) m.push_back({Trigger::AfterManifest, ms});
     for (int n = 1; n <= 29; n += 4) m.push_back({Trigger::FileRequest, n});
-    for (int n = 1; n <= 41; n += 5) m.push_back({Trigger::StagedPartCreated, n});
-    for (int n = 2; n <= 42; n += 5) m.push_back({Trigger::StagedPartWritten, n});
-    for (int n = 3; n <= 43; n += 5) m.push_back({Trigger::StagedCommitted, n});
+    // About 34 files change; small members are compressed from memory, so
+    // each file makes one staged part.
+    for (int n = 1; n <= 31; n += 5) m.push_back({Trigger::StagedPartCreated, n});
+    for (int n = 2; n <= 32; n += 5) m.push_back({Trigger::StagedPartWritten, n});
+    for (int n = 3; n <= 33; n += 5) m.push_back({Trigger::StagedCommitted, n});
     for (int n = 1; n <= 15; n += 2) m.push_back({Trigger::LooseMovedIn, n});
     for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartCreated, n});
     for (int n = 1; n <= 3; ++n) m.push_back({Trigger::ArchivePartWritten, n});
@@ -347,7 +349,7 @@ TEST_F(KillFaultTest, UpdateKilledAtAnyMomentKeepsTheUsersFilesAndTheNextRunConv
     }
     int killed = 0;
     for (const auto& [stage, count] : killedIn) killed += count;
-    EXPECT_GE(killed, 55);
+    EXPECT_GE(killed, 50);
     EXPECT_GE(killedIn["downloads"], 25);
     EXPECT_GE(killedIn["apply"], 14);
     EXPECT_GE(resumed, 15);
