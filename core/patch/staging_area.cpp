@@ -25,7 +25,7 @@ std::string asciiLower(std::string_view text) {
 
 }  // namespace
 
-StagingArea::StagingArea(const fs::path& installDir) : folder_(installDir / std::string(kStagingFolderName)) {}
+StagingArea::StagingArea(const fs::path& installDir) : folder_(installDir / std::string(kPatchStagingFolderName)) {}
 
 std::string StagingArea::nameFor(const ManifestEntry& entry, StagedForm form) {
     // Such a value can never match a download, so the name only has to be

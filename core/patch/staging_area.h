@@ -27,7 +27,7 @@
 
 namespace mendly {
 
-inline constexpr std::string_view kStagingFolderName = ".mendly-staging";
+inline constexpr std::string_view kPatchStagingFolderName = ".mendly-staging";
 
 enum class StagedForm {
     AsServed,     // a loose file exactly as the host sent it

@@ -19,11 +19,14 @@ std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string
 // target and renames it into place; a keelswap that was killed in between
 // leaves that copy (as large as the program) behind.
 bool isKeelswapLeftover(const std::string& fileName) {
-    for (auto name : kUpdatableLauncherFiles) {
+    auto matches = [&fileName](std::string_view name) {
         const std::string prefix = "." + std::string(name) + ".keelswap-";
-        if (fileName.size() == prefix.size() + 6 && fileName.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
+        return fileName.size() == prefix.size() + 6 && fileName.rfind(prefix, 0) == 0;
+    };
+    for (auto name : kUpdatableLauncherFiles)
+        if (matches(name)) return true;
+    // keelswap stages its own new copy as "keelswap.new" and copies it the same way.
+    return matches(kPendingKeelswapName);
 }
 
 void removeKeelswapLeftovers(const std::filesystem::path& programFolder) {

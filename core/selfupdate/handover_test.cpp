@@ -75,12 +75,14 @@ TEST_F(HousekeepingTest, LeftoverStagingFolderIsRemovedWithoutFollowingLinks) {
 TEST_F(HousekeepingTest, HalfMadeCopiesOfAnInterruptedKeelswapAreRemovedAndNothingElse) {
     test::writeFile(dir / ".tidewright.keelswap-a1B2c3", "half a program");
     test::writeFile(dir / ".launcher.keelswap-zzzzzz", "half a program");
+    test::writeFile(dir / ".keelswap.new.keelswap-Qq9Zx0", "half of keelswap's own new copy");
     test::writeFile(dir / ".tidewright.keelswap-toolong", "user file");
     test::writeFile(dir / "notes.keelswap-123456", "user file");
     test::writeFile(dir / "tidewright", "program");
     removeLauncherStaging(dir.path());
     EXPECT_FALSE(std::filesystem::exists(dir / ".tidewright.keelswap-a1B2c3"));
     EXPECT_FALSE(std::filesystem::exists(dir / ".launcher.keelswap-zzzzzz"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".keelswap.new.keelswap-Qq9Zx0"));
     EXPECT_TRUE(std::filesystem::exists(dir / ".tidewright.keelswap-toolong"));
     EXPECT_TRUE(std::filesystem::exists(dir / "notes.keelswap-123456"));
     EXPECT_EQ(test::readFile(dir / "tidewright"), "program");

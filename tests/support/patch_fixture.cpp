@@ -142,7 +142,7 @@ std::vector<std::pair<std::string, std::string>> folderSnapshot(const fs::path& 
     std::vector<std::pair<std::string, std::string>> files;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const auto& item = *it;
-        if (it.depth() == 0 && item.path().filename() == kStagingFolderName) {
+        if (it.depth() == 0 && item.path().filename() == kPatchStagingFolderName) {
             it.disable_recursion_pending();
             continue;
         }
