@@ -50,17 +50,9 @@ bool failed(std::u16string& error, std::u16string text, std::u16string_view logP
     return false;
 }
 
-// The steps of one run. May throw std::bad_alloc or a file-system error,
-// which runPatch turns into a message.
-bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
-              const fs::path& installDir, PatchMode mode, std::u16string& error) {
-    if (isPatchCancelRequested()) {
-        error = u"Cancelled";
-        return false;
-    }
-    removeLegacyStateFiles(installDir);
-
-    // Manifest.
+// The manifest of the run; false with the run's error when it cannot be had.
+bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, PatchManifest& manifest,
+                   std::u16string& error) {
     reportStatus(window, u"Downloading manifest...");
     std::string manifestBytes;
     std::u16string fetchError;
@@ -69,25 +61,18 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
         if (fetchError.empty()) fetchError = u"Manifest download failed";
         return failed(error, std::move(fetchError), u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash));
     }
-    PatchManifest manifest;
     std::u16string parseError;
     if (!parseManifest(manifestBytes, manifest, parseError)) return failed(error, std::move(parseError), u"ERROR: ");
-    manifestBytes = std::string();
     if (manifest.files.empty()) {
         failed(error, u"Manifest contains no files", u"ERROR: ");
         reportStatus(window, error);
         return false;
     }
+    return true;
+}
 
-    // What an earlier run staged and this manifest no longer names is stale.
-    const StagingArea staging(installDir);
-    {
-        std::set<std::string> named;
-        for (const ManifestEntry& entry : manifest.files) named.insert(stagedNameFor(entry));
-        staging.removeUnlisted(named);
-    }
-
-    // Selection.
+// The indices `mode` covers, in manifest order (with the skip status in Update mode).
+std::vector<std::size_t> selectEntries(PatchWindow* window, const PatchManifest& manifest, PatchMode mode) {
     std::vector<std::size_t> selected;
     for (std::size_t i = 0; i < manifest.files.size(); ++i)
         if (isSelectedForMode(manifest.files[i], mode)) selected.push_back(i);
@@ -95,33 +80,28 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     if (mode == PatchMode::Update && skipped > 0)
         reportStatus(window, u"Skipping " + toDecimal(static_cast<long long>(skipped)) +
                                  u" user ini file(s) (keeping ini/updater.ini and ini/hash.ini)");
+    return selected;
+}
 
-    // Verification.
+// The selected entries that need patching, sorted by relative path.
+std::vector<std::size_t> verifyEntries(PatchWindow* window, const PatchManifest& manifest,
+                                       const std::vector<std::size_t>& selected, const fs::path& installDir) {
     reportStatus(window, u"Verifying local files...");
-    const std::int32_t verifyTotal = count32(std::max<std::size_t>(1, selected.size()));
-    reportProgress(window, 0, verifyTotal);
+    reportProgress(window, 0, count32(std::max<std::size_t>(1, selected.size())));
     std::vector<std::size_t> list;
     {
         ArchiveCache cache;
         list = verifyLocalFiles(manifest, selected, installDir, window, cache);
     }
-    if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
-
-    const ManifestMemberSet members = mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
-
-    if (list.empty()) {
-        reportStatus(window, u"Verify done: all " + toDecimal(static_cast<long long>(selected.size())) +
-                                 u" synced file(s) match.");
-        reportProgress(window, verifyTotal, verifyTotal);
-        if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
-            return false;
-        staging.removeAll();
-        return true;
-    }
-
-    // Downloads, into the staging folder.
     std::sort(list.begin(), list.end(),
               [&](std::size_t a, std::size_t b) { return manifest.files[a].relative < manifest.files[b].relative; });
+    return list;
+}
+
+// Fetches `list` into staging; false with the run's error unless every file arrived.
+bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                     std::u16string_view filesBaseUrl, const fs::path& installDir, const StagingArea& staging,
+                     DownloadResult& downloads, std::u16string& error) {
     const std::int32_t n = count32(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
     if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
@@ -129,7 +109,7 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     if (!staging.create()) return failed(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
     reportStatus(window, u"Downloading files...");
     reportProgress(window, 0, n);
-    DownloadResult downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir);
+    downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during download");
     if (downloads.failed > 0) {
         error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
@@ -142,9 +122,50 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     // flag was cleared again since; applying missing files would destroy files.
     if (!std::all_of(downloads.slots.begin(), downloads.slots.end(), [](const DownloadSlot& s) { return s.ok; }))
         return cancelled(error, u"Patch cancelled during download");
+    return true;
+}
 
+// The steps of one run: manifest, select, verify, download, apply. May throw
+// std::bad_alloc or a file-system error, which runPatch turns into a message.
+bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+              const fs::path& installDir, PatchMode mode, std::u16string& error) {
+    if (isPatchCancelRequested()) {
+        error = u"Cancelled";
+        return false;
+    }
+    removeLegacyStateFiles(installDir);
+
+    PatchManifest manifest;
+    if (!fetchManifest(window, manifestUrl, manifest, error)) return false;
+    // What an earlier run staged and this manifest no longer names is stale.
+    const StagingArea staging(installDir);
+    {
+        std::set<std::string> named;
+        for (const ManifestEntry& entry : manifest.files) named.insert(stagedNameFor(entry));
+        staging.removeUnlisted(named);
+    }
+
+    const std::vector<std::size_t> selected = selectEntries(window, manifest, mode);
+    const std::vector<std::size_t> list = verifyEntries(window, manifest, selected, installDir);
+    if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
+    const ManifestMemberSet members = mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
+
+    if (list.empty()) {
+        const std::int32_t total = count32(std::max<std::size_t>(1, selected.size()));
+        reportStatus(window, u"Verify done: all " + toDecimal(static_cast<long long>(selected.size())) +
+                                 u" synced file(s) match.");
+        reportProgress(window, total, total);
+        if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
+            return false;
+        staging.removeAll();
+        return true;
+    }
+
+    DownloadResult downloads;
+    if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
     staging.removeAll();
+    const std::int32_t n = count32(list.size());
     reportProgress(window, n, n);
     return true;
 }
