@@ -15,6 +15,7 @@
 #include "patch/staging_area.h"
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
+#include "patch/vfile/vfile_test_bytes.h"
 #include "support/temp_dir.h"
 
 namespace mendly {
@@ -23,18 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::readFile;
 using test::TempDir;
+using vfile::test::noise;
 using test::writeFile;
-
-// Bytes no compressor shortens (xorshift64).
-std::string noise(std::size_t size, std::uint64_t seed) {
-    std::string out(size, '\0');
-    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (std::size_t i = 0; i < size; i += 8) {
-        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        std::memcpy(out.data() + i, &x, std::min<std::size_t>(8, size - i));
-    }
-    return out;
-}
 
 std::string lines(std::size_t count) {
     std::string out;

@@ -13,17 +13,6 @@ namespace {
 
 using namespace mendly::vfile::test;
 
-// Bytes no compressor shortens (xorshift64).
-std::string noise(std::size_t size, std::uint64_t seed) {
-    std::string out(size, '\0');
-    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (std::size_t i = 0; i < size; i += 8) {
-        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        std::memcpy(out.data() + i, &x, std::min<std::size_t>(8, size - i));
-    }
-    return out;
-}
-
 // Text that compresses well but not to nothing.
 std::string text(std::size_t size) {
     std::string out;

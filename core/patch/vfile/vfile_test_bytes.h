@@ -2,7 +2,9 @@
 // Test helpers: archive bytes assembled field by field, independent of the
 // writer, so that tests compare the writer and feed the reader with files
 // whose every byte the test itself decided.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -48,5 +50,16 @@ inline std::string record(std::string_view name, std::uint32_t dataOffset, std::
 }
 
 inline std::string header(std::uint32_t entryCount) { return kMagicBytes + le32(entryCount); }
+
+// Bytes no compressor shortens (xorshift64).
+inline std::string noise(std::size_t size, std::uint64_t seed) {
+    std::string out(size, '\0');
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (std::size_t i = 0; i < size; i += 8) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        std::memcpy(out.data() + i, &x, std::min<std::size_t>(8, size - i));
+    }
+    return out;
+}
 
 }  // namespace mendly::vfile::test
