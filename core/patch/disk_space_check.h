@@ -1,7 +1,8 @@
 #pragma once
 // Free disk space for a patch run: the sentence a user sees when the
 // installation's volume is too full, and the check made before downloading
-// when the manifest declares file sizes.
+// when the manifest declares file sizes. The functions only read the file
+// system and are safe from any thread.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
