@@ -17,14 +17,6 @@ namespace {
 
 constexpr std::u16string_view kDash = u" \u2014 ";
 
-std::int32_t count32(std::size_t n) { return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX)); }
-
-bool fail(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
-    error = std::move(text);
-    LogFile::write(std::u16string(logPrefix) + error);
-    return false;
-}
-
 // Moves a staged file over its target. rename() replaces an existing file
 // atomically, so the target is never missing or half-written; only when that
 // fails (the target is an empty folder, or its folder lies on another volume
@@ -54,17 +46,17 @@ bool placeLooseFile(const ManifestEntry& entry, const fs::path& staged, bool las
     const fs::path target = looseFilePath(installDir, entry.relative);
     std::error_code ec;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    if (ec) return fail(error, u"Cannot write: " + toWide(target.string()), u"ERROR: " + name + std::u16string(kDash));
+    const std::u16string logPrefix = u"ERROR: " + name + std::u16string(kDash);
+    if (ec) return failWithLog(error, u"Cannot write: " + toWide(target.string()), logPrefix);
     fs::path source = staged;
     if (!lastUse) {
         source += ".copy";
         fs::remove(source, ec);
         if (!fs::copy_file(staged, source, ec) || ec)
-            return fail(error, u"Cannot write: " + toWide(source.string()), u"ERROR: " + name + std::u16string(kDash));
+            return failWithLog(error, u"Cannot write: " + toWide(source.string()), logPrefix);
     }
     if (!moveOverTarget(source, target))
-        return fail(error, u"Cannot rename part to: " + toWide(target.string()),
-                    u"ERROR: " + name + std::u16string(kDash));
+        return failWithLog(error, u"Cannot rename part to: " + toWide(target.string()), logPrefix);
     return true;
 }
 
@@ -82,8 +74,10 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
     for (const DownloadSlot& slot : slots) {
         const ManifestEntry& entry = manifest.files[slot.index];
         if (const auto ref = classifyArchivePath(entry.relative)) {
-            if (!addStagedArchiveUpdate(staging.pathFor(slot.stagedName), entry, *ref, updates, removals, error))
-                return fail(error, error, u"ERROR: ");
+            if (!addStagedArchiveUpdate(staging.pathFor(slot.stagedName), entry, *ref, updates, removals, error)) {
+                LogFile::write(u"ERROR: " + error);
+                return false;
+            }
         } else {
             lastLooseUse[slot.stagedName] = looseSlots.size();
             looseSlots.push_back(&slot);
@@ -94,7 +88,7 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
     std::set<std::string> archives;
     for (const auto& item : updates) archives.insert(item.first);
     for (const auto& item : removals) archives.insert(item.first);
-    const std::int32_t total = count32(looseSlots.size() + archives.size());
+    const std::int32_t total = progressCount(looseSlots.size() + archives.size());
     std::int32_t done = 0;
     reportProgress(window, 0, std::max<std::int32_t>(1, total));
 

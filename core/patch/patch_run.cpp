@@ -34,19 +34,9 @@ constexpr std::u16string_view kDash = u" \u2014 ";
 
 std::u16string pathText(const fs::path& path) { return toWide(path.string()); }
 
-std::int32_t count32(std::size_t n) {
-    return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX));
-}
-
 bool cancelled(std::u16string& error, std::u16string_view logLine) {
     error = u"Cancelled";
     LogFile::write(logLine);
-    return false;
-}
-
-bool failed(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
-    error = std::move(text);
-    LogFile::write(std::u16string(logPrefix) + error);
     return false;
 }
 
@@ -59,12 +49,14 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, PatchMa
     if (!httpGet(manifestUrl, manifestBytes, fetchError, &patchCancelFlag())) {
         if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
         if (fetchError.empty()) fetchError = u"Manifest download failed";
-        return failed(error, std::move(fetchError), u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash));
+        const std::u16string logPrefix = u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash);
+        return failWithLog(error, std::move(fetchError), logPrefix);
     }
     std::u16string parseError;
-    if (!parseManifest(manifestBytes, manifest, parseError)) return failed(error, std::move(parseError), u"ERROR: ");
+    if (!parseManifest(manifestBytes, manifest, parseError))
+        return failWithLog(error, std::move(parseError), u"ERROR: ");
     if (manifest.files.empty()) {
-        failed(error, u"Manifest contains no files", u"ERROR: ");
+        failWithLog(error, u"Manifest contains no files", u"ERROR: ");
         reportStatus(window, error);
         return false;
     }
@@ -87,7 +79,7 @@ std::vector<std::size_t> selectEntries(PatchWindow* window, const PatchManifest&
 std::vector<std::size_t> verifyEntries(PatchWindow* window, const PatchManifest& manifest,
                                        const std::vector<std::size_t>& selected, const fs::path& installDir) {
     reportStatus(window, u"Verifying local files...");
-    reportProgress(window, 0, count32(std::max<std::size_t>(1, selected.size())));
+    reportProgress(window, 0, progressCount(std::max<std::size_t>(1, selected.size())));
     std::vector<std::size_t> list;
     {
         ArchiveCache cache;
@@ -102,11 +94,11 @@ std::vector<std::size_t> verifyEntries(PatchWindow* window, const PatchManifest&
 bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
                      std::u16string_view filesBaseUrl, const fs::path& installDir, const StagingArea& staging,
                      DownloadResult& downloads, std::u16string& error) {
-    const std::int32_t n = count32(list.size());
+    const std::int32_t n = progressCount(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
     if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
-        return failed(error, *full, u"ERROR: ");
-    if (!staging.create()) return failed(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
+        return failWithLog(error, *full, u"ERROR: ");
+    if (!staging.create()) return failWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
     reportStatus(window, u"Downloading files...");
     reportProgress(window, 0, n);
     downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir);
@@ -148,10 +140,11 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     const std::vector<std::size_t> selected = selectEntries(window, manifest, mode);
     const std::vector<std::size_t> list = verifyEntries(window, manifest, selected, installDir);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
-    const ManifestMemberSet members = mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
+    const ManifestMemberSet members =
+        mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
 
     if (list.empty()) {
-        const std::int32_t total = count32(std::max<std::size_t>(1, selected.size()));
+        const std::int32_t total = progressCount(std::max<std::size_t>(1, selected.size()));
         reportStatus(window, u"Verify done: all " + toDecimal(static_cast<long long>(selected.size())) +
                                  u" synced file(s) match.");
         reportProgress(window, total, total);
@@ -165,7 +158,7 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
     staging.removeAll();
-    const std::int32_t n = count32(list.size());
+    const std::int32_t n = progressCount(list.size());
     reportProgress(window, n, n);
     return true;
 }

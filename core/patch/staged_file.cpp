@@ -1,5 +1,6 @@
 #include "patch/staged_file.h"
 
+#include <functional>
 #include <system_error>
 
 #include "patch/vfile/byte_order.h"
@@ -105,22 +106,26 @@ StagingStatus classifyWriteFailure(const fs::path& folder, std::uint64_t wanted)
     return free && *free < wanted ? StagingStatus::DiskFull : StagingStatus::Failed;
 }
 
-StagingStatus writeStagedEntry(const fs::path& contentsPath, const fs::path& entryPath, vfile::CodecBuffers& buffers) {
-    const auto size = fileSize(contentsPath);
-    if (!size || *size > vfile::kMaxStoredValue) return StagingStatus::Failed;
-    std::ifstream in(contentsPath, std::ios::binary);
+namespace {
+
+// Writes `entryPath` through its ".part" file: the header for originalSize,
+// then what `writeStored` writes (returning the stored size, or nothing on
+// failure). The part is cut to header + stored size (a raw store after an
+// abandoned stream rewrote it from the start), renamed into place, and
+// removed again on any failure. `wanted` is the room a failed write asked for.
+StagingStatus writeEntryThroughPart(const fs::path& entryPath, std::uint32_t originalSize, std::uint64_t wanted,
+                                    const std::function<std::optional<std::uint64_t>(std::ostream&)>& writeStored) {
     const fs::path part = partOf(entryPath);
     std::ofstream out;
-    if (!in || !openFresh(out, part)) return StagingStatus::Failed;
-    const std::string header = vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(*size));
+    if (!openFresh(out, part)) return StagingStatus::Failed;
+    const std::string header = vfile::singleFilePayloadHeader(originalSize);
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
-    const auto stored = vfile::compressStream(in, *size, out, buffers);
+    const auto stored = writeStored(out);
     out.close();
     if (!stored || out.fail()) {
         removeQuietly(part);
-        return classifyWriteFailure(entryPath.parent_path(), std::min<std::uint64_t>(*size, vfile::kStreamChunk) + 1);
+        return classifyWriteFailure(entryPath.parent_path(), wanted);
     }
-    // A raw store after an abandoned stream leaves the file exactly this long.
     std::error_code ec;
     fs::resize_file(part, vfile::kPayloadHeaderSize + *stored, ec);
     if (ec || !commitStaged(part, entryPath)) {
@@ -130,27 +135,29 @@ StagingStatus writeStagedEntry(const fs::path& contentsPath, const fs::path& ent
     return StagingStatus::Ok;
 }
 
+}  // namespace
+
+StagingStatus writeStagedEntry(const fs::path& contentsPath, const fs::path& entryPath, vfile::CodecBuffers& buffers) {
+    const auto size = fileSize(contentsPath);
+    if (!size || *size > vfile::kMaxStoredValue) return StagingStatus::Failed;
+    std::ifstream in(contentsPath, std::ios::binary);
+    if (!in) return StagingStatus::Failed;
+    return writeEntryThroughPart(entryPath, static_cast<std::uint32_t>(*size),
+                                 std::min<std::uint64_t>(*size, vfile::kStreamChunk) + 1,
+                                 [&](std::ostream& out) { return vfile::compressStream(in, *size, out, buffers); });
+}
+
 StagingStatus writeStagedEntryBytes(std::string_view contents, const fs::path& entryPath,
                                     vfile::CodecBuffers& buffers) {
     if (contents.size() > vfile::kMaxStoredValue) return StagingStatus::Failed;
     const bool shorter = vfile::compressShorterInto(contents, buffers.stored);
     const std::string_view stored = shorter ? std::string_view(buffers.stored) : contents;
-    const fs::path part = partOf(entryPath);
-    std::ofstream out;
-    if (!openFresh(out, part)) return StagingStatus::Failed;
-    const std::string header = vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(contents.size()));
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
-    out.write(stored.data(), static_cast<std::streamsize>(stored.size()));
-    out.close();
-    if (out.fail()) {
-        removeQuietly(part);
-        return classifyWriteFailure(entryPath.parent_path(), header.size() + stored.size());
-    }
-    if (!commitStaged(part, entryPath)) {
-        removeQuietly(part);
-        return StagingStatus::Failed;
-    }
-    return StagingStatus::Ok;
+    return writeEntryThroughPart(entryPath, static_cast<std::uint32_t>(contents.size()),
+                                 vfile::kPayloadHeaderSize + stored.size(),
+                                 [&](std::ostream& out) -> std::optional<std::uint64_t> {
+                                     out.write(stored.data(), static_cast<std::streamsize>(stored.size()));
+                                     return stored.size();
+                                 });
 }
 
 std::string stagedEntryContentsMd5(const fs::path& entryPath, vfile::CodecBuffers& buffers) {

@@ -1,7 +1,5 @@
 #include "patch/vfile/archive_reader.h"
 
-#include <algorithm>
-
 namespace mendly::vfile {
 
 bool ArchiveReader::seekTo(const Archive& archive, const ArchiveEntry& entry) {
@@ -23,17 +21,7 @@ bool ArchiveReader::expand(const Archive& archive, const ArchiveEntry& entry, co
 }
 
 bool ArchiveReader::readStored(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink) {
-    if (!seekTo(archive, entry)) return false;
-    std::uint64_t left = entry.storedSize;
-    while (left > 0) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kStreamChunk));
-        buffers_.stored.resize(piece);
-        in_.read(buffers_.stored.data(), static_cast<std::streamsize>(piece));
-        if (in_.gcount() != static_cast<std::streamsize>(piece)) return false;
-        sink(buffers_.stored);
-        left -= piece;
-    }
-    return true;
+    return seekTo(archive, entry) && readPieces(in_, entry.storedSize, sink, buffers_.stored);
 }
 
 }  // namespace mendly::vfile

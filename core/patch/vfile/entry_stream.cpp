@@ -20,16 +20,6 @@ bool readInto(std::istream& in, std::string& buffer, std::uint64_t count) {
     return in.gcount() == static_cast<std::streamsize>(count);
 }
 
-bool copyToSink(std::istream& in, std::uint64_t size, const ContentSink& sink, std::string& buffer) {
-    while (size > 0) {
-        const auto piece = std::min<std::uint64_t>(size, kStreamChunk);
-        if (!readInto(in, buffer, piece)) return false;
-        sink(buffer);
-        size -= piece;
-    }
-    return true;
-}
-
 struct InflateStream {
     z_stream z{};
     bool open = false;
@@ -109,6 +99,16 @@ std::optional<std::uint64_t> deflateShorter(std::istream& in, std::uint64_t size
 
 }  // namespace
 
+bool readPieces(std::istream& in, std::uint64_t size, const ContentSink& sink, std::string& buffer) {
+    while (size > 0) {
+        const auto piece = std::min<std::uint64_t>(size, kStreamChunk);
+        if (!readInto(in, buffer, piece)) return false;
+        sink(buffer);
+        size -= piece;
+    }
+    return true;
+}
+
 bool copyStream(std::istream& in, std::uint64_t size, std::ostream& out, std::string& buffer) {
     while (size > 0) {
         const auto piece = std::min<std::uint64_t>(size, kStreamChunk);
@@ -122,7 +122,7 @@ bool copyStream(std::istream& in, std::uint64_t size, std::ostream& out, std::st
 
 bool expandStoredStream(std::istream& in, std::uint64_t storedSize, std::uint32_t originalSize,
                         const ContentSink& sink, CodecBuffers& buffers) {
-    if (storedSize == originalSize) return copyToSink(in, storedSize, sink, buffers.stored);
+    if (storedSize == originalSize) return readPieces(in, storedSize, sink, buffers.stored);
     return inflateStoredStream(in, storedSize, originalSize, sink, buffers);
 }
 

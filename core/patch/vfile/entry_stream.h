@@ -54,6 +54,10 @@ using ContentSink = std::function<void(std::string_view)>;
 [[nodiscard]] std::optional<std::uint64_t> compressStream(std::istream& in, std::uint64_t size, std::ostream& out,
                                                           CodecBuffers& buffers);
 
+// Hands `size` bytes from the current position of `in` to `sink` in pieces
+// of at most kStreamChunk, through `buffer`. False when reading falls short.
+[[nodiscard]] bool readPieces(std::istream& in, std::uint64_t size, const ContentSink& sink, std::string& buffer);
+
 // Copies `size` bytes from the current position of `in` to `out` in pieces.
 [[nodiscard]] bool copyStream(std::istream& in, std::uint64_t size, std::ostream& out, std::string& buffer);
 
