@@ -4,9 +4,15 @@
 // Defined by the deployment object each program links: mendly_deployment, or
 // mendly_deployment_loopback in a test build whose launcher-update host is
 // http://127.0.0.1:<MENDLY_TEST_UPDATE_PORT>.
+#include <string>
+#include <vector>
+
 namespace mendly::deployment {
 const char* launcherUpdateHost();
 const char* website();
 const char* chat();
 const char* donate();
+// The public keys (base64 text) that sign update information and the built-in
+// servers' manifests; empty: updates are not signed.
+std::vector<std::string> signingKeys();
 }  // namespace mendly::deployment

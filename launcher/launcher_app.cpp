@@ -18,6 +18,7 @@
 #include "page_archive.h"
 #include "selfupdate/self_update.h"
 #include "selfupdate/update_notice.h"
+#include "trust/trusted_keys.h"
 
 extern const unsigned char kLauncherPageArchive[];
 extern const std::size_t kLauncherPageArchiveSize;
@@ -48,6 +49,7 @@ bool initLauncherState(LauncherState& state) {
     }
     LogFile::write(u"Kaltris Nexum Launcher starting");
     LogFile::write(u"Launcher version " + buildIdentifier());
+    logUpdateSigningState();
 
     setUpdateNoticeSink(&showUpdateNoticeBox);
     if (runLauncherSelfUpdate(state.programFolder)) {

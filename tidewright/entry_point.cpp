@@ -8,6 +8,7 @@
 #include "installation_commands.h"
 #include "list_command.h"
 #include "log/log_file.h"
+#include "trust/trusted_keys.h"
 #include "log/text.h"
 #include "self_update_step.h"
 #include "update_command.h"
@@ -48,6 +49,7 @@ int runTidewright(const std::vector<std::u16string>& argv) {
         console.printLine(u"Error: Could not create launcher.log in " + toWide(folder.native()));
     LogFile::write(u"CLI Updater starting");
     LogFile::write(u"CLI Updater version " + buildIdentifier());
+    logUpdateSigningState();
 
     const CliCommand command = parseCommandLine({argv.begin() + 1, argv.end()});
     printBanner(console);

@@ -2,6 +2,7 @@
 
 #include "cancel_signal.h"
 #include "catalog/install_layout.h"
+#include "catalog/manifest_trust.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "patch/cancel_flag.h"
@@ -55,7 +56,8 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
     int updated = 0, skipped = 0, failed = 0;
     {
     UpdateSession session(console);
-    for (const ServerEntry& entry : catalog.entries) {
+    for (std::size_t index = 0; index < catalog.entries.size(); ++index) {
+        const ServerEntry& entry = catalog.entries[index];
         if (chosen && !equalsIgnoreAsciiCase(entry.name, chosen->name)) continue;
         if (isPatchCancelRequested()) return 2;
 
@@ -87,7 +89,7 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         LogFile::write(u"Server: " + name + u" (" + toWide(entry.server) + u")");
 
         std::u16string error;
-        const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), folder,
+        const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
                                  installed ? PatchMode::Update : PatchMode::Install, error);
         console.endProgressLine();
 

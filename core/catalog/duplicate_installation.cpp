@@ -57,6 +57,7 @@ InstallationResult duplicateInstallation(const std::filesystem::path& programFol
     copy.server = source.server;
     copy.patchBaseUrl = source.patchBaseUrl;
     copy.launchExecutable = source.launchExecutable;
+    copy.manifestKey = source.manifestKey;
 
     const auto target = defaultInstallFolder(programFolder, copy);
     if (overlaps(sourceFolder, target)) return fail(InstallationResult::CopyFailed, kWouldOverwrite, error);

@@ -5,7 +5,7 @@
 
 namespace mendly {
 
-// Six UTF-8 strings.
+// Seven UTF-8 strings.
 struct ServerEntry {
     std::string name;              // identifier; compared ignoring ASCII case
     std::string desc;              // shown to the user; displayName falls back to name
@@ -13,6 +13,7 @@ struct ServerEntry {
     std::string patchBaseUrl;      // scheme, host and port of the patch host
     std::string launchExecutable;  // client executable inside the installation; may be empty
     std::string installPath;       // explicit installation folder; empty = clients/<name>
+    std::string manifestKey{};     // public key that must sign the manifest; empty = none asked
 
     bool operator==(const ServerEntry&) const = default;
 };

@@ -7,8 +7,9 @@ namespace mendly {
 namespace {
 
 // Member rules of a server object. Required members must be strings; the
-// optional "desc" and "launchExecutable" may be absent or null but no other
-// type; "installPath" of any type other than string counts as absent.
+// optional "desc", "launchExecutable" and "manifestKey" may be absent or null
+// but no other type (a key that is there must not be passed over); "installPath"
+// of any type other than string counts as absent.
 enum class Rule { Required, OptionalStrict, OptionalLenient };
 
 // False when the member breaks its rule. `out` is set only for a string value.
@@ -44,6 +45,7 @@ std::optional<ServerEntry> toEntry(const nlohmann::json& object) {
         return std::nullopt;
     if (!readMember(object, "installPath", Rule::OptionalLenient, entry.installPath, present))
         return std::nullopt;
+    if (!readMember(object, "manifestKey", Rule::OptionalStrict, entry.manifestKey, present)) return std::nullopt;
     return entry;
 }
 
@@ -80,6 +82,7 @@ nlohmann::json serverEntryToJson(const ServerEntry& entry) {
     object["patchBaseUrl"] = entry.patchBaseUrl;
     object["launchExecutable"] = entry.launchExecutable;
     if (!entry.installPath.empty()) object["installPath"] = entry.installPath;
+    if (!entry.manifestKey.empty()) object["manifestKey"] = entry.manifestKey;
     return object;
 }
 

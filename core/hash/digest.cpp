@@ -73,25 +73,25 @@ std::string sha256Hex(std::string_view bytes) { return sha256Hex(bytes.data(), b
 std::string md5FileHex(const std::filesystem::path& path) { return hashFileHex(EVP_md5(), path); }
 std::string sha256FileHex(const std::filesystem::path& path) { return hashFileHex(EVP_sha256(), path); }
 
-struct Md5Stream::State {
+struct DigestStream::State {
     MdCtx ctx{nullptr, &EVP_MD_CTX_free};
     bool failed = false;
     bool finished = false;
 };
 
-Md5Stream::Md5Stream() : state_(new State) {
-    state_->ctx = newContext(EVP_md5());
+DigestStream::DigestStream(Kind kind) : state_(new State) {
+    state_->ctx = newContext(kind == Kind::Md5 ? EVP_md5() : EVP_sha256());
     state_->failed = !state_->ctx;
 }
 
-Md5Stream::~Md5Stream() { delete state_; }
+DigestStream::~DigestStream() { delete state_; }
 
-void Md5Stream::update(const void* data, std::size_t size) {
+void DigestStream::update(const void* data, std::size_t size) {
     if (state_->failed || state_->finished || size == 0) return;
     if (EVP_DigestUpdate(state_->ctx.get(), data, size) != 1) state_->failed = true;
 }
 
-std::string Md5Stream::finishHex() {
+std::string DigestStream::finishHex() {
     if (state_->failed || state_->finished) return {};
     state_->finished = true;
     return finish(state_->ctx.get());

@@ -19,15 +19,16 @@ std::string sha256FileHex(const std::filesystem::path& path);
 
 std::string toHexLower(const unsigned char* bytes, std::size_t size);
 
-// An MD5 fed piece by piece (a download hashes its body as it arrives). One
+// A digest fed piece by piece (a download hashes its body as it arrives). One
 // owner, one thread at a time. finishHex() ends it: empty text when the
 // provider failed at any point; update() after that is ignored.
-class Md5Stream {
+class DigestStream {
 public:
-    Md5Stream();
-    ~Md5Stream();
-    Md5Stream(const Md5Stream&) = delete;
-    Md5Stream& operator=(const Md5Stream&) = delete;
+    enum class Kind { Md5, Sha256 };
+    explicit DigestStream(Kind kind);
+    ~DigestStream();
+    DigestStream(const DigestStream&) = delete;
+    DigestStream& operator=(const DigestStream&) = delete;
 
     void update(const void* data, std::size_t size);
     void update(std::string_view bytes) { update(bytes.data(), bytes.size()); }
@@ -36,6 +37,16 @@ public:
 private:
     struct State;
     State* state_;
+};
+
+class Md5Stream : public DigestStream {
+public:
+    Md5Stream() : DigestStream(Kind::Md5) {}
+};
+
+class Sha256Stream : public DigestStream {
+public:
+    Sha256Stream() : DigestStream(Kind::Sha256) {}
 };
 
 }  // namespace mendly

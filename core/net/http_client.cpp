@@ -4,6 +4,7 @@
 #include "net/curl_handle.h"
 #include "net/http_sentences.h"
 #include "net/http_settings.h"
+#include "net/transfer_pace.h"
 #include "net/url_split.h"
 
 #include <curl/curl.h>
@@ -22,13 +23,15 @@ constexpr curl_off_t kMaxReserve = 64 * 1024 * 1024;
 
 // Why a callback stopped the transfer. Decided on libcurl's thread (the
 // caller's), read after curl_easy_perform returns.
-enum class Stop { None, Cancelled, Status, OutOfMemory, Sink };
+enum class Stop { None, Cancelled, Status, OutOfMemory, Sink, TimedOut };
 
 struct Transfer {
     CURL* handle = nullptr;
     const HttpBodySink* sink = nullptr;
     std::u16string sinkError;  // the sink's sentence when it stopped the transfer
     const std::atomic<bool>* cancel = nullptr;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    TransferPace pace{httpStallTimeout(), kHttpMinimumBytesPerWindow};
     bool onHttps = false;       // scheme of the address being answered
     bool finalHeaders = false;  // the headers of a 200 response are complete
     std::string location;       // Location header of the response being read
@@ -79,9 +82,18 @@ bool headersComplete(Transfer& t) {
     return false;
 }
 
+// Past the deadline, or too little arrived lately: the transfer has timed out.
+bool outOfTime(Transfer& t) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < t.deadline && !t.pace.stalled(now)) return false;
+    t.stop = Stop::TimedOut;
+    return true;
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     const size_t n = size * count;
+    t.pace.received(n);
     const std::string_view line(data, n);
     if (startsWithIgnoreCase(line, "HTTP/")) {
         t.location.clear();
@@ -110,6 +122,8 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         t.stop = Stop::Cancelled;
         return 0;
     }
+    t.pace.received(n);
+    if (outOfTime(t)) return 0;
     try {
         if (!(*t.sink)(std::string_view(data, n), t.sinkError)) {
             t.stop = Stop::Sink;
@@ -122,14 +136,21 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-// Also called while no data arrives, so a cancel reaches a stalled body.
+// Also called (about once a second) while no data arrives, so a cancel, the
+// deadline and the stall rule reach a silent or trickling connection.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& t = *static_cast<Transfer*>(user);
     if (t.finalHeaders && cancelRequested(t)) {
         t.stop = Stop::Cancelled;
         return 1;
     }
-    return 0;
+    return outOfTime(t) ? 1 : 0;
+}
+
+// A connection is made or reused and the request is about to go out.
+int onConnected(void* user, char*, char*, int, int) {
+    static_cast<Transfer*>(user)->pace.restart(std::chrono::steady_clock::now());
+    return CURL_PREREQFUNC_OK;
 }
 
 CURLcode configure(Transfer& t, const SplitUrl& url) {
@@ -163,11 +184,11 @@ CURLcode configure(Transfer& t, const SplitUrl& url) {
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, &t));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody));
     set(curl_easy_setopt(h, CURLOPT_WRITEDATA, &t));
-    if (t.cancel != nullptr) {
-        set(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress));
-        set(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t));
-        set(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
-    }
+    set(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress));
+    set(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t));
+    set(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
+    set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &onConnected));
+    set(curl_easy_setopt(h, CURLOPT_PREREQDATA, &t));
     return rc;
 }
 
@@ -179,7 +200,9 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
         case Stop::Status:
             return describeHttpStatus(t.stopStatus);
         case Stop::OutOfMemory:
-            return describeNetworkError(CURLE_OUT_OF_MEMORY);
+            return describeOutOfMemory();
+        case Stop::TimedOut:
+            return describeNetworkError(CURLE_OPERATION_TIMEDOUT);
         case Stop::Sink:
             return t.sinkError.empty() ? describeNetworkError(CURLE_WRITE_ERROR) : t.sinkError;
         case Stop::None:
@@ -196,6 +219,7 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
     // The address passed splitUrl, so a protocol refusal now means the server
     // did not answer in HTTP.
     if (rc == CURLE_UNSUPPORTED_PROTOCOL) return describeUnexpectedResponse(rc);
+    if (rc == CURLE_OUT_OF_MEMORY) return describeOutOfMemory();
     return describeNetworkError(rc);
 }
 
@@ -203,6 +227,13 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
 
 bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
                    const std::atomic<bool>* cancel) {
+    HttpRequestOptions options;
+    options.cancel = cancel;
+    return httpGetStream(url, sink, error, options);
+}
+
+bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                   const HttpRequestOptions& options) {
     SplitUrl parts;
     if (!splitUrl(url, parts, error)) return false;
 
@@ -213,7 +244,8 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
         return false;
     }
     t.sink = &sink;
-    t.cancel = cancel;
+    t.cancel = options.cancel;
+    t.deadline = options.deadline;
     t.onHttps = parts.secure;
 
     CURLcode rc = configure(t, parts);
@@ -228,11 +260,19 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
 
 bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
              const std::atomic<bool>* cancel) {
+    HttpRequestOptions options;
+    options.cancel = cancel;
+    return httpGet(url, body, error, options);
+}
+
+bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+             const HttpRequestOptions& options) {
     body.clear();
     bool reserved = false;
+    const std::uint64_t limit = options.documentLimit;
     const HttpBodySink append = [&](std::string_view piece, std::u16string& sinkError) {
-        if (piece.size() > kHttpDocumentLimit - body.size()) {
-            sinkError = describeDocumentTooLarge(kHttpDocumentLimit);
+        if (piece.size() > limit - body.size()) {
+            sinkError = describeDocumentTooLarge(limit);
             return false;
         }
         if (!reserved) {
@@ -243,7 +283,7 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
         body.append(piece);
         return true;
     };
-    if (httpGetStream(url, append, error, cancel)) return true;
+    if (httpGetStream(url, append, error, options)) return true;
     std::string().swap(body);
     return false;
 }

@@ -12,13 +12,15 @@
 // other headers added (no compression asked for); certificates verified against
 // the system store; ordinary redirects followed (at most 10), never from https
 // to http: a redirect that is not followed ends as its own 3xx status. Connect
-// time-out 60 s; the transfer is abandoned when no data arrives for 30 s
-// ("The connection timed out..."). No retries.
+// time-out 60 s; once connected, the transfer is abandoned when fewer than
+// 1,024 bytes arrive in any 30 s window, a trickle being a stall ("The
+// connection timed out..."). No retries.
 //
 // Threads: synchronous; any number of calls may run at once from different
 // threads, each with its own body and error. Each thread reuses one libcurl
 // handle (and its open connections) between its calls.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -39,6 +41,23 @@ namespace mendly {
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error);
 
 inline constexpr std::uint64_t kHttpDocumentLimit = 256ull << 20;
+// Documents other than patch manifests: update information, signatures,
+// version texts, feeds.
+inline constexpr std::uint64_t kHttpSmallDocumentLimit = 1ull << 20;
+// Fewer bytes than this in any stall window (30 s) abandon a transfer.
+inline constexpr std::uint64_t kHttpMinimumBytesPerWindow = 1024;
+
+// What a request may cost. `cancel` as above; `deadline` (steady clock) ends
+// the whole request, redirects included, with the time-out sentence;
+// `documentLimit` is httpGet's body limit in bytes (whole MiB).
+struct HttpRequestOptions {
+    const std::atomic<bool>* cancel = nullptr;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    std::uint64_t documentLimit = kHttpDocumentLimit;
+};
+
+[[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+                           const HttpRequestOptions& options);
 
 // Receives a 200 answer's body in pieces as they arrive, on the calling
 // thread. Returning false stops the transfer; the sink then puts the sentence
@@ -51,5 +70,7 @@ using HttpBodySink = std::function<bool(std::string_view piece, std::u16string& 
 // sink may already have received part of the body; the caller discards it.
 [[nodiscard]] bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
                                  const std::atomic<bool>* cancel);
+[[nodiscard]] bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                                 const HttpRequestOptions& options);
 
 }  // namespace mendly

@@ -315,6 +315,38 @@ TEST_F(HttpClientTest, ServerThatNeverAnswersTimesOut) {
     expectFailure(get(server, "/silent"), withCode(kTimedOut, 28));
 }
 
+TEST_F(HttpClientTest, ATrickleOfBytesTimesOutLikeSilence) {
+    setHttpStallTimeoutForTesting(2s);
+    server.streamBody("/trickle", 2, 100ms);  // 40 bytes per window, never silent
+    expectFailure(get(server, "/trickle"), withCode(kTimedOut, 28));
+}
+
+TEST_F(HttpClientTest, ASlowButSteadyBodyOutlastingTheWindowArrives) {
+    setHttpStallTimeoutForTesting(1s);
+    server.streamBody("/steady", 700, 250ms, 700 * 12);  // 2,800 bytes a second for three seconds
+    EXPECT_TRUE(get(server, "/steady")) << toUtf8(error);
+    EXPECT_EQ(body.size(), 700u * 12);
+}
+
+TEST_F(HttpClientTest, TheDeadlineEndsARequestThatKeepsArriving) {
+    server.streamBody("/endless", 64 * 1024, 10ms);
+    HttpRequestOptions options;
+    options.deadline = std::chrono::steady_clock::now() + 1s;
+    options.documentLimit = std::uint64_t{1} << 40;
+    body = "left over";
+    expectFailure(httpGet(server.wideUrl("/endless"), body, error, options), withCode(kTimedOut, 28));
+}
+
+TEST_F(HttpClientTest, ADocumentStopsAtItsLimit) {
+    server.streamBody("/endless", 64 * 1024, 1ms);
+    HttpRequestOptions options;
+    options.documentLimit = kHttpSmallDocumentLimit;
+    body = "left over";
+    expectFailure(httpGet(server.wideUrl("/endless"), body, error, options),
+                  u"The server sent more than the 1 MB allowed for this download");
+    EXPECT_LT(server.bytesSent("/endless"), std::size_t{8} << 20);
+}
+
 // --- Cancellation ---------------------------------------------------------
 
 class HttpCancelTest : public HttpClientTest {

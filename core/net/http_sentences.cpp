@@ -106,4 +106,6 @@ std::u16string describeDocumentTooLarge(std::uint64_t limit) {
            u" MB allowed for this download";
 }
 
+std::u16string describeOutOfMemory() { return u"Not enough memory to finish this download."; }
+
 }  // namespace mendly

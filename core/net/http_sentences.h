@@ -32,6 +32,8 @@
 // Size sentences:
 //   a document over its limit                  "The server sent more than the <N> MB allowed for
 //                                               this download"
+// Memory:
+//   memory ran out while receiving             "Not enough memory to finish this download."
 //
 // Numbers are plain decimal without grouping. No sentence here is "Cancelled".
 #include <cstdint>
@@ -52,5 +54,7 @@ std::u16string describeUnexpectedResponse(int curlCode);
 
 // A body longer than `limit` bytes (limit given in whole MiB).
 std::u16string describeDocumentTooLarge(std::uint64_t limit);
+
+std::u16string describeOutOfMemory();
 
 }  // namespace mendly

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <new>
 
 #include <nlohmann/json.hpp>
 
@@ -67,6 +68,9 @@ bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16stri
     std::string failure;
     try {
         readDocument(bytes, parsed);
+    } catch (const std::bad_alloc&) {
+        error = u"Not enough memory to read the patch manifest.";
+        return false;
     } catch (const std::exception& e) {
         failure = e.what();
     }

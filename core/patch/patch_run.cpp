@@ -24,6 +24,7 @@
 #include "patch/patch_reporting.h"
 #include "patch/staging_area.h"
 #include "platform/memory.h"
+#include "trust/signed_fetch.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
@@ -41,8 +42,8 @@ bool cancelled(std::u16string& error, std::u16string_view logLine) {
 }
 
 // The manifest of the run; false with the run's error when it cannot be had.
-bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, PatchManifest& manifest,
-                   std::u16string& error) {
+bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
+                   PatchManifest& manifest, std::u16string& error) {
     reportStatus(window, u"Downloading manifest...");
     std::string manifestBytes;
     std::u16string fetchError;
@@ -51,6 +52,12 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, PatchMa
         if (fetchError.empty()) fetchError = u"Manifest download failed";
         const std::u16string logPrefix = u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash);
         return failWithLog(error, std::move(fetchError), logPrefix);
+    }
+    HttpRequestOptions signatureOptions;
+    signatureOptions.cancel = &patchCancelFlag();
+    if (checkServedSignature(manifestUrl, manifestBytes, trust, signatureOptions) != SignatureCheck::Valid) {
+        if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
+        return failWithLog(error, u"The patch manifest is not signed by a trusted key.", u"ERROR: ");
     }
     std::u16string parseError;
     if (!parseManifest(manifestBytes, manifest, parseError))
@@ -120,7 +127,7 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
 // The steps of one run: manifest, select, verify, download, apply. May throw
 // std::bad_alloc or a file-system error, which runPatch turns into a message.
 bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
-              const fs::path& installDir, PatchMode mode, std::u16string& error) {
+              const TrustedKeys& trust, const fs::path& installDir, PatchMode mode, std::u16string& error) {
     if (isPatchCancelRequested()) {
         error = u"Cancelled";
         return false;
@@ -128,7 +135,7 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     removeLegacyStateFiles(installDir);
 
     PatchManifest manifest;
-    if (!fetchManifest(window, manifestUrl, manifest, error)) return false;
+    if (!fetchManifest(window, manifestUrl, trust, manifest, error)) return false;
     // What an earlier run staged and this manifest no longer names is stale.
     const StagingArea staging(installDir);
     {
@@ -189,10 +196,15 @@ bool writeFileBytes(const fs::path& path, std::string_view bytes, std::u16string
 
 bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
               const fs::path& installDir, PatchMode mode, std::u16string& error) {
+    return runPatch(window, manifestUrl, filesBaseUrl, TrustedKeys{}, installDir, mode, error);
+}
+
+bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+              const TrustedKeys& manifestTrust, const fs::path& installDir, PatchMode mode, std::u16string& error) {
     std::u16string message;
     try {
         std::u16string stepError;
-        const bool ok = runSteps(window, manifestUrl, filesBaseUrl, installDir, mode, stepError);
+        const bool ok = runSteps(window, manifestUrl, filesBaseUrl, manifestTrust, installDir, mode, stepError);
         // A long-lived caller (the launcher) gets the run's memory back.
         platform::releaseFreeMemory();
         if (ok) return true;

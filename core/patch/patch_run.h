@@ -7,6 +7,7 @@
 
 #include "patch/patch_mode.h"
 #include "patch/patch_window.h"
+#include "trust/trusted_keys.h"
 
 namespace mendly {
 
@@ -32,5 +33,12 @@ namespace mendly {
 // Never throws.
 [[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
                             const std::filesystem::path& installDir, PatchMode mode, std::u16string& error);
+// The same with a manifest that must be signed (manifestUrl + ".sig") by one
+// of `manifestTrust`'s keys when it requires a signature; otherwise the run
+// fails with "The patch manifest is not signed by a trusted key." before any
+// file is verified or fetched.
+[[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+                            const TrustedKeys& manifestTrust, const std::filesystem::path& installDir,
+                            PatchMode mode, std::u16string& error);
 
 }  // namespace mendly

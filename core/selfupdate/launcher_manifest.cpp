@@ -1,5 +1,7 @@
 #include "selfupdate/launcher_manifest.h"
 
+#include <new>
+
 #include <nlohmann/json.hpp>
 
 #include "log/text.h"
@@ -13,6 +15,9 @@ bool parseLauncherManifest(std::string_view body, LauncherManifest& manifest, st
     } catch (const nlohmann::json::exception& e) {
         error = u"latest.json parse failed: " + toWide(e.what());
         return false;
+    } catch (const std::bad_alloc&) {
+        error = u"Not enough memory to read latest.json.";
+        return false;
     }
     if (!doc.is_object() || !doc.contains("version") || !doc["version"].is_string()) {
         error = u"latest.json is missing a version string";
@@ -23,6 +28,9 @@ bool parseLauncherManifest(std::string_view body, LauncherManifest& manifest, st
         return false;
     }
     manifest.version = doc["version"].get<std::string>();
+    manifest.expires.clear();
+    if (const auto expires = doc.find("expires"); expires != doc.end() && expires->is_string())
+        manifest.expires = expires->get<std::string>();
     manifest.files.clear();
     for (const auto& item : doc["files"]) {
         if (!item.is_object() || !item.contains("name") || !item.contains("sha256") || !item["name"].is_string() ||

@@ -15,6 +15,7 @@ struct LauncherFileEntry {
 
 struct LauncherManifest {
     std::string version;  // build identifier of the published files
+    std::string expires;  // "expires" when it is a string (signed information must carry it), else empty
     std::vector<LauncherFileEntry> files;
 };
 

@@ -10,8 +10,10 @@
 #include "net/http_client.h"
 #include "platform/process.h"
 #include "selfupdate/handover.h"
+#include "selfupdate/launcher_file_download.h"
 #include "selfupdate/launcher_files.h"
 #include "selfupdate/launcher_manifest.h"
+#include "selfupdate/update_information.h"
 #include "selfupdate/update_notice.h"
 
 namespace mendly {
@@ -54,6 +56,103 @@ std::string_view fileNameOnDisk(std::string_view name) {
 bool isRegularFile(const std::filesystem::path& p) {
     std::error_code ec;
     return std::filesystem::is_regular_file(p, ec) && !ec;
+}
+
+
+// Logs why the check is skipped; false when it is not.
+bool logSkip(SelfUpdateSkipReason skip) {
+    switch (skip) {
+        case SelfUpdateSkipReason::SkipFlag:
+            LogFile::write(u"Launcher Update Check: OK");
+            return true;
+        case SelfUpdateSkipReason::DebuggerAttached:
+            LogFile::write(u"Launcher self-update skipped (debugger attached)");
+            return true;
+        case SelfUpdateSkipReason::RemoteDebuggerAttached:
+            LogFile::write(u"Launcher self-update skipped (remote debugger attached)");
+            return true;
+        case SelfUpdateSkipReason::None:
+            break;
+    }
+    return false;
+}
+
+struct PendingLauncherFile {
+    LauncherFileEntry entry;
+    std::filesystem::path target;
+};
+
+// The presence pass: logs each updatable file that is missing.
+bool anyFileMissing(const std::filesystem::path& programFolder, const LauncherManifest& manifest) {
+    bool missing = false;
+    for (const auto& entry : manifest.files) {
+        if (!isUpdatableLauncherFile(entry.name)) continue;
+        std::filesystem::path target;
+        if (resolveLauncherTarget(programFolder, entry.name, target) && !isRegularFile(target)) {
+            LogFile::write(u"Launcher file missing: " + toWide(entry.name));
+            missing = true;
+        }
+    }
+    return missing;
+}
+
+// The digest pass: the files whose local copy differs, in manifest order.
+std::vector<PendingLauncherFile> pendingFiles(const std::filesystem::path& programFolder,
+                                              const LauncherManifest& manifest) {
+    std::vector<PendingLauncherFile> pending;
+    for (const auto& entry : manifest.files) {
+        if (!isUpdatableLauncherFile(entry.name)) continue;
+        std::filesystem::path target;
+        if (!resolveLauncherTarget(programFolder, entry.name, target)) {
+            LogFile::write(u"Launcher self-update skipped unsafe path: " + toWide(entry.name));
+            continue;
+        }
+        if (localFileMatches(target, entry.sha256)) continue;
+        LogFile::write(u"Launcher self-update needed: " + toWide(entry.name));
+        pending.push_back({entry, target});
+    }
+    return pending;
+}
+
+// Downloads one file into the staging folder; false after logging and
+// telling the user why not.
+bool stageFile(const std::u16string& address, const LauncherFileEntry& entry, const std::filesystem::path& stagedPath) {
+    const LauncherFileDownload download = downloadLauncherFile(address, entry, stagedPath);
+    switch (download.outcome) {
+        case LauncherFileOutcome::Staged:
+            return true;
+        case LauncherFileOutcome::DownloadFailed:
+            LogFile::write(u"ERROR: " + address + kDash + (download.problem.empty() ? u"download failed" : download.problem));
+            showUpdateNotice(UpdateNoticeIcon::Warning, u"Could not download a launcher update. See launcher.log.");
+            return false;
+        case LauncherFileOutcome::SizeMismatch:
+            LogFile::write(u"ERROR: " + address + u" \u2014 size mismatch after download: " + toWide(entry.name));
+            showUpdateNotice(UpdateNoticeIcon::Error, u"Launcher update failed size verification.");
+            return false;
+        case LauncherFileOutcome::HashMismatch:
+            LogFile::write(u"ERROR: " + address + u" \u2014 Hash mismatch after download: " + toWide(entry.name));
+            showUpdateNotice(UpdateNoticeIcon::Error, u"Launcher update failed hash verification.");
+            return false;
+        case LauncherFileOutcome::WriteFailed:
+            LogFile::write(u"ERROR: " + download.problem);
+            showUpdateNotice(UpdateNoticeIcon::Warning, u"Could not save a launcher update. See launcher.log.");
+            return false;
+    }
+    return false;
+}
+
+// Every updatable file is a program: the staged copy carries the permissions
+// of the file it replaces (executable when that is missing), since keelswap
+// gives the replacement the staged copy's permissions.
+void giveProgramPermissions(const std::filesystem::path& stagedPath, const std::filesystem::path& target) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto targetStatus = fs::status(target, ec);
+    const auto perms = (!ec && fs::is_regular_file(targetStatus))
+                           ? targetStatus.permissions()
+                           : fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(stagedPath, perms, ec);
 }
 
 }  // namespace
@@ -134,68 +233,38 @@ bool runLauncherSelfUpdate(const std::filesystem::path& programFolder) {
 
 bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, std::u16string_view baseUrl,
                            SelfUpdateSkipReason skip) {
+    return runLauncherSelfUpdate(programFolder, SelfUpdateSource{std::u16string(baseUrl), deploymentTrust()}, skip);
+}
+
+bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const SelfUpdateSource& source,
+                           SelfUpdateSkipReason skip) {
     removeLauncherStaging(programFolder);
     applyPendingKeelswap(programFolder);
-    switch (skip) {
-        case SelfUpdateSkipReason::SkipFlag:
-            LogFile::write(u"Launcher Update Check: OK");
-            return false;
-        case SelfUpdateSkipReason::DebuggerAttached:
-            LogFile::write(u"Launcher self-update skipped (debugger attached)");
-            return false;
-        case SelfUpdateSkipReason::RemoteDebuggerAttached:
-            LogFile::write(u"Launcher self-update skipped (remote debugger attached)");
-            return false;
-        case SelfUpdateSkipReason::None:
-            break;
-    }
+    if (logSkip(skip)) return false;
 
-    const std::u16string manifestUrl = launcherManifestUrl(baseUrl);
-    std::string body;
-    std::u16string error;
-    if (!httpGet(manifestUrl, body, error)) {
-        LogFile::write(u"ERROR: " + manifestUrl + kDash + (error.empty() ? u"latest.json download failed" : error));
-        return false;
+    const std::u16string manifestUrl = launcherManifestUrl(source.baseUrl);
+    const UpdateInformation info = fetchUpdateInformation(
+        manifestUrl, source.trust, std::chrono::steady_clock::now() + source.checkDeadline,
+        std::chrono::system_clock::now());
+    switch (info.result) {
+        case UpdateInformationResult::Usable: break;
+        case UpdateInformationResult::Rejected:
+            LogFile::write(u"ERROR: Launcher update information rejected: " + info.problem);
+            return false;
+        case UpdateInformationResult::DownloadFailed:
+        case UpdateInformationResult::Unparsable:
+            LogFile::write(u"ERROR: " + manifestUrl + kDash + info.problem);
+            return false;
     }
-    LauncherManifest manifest;
-    error.clear();
-    if (!parseLauncherManifest(body, manifest, error)) {
-        LogFile::write(u"ERROR: " + manifestUrl + kDash + error);
-        return false;
-    }
+    const LauncherManifest& manifest = info.manifest;
     const std::string local = buildIdentifierUtf8();
     LogFile::write(u"Launcher version " + toWide(local) + u" (remote " + toWide(manifest.version) + u")");
 
-    bool missing = false;
-    for (const auto& entry : manifest.files) {
-        if (!isUpdatableLauncherFile(entry.name)) continue;
-        std::filesystem::path target;
-        if (resolveLauncherTarget(programFolder, entry.name, target) && !isRegularFile(target)) {
-            LogFile::write(u"Launcher file missing: " + toWide(entry.name));
-            missing = true;
-        }
-    }
-    if (!manifest.version.empty() && manifest.version == local && !missing) {
+    if (!manifest.version.empty() && manifest.version == local && !anyFileMissing(programFolder, manifest)) {
         LogFile::write(u"Launcher Update Check: OK");
         return false;
     }
-
-    struct Pending {
-        LauncherFileEntry entry;
-        std::filesystem::path target;
-    };
-    std::vector<Pending> pending;
-    for (const auto& entry : manifest.files) {
-        if (!isUpdatableLauncherFile(entry.name)) continue;
-        std::filesystem::path target;
-        if (!resolveLauncherTarget(programFolder, entry.name, target)) {
-            LogFile::write(u"Launcher self-update skipped unsafe path: " + toWide(entry.name));
-            continue;
-        }
-        if (localFileMatches(target, entry.sha256)) continue;
-        LogFile::write(u"Launcher self-update needed: " + toWide(entry.name));
-        pending.push_back({entry, target});
-    }
+    const std::vector<PendingLauncherFile> pending = pendingFiles(programFolder, manifest);
     if (pending.empty()) {
         LogFile::write(u"Launcher Update Check: OK");
         return false;
@@ -208,40 +277,9 @@ bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, std::u16s
 
     std::vector<FileReplacement> replacements;
     for (const auto& p : pending) {
-        const std::u16string address = launcherFileUrl(baseUrl, p.entry.name);
         const auto stagedPath = staging / p.entry.name;
-        std::string file;
-        std::u16string fileError;
-        if (!httpGet(address, file, fileError)) {
-            LogFile::write(u"ERROR: " + address + kDash + (fileError.empty() ? u"download failed" : fileError));
-            showUpdateNotice(UpdateNoticeIcon::Warning, u"Could not download a launcher update. See launcher.log.");
-            return false;
-        }
-        if (p.entry.size != 0 && file.size() != p.entry.size) {
-            LogFile::write(u"ERROR: " + address + u" \u2014 size mismatch after download: " + toWide(p.entry.name));
-            showUpdateNotice(UpdateNoticeIcon::Error, u"Launcher update failed size verification.");
-            return false;
-        }
-        if (sha256Hex(file) != p.entry.sha256) {
-            LogFile::write(u"ERROR: " + address + u" \u2014 Hash mismatch after download: " + toWide(p.entry.name));
-            showUpdateNotice(UpdateNoticeIcon::Error, u"Launcher update failed hash verification.");
-            return false;
-        }
-        if (!writeStagedFile(stagedPath, file, fileError)) {
-            LogFile::write(u"ERROR: " + fileError);
-            showUpdateNotice(UpdateNoticeIcon::Warning, u"Could not save a launcher update. See launcher.log.");
-            return false;
-        }
-        // Every updatable file is a program: the staged copy carries the
-        // permissions of the file it replaces (executable when that is missing),
-        // since keelswap gives the replacement the staged copy's permissions.
-        const auto targetStatus = std::filesystem::status(p.target, ec);
-        const auto perms = (!ec && std::filesystem::is_regular_file(targetStatus))
-                               ? targetStatus.permissions()
-                               : std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                     std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                                     std::filesystem::perms::others_exec;
-        std::filesystem::permissions(stagedPath, perms, ec);
+        if (!stageFile(launcherFileUrl(source.baseUrl, p.entry.name), p.entry, stagedPath)) return false;
+        giveProgramPermissions(stagedPath, p.target);
         replacements.push_back({p.target, stagedPath});
     }
     return startKeelswap(programFolder, staging, replacements);

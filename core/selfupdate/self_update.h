@@ -1,12 +1,16 @@
 #pragma once
 // The check of the suite's own files against latest.json on the launcher-update
 // host, run by launcher and tidewright at every start before anything else of
-// substance. Runs synchronously on the start-up thread; the downloads cannot be
-// cancelled.
+// substance. Runs synchronously on the calling thread; the downloads cannot be
+// cancelled. latest.json must be signed when the build has signing keys (see
+// update_information.h); launcher files stream to the staging folder.
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "trust/trusted_keys.h"
 
 namespace mendly {
 
@@ -40,8 +44,19 @@ bool localFileMatches(const std::filesystem::path& path, std::string_view sha256
 // True when new files are staged and keelswap has been started: the caller
 // must close the log and exit with code 0 at once. False in every other case.
 [[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder);
-// The same against another update host (tests).
+// Where the launcher files come from and who must have signed latest.json.
+struct SelfUpdateSource {
+    std::u16string baseUrl;
+    TrustedKeys trust;
+    // The whole check (latest.json and its signature) ends after this; then it
+    // counts as a failed check and the program goes on.
+    std::chrono::seconds checkDeadline{20};
+};
+
+// The same against another update host (tests), with the build's keys.
 [[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, std::u16string_view baseUrl,
+                                         SelfUpdateSkipReason skip);
+[[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const SelfUpdateSource& source,
                                          SelfUpdateSkipReason skip);
 
 }  // namespace mendly

@@ -6,6 +6,7 @@
 
 #include "catalog/delete_safety.h"
 #include "catalog/install_layout.h"
+#include "catalog/manifest_trust.h"
 #include "checks/background_checks.h"
 #include "launcher_app_messages.h"
 #include "log/log_file.h"
@@ -127,7 +128,9 @@ void startTask(LauncherState& state, PageHost& host, const ServerEntry& entry, b
     const fs::path folder = state.installFolderOf(entry);
     createInstallFolders(state.programFolder, folder);
 
-    PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode};
+    // Every task works on the selected entry.
+    const bool builtIn = state.selected >= 0 && static_cast<std::size_t>(state.selected) < state.builtInCount;
+    PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode, manifestTrust(entry, builtIn)};
     state.busy = true;
     state.launchAfterTask = launchAfter;
     state.progressDone = 0;

@@ -17,6 +17,7 @@ struct PatchStart {
     std::u16string filesBaseUrl;
     std::filesystem::path installFolder;
     PatchMode mode = PatchMode::Update;
+    TrustedKeys manifestTrust;  // who must have signed the manifest
 };
 
 // Clears the cancel flag and starts the worker. Throws std::system_error when

@@ -1,0 +1,61 @@
+#include "hash/signature.h"
+
+#include <memory>
+
+#include <openssl/evp.h>
+
+#include "hash/base64.h"
+
+namespace mendly {
+namespace {
+
+std::string_view trimmedWhiteSpace(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\r\n\f\v";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+template <std::size_t N>
+std::optional<std::array<unsigned char, N>> parseFixed(std::string_view text) {
+    const auto bytes = base64Decode(trimmedWhiteSpace(text));
+    if (!bytes || bytes->size() != N) return std::nullopt;
+    std::array<unsigned char, N> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<unsigned char>((*bytes)[i]);
+    return out;
+}
+
+template <std::size_t N>
+std::string fixedText(const std::array<unsigned char, N>& bytes) {
+    return base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), N));
+}
+
+}  // namespace
+
+std::optional<PublicKey> parsePublicKeyText(std::string_view text) { return parseFixed<kPublicKeySize>(text); }
+std::optional<Signature> parseSignatureText(std::string_view text) { return parseFixed<kSignatureSize>(text); }
+std::string publicKeyText(const PublicKey& key) { return fixedText(key); }
+std::string signatureText(const Signature& signature) { return fixedText(signature); }
+
+bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key) {
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()), &EVP_PKEY_free);
+    if (!pkey) return false;
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
+    // Ed25519 is one-shot: the whole document in one call.
+    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
+                            reinterpret_cast<const unsigned char*>(document.data()), document.size()) == 1;
+}
+
+SignatureCheck checkSignature(std::string_view document, const std::optional<std::string>& signatureFile,
+                              std::span<const PublicKey> keys) {
+    if (!signatureFile) return SignatureCheck::NoSignature;
+    const auto signature = parseSignatureText(*signatureFile);
+    if (!signature) return SignatureCheck::NoSignature;
+    for (const PublicKey& key : keys)
+        if (verifySignature(document, *signature, key)) return SignatureCheck::Valid;
+    return SignatureCheck::NoTrustedKey;
+}
+
+}  // namespace mendly

@@ -1,0 +1,56 @@
+#include "selfupdate/update_information.h"
+
+#include "log/text.h"
+#include "net/http_client.h"
+#include "trust/signed_fetch.h"
+#include "trust/utc_timestamp.h"
+
+namespace mendly {
+namespace {
+
+UpdateInformation failed(UpdateInformationResult result, std::u16string problem) {
+    UpdateInformation info;
+    info.result = result;
+    info.problem = std::move(problem);
+    return info;
+}
+
+// Empty when the signed information may still be used at `now`.
+std::u16string expiryProblem(const LauncherManifest& manifest, std::chrono::system_clock::time_point now) {
+    const auto expires = parseUtcTimestamp(manifest.expires);
+    if (!expires) return u"no expiry date";
+    if (now >= *expires) return u"expired " + toWide(manifest.expires);
+    return {};
+}
+
+}  // namespace
+
+UpdateInformation fetchUpdateInformation(std::u16string_view manifestUrl, const TrustedKeys& trust,
+                                         std::chrono::steady_clock::time_point deadline,
+                                         std::chrono::system_clock::time_point now) {
+    HttpRequestOptions options;
+    options.deadline = deadline;
+    options.documentLimit = kHttpSmallDocumentLimit;
+    std::string body;
+    std::u16string error;
+    if (!httpGet(manifestUrl, body, error, options))
+        return failed(UpdateInformationResult::DownloadFailed, error.empty() ? u"latest.json download failed" : error);
+
+    switch (checkServedSignature(manifestUrl, body, trust, options)) {
+        case SignatureCheck::Valid: break;
+        case SignatureCheck::NoSignature: return failed(UpdateInformationResult::Rejected, u"no signature");
+        case SignatureCheck::NoTrustedKey:
+            return failed(UpdateInformationResult::Rejected, u"signature does not match a trusted key");
+    }
+    UpdateInformation info;
+    if (!parseLauncherManifest(body, info.manifest, error))
+        return failed(UpdateInformationResult::Unparsable, std::move(error));
+    if (trust.required) {
+        if (auto problem = expiryProblem(info.manifest, now); !problem.empty())
+            return failed(UpdateInformationResult::Rejected, std::move(problem));
+    }
+    info.result = UpdateInformationResult::Usable;
+    return info;
+}
+
+}  // namespace mendly

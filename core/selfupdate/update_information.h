@@ -1,0 +1,32 @@
+#pragma once
+// Fetching latest.json and deciding whether to believe it.
+//
+// When `trust` requires signatures, latest.json must be signed (latest.json
+// + ".sig") by one of its keys and carry an "expires" time stamp
+// (YYYY-MM-DDTHH:MM:SSZ, UTC) that has not passed; otherwise it is rejected
+// with one of the reasons "no signature", "signature does not match a trusted
+// key", "no expiry date" or "expired " + the stamp as written.
+//
+// Runs on the caller's thread. Both downloads share one deadline and are
+// small documents (at most 1 MiB each).
+#include <chrono>
+#include <string>
+
+#include "selfupdate/launcher_manifest.h"
+#include "trust/trusted_keys.h"
+
+namespace mendly {
+
+enum class UpdateInformationResult { Usable, DownloadFailed, Rejected, Unparsable };
+
+struct UpdateInformation {
+    UpdateInformationResult result = UpdateInformationResult::DownloadFailed;
+    LauncherManifest manifest;  // when Usable
+    std::u16string problem;     // the download sentence, rejection reason or parse sentence
+};
+
+UpdateInformation fetchUpdateInformation(std::u16string_view manifestUrl, const TrustedKeys& trust,
+                                         std::chrono::steady_clock::time_point deadline,
+                                         std::chrono::system_clock::time_point now);
+
+}  // namespace mendly

@@ -1,0 +1,30 @@
+#pragma once
+// Which keys a signed document must be signed by, and the deployment's own.
+//
+// `required` with no keys trusts nothing: a key text that could not be read
+// makes every signature fail rather than every document pass.
+// Plain data; copied freely between threads.
+#include <string_view>
+#include <vector>
+
+#include "hash/signature.h"
+
+namespace mendly {
+
+struct TrustedKeys {
+    bool required = false;  // false: unsigned documents are accepted
+    std::vector<PublicKey> keys;
+};
+
+// Each text is one public key (base64 of its 32 bytes). Required when there
+// is at least one text.
+TrustedKeys trustedKeysFromTexts(const std::vector<std::string>& texts);
+
+// The "signingKeys" this program was built with (read once).
+const TrustedKeys& deploymentTrust();
+
+// Logs "WARNING: updates are not signed in this build" when the build has no
+// signing keys; nothing otherwise. Called once as a program starts.
+void logUpdateSigningState();
+
+}  // namespace mendly
