@@ -1,6 +1,7 @@
 #include "launcher_app.h"
 
 #include <cstdlib>
+#include <system_error>
 
 #include "bridge/engine_page_host.h"
 #include "bridge/page_refresh.h"
@@ -11,6 +12,7 @@
 #include "engine_runtime.h"
 #include "engine_window.h"
 #include "launcher_app_messages.h"
+#include "launcher_update_check.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "message_box.h"
@@ -26,6 +28,7 @@ extern const std::size_t kLauncherPageArchiveSize;
 namespace mendly {
 namespace {
 
+// The self-update's boxes while no window is up (the start-up thread).
 void showUpdateNoticeBox(UpdateNoticeIcon icon, const std::u16string& text) {
     showMessageBox(nullptr, text, kUpdateNoticeTitle,
                    icon == UpdateNoticeIcon::Error ? MessageBoxIcon::Error : MessageBoxIcon::Warning);
@@ -51,16 +54,17 @@ bool initLauncherState(LauncherState& state) {
     LogFile::write(u"Launcher version " + buildIdentifier());
     logUpdateSigningState();
 
-    setUpdateNoticeSink(&showUpdateNoticeBox);
-    if (runLauncherSelfUpdate(state.programFolder)) {
-        // keelswap waits for this process to end before it replaces our files.
-        LogFile::close();
-        std::exit(0);
-    }
 
     // No window yet: the first status check starts once it is shown.
     state.applyCatalog(loadServerCatalog(state.programFolder));
     if (state.catalog.entries.empty()) {
+        // No window will open, so nothing waits on the check here; a new
+        // build may still bring the servers.
+        setUpdateNoticeSink(&showUpdateNoticeBox);
+        if (runLauncherSelfUpdate(state.programFolder)) {
+            LogFile::close();
+            std::exit(0);
+        }
         LogFile::write(u"ERROR: No servers configured");
         showStartupError(u"No servers configured in embedded catalog.");
         return false;
@@ -121,6 +125,14 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
     window.show();
 
     state.window = &window;
+    // The self-update check runs beside the window; a staged update is handed
+    // over once no task runs, and then the main loop ends.
+    try {
+        startLauncherUpdateCheck(host.mailbox(), state.programFolder,
+                                 SelfUpdateSource{launcherUpdateBaseUrl(), deploymentTrust()}, selfUpdateSkipReason());
+    } catch (const std::system_error&) {
+        LogFile::write(u"ERROR: Could not start the launcher update check");
+    }
     // The status check needs the window to report to; then the first push of
     // the state into the page.
     refreshStatuses(state, host);

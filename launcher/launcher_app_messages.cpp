@@ -4,12 +4,24 @@
 
 #include "bridge/page_refresh.h"
 #include "checks/background_checks.h"
+#include "launcher_update_check.h"
+#include "message_box.h"
+#include "selfupdate/update_notice.h"
 #include "tasks/patch_tasks.h"
 
 namespace mendly {
 namespace {
 
 void postRefresh(PageHost& host) { (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0); }
+
+// The self-update's message boxes stand alone, as at start-up.
+void showUpdateNoticeBox(const PostedMessage& message) {
+    const auto text = adoptTextPayload(message.lParam);
+    if (!text) return;
+    const auto icon = static_cast<UpdateNoticeIcon>(message.wParam) == UpdateNoticeIcon::Error ? MessageBoxIcon::Error
+                                                                                              : MessageBoxIcon::Warning;
+    showMessageBox(nullptr, *text, kUpdateNoticeTitle, icon);
+}
 
 }  // namespace
 
@@ -32,6 +44,7 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
         case WM_PATCH_FINISHED: {
             const auto error = adoptTextPayload(message.lParam);
             onPatchFinished(*state, host, message.wParam != 0, error.get());
+            handOverWhenIdle(*state);
             break;
         }
         case WM_REFRESH_PAGE:
@@ -53,6 +66,14 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
                 (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
             break;
         }
+        case WM_LAUNCHER_UPDATE_NOTICE:
+            showUpdateNoticeBox(message);
+            break;
+        case WM_LAUNCHER_UPDATE_STAGED:
+            onLauncherUpdateStaged(*state,
+                                   std::unique_ptr<StagedLauncherUpdate>(
+                                       reinterpret_cast<StagedLauncherUpdate*>(message.lParam)));
+            break;
         default:
             break;  // not one of ours
     }
@@ -70,6 +91,10 @@ void freeLauncherPayload(const PostedMessage& message) {
             break;
         case WM_SERVER_STATUS:
             delete reinterpret_cast<ServerStatusRecord*>(message.lParam);
+            break;
+        case WM_LAUNCHER_UPDATE_NOTICE:
+        case WM_LAUNCHER_UPDATE_STAGED:
+            freeLauncherUpdatePayload(message);
             break;
         default:
             break;  // no payload (WM_PATCH_PROGRESS carries the total in lParam)

@@ -73,6 +73,7 @@ TEST_F(LauncherProgram, EmptyCatalogShowsOnlyTheErrorAndExitsWithZero) {
         "launcher.log opened",
         "Kaltris Nexum Launcher starting",
         std::string("Launcher version ") + buildIdentifierUtf8(),
+        "WARNING: updates are not signed in this build",
         "Launcher Update Check: OK",
         "ERROR: No servers configured",
         "launcher exiting",

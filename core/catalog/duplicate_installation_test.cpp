@@ -1,5 +1,6 @@
 #include "catalog/duplicate_installation.h"
 
+#include "catalog/manifest_trust.h"
 #include "log/text.h"
 
 #include "installations_test_fixture.h"
@@ -133,6 +134,49 @@ TEST_F(Duplicating, AnUnwritableCustomListLeavesTheCopyWithoutAnEntry) {
     EXPECT_EQ(duplicate("retail", "Spare"), InstallationResult::CustomListFailed);
     EXPECT_EQ(error, u"Could not update customlist.json.");
     EXPECT_TRUE(std::filesystem::exists(clients() / "Spare" / "kaltrisclient.exe"));
+}
+
+}  // namespace
+}  // namespace mendly
+
+namespace mendly {
+namespace {
+
+class SignedCustomEntries : public test::InstallationsTest {};
+
+TEST_F(SignedCustomEntries, TheManifestKeyIsKeptByRewritesAndCopiedByDuplicates) {
+    const std::string key = "NdsySCPy0CwuZjs6ACQLfxNm68BrsP/CzSX0yBceaps=";
+    ASSERT_TRUE(appendCustomEntry(program(), ServerEntry{"Signed", "Signed", "aurum", "https://p.test:8080",
+                                                         "kaltrisclient.exe", "", key}));
+    installClient(clients() / "Signed");
+    addCustom("Plain");  // rewrites the list, the signed entry included
+    std::u16string error;
+    ASSERT_EQ(duplicateInstallation(program(), catalog(), "Signed", "Copy", "", error), InstallationResult::Done)
+        << toUtf8(error);
+    ASSERT_TRUE(removeCustomEntry(program(), ServerEntry{"Plain", "", "", "", "", "", ""}));
+
+    const ServerCatalog now = catalog();
+    const std::size_t builtIn = now.builtInCount;
+    ASSERT_EQ(now.entries.size(), builtIn + 2);
+    EXPECT_EQ(now.entries[builtIn].manifestKey, key);
+    EXPECT_EQ(now.entries[builtIn + 1].name, "Copy");
+    EXPECT_EQ(now.entries[builtIn + 1].manifestKey, key);
+    const TrustedKeys copyTrust = manifestTrust(now, builtIn + 1);
+    EXPECT_TRUE(copyTrust.required);
+    ASSERT_EQ(copyTrust.keys.size(), 1u);
+    EXPECT_EQ(publicKeyText(copyTrust.keys[0]), key);
+}
+
+TEST(ManifestTrust, CustomEntriesAskForTheirOwnKeyAndAnUnreadableKeyTrustsNothing) {
+    ServerEntry entry{"c", "c", "aurum", "https://p.test:8080", "", "", ""};
+    EXPECT_FALSE(manifestTrust(entry, false).required);
+    entry.manifestKey = "not a key";
+    const TrustedKeys unreadable = manifestTrust(entry, false);
+    EXPECT_TRUE(unreadable.required);
+    EXPECT_TRUE(unreadable.keys.empty());
+    // A non-string key is not passed over: the list is refused.
+    EXPECT_FALSE(parseServerList(
+        R"({"servers":[{"name":"n","server":"s","patchBaseUrl":"https://h:8080","manifestKey":7}]})"));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ std::u16string fetchRemoteVersion(const ServerEntry& entry) {
     const std::u16string url = versionUrl(entry);
     std::string body;
     std::u16string error;
-    if (httpGet(url, body, error, nullptr)) {
+    if (httpGet(url, body, error, smallDocumentRequest())) {
         if (body.empty()) return {};
         return cleanVersionText(body);
     }

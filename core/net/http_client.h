@@ -59,6 +59,14 @@ struct HttpRequestOptions {
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
                            const HttpRequestOptions& options);
 
+// Options for a small document (version text, feed, signature): not
+// cancellable, no deadline, at most kHttpSmallDocumentLimit bytes.
+inline HttpRequestOptions smallDocumentRequest() {
+    HttpRequestOptions options;
+    options.documentLimit = kHttpSmallDocumentLimit;
+    return options;
+}
+
 // Receives a 200 answer's body in pieces as they arrive, on the calling
 // thread. Returning false stops the transfer; the sink then puts the sentence
 // the caller should get into `error` (empty: a generic write-failure sentence).

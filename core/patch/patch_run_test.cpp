@@ -20,6 +20,7 @@
 #include "patch/vfile/single_file_payload.h"
 #include "support/patch_fixture.h"
 #include "support/temp_dir.h"
+#include "support/test_signing.h"
 
 namespace mendly {
 namespace {
@@ -213,6 +214,33 @@ TEST_F(PatchRunTest, FreshInstallLeavesEveryFileAndMemberMatching) {
     EXPECT_EQ(PatchEventRecorder::events().back(), "progress: 9/9");
     EXPECT_TRUE(logTail().empty());
     EXPECT_EQ(server.requestCount("/aurum/Kaltris.exe"), 1u);
+}
+
+TEST_F(PatchRunTest, ARequiredSignatureIsCheckedBeforeAnyFileIsVerifiedOrFetched) {
+    const TrustedKeys trust = test::trustOnly(test::testSigningKey());
+    const fs::path sigFile = hostDir / "aurum.manifest.sig";
+    const auto signWith = [&](const signing::SigningKey& key) {
+        host.publish();
+        writeFile(sigFile, test::signatureFileFor(key, readFile(hostDir / "aurum.manifest")));
+    };
+    const auto runSigned = [&] {
+        return runPatch(nullptr, server.wideUrl(host.manifestUrlPath()), server.wideUrl(host.filesUrlPath()), trust,
+                        install.path(), PatchMode::Install, error);
+    };
+    host.publish();
+    EXPECT_FALSE(runSigned());  // no signature served
+    EXPECT_EQ(error, u"The patch manifest is not signed by a trusted key.");
+    signWith(test::strangerSigningKey());
+    EXPECT_FALSE(runSigned());
+    EXPECT_EQ(error, u"The patch manifest is not signed by a trusted key.");
+    EXPECT_EQ(logTail(), (std::vector<std::string>(2, "ERROR: The patch manifest is not signed by a trusted key.")));
+    EXPECT_EQ(server.totalRequests(), 4u);  // the manifest and its signature, twice
+    EXPECT_TRUE(fs::is_empty(install.path()));
+
+    error.clear();
+    signWith(test::testSigningKey());
+    ASSERT_TRUE(runSigned()) << toUtf8(error);
+    expectClientMatchesHost();
 }
 
 TEST_F(PatchRunTest, UpdateRepairsExactlyWhatWasDamaged) {

@@ -238,9 +238,19 @@ bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, std::u16s
 
 bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const SelfUpdateSource& source,
                            SelfUpdateSkipReason skip) {
+    const auto staged = stageLauncherUpdate(programFolder, source, skip);
+    return staged && handOverLauncherUpdate(programFolder, *staged);
+}
+
+bool handOverLauncherUpdate(const std::filesystem::path& programFolder, const StagedLauncherUpdate& staged) {
+    return startKeelswap(programFolder, staged.stagingFolder, staged.replacements);
+}
+
+std::optional<StagedLauncherUpdate> stageLauncherUpdate(const std::filesystem::path& programFolder,
+                                                        const SelfUpdateSource& source, SelfUpdateSkipReason skip) {
     removeLauncherStaging(programFolder);
     applyPendingKeelswap(programFolder);
-    if (logSkip(skip)) return false;
+    if (logSkip(skip)) return std::nullopt;
 
     const std::u16string manifestUrl = launcherManifestUrl(source.baseUrl);
     const UpdateInformation info = fetchUpdateInformation(
@@ -250,11 +260,11 @@ bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const Sel
         case UpdateInformationResult::Usable: break;
         case UpdateInformationResult::Rejected:
             LogFile::write(u"ERROR: Launcher update information rejected: " + info.problem);
-            return false;
+            return std::nullopt;
         case UpdateInformationResult::DownloadFailed:
         case UpdateInformationResult::Unparsable:
             LogFile::write(u"ERROR: " + manifestUrl + kDash + info.problem);
-            return false;
+            return std::nullopt;
     }
     const LauncherManifest& manifest = info.manifest;
     const std::string local = buildIdentifierUtf8();
@@ -262,27 +272,25 @@ bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const Sel
 
     if (!manifest.version.empty() && manifest.version == local && !anyFileMissing(programFolder, manifest)) {
         LogFile::write(u"Launcher Update Check: OK");
-        return false;
+        return std::nullopt;
     }
     const std::vector<PendingLauncherFile> pending = pendingFiles(programFolder, manifest);
     if (pending.empty()) {
         LogFile::write(u"Launcher Update Check: OK");
-        return false;
+        return std::nullopt;
     }
 
-    const auto staging = launcherStagingFolder(programFolder);
+    StagedLauncherUpdate staged{launcherStagingFolder(programFolder), {}};
     std::error_code ec;
-    std::filesystem::remove_all(staging, ec);
-    std::filesystem::create_directories(staging, ec);
-
-    std::vector<FileReplacement> replacements;
+    std::filesystem::remove_all(staged.stagingFolder, ec);
+    std::filesystem::create_directories(staged.stagingFolder, ec);
     for (const auto& p : pending) {
-        const auto stagedPath = staging / p.entry.name;
-        if (!stageFile(launcherFileUrl(source.baseUrl, p.entry.name), p.entry, stagedPath)) return false;
+        const auto stagedPath = staged.stagingFolder / p.entry.name;
+        if (!stageFile(launcherFileUrl(source.baseUrl, p.entry.name), p.entry, stagedPath)) return std::nullopt;
         giveProgramPermissions(stagedPath, p.target);
-        replacements.push_back({p.target, stagedPath});
+        staged.replacements.push_back({p.target, stagedPath});
     }
-    return startKeelswap(programFolder, staging, replacements);
+    return staged;
 }
 
 }  // namespace mendly

@@ -6,10 +6,12 @@
 // update_information.h); launcher files stream to the staging folder.
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "selfupdate/handover.h"
 #include "trust/trusted_keys.h"
 
 namespace mendly {
@@ -58,5 +60,19 @@ struct SelfUpdateSource {
                                          SelfUpdateSkipReason skip);
 [[nodiscard]] bool runLauncherSelfUpdate(const std::filesystem::path& programFolder, const SelfUpdateSource& source,
                                          SelfUpdateSkipReason skip);
+
+// The two halves of runLauncherSelfUpdate, for a caller that checks in the
+// background and hands over when it is idle (the launcher): everything up to
+// the staged files (nothing when there is nothing to hand over, the reason
+// logged and, where the check says so, shown), then starting keelswap (true:
+// the caller must close the log and exit with code 0 at once).
+struct StagedLauncherUpdate {
+    std::filesystem::path stagingFolder;
+    std::vector<FileReplacement> replacements;
+};
+std::optional<StagedLauncherUpdate> stageLauncherUpdate(const std::filesystem::path& programFolder,
+                                                        const SelfUpdateSource& source, SelfUpdateSkipReason skip);
+[[nodiscard]] bool handOverLauncherUpdate(const std::filesystem::path& programFolder,
+                                          const StagedLauncherUpdate& staged);
 
 }  // namespace mendly

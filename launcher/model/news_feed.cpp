@@ -198,7 +198,7 @@ FeedResult loadFeed(std::u16string_view url, int maximum) {
     FeedResult result;
     std::string body;
     std::u16string error;
-    if (!httpGet(url, body, error)) {
+    if (!httpGet(url, body, error, smallDocumentRequest())) {
         result.error = error.empty() ? u"Could not load the news feed." : error;
         return result;
     }

@@ -11,14 +11,14 @@ EntryStatus checkEntryStatus(const StatusCheckJob& job) {
     (void)readLocalVersion(job.installFolder, local);  // a missing file leaves it empty
     std::string body;
     std::u16string error;
-    if (!httpGet(job.versionUrl, body, error)) return kStatusUndetermined;
+    if (!httpGet(job.versionUrl, body, error, smallDocumentRequest())) return kStatusUndetermined;
     return entryStatusOf(local, cleanVersionText(body));
 }
 
 std::u16string fetchVersionText(const std::u16string& versionUrl) {
     std::string body;
     std::u16string error;
-    if (!httpGet(versionUrl, body, error)) return kVersionUnavailable;
+    if (!httpGet(versionUrl, body, error, smallDocumentRequest())) return kVersionUnavailable;
     return formatServerVersion(body);
 }
 
