@@ -2,8 +2,8 @@
 // Deployment values fixed at configure time from config/deployment.json.
 // The two patch hosts live in the embedded server catalog instead.
 // Defined by the deployment object each program links: mendly_deployment, or
-// mendly_deployment_loopback in a test build whose launcher-update host is
-// http://127.0.0.1:<MENDLY_TEST_UPDATE_PORT>.
+// in a test build mendly_deployment_loopback / mendly_deployment_signed, whose
+// launcher-update host is the environment's MENDLY_TEST_UPDATE_HOST.
 #include <string>
 #include <vector>
 

@@ -30,8 +30,7 @@ TEST(LauncherSelfUpdate, ANewerLauncherIsHandedToKeelswapAndTheNewBuildStarts) {
     // The "new" build is the regular test build (its update host is not on
     // loopback, so it does not update again); it finds no servers and says so.
     const std::string newLauncher = test::readFile(LAUNCHER_EMPTY_CATALOG_EXE);
-    test::LoopbackServer host(test::LoopbackServer::Scheme::Http, test::LoopbackServer::KeepAlive::Off,
-                              LAUNCHER_UPDATE_PORT);
+    test::LoopbackServer host;
     host.respond("/latest.json", 200,
                  "{\"version\":\"ffffffff\",\"files\":[{\"name\":\"launcher\",\"sha256\":\"" + sha256Hex(newLauncher) +
                      "\",\"size\":" + std::to_string(newLauncher.size()) + "}]}");
@@ -39,7 +38,7 @@ TEST(LauncherSelfUpdate, ANewerLauncherIsHandedToKeelswapAndTheNewBuildStarts) {
 
     test::ProcessOptions options;
     options.args = {"--test-answer-dialogs"};
-    options.env = {{"DISPLAY", display.name()}, {"GDK_BACKEND", "x11"}};
+    options.env = {{"DISPLAY", display.name()}, {"GDK_BACKEND", "x11"}, {"MENDLY_TEST_UPDATE_HOST", host.baseUrl()}};
     options.workingDirectory = program.path();
     options.timeLimit = std::chrono::seconds(90);
     // runProcess reads until keelswap and the restarted launcher, which share

@@ -32,18 +32,16 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
     return condition();
 }
 
-// Both cases share the fixed loopback port of the test build, so they run in
-// one test, one after the other.
 TEST(SelfUpdateHandover, UpToDateFilesAreLeftAloneAndNewerOnesAreHandedOver) {
     {
         test::TempDir program{"handover-same"};
         fs::copy_file(TIDEWRIGHT_LOOPBACK_UPDATE_EXE, program / "tidewright");
-        test::LoopbackServer host(test::LoopbackServer::Scheme::Http, test::LoopbackServer::KeepAlive::Off,
-                                  TEST_UPDATE_PORT);
+        test::LoopbackServer host;
         host.respond("/latest.json", 200,
                      "{\"version\":\"x\",\"files\":[" +
                          entryJson("tidewright", test::readFile(TIDEWRIGHT_LOOPBACK_UPDATE_EXE)) + "]}");
-        const auto r = test::runProcess(program / "tidewright", {{}, {}, program.path(), std::chrono::seconds(30)});
+        const auto r = test::runProcess(program / "tidewright", {{}, {{"MENDLY_TEST_UPDATE_HOST", host.baseUrl()}},
+                                                                 program.path(), std::chrono::seconds(30)});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_NE(r.out.find("Name "), std::string::npos);  // the listing ran
         EXPECT_NE(test::readFile(program / "launcher.log").find("Launcher Update Check: OK"), std::string::npos);
@@ -57,8 +55,7 @@ TEST(SelfUpdateHandover, UpToDateFilesAreLeftAloneAndNewerOnesAreHandedOver) {
     // appended (an ELF program runs the same with trailing bytes).
     const std::string newTidewright = test::readFile(TIDEWRIGHT_EXE);
     const std::string newKeelswap = test::readFile(KEELSWAP_EXE) + "new keelswap build";
-    test::LoopbackServer host(test::LoopbackServer::Scheme::Http, test::LoopbackServer::KeepAlive::Off,
-                              TEST_UPDATE_PORT);
+    test::LoopbackServer host;
     host.respond("/latest.json", 200,
                  "{\"version\":\"ffffffff\",\"files\":[" + entryJson("tidewright", newTidewright) + "," +
                      entryJson("keelswap", newKeelswap) + "," + entryJson("readme.txt", "ignored") + "]}");
@@ -68,7 +65,8 @@ TEST(SelfUpdateHandover, UpToDateFilesAreLeftAloneAndNewerOnesAreHandedOver) {
     // The first run hands over and exits 0; runProcess then keeps reading until
     // keelswap and the restarted tidewright, which share its output, are done.
     const auto r = test::runProcess(program / "tidewright",
-                                    {{"--update-all"}, {}, program.path(), std::chrono::seconds(90)});
+                                    {{"--update-all"}, {{"MENDLY_TEST_UPDATE_HOST", host.baseUrl()}}, program.path(),
+                                     std::chrono::seconds(90)});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("Checking for launcher updates...\nUpdating launcher files. The updater will restart.\n"),
               std::string::npos)
