@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "log/text.h"
+#include "patch/manifest_collisions.h"
 #include "patch/manifest_path_check.h"
 
 namespace mendly {
@@ -79,6 +80,7 @@ bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16stri
         if (const std::string problem = manifestPathProblem(relative); !problem.empty())
             failure = "files[" + std::to_string(i) + "]: unsafe path \"" + printable(relative) + "\" \u2014 " + problem;
     }
+    if (failure.empty()) failure = manifestCollisionProblem(parsed.files);
     if (!failure.empty()) {
         error = toWide("manifest parse: " + failure);
         return false;

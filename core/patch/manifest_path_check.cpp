@@ -37,6 +37,22 @@ std::string_view lastComponent(std::string_view path, char separator) {
 
 bool namesAFile(std::string_view fileName) { return !fileName.empty() && fileName != "." && fileName != ".."; }
 
+// `path` uses '/' only. Empty when every component is a plain name: no empty
+// component (a doubled separator), no "." and no "..". One file then has one
+// spelling (apart from letter case), so no two entries can name it unnoticed.
+std::string canonicalFormProblem(std::string_view path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view component = path.substr(start, end - start);
+        if (component.empty()) return "has an empty component (a doubled separator)";
+        if (component == "." || component == "..") return "has a \"" + std::string(component) + "\" component";
+        start = end + 1;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string manifestPathProblem(std::string_view relative) {
@@ -50,12 +66,12 @@ std::string manifestPathProblem(std::string_view relative) {
     if (!namesAFile(lastComponent(path, '/'))) return "does not name a file";
 
     const auto member = classifyArchivePath(path);
-    if (!member) return {};
+    if (!member) return canonicalFormProblem(path);
     const std::string archiveFile = member->archiveName + ".pak";
     if (!staysInside(std::string_view(path).substr(path.find('/') + 1)))
         return "climbs out of the archive " + archiveFile;
     if (!namesAFile(lastComponent(member->memberPath, '\\'))) return "names no member of the archive " + archiveFile;
-    return {};
+    return canonicalFormProblem(path);
 }
 
 }  // namespace mendly

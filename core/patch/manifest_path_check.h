@@ -15,6 +15,8 @@ namespace mendly {
 //   components do not count);
 // - a path that does not end in a file name (empty, ends with a separator,
 //   "." or "..");
+// - a path not in canonical form: an empty component (doubled separator), or
+//   a "." or ".." component anywhere;
 // - for an archive member, a ".." that climbs above the archive's root, or a
 //   member name that is empty once a "pak_" prefix is removed.
 std::string manifestPathProblem(std::string_view relative);

@@ -18,6 +18,7 @@
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
 #include "payload_pattern.h"
+#include "signing_key.h"
 
 namespace mendly::publish {
 namespace {
@@ -32,16 +33,23 @@ struct PublishedFile {
 };
 
 struct HostPaths {
-    fs::path folder;        // hostRoot/S
-    fs::path manifest;      // hostRoot/S.manifest
-    fs::path staging;       // hostRoot/.S.staging
-    fs::path retired;       // hostRoot/.S.old
-    fs::path manifestPart;  // hostRoot/.S.manifest.part
+    fs::path folder;         // hostRoot/S
+    fs::path manifest;       // hostRoot/S.manifest
+    fs::path staging;        // hostRoot/.S.staging
+    fs::path retired;        // hostRoot/.S.old
+    fs::path manifestPart;   // hostRoot/.S.manifest.part
+    fs::path signature;      // hostRoot/S.manifest.sig
+    fs::path nextSignature;  // hostRoot/.S.manifest.sig.part
 };
 
 HostPaths hostPathsFor(const fs::path& hostRoot, const std::string& server) {
-    return {hostRoot / server, hostRoot / (server + ".manifest"), hostRoot / ("." + server + ".staging"),
-            hostRoot / ("." + server + ".old"), hostRoot / ("." + server + ".manifest.part")};
+    return {hostRoot / server,
+            hostRoot / (server + ".manifest"),
+            hostRoot / ("." + server + ".staging"),
+            hostRoot / ("." + server + ".old"),
+            hostRoot / ("." + server + ".manifest.part"),
+            hostRoot / (server + ".manifest.sig"),
+            hostRoot / ("." + server + ".manifest.sig.part")};
 }
 
 std::string utcNow() {
@@ -214,16 +222,34 @@ bool manifestText(std::vector<PublishedFile>& files, const std::string& generate
     return true;
 }
 
-// Takes the old publication away (manifest first), puts the staged folder in
-// its place, then the manifest. Between the first and the last step the
-// server has no manifest: clients fail to fetch it rather than read one that
-// does not fit the files.
-bool swapIn(const HostPaths& host, std::string& error) {
+// The signature text of the manifest's exact bytes, written beside the
+// staged manifest.
+bool writeStagedSignature(const signing::SigningKey& key, std::string_view manifest, const HostPaths& host,
+                        std::string& error) {
+    const auto signature = key.sign(manifest);
+    if (!signature) {
+        error = "Cannot sign the manifest";
+        return false;
+    }
+    return writeBytes(host.nextSignature, signatureText(*signature) + "\n", error);
+}
+
+// Takes the old publication away (manifest first, then its signature), puts
+// the staged folder in its place, then the new signature when there is one,
+// then the manifest. Between the first and the last step the server has no
+// manifest: clients fail to fetch it rather than read one that does not fit
+// the files or the signature.
+bool swapIn(const HostPaths& host, bool signedManifest, std::string& error) {
     std::error_code ec;
     fs::remove(host.manifest, ec);
     if (ec) {
         // Nothing has changed yet.
         error = "Cannot remove the old manifest: " + host.manifest.string() + " (" + ec.message() + ")";
+        return false;
+    }
+    fs::remove(host.signature, ec);
+    if (ec) {
+        error = "Cannot remove the old signature: " + host.signature.string() + " (" + ec.message() + ")";
         return false;
     }
     fs::remove_all(host.retired, ec);
@@ -239,6 +265,11 @@ bool swapIn(const HostPaths& host, std::string& error) {
         error = "Cannot move the new publication into place: " + host.folder.string() + " (" + ec.message() + ")";
         std::error_code ignored;
         if (fs::exists(fs::symlink_status(host.retired, ignored))) fs::rename(host.retired, host.folder, ignored);
+        return false;
+    }
+    if (signedManifest) fs::rename(host.nextSignature, host.signature, ec);
+    if (ec) {
+        error = "Cannot move the signature into place: " + host.signature.string() + " (" + ec.message() + ")";
         return false;
     }
     fs::rename(host.manifestPart, host.manifest, ec);
@@ -280,6 +311,26 @@ bool checkPlaces(const fs::path& clientFolder, const fs::path& hostRoot, const H
     return true;
 }
 
+// Which items travel as payloads; the patterns that chose none go to
+// `unmatched`.
+std::vector<bool> choosePayloads(const std::vector<ClientItem>& items, const PublishOptions& options,
+                                 std::vector<std::string>& unmatched) {
+    std::vector<bool> payload(items.size(), false);
+    std::vector<bool> patternUsed(options.payloadPatterns.size(), false);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].member) continue;
+        payload[i] = options.payloadAll || needsPayload(items[i]);
+        for (std::size_t p = 0; p < options.payloadPatterns.size(); ++p)
+            if (matchesPayloadPattern(options.payloadPatterns[p], items[i].relative)) {
+                payload[i] = true;
+                patternUsed[p] = true;
+            }
+    }
+    for (std::size_t p = 0; p < patternUsed.size(); ++p)
+        if (!patternUsed[p]) unmatched.push_back(options.payloadPatterns[p]);
+    return payload;
+}
+
 }  // namespace
 
 std::string serverNameProblem(std::string_view name) {
@@ -311,23 +362,12 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     std::vector<ClientItem> items;
     if (!collectClientItems(clientFolder, items, error)) return false;
 
-    std::vector<bool> payload(items.size(), false);
-    std::vector<bool> patternUsed(options.payloadPatterns.size(), false);
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!items[i].member) continue;
-        payload[i] = options.payloadAll || needsPayload(items[i]);
-        for (std::size_t p = 0; p < options.payloadPatterns.size(); ++p)
-            if (matchesPayloadPattern(options.payloadPatterns[p], items[i].relative)) {
-                payload[i] = true;
-                patternUsed[p] = true;
-            }
-    }
-    for (std::size_t p = 0; p < patternUsed.size(); ++p)
-        if (!patternUsed[p]) summary.unmatchedPatterns.push_back(options.payloadPatterns[p]);
+    const std::vector<bool> payload = choosePayloads(items, options, summary.unmatchedPatterns);
 
     fs::create_directories(hostRoot, ec);
     fs::remove_all(host.staging, ec);
     fs::remove(host.manifestPart, ec);
+    fs::remove(host.nextSignature, ec);
     fs::create_directories(host.staging, ec);
     if (ec) {
         error = "Cannot create " + host.staging.string() + " (" + ec.message() + ")";
@@ -337,6 +377,7 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
         std::error_code ignored;
         fs::remove_all(host.staging, ignored);
         fs::remove(host.manifestPart, ignored);
+        fs::remove(host.nextSignature, ignored);
     };
 
     std::vector<PublishedFile> files;
@@ -344,7 +385,9 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     Publisher publisher(host.staging, options.threads);
     if (!publisher.writeAll(items, payload, files, error) ||
         !manifestText(files, options.generated.empty() ? utcNow() : options.generated, text, error) ||
-        !writeBytes(host.manifestPart, text, error) || !swapIn(host, error)) {
+        !writeBytes(host.manifestPart, text, error) ||
+        (options.signingKey && !writeStagedSignature(*options.signingKey, text, host, error)) ||
+        !swapIn(host, options.signingKey != nullptr, error)) {
         cleanUp();
         return false;
     }
@@ -358,6 +401,7 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     }
     summary.plainMembers = files.size() - summary.looseFiles - summary.payloads;
     summary.manifestPath = host.manifest;
+    if (options.signingKey) summary.signaturePath = host.signature;
     return true;
 }
 

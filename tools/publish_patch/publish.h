@@ -7,6 +7,9 @@
 //                    path, no final line feed
 //   S/<relative>     every listed file, exactly the bytes whose MD5 is listed
 //   S/_version._     the client's version file (listed like any loose file)
+//   S.manifest.sig   when a signing key is given: the signature text of the
+//                    manifest's exact bytes and a line feed (otherwise a
+//                    signature left by an earlier publication is removed)
 // Loose files are copied unchanged. Archive members (from a folder or read out
 // of a ".pak") become plain files at S/<archive>/<member key with '/'>, or,
 // when chosen, single-file payloads at S/<archive>/<dir>/pak_<file> built from
@@ -18,10 +21,11 @@
 // "pak_pak_<rest>".
 //
 // The files go to a staging folder beside S first; only when all of them are
-// written is the old publication (manifest first) taken away, the staging
-// folder renamed to S and the manifest moved into place from a temporary
-// file, so a client never reads a half-written manifest or a manifest whose
-// files are not there yet.
+// written is the old publication (manifest first, then its signature) taken
+// away, the staging folder renamed to S, the new signature and last the
+// manifest moved into place from temporary files, so a client never reads a
+// half-written manifest, a manifest whose files are not there yet or one
+// whose signature is not.
 //
 // Runs on the calling thread with its own worker threads, joined before it
 // returns. Nothing else may write below hostRoot/S meanwhile.
@@ -31,6 +35,10 @@
 #include <string_view>
 #include <vector>
 
+namespace mendly::signing {
+class SigningKey;
+}
+
 namespace mendly::publish {
 
 struct PublishOptions {
@@ -39,6 +47,7 @@ struct PublishOptions {
     bool force = false;                        // replace an existing publication of the server
     std::string generated;                     // the manifest's stamp; empty = the current UTC time
     unsigned threads = 0;                      // 0 = hardware threads
+    const signing::SigningKey* signingKey = nullptr;  // signs the manifest when set
 };
 
 struct PublishSummary {
@@ -48,6 +57,7 @@ struct PublishSummary {
     std::uint64_t bytesWritten = 0;                 // of all published files
     std::vector<std::string> unmatchedPatterns;     // payload patterns that chose no member
     std::filesystem::path manifestPath;
+    std::filesystem::path signaturePath;            // empty when the manifest is not signed
 };
 
 // False with one sentence in `error` (and nothing of the old publication

@@ -19,6 +19,10 @@ const char* const kPublishUsage =
     "  --payload-all      deliver every archive member as a payload\n"
     "  --force            replace an existing publication of NAME\n"
     "  --threads N        worker threads (default: all hardware threads)\n"
+    "  --sign KEY.pem     sign the manifest with this Ed25519 private key (PEM), written\n"
+    "                     as ROOT/NAME.manifest.sig; clients built with the key's public\n"
+    "                     key in \"signingKeys\" (or a custom server's \"manifestKey\")\n"
+    "                     accept only signed manifests\n"
     "  --help             this text\n"
     "\n"
     "Exit codes: 0 published, 1 failed, 2 usage error.\n";
@@ -39,13 +43,13 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
         if (arg == "--help" || arg == "-h") {
             command.help = true;
             return true;
-        } else if (arg == "--client" || arg == "--root") {
+        } else if (arg == "--client" || arg == "--root" || arg == "--sign") {
             if (!value(text)) return false;
             if (text.empty()) {
-                error = std::string(arg) + " needs a folder";
+                error = std::string(arg) + (arg == "--sign" ? " needs a key file" : " needs a folder");
                 return false;
             }
-            (arg == "--client" ? command.client : command.root) = text;
+            (arg == "--client" ? command.client : arg == "--root" ? command.root : command.signingKey) = text;
         } else if (arg == "--server") {
             if (!value(command.server)) return false;
         } else if (arg == "--payload") {

@@ -2,6 +2,7 @@
 // publish_patch's command line:
 //   publish_patch --client DIR --server NAME --root DIR
 //                 [--payload PATTERN]... [--payload-all] [--force] [--threads N]
+//                 [--sign KEY.pem]
 //   publish_patch --help
 #include <filesystem>
 #include <string>
@@ -14,7 +15,8 @@ struct PublishCommand {
     std::filesystem::path client;
     std::string server;
     std::filesystem::path root;
-    PublishOptions options;
+    PublishOptions options;            // without the signing key, which main() loads
+    std::filesystem::path signingKey;  // --sign: the private key's PEM file, empty = unsigned
     bool help = false;
 };
 

@@ -1,7 +1,9 @@
 #include "patch/vfile/archive.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
+#include <utility>
 
 #include "patch/vfile/archive_name.h"
 #include "patch/vfile/archive_writer.h"
@@ -41,6 +43,57 @@ std::optional<StoredEntry> readStoredFrom(std::istream& in, std::uint64_t fileSi
     return stored;
 }
 
+
+// The directory record at `position` (advanced past it), or nothing when it is
+// cut short, holds a value of 2^31 or more, or places data past the end of the
+// file. `buffer` is scratch space reused from record to record.
+std::optional<ArchiveEntry> readRecord(std::istream& in, std::uint64_t fileSize, std::uint64_t& position,
+                                       std::string& buffer) {
+    if (!readExactly(in, buffer, kRecordFixedSize)) return std::nullopt;
+    position += kRecordFixedSize;
+    // Offset 0 holds recordSize, which readers ignore.
+    const std::uint32_t dataOffset = readLe32(buffer, 4);
+    const std::uint32_t storedSize = readLe32(buffer, 8);
+    const std::uint32_t originalSize = readLe32(buffer, 12);
+    const std::uint32_t nameLength = readLe32(buffer, 16);
+    if (nameLength > kMaxStoredValue || dataOffset > kMaxStoredValue || storedSize > kMaxStoredValue ||
+        originalSize > kMaxStoredValue)
+        return std::nullopt;
+    if (nameLength > fileSize - position) return std::nullopt;
+    if (!readExactly(in, buffer, nameLength)) return std::nullopt;
+    position += nameLength;
+    if (static_cast<std::uint64_t>(dataOffset) + storedSize > fileSize) return std::nullopt;
+
+    std::erase(buffer, '\0');
+    ArchiveEntry entry;
+    entry.name = normalizeArchiveName(buffer);
+    entry.key = archiveKey(entry.name);
+    entry.offset = dataOffset;
+    entry.storedSize = storedSize;
+    entry.originalSize = originalSize;
+    return entry;
+}
+
+// True when the stored bytes of every entry lie after the directory (which
+// ends at `directoryEnd`) and no byte belongs to two entries. Entries with no
+// stored bytes cover nothing and may point anywhere up to the end of the file.
+// Each entry already ends within the file, so the stored sizes then add up to
+// no more than the file's size: every later read of the whole archive costs
+// at most the file's size, however many entries the directory lists.
+bool dataLayoutIsSound(const std::vector<ArchiveEntry>& entries, std::uint64_t directoryEnd) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // offset, storedSize
+    ranges.reserve(entries.size());
+    for (const auto& entry : entries)
+        if (entry.storedSize > 0) ranges.emplace_back(entry.offset, entry.storedSize);
+    std::sort(ranges.begin(), ranges.end());
+    std::uint64_t end = directoryEnd;
+    for (const auto& [offset, size] : ranges) {
+        if (offset < end) return false;
+        end = static_cast<std::uint64_t>(offset) + size;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<Archive> Archive::open(const std::filesystem::path& path) {
@@ -60,30 +113,12 @@ std::optional<Archive> Archive::open(const std::filesystem::path& path) {
     entries.reserve(entryCount);
     std::uint64_t position = kHeaderSize;
     for (std::uint32_t i = 0; i < entryCount; ++i) {
-        if (!readExactly(in, buffer, kRecordFixedSize)) return std::nullopt;
-        position += kRecordFixedSize;
-        // Offset 0 holds recordSize, which readers ignore.
-        const std::uint32_t dataOffset = readLe32(buffer, 4);
-        const std::uint32_t storedSize = readLe32(buffer, 8);
-        const std::uint32_t originalSize = readLe32(buffer, 12);
-        const std::uint32_t nameLength = readLe32(buffer, 16);
-        if (nameLength > kMaxStoredValue || dataOffset > kMaxStoredValue || storedSize > kMaxStoredValue ||
-            originalSize > kMaxStoredValue)
-            return std::nullopt;
-        if (nameLength > *fileSize - position) return std::nullopt;
-        if (!readExactly(in, buffer, nameLength)) return std::nullopt;
-        position += nameLength;
-        if (static_cast<std::uint64_t>(dataOffset) + storedSize > *fileSize) return std::nullopt;
-
-        std::erase(buffer, '\0');
-        ArchiveEntry entry;
-        entry.name = normalizeArchiveName(buffer);
-        entry.key = archiveKey(entry.name);
-        entry.offset = dataOffset;
-        entry.storedSize = storedSize;
-        entry.originalSize = originalSize;
-        entries.push_back(std::move(entry));
+        auto entry = readRecord(in, *fileSize, position, buffer);
+        if (!entry) return std::nullopt;
+        entries.push_back(std::move(*entry));
     }
+    // `position` is now the end of the directory.
+    if (!dataLayoutIsSound(entries, position)) return std::nullopt;
     return Archive(path, std::move(entries));
 }
 

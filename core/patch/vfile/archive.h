@@ -38,7 +38,12 @@ public:
     // The archive at `path`, or nothing when the file cannot be read or breaks
     // any rule of the format. Nothing in the file is trusted: every count, size
     // and offset is checked against the file's size before anything is
-    // allocated for it, and no data bytes are read here.
+    // allocated for it, and no data bytes are read here. The stored bytes of
+    // each entry must lie after the directory and be its own: an archive whose
+    // entries share bytes, or reach into the header or directory, counts as
+    // corrupt. So the stored sizes of an opened archive add up to at most its
+    // file size, and reading every entry costs no more than reading the file.
+    // Time O(n log n) and memory O(file size) for n directory records.
     [[nodiscard]] static std::optional<Archive> open(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
