@@ -78,6 +78,9 @@ bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir
 
     static const std::vector<vfile::EntrySource> noUpdates;
     static const std::vector<std::string> noRemovals;
+    // One archive that cannot be written does not keep the others out of
+    // date: each is tried, and the run fails with the first error.
+    std::u16string firstError;
     for (const std::string& name : names) {
         const auto updatesFound = updates.find(name);
         const auto& added = updatesFound != updates.end() ? updatesFound->second : noUpdates;
@@ -88,14 +91,17 @@ bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir
         const std::filesystem::path path = archivePathFor(installDir, name);
         LogFile::write(archiveUpdateLogLine(path, added.size(), removed.size()));
         if (!vfile::updateArchiveFromSources(path, added, removed)) {
-            error = u"Failed to write archive: " + toWide(path.string());
-            LogFile::write(u"ERROR: " + error);
-            return false;
+            const std::u16string failure = u"Failed to write archive: " + toWide(path.string());
+            LogFile::write(u"ERROR: " + failure);
+            if (firstError.empty()) firstError = failure;
+            continue;
         }
         ++done;
         reportProgress(window, done, std::max<std::int32_t>(1, total));
     }
-    return true;
+    if (firstError.empty()) return true;
+    error = std::move(firstError);
+    return false;
 }
 
 bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,

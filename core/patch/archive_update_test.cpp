@@ -242,20 +242,31 @@ TEST_F(ArchiveInstallTest, EachArchiveIsRewrittenOnceWithAllItsChanges) {
               (std::vector<std::string>{"progress: 2/4", "progress: 3/4", "progress: 4/4"}));
 }
 
-TEST_F(ArchiveInstallTest, ArchiveLeftWithoutEntriesFailsAndStopsTheLoop) {
+TEST_F(ArchiveInstallTest, AnArchiveLeftWithoutEntriesIsDeleted) {
     writeGameArchive(install / "gfx.pak", {{"a", "1"}});
-    writeGameArchive(install / "sound.pak", {{"s", "1"}});
-    const std::string soundBefore = test::readFile(install / "sound.pak");
-    const ArchiveRemovals removals{{"gfx", {"a"}}, {"sound", {"s"}}};
+    const ArchiveRemovals removals{{"gfx", {"a"}}};
     std::int32_t done = 0;
     std::u16string error;
-    EXPECT_FALSE(updateArchives(nullptr, install.path(), {}, removals, done, 2, error));
+    ASSERT_TRUE(updateArchives(nullptr, install.path(), {}, removals, done, 1, error)) << toUtf8(error);
+    EXPECT_FALSE(std::filesystem::exists(install / "gfx.pak"));
+    EXPECT_EQ(done, 1);
+}
+
+TEST_F(ArchiveInstallTest, AnArchiveThatCannotBeWrittenDoesNotStopTheOthers) {
+    std::filesystem::create_directories(install / "gfx.pak" / "in the way");
+    writeGameArchive(install / "sound.pak", {{"s", "1"}});
+    const vfile::StoredEntry one = *vfile::compressEntry("new");
+    ArchiveUpdates updates;
+    updates["gfx"] = {vfile::EntrySource::inMemory("a", one)};
+    updates["sound"] = {vfile::EntrySource::inMemory("s", one)};
+    std::int32_t done = 0;
+    std::u16string error;
+    EXPECT_FALSE(updateArchives(nullptr, install.path(), updates, {}, done, 2, error));
     EXPECT_EQ(error, u"Failed to write archive: " + toWide(pak("gfx")));
-    EXPECT_EQ(done, 0);
-    EXPECT_EQ(names(install / "gfx.pak"), std::vector<std::string>{"a"});
-    EXPECT_EQ(test::readFile(install / "sound.pak"), soundBefore);
-    EXPECT_EQ(logTail(), (std::vector<std::string>{"Updating archive: " + pak("gfx") + " (removing 1 orphan entry)",
-                                                   "ERROR: Failed to write archive: " + pak("gfx")}));
+    EXPECT_EQ(done, 1);
+    const auto sound = vfile::Archive::open(install / "sound.pak");
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(sound->readEntry("s"), "new");
 }
 
 

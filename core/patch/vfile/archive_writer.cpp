@@ -149,7 +149,10 @@ bool updateArchiveFromSources(const std::filesystem::path& path, const std::vect
         entry.name = normalizeArchiveName(update.name);
         byKey.insert_or_assign(archiveKey(entry.name), std::move(entry));
     }
-    if (byKey.empty()) return false;
+    if (byKey.empty()) {
+        std::error_code ec;
+        return std::filesystem::remove(path, ec) && !ec;  // a link at that name goes, never what it points to
+    }
 
     std::vector<EntrySource> sorted;
     sorted.reserve(byKey.size());

@@ -46,8 +46,10 @@ struct EntrySource {
 // Applies `updates` and `removals` to the archive at `path`: its entries (the
 // first of each key), minus the removals, plus the updates (inserted or
 // replacing by key; a later update of the same key wins), sorted by key;
-// entries kept are copied from the old file in pieces. False, with the file
-// untouched, when nothing would remain or anything cannot be read or written.
+// entries kept are copied from the old file in pieces. When nothing would
+// remain the archive file is deleted (an archive of no entries is not a valid
+// one). False, with the file untouched, when anything cannot be read, written
+// or deleted.
 // When there is no readable, valid archive there: false without updates,
 // otherwise a new archive holding just the updates in the given order (the
 // removals are then moot).
