@@ -72,6 +72,9 @@ struct StageState {
     std::atomic<std::int32_t> failed{0};
     std::atomic<std::int32_t> done{0};
     std::atomic<std::int32_t> reused{0};
+    std::atomic<std::int32_t> endedJobs{0};
+    std::atomic<std::int32_t> failedJobs{0};
+    std::atomic<bool> gaveUp{false};
     std::atomic<std::uint64_t> bytesReceived{0};
     std::mutex firstErrorMutex;
     std::u16string firstError;
@@ -102,7 +105,7 @@ struct WorkerContext {
 
 void recordFailure(StageState& state, const Job& job, const std::u16string& url, const std::u16string& message) {
     state.failed.fetch_add(static_cast<std::int32_t>(job.positions.size()));
-    LogFile::write(u"ERROR: " + url + u" \u2014 " + message);
+    if (state.failedJobs.fetch_add(1) < kLoggedDownloadFailures) LogFile::write(u"ERROR: " + url + u" \u2014 " + message);
     const std::lock_guard lock(state.firstErrorMutex);
     if (state.firstError.empty()) state.firstError = message;
 }
@@ -220,6 +223,14 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     return true;
 }
 
+// Counts a finished job; true when so many failed that no more should start.
+bool shouldGiveUp(StageState& state) {
+    const std::int32_t ended = state.endedJobs.fetch_add(1) + 1;
+    if (ended < kGiveUpAfterDownloads || state.failedJobs.load() * 2 <= ended) return false;
+    state.gaveUp.store(true);
+    return true;
+}
+
 // One job; false when the worker must end (cancelled). Never throws.
 bool runJob(WorkerContext& ctx, const Job& job) {
     StageState& state = ctx.state;
@@ -280,10 +291,11 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
 
     auto worker = [&] {
         WorkerContext ctx{state, speed, {}};
-        while (!isPatchCancelRequested()) {
+        while (!isPatchCancelRequested() && !state.gaveUp.load()) {
             const std::uint64_t job = state.next.fetch_add(1);
             if (job >= jobs.size()) return;
             if (!runJob(ctx, jobs[static_cast<std::size_t>(job)])) return;
+            if (shouldGiveUp(state)) return;
         }
     };
 
@@ -298,6 +310,7 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
     result.firstError = std::move(state.firstError);
     result.bytesReceived = state.bytesReceived.load();
     result.reused = state.reused.load();
+    result.gaveUp = state.gaveUp.load();
     return result;
 }
 

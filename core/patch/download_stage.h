@@ -38,7 +38,15 @@ struct DownloadResult {
     std::u16string firstError;        // the first failure message any worker recorded
     std::uint64_t bytesReceived = 0;  // every body byte that arrived
     std::int32_t reused = 0;          // staged files found from an earlier run
+    bool gaveUp = false;              // too many failures: the rest was never started
 };
+
+// The stage gives up (starts no more transfers) once at least this many
+// downloads have ended and more than half of them failed: a host that fails
+// everything is not asked for a million files. The log lists at most
+// kLoggedDownloadFailures failures one by one.
+inline constexpr std::int32_t kGiveUpAfterDownloads = 32;
+inline constexpr std::int32_t kLoggedDownloadFailures = 100;
 
 // Which staged file holds `entry` once the stage has run: "<md5>.entry" for a
 // plain archive member, "<md5>.payload" for a single-file payload ("<md5>.payload.converted"

@@ -174,6 +174,36 @@ TEST_F(DownloadFilesTest, ABodyLongerThanTheDeclaredSizeIsAHashMismatch) {
                                                      " \u2014 Hash mismatch after download: big.bin"});
 }
 
+TEST_F(DownloadFilesTest, AHostThatFailsEverythingIsGivenUpOnEarly) {
+    std::vector<std::size_t> list;
+    for (std::size_t i = 0; i < 1000; ++i) {
+        manifest.files.push_back({"missing/" + std::to_string(i) + ".bin", md5Hex(std::to_string(i))});  // 404
+        list.push_back(i);
+    }
+    const DownloadResult result = download(list);
+    EXPECT_TRUE(result.gaveUp);
+    EXPECT_GE(server.totalRequests(), static_cast<std::size_t>(kGiveUpAfterDownloads));
+    EXPECT_LT(server.totalRequests(), static_cast<std::size_t>(kGiveUpAfterDownloads + 2 * kTransfersInFlight));
+    EXPECT_EQ(result.failed, static_cast<std::int32_t>(server.totalRequests()));
+    EXPECT_EQ(toUtf8(result.firstError).rfind("That file is not on the server right now (HTTP 404)", 0), 0u);
+}
+
+TEST_F(DownloadFilesTest, FailuresAreListedOneByOneUpToALimit) {
+    std::vector<std::size_t> list;
+    // Every third file fails: never more than half of those ended, however
+    // the transfers in flight finish, so the stage goes on to the end.
+    for (std::size_t i = 0; i < 3 * (kLoggedDownloadFailures + 20); ++i) {
+        const std::string name = "f/" + std::to_string(i) + ".bin";
+        if (i % 3 != 2) serve(name, "contents " + std::to_string(i));
+        else manifest.files.push_back({name, md5Hex(name)});
+        list.push_back(i);
+    }
+    const DownloadResult result = download(list);
+    EXPECT_FALSE(result.gaveUp);
+    EXPECT_EQ(result.failed, kLoggedDownloadFailures + 20);
+    EXPECT_EQ(errorLines().size(), static_cast<std::size_t>(kLoggedDownloadFailures));
+}
+
 // A distant host: every answer comes half a second late, so transfers that
 // are started together overlap even on a loaded machine.
 class DownloadsInFlightTest : public DownloadFilesTest {

@@ -113,7 +113,8 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
     if (downloads.failed > 0) {
         error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
         LogFile::write(u"ERROR: Patch failed" + std::u16string(kDash) + toDecimal(downloads.failed) + u" / " +
-                       toDecimal(n) + u" downloads failed");
+                       toDecimal(n) + u" downloads failed" +
+                       (downloads.gaveUp ? u" (gave up early: the rest were not tried)" : u""));
         return false;
     }
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled before apply");
