@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <fstream>
 #include <system_error>
 
 #include "log/log_file.h"
 #include "log/text.h"
+#include "hash/digest.h"
 #include "patch/archive_paths.h"
 #include "patch/patch_reporting.h"
+#include "patch/payload_records.h"
+#include "patch/staged_file.h"
+#include "patch/vfile/entry_stream.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
@@ -60,6 +65,35 @@ bool placeLooseFile(const ManifestEntry& entry, const fs::path& staged, bool las
     return true;
 }
 
+// The MD5 of the contents a converted payload's staged entry holds raw.
+std::string convertedContentsMd5(const fs::path& staged) {
+    const auto info = readStagedEntryInfo(staged);
+    std::ifstream in(staged, std::ios::binary);
+    if (!info || !in.seekg(static_cast<std::streamoff>(info->offset))) return {};
+    Md5Stream md5;
+    std::string buffer;
+    if (!vfile::readPieces(in, info->storedSize, [&md5](std::string_view piece) { md5.update(piece); }, buffer))
+        return {};
+    return md5.finishHex();
+}
+
+// Keeps the installation's payload records to the manifest's payloads, plus
+// the payloads this run had to store as their contents.
+void updatePayloadRecords(const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
+                          const StagingArea& staging, const fs::path& installDir) {
+    PayloadRecords records = PayloadRecords::load(installDir);
+    std::set<std::string> listed;
+    for (const ManifestEntry& entry : manifest.files) listed.insert(entry.md5);
+    records.retain(listed);
+    for (const DownloadSlot& slot : slots) {
+        if (!slot.stagedName.ends_with(".converted")) continue;
+        const std::string contents = convertedContentsMd5(staging.pathFor(slot.stagedName));
+        if (!contents.empty()) records.add(manifest.files[slot.index].md5, contents);
+    }
+    if (!records.save(installDir))
+        LogFile::write(u"ERROR: Cannot write: " + toWide((installDir / kPayloadRecordsFileName).string()));
+}
+
 }  // namespace
 
 bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
@@ -100,7 +134,9 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
         ++done;
         reportProgress(window, done, std::max<std::int32_t>(1, total));
     }
-    return updateArchives(window, installDir, updates, removals, done, total, error);
+    if (!updateArchives(window, installDir, updates, removals, done, total, error)) return false;
+    if (mode != PatchMode::ResetIni) updatePayloadRecords(manifest, slots, staging, installDir);
+    return true;
 }
 
 }  // namespace mendly

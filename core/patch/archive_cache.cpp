@@ -11,4 +11,9 @@ std::shared_ptr<const vfile::Archive> ArchiveCache::get(const std::filesystem::p
     return archive;
 }
 
+const PayloadRecords& ArchiveCache::payloadRecords(const std::filesystem::path& installDir) {
+    std::call_once(recordsLoaded_, [&] { records_ = PayloadRecords::load(installDir); });
+    return records_;
+}
+
 }  // namespace mendly

@@ -1,5 +1,6 @@
 #pragma once
-// The archives opened during one patch run's verification, by file path.
+// The archives opened during one patch run's verification, by file path, and
+// the installation's payload records (read once, on first use).
 //
 // Each archive is opened at most once per run: the first get() for a path
 // opens it while holding the cache's mutex, later calls share the result. A
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "patch/payload_records.h"
 #include "patch/vfile/archive.h"
 
 namespace mendly {
@@ -22,9 +24,13 @@ public:
     // The archive at `path`, or null when it could not be opened (missing,
     // unreadable or corrupt).
     std::shared_ptr<const vfile::Archive> get(const std::filesystem::path& path);
+    // The payload records of `installDir` (the same folder on every call).
+    const PayloadRecords& payloadRecords(const std::filesystem::path& installDir);
 
 private:
     std::mutex mutex_;
+    std::once_flag recordsLoaded_;
+    PayloadRecords records_;
     std::map<std::filesystem::path, std::shared_ptr<const vfile::Archive>> archives_;
 };
 

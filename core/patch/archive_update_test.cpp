@@ -109,26 +109,7 @@ TEST_F(AddArchiveUpdateTest, PayloadBodyLongerThanTheContentsIsStoredUnchanged) 
 }
 
 TEST_F(AddArchiveUpdateTest, PayloadBodyAsLongAsTheContentsIsStoredAnew) {
-    // Find contents whose zlib stream is exactly as long as they are: a few
-    // noisy bytes followed by a run that compresses just enough.
-    std::string contents;
-    std::string stream;
-    for (std::size_t run = 0; run < 300 && contents.empty(); ++run) {
-        for (std::size_t noisy = 1; noisy < 100 && contents.empty(); ++noisy) {
-            std::string candidate;
-            std::uint32_t x = 12345;
-            for (std::size_t i = 0; i < noisy; ++i) {
-                x = (x * 1103515245u + 12345u) & 0x7fffffffu;
-                candidate += static_cast<char>((x >> 16) & 0xff);
-            }
-            candidate.append(run, 'a');
-            const auto s = vfile::zlibCompress(candidate);
-            if (s && s->size() == candidate.size()) {
-                contents = candidate;
-                stream = *s;
-            }
-        }
-    }
+    const auto [contents, stream] = test::contentsAsLongAsTheirZlibStream();
     ASSERT_FALSE(contents.empty()) << "no contents of that kind found";
     ASSERT_TRUE(add(payloadWithBody(stream, static_cast<std::uint32_t>(contents.size())), "scripts/pak_s.lua"));
     const vfile::StoredEntry entry = stored(updates["scripts"][0]);

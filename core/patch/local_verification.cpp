@@ -18,24 +18,35 @@
 namespace mendly {
 namespace {
 
-std::string localMemberHash(const ArchiveMemberRef& ref, const std::filesystem::path& installDir,
-                            ArchiveCache& cache, vfile::ArchiveReader& reader) {
+struct MemberHashes {
+    std::string asServed;  // of the contents, or of the payload rebuilt for a "pak_" member
+    std::string contents;  // of the contents of a "pak_" member stored raw (else empty)
+};
+
+MemberHashes localMemberHashes(const ArchiveMemberRef& ref, const std::filesystem::path& installDir,
+                               ArchiveCache& cache, vfile::ArchiveReader& reader) {
     const auto archive = cache.get(archivePathFor(installDir, ref.archiveName));
     if (!archive || !archive->namesAreLowercase()) return {};
     const auto entry = archive->find(ref.memberPath);
     if (!entry) return {};
     Md5Stream md5;
-    const auto feed = [&md5](std::string_view piece) { md5.update(piece); };
-    if (ref.hadPakPrefix) {
-        // The manifest's MD5 is that of the payload as served, which is the
-        // stored entry behind a payload header.
-        if (entry->storedSize == 0 || entry->originalSize == 0) return {};
-        md5.update(vfile::singleFilePayloadHeader(entry->originalSize));
-        if (!reader.readStored(*archive, *entry, feed)) return {};
-    } else if (!reader.expand(*archive, *entry, feed)) {
-        return {};
+    if (!ref.hadPakPrefix) {
+        if (!reader.expand(*archive, *entry, [&md5](std::string_view piece) { md5.update(piece); })) return {};
+        return {md5.finishHex(), {}};
     }
-    return md5.finishHex();
+    // The manifest's MD5 is that of the payload as served, which is the
+    // stored entry behind a payload header; a raw entry's bytes are also its
+    // contents (see payload_records.h).
+    if (entry->storedSize == 0 || entry->originalSize == 0) return {};
+    const bool raw = entry->storedSize == entry->originalSize;
+    Md5Stream contents;
+    md5.update(vfile::singleFilePayloadHeader(entry->originalSize));
+    const auto feed = [&](std::string_view piece) {
+        md5.update(piece);
+        if (raw) contents.update(piece);
+    };
+    if (!reader.readStored(*archive, *entry, feed)) return {};
+    return {md5.finishHex(), raw ? contents.finishHex() : std::string()};
 }
 
 std::string localFileHash(const std::filesystem::path& path) {
@@ -59,12 +70,11 @@ bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& instal
 bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
                  vfile::ArchiveReader& reader) noexcept {
     try {
-        std::string hash;
-        if (const auto ref = classifyArchivePath(entry.relative))
-            hash = localMemberHash(*ref, installDir, cache, reader);
-        else
-            hash = localFileHash(looseFilePath(installDir, entry.relative));
-        return md5Matches(hash, entry.md5);
+        const auto ref = classifyArchivePath(entry.relative);
+        if (!ref) return md5Matches(localFileHash(looseFilePath(installDir, entry.relative)), entry.md5);
+        const MemberHashes hashes = localMemberHashes(*ref, installDir, cache, reader);
+        if (md5Matches(hashes.asServed, entry.md5)) return true;
+        return !hashes.contents.empty() && cache.payloadRecords(installDir).matches(entry.md5, hashes.contents);
     } catch (...) {
         return false;
     }

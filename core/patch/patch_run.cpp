@@ -17,6 +17,7 @@
 #include "patch/archive_paths.h"
 #include "patch/archive_update.h"
 #include "patch/cancel_flag.h"
+#include "patch/converge_check.h"
 #include "patch/disk_space_check.h"
 #include "patch/download_stage.h"
 #include "patch/local_verification.h"
@@ -165,6 +166,11 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     DownloadResult downloads;
     if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
+    if (const auto position = firstUnconvergedPosition(manifest, list, installDir))
+        return failWithLog(error,
+                           u"The installed files do not match the manifest after patching: " +
+                               toWide(manifest.files[list[*position]].relative),
+                           u"ERROR: ");
     staging.removeAll();
     const std::int32_t n = progressCount(list.size());
     reportProgress(window, n, n);

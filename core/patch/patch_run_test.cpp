@@ -487,6 +487,20 @@ TEST_F(PatchRunTest, ArchiveWhoseMembersTheManifestAllDroppedIsDeletedAndTheRest
     EXPECT_TRUE(logTail().empty());  // nothing left to do
 }
 
+TEST_F(PatchRunTest, APayloadWhoseBodyIsAsLongAsItsContentsIsFetchedOnce) {
+    const auto [contents, stream] = test::contentsAsLongAsTheirZlibStream();
+    ASSERT_FALSE(contents.empty());
+    host.addFile("scripts/pak_even.lua",
+                 vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(contents.size())) + stream);
+    ASSERT_TRUE(run(PatchMode::Install)) << toUtf8(error);
+    EXPECT_EQ(archive("scripts")->readEntry("even.lua"), contents);
+    startOver();
+    ASSERT_TRUE(run(PatchMode::Update)) << toUtf8(error);
+    EXPECT_EQ(server.requestCount("/aurum/scripts/pak_even.lua"), 1u);
+    const std::vector<std::string> statuses = PatchEventRecorder::statuses();
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Verify done: all 10 synced file(s) match."), statuses.end());
+}
+
 void recordAndCancelOnFirstCheckedEntry(std::int32_t done, std::int32_t total) {
     PatchEventRecorder::onProgress(done, total);
     if (done > 0) requestPatchCancel();

@@ -184,4 +184,21 @@ std::vector<std::string> PatchEventRecorder::eventsAfter(std::string_view status
     return {found + 1, all.end()};
 }
 
+std::pair<std::string, std::string> contentsAsLongAsTheirZlibStream() {
+    for (std::size_t run = 0; run < 300; ++run) {
+        for (std::size_t noisy = 1; noisy < 100; ++noisy) {
+            std::string candidate;
+            std::uint32_t x = 12345;
+            for (std::size_t i = 0; i < noisy; ++i) {
+                x = (x * 1103515245u + 12345u) & 0x7fffffffu;
+                candidate += static_cast<char>((x >> 16) & 0xff);
+            }
+            candidate.append(run, 'a');
+            if (const auto stream = vfile::zlibCompress(candidate); stream && stream->size() == candidate.size())
+                return {candidate, *stream};
+        }
+    }
+    return {};
+}
+
 }  // namespace mendly::test

@@ -58,6 +58,12 @@ private:
 // A single-file payload: magic, original size, zlib stream of `contents`.
 std::string singleFilePayload(std::string_view contents);
 
+// Contents whose zlib stream is exactly as long as they are (a few noisy
+// bytes, then a run that compresses just enough), and that stream: the one
+// payload body the archive format cannot keep as it came. Empty when none is
+// found.
+std::pair<std::string, std::string> contentsAsLongAsTheirZlibStream();
+
 // Writes a game archive holding `members` (name, contents), each compressed
 // as an archive stores it. Aborts the test on failure.
 void writeGameArchive(const std::filesystem::path& path,

@@ -1,0 +1,73 @@
+#include "patch/payload_records.h"
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "catalog/file_bytes.h"
+
+namespace mendly {
+namespace {
+
+std::string lowerHex(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool isMd5Text(const std::string& text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
+PayloadRecords PayloadRecords::load(const std::filesystem::path& installDir) {
+    PayloadRecords records;
+    std::string bytes;
+    if (readFileBytes(installDir / kPayloadRecordsFileName, bytes) != FileRead::Read) return records;
+    std::istringstream lines(bytes);
+    std::string payload, contents;
+    while (lines >> payload >> contents) {
+        payload = lowerHex(payload);
+        contents = lowerHex(contents);
+        if (isMd5Text(payload) && isMd5Text(contents)) records.contentsByPayload_[payload] = contents;
+    }
+    return records;
+}
+
+bool PayloadRecords::matches(std::string_view payloadMd5, std::string_view contentsMd5) const {
+    const auto found = contentsByPayload_.find(lowerHex(payloadMd5));
+    return found != contentsByPayload_.end() && found->second == lowerHex(contentsMd5);
+}
+
+void PayloadRecords::add(std::string_view payloadMd5, std::string_view contentsMd5) {
+    contentsByPayload_[lowerHex(payloadMd5)] = lowerHex(contentsMd5);
+}
+
+void PayloadRecords::retain(const std::set<std::string>& payloadMd5s) {
+    std::set<std::string> wanted;
+    for (const std::string& md5 : payloadMd5s) wanted.insert(lowerHex(md5));
+    std::erase_if(contentsByPayload_, [&](const auto& record) { return !wanted.contains(record.first); });
+}
+
+bool PayloadRecords::save(const std::filesystem::path& installDir) const {
+    const auto path = installDir / kPayloadRecordsFileName;
+    std::error_code ec;
+    if (contentsByPayload_.empty()) {
+        std::filesystem::remove(path, ec);
+        return !ec;
+    }
+    const auto temporary = std::filesystem::path(path.string() + ".part");
+    std::filesystem::remove(temporary, ec);  // a stale file or link at that name goes first
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        for (const auto& [payload, contents] : contentsByPayload_) out << payload << ' ' << contents << '\n';
+        out.close();
+        if (!out) return false;
+    }
+    std::filesystem::rename(temporary, path, ec);
+    return !ec;
+}
+
+}  // namespace mendly
