@@ -14,6 +14,7 @@
 #include "patch/cancel_flag.h"
 #include "patch/manifest.h"
 #include "patch/patch_reporting.h"
+#include "patch/staging_area.h"
 #include "patch/vfile/archive.h"
 #include "patch/vfile/archive_writer.h"
 #include "patch/vfile/entry_codec.h"
@@ -499,6 +500,29 @@ TEST_F(PatchRunTest, APayloadWhoseBodyIsAsLongAsItsContentsIsFetchedOnce) {
     EXPECT_EQ(server.requestCount("/aurum/scripts/pak_even.lua"), 1u);
     const std::vector<std::string> statuses = PatchEventRecorder::statuses();
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Verify done: all 10 synced file(s) match."), statuses.end());
+}
+
+TEST_F(PatchRunTest, LinksPlantedInTheInstallationAreReplacedNeverWrittenThrough) {
+    installSampleClient();
+    TempDir outside{"patch-outside"};
+    const auto plant = [&](const fs::path& at, const std::string& name) {
+        writeFile(outside / name, "not the updater's to write");
+        fs::remove(at);
+        fs::create_symlink(outside / name, at);
+    };
+    host.addFile("Kaltris.exe", "MZ game binary v3");
+    host.addFile("data\\readme.txt", "read me v3");
+    host.addFile("gfx/ui/b.dds", "bbb v3");
+    host.publish();
+    plant(install / "Kaltris.exe", "target");                           // the file itself
+    fs::create_directories(install / kPatchStagingFolderName);
+    plant(install / kPatchStagingFolderName / (md5Hex("read me v3") + ".part"), "part");  // a download's part file
+    plant(install / "gfx.pak.part", "archive-part");                    // the archive's temporary name
+    ASSERT_TRUE(run(PatchMode::Update)) << toUtf8(error);
+    for (const char* name : {"target", "part", "archive-part"})
+        EXPECT_EQ(readFile(outside / name), "not the updater's to write") << name;
+    EXPECT_FALSE(fs::is_symlink(install / "Kaltris.exe"));
+    expectClientMatchesHost();
 }
 
 void recordAndCancelOnFirstCheckedEntry(std::int32_t done, std::int32_t total) {

@@ -18,7 +18,9 @@ public:
     FileOutput(const FileOutput&) = delete;
     FileOutput& operator=(const FileOutput&) = delete;
 
-    // Creates `path`, or truncates the file there. False when it cannot.
+    // Creates `path` as a new file: whatever was at that name (a stale file, a
+    // link, which is never followed) is removed first. False when it cannot
+    // (a folder at the name, no permission, something planted meanwhile).
     [[nodiscard]] bool create(const std::filesystem::path& path);
     // Appends bytes. False when writing failed (the disk is full, ...).
     [[nodiscard]] bool write(std::string_view bytes);

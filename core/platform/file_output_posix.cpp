@@ -52,7 +52,10 @@ FileOutput::~FileOutput() {
 
 bool FileOutput::create(const std::filesystem::path& path) {
     closeFd(fd_);
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Whatever is at the name goes (a link is removed, never followed), then
+    // the file is made exclusively: O_EXCL also refuses a link planted since.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     return fd_ >= 0;
 }
 
