@@ -1,6 +1,7 @@
 // parseManifest on arbitrary bytes: it must never crash, hang or throw, must
 // fail with a "manifest parse: " sentence, and every document it accepts must
-// only hold paths that the path rules can use safely.
+// only hold paths that the path rules can use safely, in canonical form, each
+// file named once.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "log/text.h"
 #include "patch/archive_paths.h"
 #include "patch/manifest.h"
+#include "patch/manifest_collisions.h"
 #include "patch/manifest_path_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -22,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     if (!error.empty()) std::abort();
+    if (!manifestCollisionProblem(manifest.files).empty()) std::abort();  // no two entries for one file
     for (const ManifestEntry& entry : manifest.files) {
         if (!manifestPathProblem(entry.relative).empty()) std::abort();
         if (entry.relative.empty() || entry.relative.front() == '/' || entry.relative.front() == '\\') std::abort();
