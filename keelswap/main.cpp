@@ -8,6 +8,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    mendly::keelswap::os::ensureStandardStreams();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
 

@@ -50,6 +50,11 @@ enum class ProcessWait {
 // holds no slash), in the inherited working folder and environment, and does
 // not wait for it. Returns false when the program could not be started.
 // Windows: CreateProcessW on the joined command line.
+// Only standard input, output and error reach the program.
 [[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv);
+
+// Opens the null device on standard input, output or error where one is
+// closed, before anything else is opened.
+void ensureStandardStreams();
 
 }  // namespace mendly::keelswap::os

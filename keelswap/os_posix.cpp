@@ -178,8 +178,21 @@ bool spawnDetached(const std::vector<std::string>& argv) {
     pointers.reserve(argv.size() + 1);
     for (const auto& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
     pointers.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t child = 0;
-    return ::posix_spawnp(&child, pointers.front(), nullptr, nullptr, pointers.data(), environ) == 0;
+    const bool started = ::posix_spawnp(&child, pointers.front(), &actions, nullptr, pointers.data(), environ) == 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    return started;
+}
+
+void ensureStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
 }
 
 }  // namespace mendly::keelswap::os

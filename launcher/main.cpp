@@ -10,6 +10,7 @@
 #include "launcher_app.h"
 #include "log/text.h"
 #include "message_box.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ void answerDialogsForTests(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    mendly::platform::ensureStandardStreams();
     if (!mendly::initEngine(argc, argv)) {
         std::fprintf(stderr, "launcher: cannot open a display\n");
         return -1;

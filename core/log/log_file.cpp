@@ -3,17 +3,17 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 
 #include "log/text.h"
+#include "platform/log_output.h"
 
 namespace mendly {
 namespace {
 
 struct LogState {
     std::mutex mutex;
-    std::ofstream stream;
+    platform::LogOutput output;
     bool open = false;
 };
 
@@ -23,9 +23,7 @@ LogState& state() {
 }
 
 void writeLineLocked(LogState& s, std::string_view utf8) {
-    const std::string line = logTimestamp() + std::string(utf8) + "\n";
-    s.stream.write(line.data(), static_cast<std::streamsize>(line.size()));
-    s.stream.flush();
+    (void)s.output.append(logTimestamp() + std::string(utf8) + "\n");
 }
 
 }  // namespace
@@ -49,17 +47,8 @@ std::string logTimestamp() {
 bool LogFile::open(const std::filesystem::path& folder) {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
-    if (s.open) {
-        s.stream.close();
-        s.open = false;
-    }
-    s.stream.clear();
-    s.stream.open(folder / "launcher.log", std::ios::binary | std::ios::out | std::ios::trunc);
-    if (!s.stream.good()) {
-        s.stream.close();
-        s.stream.clear();
-        return false;
-    }
+    s.open = false;
+    if (!s.output.open(folder / "launcher.log")) return false;
     s.open = true;
     writeLineLocked(s, "launcher.log opened");
     return true;
@@ -84,8 +73,7 @@ void LogFile::close() {
     std::lock_guard lock(s.mutex);
     if (!s.open) return;
     writeLineLocked(s, "launcher exiting");
-    s.stream.close();
-    s.stream.clear();
+    s.output.close();
     s.open = false;
 }
 

@@ -16,7 +16,10 @@ public:
     LogFile() = delete;
 
     // Opens (truncating) folder/"launcher.log" and writes "launcher.log opened".
-    // A second open closes the first stream and truncates again.
+    // A second open closes the first stream and truncates again. The file is
+    // then written in append mode, a whole line at a time: another program
+    // that opens it meanwhile empties it, but nothing either writes is lost
+    // in a hole or overwritten.
     [[nodiscard]] static bool open(const std::filesystem::path& folder);
     static void write(std::u16string_view message);
     // "Loaded <count> of Servers".

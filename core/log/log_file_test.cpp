@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/text.h"
+#include "platform/log_output.h"
 #include "support/temp_dir.h"
 
 namespace mendly {
@@ -29,6 +30,26 @@ protected:
     test::TempDir dir{"logtest"};
     std::string content() { return test::readFile(dir / "launcher.log"); }
 };
+
+// Another program starting while this one logs empties the file; this one's
+// later lines then follow the other's instead of landing at the old offset
+// behind a hole of zero bytes.
+TEST_F(LogFileTest, AnotherProgramsStartLeavesNoHoleAndNoOverwrittenLine) {
+    ASSERT_TRUE(LogFile::open(dir.path()));
+    for (int i = 0; i < 20; ++i) LogFile::write(u"first program, a long line of the update run " + toDecimal(i));
+    platform::LogOutput other;
+    ASSERT_TRUE(other.open(dir / "launcher.log"));  // the other program's start
+    ASSERT_TRUE(other.append("other program started\n"));
+    LogFile::write(u"first program goes on");
+    ASSERT_TRUE(other.append("other program ends\n"));
+    const std::string text = content();
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    const auto all = lines(text);
+    ASSERT_EQ(all.size(), 3u) << text;
+    EXPECT_EQ(all[0], "other program started");
+    EXPECT_NE(all[1].find("first program goes on"), std::string::npos);
+    EXPECT_EQ(all[2], "other program ends");
+}
 
 TEST_F(LogFileTest, LinesHaveTimestampPrefixAndEndInLineFeed) {
     ASSERT_TRUE(LogFile::open(dir.path()));

@@ -6,6 +6,7 @@
 #include "net/http_settings.h"
 #include "net/transfer_pace.h"
 #include "net/url_split.h"
+#include "platform/socket.h"
 
 #include <curl/curl.h>
 
@@ -147,6 +148,13 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return outOfTime(t) ? 1 : 0;
 }
 
+// Every connection's socket is close-on-exec: a program we start (keelswap,
+// the game) must not hold our connections for its lifetime.
+curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+    const int fd = platform::openPrivateSocket(address->family, address->socktype, address->protocol);
+    return fd < 0 ? CURL_SOCKET_BAD : static_cast<curl_socket_t>(fd);
+}
+
 // A connection is made or reused and the request is about to go out.
 int onConnected(void* user, char*, char*, int, int) {
     static_cast<Transfer*>(user)->pace.restart(std::chrono::steady_clock::now());
@@ -188,6 +196,7 @@ CURLcode configure(Transfer& t, const SplitUrl& url) {
     set(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t));
     set(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
     set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &onConnected));
+    set(curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &openSocket));
     set(curl_easy_setopt(h, CURLOPT_PREREQDATA, &t));
     return rc;
 }

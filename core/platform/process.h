@@ -23,9 +23,15 @@ std::vector<std::string> processArguments();
 
 std::uint32_t currentProcessId();
 
+// Opens the null device on each of standard input, output and error that is
+// closed, so that no file opened later takes its number (and console text
+// never lands in the log). Called first thing by every program.
+void ensureStandardStreams();
+
 // Starts `argv[0]` (a path) with these arguments in `workingFolder`, with the
 // caller's environment, and does not wait for it. Standard input, output and
-// error are inherited. False when the program could not be started.
+// error are inherited; nothing else is (every other descriptor is closed in
+// the child). False when the program could not be started.
 // POSIX: posix_spawn; Windows: CreateProcessW with CREATE_NO_WINDOW.
 [[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv,
                                  const std::filesystem::path& workingFolder);

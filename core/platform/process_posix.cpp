@@ -55,6 +55,15 @@ std::vector<std::string> processArguments() {
 
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
+void ensureStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is `fd` itself, the ones below being open.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
+}
+
 bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::path& workingFolder) {
     if (argv.empty()) return false;
     // The child changes to workingFolder before it runs the program: a
@@ -70,6 +79,11 @@ bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::
 
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    // Only standard input, output and error reach the child.
+    if (posix_spawn_file_actions_addclosefrom_np(&actions, 3) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
     if (!workingFolder.empty() &&
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str()) != 0) {
         posix_spawn_file_actions_destroy(&actions);

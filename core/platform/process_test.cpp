@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
@@ -38,6 +41,36 @@ TEST(SpawnDetached, ARelativeProgramIsTheCallersFileAndRunsInTheWorkingFolder) {
     ASSERT_TRUE(started);
     ASSERT_TRUE(waitForFile(marker));
     EXPECT_EQ(test::readFile(marker), "right " + (root / "work").string() + " arg\n");
+}
+
+TEST(SpawnDetached, TheChildGetsOnlyTheStandardStreams) {
+    test::TempDir root{"spawn_fds"};
+    // A descriptor opened without close-on-exec, as a library might leave one.
+    const int leaky = ::open((root / "held.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(leaky, 3);
+    const fs::path listing = root / "fds.txt";
+    ASSERT_TRUE(platform::spawnDetached(
+        {"/bin/sh", "-c", "exec >'" + listing.string() + ".part'; ls /proc/$$/fd; mv '" + listing.string() + ".part' '" +
+                              listing.string() + "'"},
+        root.path()));
+    ASSERT_TRUE(waitForFile(listing));
+    ::close(leaky);
+    EXPECT_EQ(test::readFile(listing), "0\n1\n2\n");
+}
+
+TEST(EnsureStandardStreams, AClosedStreamGetsTheNullDeviceNotTheNextFile) {
+    test::TempDir root{"std_streams"};
+    const int saved = ::dup(1);
+    ::close(1);
+    platform::ensureStandardStreams();
+    const int next = ::open((root / "log.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+    char target[256] = {};
+    const ssize_t n = ::readlink("/proc/self/fd/1", target, sizeof target - 1);
+    ::dup2(saved, 1);
+    ::close(saved);
+    ::close(next);
+    EXPECT_NE(next, 1);
+    EXPECT_EQ(std::string(target, n > 0 ? static_cast<std::size_t>(n) : 0), "/dev/null");
 }
 
 TEST(SpawnDetached, AMissingProgramOrFolderIsAFailure) {
