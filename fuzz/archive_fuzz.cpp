@@ -1,13 +1,17 @@
 // Archive::open on arbitrary bytes, then every read the verification does.
 // The reader never trusts the file: nothing it allocates may be out of
-// proportion to the input, and names must come out already normal.
+// proportion to the input, names must come out already normal, and the
+// entries of an archive it accepts never share stored bytes.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "patch/vfile/archive.h"
 #include "patch/vfile/archive_name.h"
@@ -32,6 +36,24 @@ const std::filesystem::path& scratchFile() {
     return path;
 }
 
+// No byte of the file belongs to two entries, none lies in the header, and so
+// all stored sizes together stay within the file's size.
+bool storedBytesAreDisjoint(const mendly::vfile::Archive& archive, std::size_t size) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    std::uint64_t total = 0;
+    for (const auto& entry : archive.entries()) {
+        total += entry.storedSize;
+        if (entry.storedSize > 0) ranges.emplace_back(entry.offset, entry.offset + std::uint64_t{entry.storedSize});
+    }
+    std::sort(ranges.begin(), ranges.end());
+    std::uint64_t end = 8;
+    for (const auto& [from, to] : ranges) {
+        if (from < end || to > size) return false;
+        end = to;
+    }
+    return total <= size;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto archive = mendly::vfile::Archive::open(scratchFile());
     if (!archive) return 0;
     if (archive->entries().size() * 20 + 8 > size) std::abort();
+    if (!storedBytesAreDisjoint(*archive, size)) std::abort();
 
     for (const auto& listed : archive->listEntries()) {
         if (mendly::vfile::normalizeArchiveName(listed.name) != listed.name) std::abort();

@@ -45,6 +45,20 @@ protected:
     TempDir dir{"customlist"};
 };
 
+TEST_F(CustomList, ASharedListBehindALinkIsWrittenThereAndAReadOnlyListIsLeftAlone) {
+    TempDir shared{"customlist-shared"};
+    writeFile(shared / "customlist.json", R"({"servers":[]})");
+    std::filesystem::create_symlink(shared / "customlist.json", file());
+    ASSERT_TRUE(appendCustomEntry(dir.path(), kMine));
+    EXPECT_TRUE(std::filesystem::is_symlink(file()));
+    EXPECT_EQ(readFile(shared / "customlist.json"), kMineFile);
+
+    std::filesystem::permissions(shared / "customlist.json", std::filesystem::perms::owner_read);
+    const ServerEntry other{"Other", "", "solenne", "https://q.test:8080", "", ""};
+    EXPECT_FALSE(appendCustomEntry(dir.path(), other));
+    EXPECT_EQ(readFile(shared / "customlist.json"), kMineFile);
+}
+
 TEST_F(CustomList, AppendingToNoFileWritesExactlyTheDocumentBytes) {
     ASSERT_TRUE(appendCustomEntry(dir.path(), kMine));
     EXPECT_EQ(readFile(file()), kMineFile);

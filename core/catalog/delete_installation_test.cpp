@@ -1,5 +1,7 @@
 #include "catalog/delete_installation.h"
 
+#include <functional>
+
 #include "catalog/delete_safety.h"
 #include "catalog/duplicate_installation.h"
 #include "installations_test_fixture.h"
@@ -147,6 +149,100 @@ TEST_F(Deleting, ProtectedFoldersAreRefusedAndNothingIsRemoved) {
         EXPECT_EQ(readFile(clients() / "retail" / "kaltrisclient.exe"), "MZ client");
         EXPECT_EQ(readFile(program() / "tidewright"), "program");
         EXPECT_EQ(readFile(root / "outer" / "sibling.txt"), "sibling");
+    }
+}
+
+// Makes `folder` the current folder for the life of the object.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(saved_); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
+// A delete removes a game installation or an empty folder, nothing else. The
+// current folder is one that looks like an installation: a relative
+// installPath that were read from there would remove it.
+TEST_F(Deleting, FoldersThatAreNoGameInstallationAreRefusedAndKept) {
+    writeFile(root / "docs" / "letter.txt", "dear user");
+    writeFile(root / "docs" / "photos" / "cat.jpg", "cat");
+    writeFile(root / "notes.txt", "a file, not a folder");
+    writeFile(program() / "docs" / "manual.txt", "manual");
+    writeFile(program() / "tidewright.exe", "program");  // the program folder looks installed
+    writeFile(root / "outer" / "old.pak", "archive");     // and so does the one holding it
+    installClient(root / "work");
+    const CurrentFolder current(root / "work");
+    const std::u16string notInstalled = u"That folder does not look like a game installation: ";
+    const struct {
+        const char* what;
+        std::string installPath;
+        std::u16string text;
+    } cases[] = {
+        {"a documents folder", (root / "docs").string(), notInstalled + toWide((root / "docs").string())},
+        {"the same with a trailing separator", (root / "docs").string() + "/",
+         notInstalled + toWide((root / "docs").string())},
+        {"a file", (root / "notes.txt").string(), notInstalled + toWide((root / "notes.txt").string())},
+        {"a relative path, from the program folder", "docs", notInstalled + toWide((program() / "docs").string())},
+        {"the program folder as .", ".", kRefused},
+        {"the program folder", program().string(), kRefused},
+        {"the folder holding the program folder", (root / "outer").string(), kRefused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(customList());
+        addCustom("Mine", c.installPath);
+        const std::string listed = readFile(customList());
+        EXPECT_EQ(remove("Mine"), InstallationResult::DeleteRefused);
+        EXPECT_EQ(error, c.text);
+        EXPECT_EQ(readFile(customList()), listed);
+    }
+    EXPECT_EQ(readFile(root / "docs" / "letter.txt"), "dear user");
+    EXPECT_EQ(readFile(root / "docs" / "photos" / "cat.jpg"), "cat");
+    EXPECT_EQ(readFile(root / "notes.txt"), "a file, not a folder");
+    EXPECT_EQ(readFile(program() / "docs" / "manual.txt"), "manual");
+    EXPECT_EQ(readFile(program() / "tidewright.exe"), "program");
+    EXPECT_EQ(readFile(root / "outer" / "old.pak"), "archive");
+    EXPECT_EQ(readFile(root / "work" / "kaltrisclient.exe"), "MZ client");
+}
+
+// What may go: an installation by any of the rules, what a delete cut short
+// leaves of one (the items that mark it go last), an empty folder and a link
+// that leads nowhere. Relative paths count from the program folder.
+TEST_F(Deleting, InstallationsAndEmptyFoldersAreRemoved) {
+    const auto plant = [](const std::filesystem::path& folder, const char* file) {
+        writeFile(folder / file, "x");
+        writeFile(folder / "data" / "user.ini", "x");
+    };
+    const struct {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> make;
+        bool relative;
+    } cases[] = {
+        {"a whole installation", [&](const auto& f) { installClient(f); }, false},
+        {"the launch executable in capitals", [&](const auto& f) { plant(f, "KALTRISCLIENT.EXE"); }, false},
+        {"only an archive left", [](const auto& f) { writeFile(f / "maps.pak", "x"); }, false},
+        {"an empty folder", [](const auto& f) { std::filesystem::create_directories(f); }, false},
+        {"a link to nowhere", [&](const auto& f) { std::filesystem::create_directory_symlink(root / "gone", f); },
+         false},
+        {"an installation named relative to the program folder", [&](const auto& f) { installClient(f); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto folder = c.relative ? program() / "games" / "mine" : root / "games" / "mine";
+        std::filesystem::create_directories(folder.parent_path());
+        c.make(folder);
+        std::filesystem::remove(customList());
+        addCustom("Mine", c.relative ? "games/mine" : folder.string());
+        ASSERT_EQ(remove("Mine"), InstallationResult::Done) << toUtf8(error);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder)));
+        EXPECT_TRUE(std::filesystem::exists(folder.parent_path()));
+        EXPECT_EQ(customCount(), 0u);
     }
 }
 

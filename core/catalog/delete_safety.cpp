@@ -105,6 +105,17 @@ bool isSafeToDelete(const std::filesystem::path& programFolder, const ServerCata
     return true;
 }
 
+bool looksLikeAnInstallation(const std::filesystem::path& target, std::string_view launchExecutable) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(target, ec);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return std::filesystem::is_symlink(std::filesystem::symlink_status(target, ec));
+    if (ec || !std::filesystem::is_directory(status)) return false;
+    if (isInstalled(target, launchExecutable)) return true;
+    const bool empty = std::filesystem::is_empty(target, ec);
+    return empty && !ec;
+}
+
 bool staysInClients(const std::filesystem::path& programFolder, const std::filesystem::path& folder) {
     const auto clients = programFolder / "clients";
     return !hasNul(folder) && strictlyBelow(normalizePath(clients), normalizePath(folder)) &&

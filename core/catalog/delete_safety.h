@@ -1,9 +1,12 @@
 #pragma once
 // The folders a delete must never remove: the root, the program folder and its
-// parents, programFolder/clients and the folders of the built-in entries.
+// parents, programFolder/clients and the folders of the built-in entries; and
+// the test that what it removes is a game installation at all. Runs on the
+// calling thread; reads the file system, changes nothing.
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "catalog/server_catalog.h"
 
@@ -28,6 +31,14 @@ namespace mendly {
 // clients/<name>; a name such as "../x", or a link inside clients/ in front
 // of the last component, would lead elsewhere.
 bool staysInClients(const std::filesystem::path& programFolder, const std::filesystem::path& folder);
+
+// True when what is at `target` (a removalTarget) looks like something a
+// delete of an installation may remove: a game installation (isInstalled with
+// the entry's `launchExecutable`), an empty folder, or a link that leads
+// nowhere. A link is judged by the folder it leads to, although only the link
+// would go. Anything else (a file, a folder of other things) may be somebody's
+// documents and must stay.
+bool looksLikeAnInstallation(const std::filesystem::path& target, std::string_view launchExecutable);
 
 // What removing `folder` acts on: absolute, links in its parent folders
 // resolved, no trailing separator, the last component kept as it is (when it

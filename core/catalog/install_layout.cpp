@@ -1,6 +1,8 @@
 #include "catalog/install_layout.h"
 
 #include <functional>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "catalog/path_text.h"
@@ -16,18 +18,18 @@ bool somethingAt(const std::filesystem::path& path) {
     return !ec && status.type() != std::filesystem::file_type::not_found;
 }
 
-// True when some regular file directly in `folder` satisfies `test` (given its
-// UTF-16 name). A listing that fails, also part-way, answers false.
-bool anyRegularFile(const std::filesystem::path& folder,
-                    const std::function<bool(std::u16string_view)>& test) {
+constexpr std::u16string_view kKnownExecutables[] = {u"Kaltris.exe", u"kaltrisclient.exe", u"KaltrisClient.exe"};
+
+// True when something directly in `folder` satisfies `test`. A listing that
+// fails, also part-way, answers false.
+bool anyItem(const std::filesystem::path& folder,
+             const std::function<bool(const std::filesystem::directory_entry&)>& test) {
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) return false;
     for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) return false;
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError) || typeError) continue;
-        if (test(pathText(it->path().filename()))) return true;
+        if (test(*it)) return true;
     }
     return false;
 }
@@ -47,26 +49,34 @@ std::filesystem::path defaultInstallFolder(const std::filesystem::path& programF
 }
 
 std::filesystem::path installFolder(const std::filesystem::path& programFolder, const ServerEntry& entry) {
-    if (!entry.installPath.empty()) return widePath(toWide(entry.installPath));
-    return defaultInstallFolder(programFolder, entry);
+    if (entry.installPath.empty()) return defaultInstallFolder(programFolder, entry);
+    std::filesystem::path folder = widePath(toWide(entry.installPath));
+    if (folder.is_absolute()) return folder;
+    return programFolder / folder;
+}
+
+bool marksInstallation(const std::filesystem::directory_entry& item, std::string_view launchExecutable) {
+    const std::u16string name = pathText(item.path().filename());
+    const std::u16string wanted = toWide(launchExecutable);
+    // These names count whatever they are, as isInstalled looks them up directly.
+    if (!wanted.empty() && name == wanted) return true;
+    for (const auto known : kKnownExecutables)
+        if (name == known) return true;
+
+    std::error_code ec;
+    if (!item.is_regular_file(ec) || ec) return false;
+    if (!wanted.empty() && equalsIgnoreAsciiCase(name, wanted)) return true;
+    const auto extension = extensionOf(name);
+    return equalsIgnoreAsciiCase(extension, u".pak") || equalsIgnoreAsciiCase(extension, u".exe");
 }
 
 bool isInstalled(const std::filesystem::path& folder, std::string_view launchExecutable) {
     if (folder.empty() || !somethingAt(folder)) return false;
-
-    if (!launchExecutable.empty()) {
-        const std::u16string wanted = toWide(launchExecutable);
-        if (somethingAt(joinName(folder, wanted))) return true;
-        if (anyRegularFile(folder, [&](std::u16string_view name) { return equalsIgnoreAsciiCase(name, wanted); }))
-            return true;
-    }
-
-    for (const char16_t* known : {u"Kaltris.exe", u"kaltrisclient.exe", u"KaltrisClient.exe"})
+    if (!launchExecutable.empty() && somethingAt(joinName(folder, toWide(launchExecutable)))) return true;
+    for (const auto known : kKnownExecutables)
         if (somethingAt(joinName(folder, known))) return true;
-
-    return anyRegularFile(folder, [](std::u16string_view name) {
-        const auto extension = extensionOf(name);
-        return equalsIgnoreAsciiCase(extension, u".pak") || equalsIgnoreAsciiCase(extension, u".exe");
+    return anyItem(folder, [&](const std::filesystem::directory_entry& item) {
+        return marksInstallation(item, launchExecutable);
     });
 }
 

@@ -21,7 +21,9 @@ namespace mendly {
 // names made by the programs never have one (validateInstallationName), and a
 // delete refuses such a folder (staysInClients).
 std::filesystem::path defaultInstallFolder(const std::filesystem::path& programFolder, const ServerEntry& entry);
-// installPath unchanged when set (relative to the current folder), else the default.
+// installPath when set, else the default. An absolute installPath is taken
+// unchanged; a relative one is joined to the program folder, so that it names
+// the same folder whichever folder the program was started from.
 std::filesystem::path installFolder(const std::filesystem::path& programFolder, const ServerEntry& entry);
 
 // True when a game client is in `folder`: the entry's launchExecutable (also in
@@ -29,5 +31,10 @@ std::filesystem::path installFolder(const std::filesystem::path& programFolder, 
 // ".exe" file directly in the folder. A folder that does not exist is simply
 // not installed. Lists the folder only when no known executable name exists.
 bool isInstalled(const std::filesystem::path& folder, std::string_view launchExecutable);
+
+// True when `item`, found directly in a folder, is on its own enough for
+// isInstalled to call that folder an installation. A folder holding at least
+// one such item is installed; removing everything else first keeps it so.
+bool marksInstallation(const std::filesystem::directory_entry& item, std::string_view launchExecutable);
 
 }  // namespace mendly

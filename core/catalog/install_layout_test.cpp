@@ -17,11 +17,23 @@ TEST(InstallFolders, AnEntryWithoutInstallPathLivesUnderClients) {
     EXPECT_EQ(defaultInstallFolder("/opt/kn", named("Ретейл")), std::filesystem::path("/opt/kn/clients/Ретейл"));
 }
 
-TEST(InstallFolders, AnInstallPathIsTakenUnchanged) {
-    auto entry = named("x");
-    entry.installPath = "relative/games";
-    EXPECT_EQ(installFolder("/opt/kn", entry), std::filesystem::path("relative/games"));
-    EXPECT_EQ(defaultInstallFolder("/opt/kn", entry), std::filesystem::path("/opt/kn/clients/x"));
+TEST(InstallFolders, AnAbsoluteInstallPathIsTakenUnchangedARelativeOneCountsFromTheProgramFolder) {
+    const struct {
+        const char* installPath;
+        const char* folder;
+    } cases[] = {
+        {"/games/kaltris/", "/games/kaltris/"},
+        {"/games/../kaltris", "/games/../kaltris"},
+        {"relative/games", "/opt/kn/relative/games"},
+        {".", "/opt/kn/."},
+        {"../games", "/opt/kn/../games"},
+    };
+    for (const auto& c : cases) {
+        auto entry = named("x");
+        entry.installPath = c.installPath;
+        EXPECT_EQ(installFolder("/opt/kn", entry), std::filesystem::path(c.folder)) << c.installPath;
+        EXPECT_EQ(defaultInstallFolder("/opt/kn", entry), std::filesystem::path("/opt/kn/clients/x"));
+    }
 }
 
 TEST(InstallFolders, ANameStartingWithASeparatorStaysBelowClients) {
@@ -75,6 +87,9 @@ TEST(InstalledBy, EachRuleOnItsOwn) {
         TempDir dir{"installed"};
         writeFile(dir / c.file, "x");
         EXPECT_EQ(isInstalled(dir.path(), c.launchExecutable), c.installed) << c.file << " / " << c.launchExecutable;
+        // The item alone marks the folder exactly when the folder counts.
+        EXPECT_EQ(marksInstallation(std::filesystem::directory_entry(dir / c.file), c.launchExecutable), c.installed)
+            << c.file << " / " << c.launchExecutable;
     }
 }
 

@@ -13,10 +13,11 @@ namespace mendly {
 // line breaks, no line feed after the closing brace. True when the whole
 // document was written.
 //
-// The text goes to a temporary file beside `path` that then replaces `path`
-// in one rename, so a write that fails half-way (disk full) leaves the old
-// file as it was. A document holding invalid UTF-8 is refused (false) and
-// nothing is touched.
+// The text replaces the file through platform::replaceWholeFile: a write that
+// fails half-way (disk full) leaves the old file as it was, a link is
+// followed to the file it names, and a read-only file is not replaced
+// (false). A document holding invalid UTF-8 is refused (false) and nothing is
+// touched.
 [[nodiscard]] bool writeJsonFile(const std::filesystem::path& path, const nlohmann::json& document);
 
 // The exact bytes writeJsonFile writes, or nothing when the document holds

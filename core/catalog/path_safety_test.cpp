@@ -18,6 +18,7 @@ using test::writeFile;
 
 constexpr char16_t kBuiltIn[] = u"Built-in installations cannot be deleted.";
 constexpr char16_t kRefused[] = u"Refusing to delete that folder.";
+const std::u16string kNotAnInstallation = u"That folder does not look like a game installation: ";
 constexpr char16_t kInvalidCharacters[] = u"Names cannot include \\ / : * ? \" < > |.";
 
 std::string withNul(const std::string& before, const std::string& after = "") {
@@ -79,7 +80,7 @@ TEST_F(HostilePaths, DeletingEntriesThatNameFoldersOutsideTheirOwnIsRefused) {
         std::string name;
         std::string installPath;
         InstallationResult result;
-        const char16_t* text;
+        std::u16string text;
     };
     const std::vector<Case> cases = {
         // A NUL ends the path for the system: everything after it is ignored
@@ -109,6 +110,11 @@ TEST_F(HostilePaths, DeletingEntriesThatNameFoldersOutsideTheirOwnIsRefused) {
         {"link followed by .. and a name", "Danger", games + "/outlink/../target",
          InstallationResult::DeleteRefused, kRefused},
         {"link followed by ./", "Danger", games + "/outlink/./", InstallationResult::DeleteRefused, kRefused},
+        // The link alone would go, but it leads to a folder that is no game's.
+        {"a link to a folder of other things", "Danger", games + "/outlink", InstallationResult::DeleteRefused,
+         kNotAnInstallation + toWide(games) + u"/outlink"},
+        {"that link with trailing separators", "Danger", games + "/outlink//", InstallationResult::DeleteRefused,
+         kNotAnInstallation + toWide(games) + u"/outlink"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,9 +142,6 @@ TEST_F(HostilePaths, UnusualButContainedPathsAreDeleted) {
         {"dots resolved inside clients", "Danger", prog + "/clients/sub/../Spare", clients() / "Spare"},
         {"a name in a sub-folder of clients", "sub/Spare", "", clients() / "sub" / "Spare"},
         {"a backslash is part of the name here", "a\\b", "", clients() / "a\\b"},
-        {"the link itself", "Danger", (root / "games" / "outlink").string(), root / "games" / "outlink"},
-        {"the link with trailing separators", "Danger", (root / "games" / "outlink").string() + "//",
-         root / "games" / "outlink"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -161,8 +164,8 @@ TEST_F(HostilePaths, AnOverlongInstallPathCountsAsAlreadyRemoved) {
     expectNothingOutsideWasTouched();
 }
 
-// Relative install paths are relative to the current folder; the rules apply
-// to the folder they resolve to.
+// Relative install paths count from the program folder, whichever folder the
+// program was started from; the rules apply to the folder they resolve to.
 class RelativeInstallPaths : public HostilePaths {
 protected:
     void SetUp() override {
@@ -175,18 +178,19 @@ protected:
     std::filesystem::path saved;
 };
 
-TEST_F(RelativeInstallPaths, ResolveAgainstTheCurrentFolderBeforeTheRulesApply) {
+TEST_F(RelativeInstallPaths, ResolveAgainstTheProgramFolderBeforeTheRulesApply) {
     struct Case {
         std::string installPath;
         InstallationResult result;
         const char16_t* text;
     };
     const Case cases[] = {
-        {"../prog", InstallationResult::DeleteRefused, kRefused},
+        {".", InstallationResult::DeleteRefused, kRefused},
         {"..", InstallationResult::DeleteRefused, kRefused},
-        {"../prog/clients", InstallationResult::DeleteRefused, kRefused},
-        {"../prog/clients/retail", InstallationResult::BuiltIn, kBuiltIn},
-        {"./../prog/./clients/../clients/retail/", InstallationResult::BuiltIn, kBuiltIn},
+        {"../prog", InstallationResult::DeleteRefused, kRefused},
+        {"clients", InstallationResult::DeleteRefused, kRefused},
+        {"clients/retail", InstallationResult::BuiltIn, kBuiltIn},
+        {"./clients/../clients/retail/", InstallationResult::BuiltIn, kBuiltIn},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.installPath);
@@ -197,11 +201,12 @@ TEST_F(RelativeInstallPaths, ResolveAgainstTheCurrentFolderBeforeTheRulesApply) 
         expectNothingOutsideWasTouched();
     }
     std::filesystem::remove(customList());
+    installClient(program() / "game");
     installClient(root / "outer" / "work" / "game");
     addCustom("Danger", "game");
     ASSERT_EQ(remove("Danger"), InstallationResult::Done) << toUtf8(error);
-    EXPECT_FALSE(std::filesystem::exists(root / "outer" / "work" / "game"));
-    EXPECT_TRUE(std::filesystem::exists(root / "outer" / "work"));
+    EXPECT_FALSE(std::filesystem::exists(program() / "game"));
+    EXPECT_EQ(readFile(root / "outer" / "work" / "game" / "kaltrisclient.exe"), "MZ client");
 }
 
 TEST_F(HostilePaths, DeleteSafetyRefusesANulInAnyFolderText) {

@@ -179,28 +179,6 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
 
 }  // namespace
 
-bool writeFileBytes(const fs::path& path, std::string_view bytes, std::u16string& error) {
-    std::error_code ec;
-    if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-    if (ec) {
-        // The folder step has no message of its own; the file cannot be written.
-        error = u"Cannot write: " + pathText(path);
-        return false;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        error = u"Cannot write: " + pathText(path);
-        return false;
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();  // a failed flush loses data just like a failed write
-    if (!out) {
-        error = u"Short write: " + pathText(path);
-        return false;
-    }
-    return true;
-}
-
 bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
               const fs::path& installDir, PatchMode mode, std::u16string& error) {
     return runPatch(window, manifestUrl, filesBaseUrl, TrustedKeys{}, installDir, mode, error);

@@ -11,12 +11,6 @@
 
 namespace mendly {
 
-// Writes `bytes` to `path` (created or truncated), creating missing folders
-// first. False with "Cannot write: " + path when the folders or the file
-// cannot be created, "Short write: " + path when writing or closing fails
-// (the partial file then stays).
-[[nodiscard]] bool writeFileBytes(const std::filesystem::path& path, std::string_view bytes, std::u16string& error);
-
 // Fetches the manifest at manifestUrl, verifies every entry `mode` selects,
 // downloads what differs from under filesBaseUrl and applies it: loose files
 // through path + ".part" renamed over the target, archive members by

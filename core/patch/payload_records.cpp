@@ -1,10 +1,9 @@
 #include "patch/payload_records.h"
 
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
-#include "catalog/file_bytes.h"
+#include "platform/file.h"
 
 namespace mendly {
 namespace {
@@ -25,7 +24,7 @@ bool isMd5Text(const std::string& text) {
 PayloadRecords PayloadRecords::load(const std::filesystem::path& installDir) {
     PayloadRecords records;
     std::string bytes;
-    if (readFileBytes(installDir / kPayloadRecordsFileName, bytes) != FileRead::Read) return records;
+    if (platform::readWholeFile(installDir / kPayloadRecordsFileName, bytes) != platform::FileRead::Read) return records;
     std::istringstream lines(bytes);
     std::string payload, contents;
     while (lines >> payload >> contents) {
@@ -58,16 +57,9 @@ bool PayloadRecords::save(const std::filesystem::path& installDir) const {
         std::filesystem::remove(path, ec);
         return !ec;
     }
-    const auto temporary = std::filesystem::path(path.string() + ".part");
-    std::filesystem::remove(temporary, ec);  // a stale file or link at that name goes first
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        for (const auto& [payload, contents] : contentsByPayload_) out << payload << ' ' << contents << '\n';
-        out.close();
-        if (!out) return false;
-    }
-    std::filesystem::rename(temporary, path, ec);
-    return !ec;
+    std::string text;
+    for (const auto& [payload, contents] : contentsByPayload_) text += payload + ' ' + contents + '\n';
+    return platform::replaceWholeFile(path, text) == platform::FileWrite::Written;
 }
 
 }  // namespace mendly

@@ -11,7 +11,7 @@
 // whose contents have the recorded MD5 for a payload of the recorded MD5.
 //
 // Kept in <installation>/.mendly-payloads, one "<payload md5> <contents md5>"
-// line each, lowercase hex, replaced whole through a temporary file.
+// line each, lowercase hex, replaced whole (platform::replaceWholeFile).
 // Threads: a loaded set is read-only and may be shared; add/save belong to
 // the apply step's thread.
 #include <filesystem>

@@ -1,6 +1,5 @@
 #include "selfupdate/self_update.h"
 
-#include <fstream>
 
 #include "build_info.h"
 #include "deployment.h"
@@ -8,6 +7,7 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "net/http_client.h"
+#include "platform/file.h"
 #include "platform/process.h"
 #include "selfupdate/handover.h"
 #include "selfupdate/launcher_file_download.h"
@@ -213,18 +213,9 @@ bool localFileMatches(const std::filesystem::path& path, std::string_view sha256
 bool writeStagedFile(const std::filesystem::path& path, std::string_view bytes, std::u16string& error) {
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        error = u"Cannot write: " + widePath(path);
-        return false;
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        error = u"Short write: " + widePath(path);
-        return false;
-    }
-    return true;
+    if (platform::replaceWholeFile(path, bytes) == platform::FileWrite::Written) return true;
+    error = u"Cannot write: " + widePath(path);
+    return false;
 }
 
 bool runLauncherSelfUpdate(const std::filesystem::path& programFolder) {

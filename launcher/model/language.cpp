@@ -86,27 +86,15 @@ std::optional<Notice> writeLanguage(const std::filesystem::path& programFolder,
     }
 
     const auto file = iniFolder / "language.ini";
-    auto temporary = file;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            LogFile::write(u"ERROR: Could not write " + file.u16string());
-            return writeFailure(file);
-        }
-        const auto text = languageFileText(code);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary, ignored);
+    switch (platform::replaceWholeFile(file, languageFileText(code))) {
+        case platform::FileWrite::Written:
+            break;
+        case platform::FileWrite::ShortWrite:
             LogFile::write(u"ERROR: Short write " + file.u16string());
             return writeFailure(file);
-        }
-    }
-    if (!platform::replaceFile(temporary, file)) {
-        std::filesystem::remove(temporary, ignored);
-        LogFile::write(u"ERROR: Could not write " + file.u16string());
-        return writeFailure(file);
+        case platform::FileWrite::CannotWrite:
+            LogFile::write(u"ERROR: Could not write " + file.u16string());
+            return writeFailure(file);
     }
     return std::nullopt;
 }

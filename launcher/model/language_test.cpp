@@ -76,8 +76,9 @@ TEST_F(LanguageFileTest, FailedWriteKeepsTheOldFile) {
     const auto file = install / "ini" / "language.ini";
     std::filesystem::create_directories(install / "ini");
     test::writeFile(file, "[INI]\r\nLANGUAGE=fr\r\n");
-    // Something in the way of the temporary file.
-    std::filesystem::create_directory(install / "ini" / "language.ini.new");
+    // The player made the file read-only.
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
     const auto notice = writeLanguage(program.path(), install, "de");
     ASSERT_TRUE(notice);
     EXPECT_EQ(*notice, (Notice{u"Could not write language.ini:\n" + file.u16string(), u"Language", NoticeIcon::Error}));

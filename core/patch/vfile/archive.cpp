@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -176,6 +177,13 @@ bool Archive::applyChanges(const std::vector<NamedEntry>& updates, const std::ve
     // The file must still be a valid archive: otherwise updateArchiveFile
     // would replace it with just the updates.
     if (!Archive::open(path_)) return false;
+    // An archive of no entries is not one: the writer would delete the file.
+    if (updates.empty()) {
+        std::set<std::string> removed;
+        for (const auto& name : removals) removed.insert(archiveKey(normalizeArchiveName(name)));
+        if (std::all_of(entries_.begin(), entries_.end(), [&](const ArchiveEntry& e) { return removed.contains(e.key); }))
+            return false;
+    }
     if (!updateArchiveFile(path_, updates, removals)) return false;
     auto reread = Archive::open(path_);
     if (!reread) return false;
