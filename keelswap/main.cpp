@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
 
     mendly::keelswap::RunContext context;
     context.ownExecutable = mendly::keelswap::os::ownExecutablePath();
+    context.ownPid = mendly::keelswap::os::currentProcessId();
     return mendly::keelswap::runKeelswap(args, context, std::cerr);
 }

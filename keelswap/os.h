@@ -53,6 +53,14 @@ enum class ProcessWait {
 // Only standard input, output and error reach the program.
 [[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv);
 
+// Runs the program in this process instead (argv[0] looked up in PATH when it
+// holds no slash): same process number, terminal and descriptors 0-2. Returns
+// only when that failed (false).
+[[nodiscard]] bool replaceProcess(const std::vector<std::string>& argv);
+
+// This process's number.
+std::uint32_t currentProcessId();
+
 // Opens the null device on standard input, output or error where one is
 // closed, before anything else is opened.
 void ensureStandardStreams();

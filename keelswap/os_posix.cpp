@@ -187,6 +187,18 @@ bool spawnDetached(const std::vector<std::string>& argv) {
     return started;
 }
 
+bool replaceProcess(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv.front().empty()) return false;
+    std::vector<char*> pointers;
+    pointers.reserve(argv.size() + 1);
+    for (const auto& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
+    pointers.push_back(nullptr);
+    ::execvp(pointers.front(), pointers.data());
+    return false;
+}
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
 void ensureStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

@@ -25,7 +25,7 @@ void pauseFor(const RunContext& context, std::chrono::milliseconds duration) {
 }
 
 void waitForCaller(std::uint32_t pid, const RunContext& context) {
-    if (pid == 0) return;
+    if (pid == 0 || pid == context.ownPid) return;
     // A caller still running after the limit is treated as ended: the copy
     // retries below wait out whatever it still holds.
     if (os::waitForProcessExit(pid, context.timings.processWaitLimit) == os::ProcessWait::NotOpened) {
@@ -69,7 +69,11 @@ int runKeelswap(const std::vector<std::string>& args, const RunContext& context,
         err << "Warning: could not remove staging directory: " << options->cleanupDir << "\n" << std::flush;
     }
 
-    if (!options->execLine.empty() && !os::spawnDetached(splitCommandLine(options->execLine))) {
+    if (options->execLine.empty()) return kExitSuccess;
+    const auto restart = splitCommandLine(options->execLine);
+    const bool inPlace = options->waitPid != 0 && options->waitPid == context.ownPid;
+    // In place, a successful start does not return: the restarted program is this process.
+    if (!(inPlace ? os::replaceProcess(restart) : os::spawnDetached(restart))) {
         err << "CreateProcess failed: " << options->execLine << "\n" << std::flush;
         return kExitFailure;
     }

@@ -1,5 +1,6 @@
 #pragma once
 // One run of keelswap from its arguments to its exit code.
+#include <cstdint>
 #include <chrono>
 #include <functional>
 #include <iosfwd>
@@ -25,6 +26,10 @@ struct Timings {
 
 struct RunContext {
     std::string ownExecutable;  // full path of the running keelswap; empty if unknown
+    // This process's number. When it is the process to wait for, the caller
+    // replaced itself with keelswap (a terminal program keeps its terminal):
+    // there is nothing to wait for, and the restart replaces keelswap in turn.
+    std::uint32_t ownPid = 0;
     Timings timings;
     // Every pause goes through here (std::this_thread::sleep_for when empty).
     std::function<void(std::chrono::milliseconds)> pause;

@@ -65,11 +65,11 @@ int runTidewright(const std::vector<std::u16string>& argv) {
     }
 
     if (!selfUpdateSkipped(argv)) console.printLine(u"Checking for launcher updates...");
-    if (launcherSelfUpdateStaged(folder)) {
-        console.printLine(u"Updating launcher files. The updater will restart.");
-        LogFile::close();
-        return 0;
-    }
+    if (launcherSelfUpdateFailedHandOver(folder, [&] {
+            console.printLine(u"Updating launcher files. The updater will restart.");
+            LogFile::close();
+        }))
+        return 1;
 
     const ServerCatalog catalog = loadServerCatalog(folder);
     if (catalog.entries.empty()) {

@@ -1,7 +1,9 @@
 #include "self_update_step.h"
 
 #include "log/text.h"
+#include "selfupdate/handover.h"
 #include "selfupdate/self_update.h"
+#include "trust/trusted_keys.h"
 
 namespace mendly {
 
@@ -12,8 +14,17 @@ bool selfUpdateSkipped(const std::vector<std::u16string>& argv) {
     return selfUpdateSkipReason(arguments) != SelfUpdateSkipReason::None;
 }
 
-bool launcherSelfUpdateStaged(const std::filesystem::path& programFolder) {
-    return runLauncherSelfUpdate(programFolder);
+bool launcherSelfUpdateFailedHandOver(const std::filesystem::path& programFolder,
+                                      const std::function<void()>& beforeHandOver) {
+    const SelfUpdateSource source{launcherUpdateBaseUrl(), deploymentTrust()};
+    const auto staged = stageLauncherUpdate(programFolder, source, selfUpdateSkipReason());
+    if (!staged) return false;
+    bool replacing = false;
+    (void)replaceWithKeelswap(programFolder, staged->stagingFolder, staged->replacements, [&] {
+        replacing = true;
+        beforeHandOver();
+    });
+    return replacing;
 }
 
 }  // namespace mendly

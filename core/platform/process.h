@@ -36,6 +36,13 @@ void ensureStandardStreams();
 [[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv,
                                  const std::filesystem::path& workingFolder);
 
+// Runs `argv[0]` (a path) in this process instead of the running program:
+// same process number, terminal, process group and working folder; only
+// descriptors without close-on-exec stay open (standard input, output and
+// error). Returns only when that failed (false). POSIX only: on Windows a
+// program is replaced by starting the new one and ending.
+[[nodiscard]] bool replaceProcess(const std::vector<std::string>& argv);
+
 // Moves `from` over `to`, replacing an existing file atomically; across file
 // systems the file is copied and the source removed. False on failure, with
 // `to` unchanged.

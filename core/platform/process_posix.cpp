@@ -111,6 +111,16 @@ bool spawnDetached(const std::vector<std::string>& argv, const std::filesystem::
     return rc == 0;
 }
 
+bool replaceProcess(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv[0].empty()) return false;
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    return false;
+}
+
 bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::rename(from.c_str(), to.c_str()) == 0) return true;
     if (errno != EXDEV) return false;

@@ -125,6 +125,25 @@ bool startKeelswap(const std::filesystem::path& programFolder, const std::filesy
     return true;
 }
 
+bool replaceWithKeelswap(const std::filesystem::path& programFolder, const std::filesystem::path& stagingFolder,
+                         const std::vector<FileReplacement>& files, const std::function<void()>& beforeReplacing) {
+    const auto helper = keelswapPath(programFolder);
+    std::error_code ec;
+    if (!std::filesystem::exists(helper, ec)) {
+        LogFile::write(u"ERROR: Missing " + widePath(helper));
+        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + widePath(helper) + u" for launcher update.");
+        return false;
+    }
+    const auto restart = restartCommandLine(platform::executablePath(), platform::processArguments());
+    auto args = keelswapArguments(platform::currentProcessId(), files, stagingFolder, restart);
+    std::vector<std::string> argv{helper.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    beforeReplacing();
+    (void)platform::replaceProcess(argv);
+    showUpdateNotice(UpdateNoticeIcon::Error, u"Could not start keelswap.");
+    return false;
+}
+
 void removeLauncherStaging(const std::filesystem::path& programFolder) {
     removeKeelswapLeftovers(programFolder);
     const auto staging = launcherStagingFolder(programFolder);

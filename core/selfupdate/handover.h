@@ -3,6 +3,7 @@
 // housekeeping every start of launcher and tidewright does first.
 // Runs on the caller's start-up thread.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,19 @@ std::string keelswapCommandLine(const std::filesystem::path& keelswap, const std
 // Removes a staging folder left behind by an earlier run (a warning line when
 // that fails), and the half-made copies ".<program>.keelswap-XXXXXX" of a
 // keelswap that did not finish.
+// The hand-over of a program run from a terminal (tidewright): keelswap
+// replaces this process (same process number, terminal and process group),
+// sees that the process to wait for is itself, replaces the files and runs
+// the restarted program in this process in turn, so the shell waits for the
+// restarted run, Ctrl+C reaches it and its exit code is the one the shell
+// sees. `beforeReplacing` runs just before (the last console line, closing
+// the log). Returns only when the hand-over could not start (false, logged
+// and shown as startKeelswap does; after `beforeReplacing` only shown).
+[[nodiscard]] bool replaceWithKeelswap(const std::filesystem::path& programFolder,
+                                       const std::filesystem::path& stagingFolder,
+                                       const std::vector<FileReplacement>& files,
+                                       const std::function<void()>& beforeReplacing);
+
 void removeLauncherStaging(const std::filesystem::path& programFolder);
 
 // Moves a pending "keelswap.new" over keelswap: up to 40 tries, 250 ms apart.
