@@ -1,7 +1,8 @@
 #include "gio_shell_opener.h"
 
+#include "platform/process.h"
+
 #include <gio/gio.h>
-#include <unistd.h>
 
 #include <string>
 #include <system_error>
@@ -41,7 +42,7 @@ bool GioShellOpener::spawnProgram(const std::filesystem::path& program, const st
     std::vector<std::string> argv;
     // A Windows program that this system cannot run directly goes through wine
     // when it is installed.
-    if (isWindowsProgram(program) && ::access(program.c_str(), X_OK) != 0) {
+    if (isWindowsProgram(program) && !platform::isExecutableFile(program)) {
         char* wine = g_find_program_in_path("wine");
         if (wine == nullptr) return false;
         argv.emplace_back(wine);

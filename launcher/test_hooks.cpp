@@ -1,7 +1,8 @@
 #include "test_hooks.h"
 
+#include "platform/process.h"
+
 #include <dirent.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -60,7 +61,7 @@ std::pair<long long, int> treeRssKib() {
     }
     long long kib = 0;
     int count = 0;
-    std::vector<std::string> pending{std::to_string(getpid())};
+    std::vector<std::string> pending{std::to_string(platform::currentProcessId())};
     while (!pending.empty()) {
         const std::string pid = pending.back();
         pending.pop_back();

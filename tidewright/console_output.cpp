@@ -1,44 +1,32 @@
 #include "console_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "log/log_file.h"
 #include "log/text.h"
+#include "platform/console.h"
 
 namespace mendly {
 namespace {
-
-void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a failed console write is ignored
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 constexpr int kBarCells = 24;
 constexpr std::size_t kBarWidth = 48;
 
 }  // namespace
 
-ConsoleOutput::ConsoleOutput(int fd, bool terminal) : fd_(fd), terminal_(terminal) {}
+ConsoleOutput::ConsoleOutput(Sink sink, bool terminal) : sink_(std::move(sink)), terminal_(terminal) {}
 
 ConsoleOutput& ConsoleOutput::standard() {
-    static ConsoleOutput console(STDOUT_FILENO, ::isatty(STDOUT_FILENO) == 1);
+    static ConsoleOutput console(&platform::writeStandardOutput, platform::standardOutputIsTerminal());
     return console;
 }
 
 void ConsoleOutput::write(std::u16string_view text) {
     if (text.empty()) return;
-    writeAll(fd_, toUtf8(text));
+    sink_(toUtf8(text));
 }
 
 void ConsoleOutput::setColour(ConsoleColour colour) {
     if (!terminal_) return;
-    writeAll(fd_, colourSequence(colour));
+    sink_(colourSequence(colour));
 }
 
 void ConsoleOutput::closeProgressLineLocked() {

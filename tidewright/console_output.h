@@ -10,6 +10,7 @@
 // nothing waits for a flush). Colours are ANSI SGR sequences, sent only when
 // the descriptor is a terminal; redirected output is plain UTF-8 without
 // escapes. A failed write is ignored.
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,8 +29,9 @@ struct ColouredSegment {
 
 class ConsoleOutput {
 public:
-    // Writes to `fd` (not owned, never closed). Colours only when `terminal`.
-    ConsoleOutput(int fd, bool terminal);
+    // Hands every piece of text, as UTF-8, to `sink`. Colours only when `terminal`.
+    using Sink = std::function<void(std::string_view utf8)>;
+    ConsoleOutput(Sink sink, bool terminal);
     ConsoleOutput(const ConsoleOutput&) = delete;
     ConsoleOutput& operator=(const ConsoleOutput&) = delete;
 
@@ -58,7 +60,7 @@ private:
     void setColour(ConsoleColour colour);
     void closeProgressLineLocked();
 
-    int fd_;
+    Sink sink_;
     bool terminal_;
     std::mutex mutex_;
     bool progressOpen_ = false;  // last output was a bar without its line feed

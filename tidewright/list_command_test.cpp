@@ -1,8 +1,6 @@
 #include "list_command.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "support/temp_dir.h"
 
@@ -26,23 +24,18 @@ TEST(ListedVersion, TextWithoutSomethingAfterItsFirstHyphenIsUnchanged) {
 
 class ListTableTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fd_ = ::open((dir_ / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(fd_, 0);
-    }
-    void TearDown() override { ::close(fd_); }
-    std::string written() { return test::readFile(dir_ / "out.txt"); }
+    std::string written() const { return text_; }
+    std::string text_;
+    ConsoleOutput::Sink sink_ = [this](std::string_view utf8) { text_ += utf8; };
 
     const std::vector<ListRow> rows_{{u"retail", u"Up To Date", u"2.5.1", u"Kaltris Nexum 2.5"},
                                      {u"pts", u"Out of Date", u"", u"Test"},
                                      {u"mine", u"Not Installed", u"", u"Mine"},
                                      {u"far", u"Unknown", u"3", u"Far"}};
-    test::TempDir dir_{"tw-list"};
-    int fd_ = -1;
 };
 
 TEST_F(ListTableTest, RedirectedTableIsPaddedPlainText) {
-    ConsoleOutput console(fd_, false);
+    ConsoleOutput console(sink_, false);
     printListTable(console, rows_);
     EXPECT_EQ(written(),
               "Name    Status         Version  Description\n"
@@ -53,7 +46,7 @@ TEST_F(ListTableTest, RedirectedTableIsPaddedPlainText) {
 }
 
 TEST_F(ListTableTest, StatusColumnIsColouredByStatusOnATerminal) {
-    ConsoleOutput console(fd_, true);
+    ConsoleOutput console(sink_, true);
     printListTable(console, rows_);
     const std::string D = "\x1b[0m";
     EXPECT_EQ(written(),

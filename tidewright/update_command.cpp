@@ -1,6 +1,6 @@
 #include "update_command.h"
 
-#include "cancel_signal.h"
+#include "platform/cancel_signal.h"
 #include "catalog/install_layout.h"
 #include "catalog/manifest_trust.h"
 #include "log/log_file.h"
@@ -24,10 +24,10 @@ public:
         g_console = &console;
         resetPatchCancel();
         setPatchCallbacks(&cliStatusCallback, &cliProgressCallback);
-        handlerInstalled_ = installCancelHandler(patchCancelFlagForSignalHandler());
+        handlerInstalled_ = platform::installCancelHandler(patchCancelFlagForSignalHandler());
     }
     ~UpdateSession() {
-        if (handlerInstalled_) removeCancelHandler();
+        if (handlerInstalled_) platform::removeCancelHandler();
         setPatchCallbacks(nullptr, nullptr);
         g_console = nullptr;
     }

@@ -23,6 +23,9 @@ std::vector<std::string> processArguments();
 
 std::uint32_t currentProcessId();
 
+// True when this process may run the file at `path` as a program.
+bool isExecutableFile(const std::filesystem::path& path);
+
 // Opens the null device on each of standard input, output and error that is
 // closed, so that no file opened later takes its number (and console text
 // never lands in the log). Called first thing by every program.

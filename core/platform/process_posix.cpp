@@ -55,6 +55,8 @@ std::vector<std::string> processArguments() {
 
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
+bool isExecutableFile(const std::filesystem::path& path) { return ::access(path.c_str(), X_OK) == 0; }
+
 void ensureStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

@@ -1,4 +1,5 @@
 #pragma once
+// POSIX: cancel_signal_posix.cpp (sigaction); Windows: SetConsoleCtrlHandler.
 // Ctrl+C (SIGINT) and the terminal's break key (SIGQUIT) while clients are
 // being updated: the handler only sets the given cancel flag, so the process
 // keeps running and the current patch run stops at its next check.
@@ -8,7 +9,7 @@
 // Call both from the main thread; the handler itself runs in signal context.
 #include <atomic>
 
-namespace mendly {
+namespace mendly::platform {
 
 // Points the handler at `cancel` (which must outlive removeCancelHandler) and
 // catches SIGINT and SIGQUIT. Returns false when the handler could not be set.
@@ -18,4 +19,8 @@ namespace mendly {
 // Does nothing when no handler is installed.
 void removeCancelHandler();
 
-}  // namespace mendly
+// A console reader that went away must not end a run half-way: writes to it
+// then fail quietly instead (SIGPIPE ignored). Called once at start.
+void ignoreBrokenPipes();
+
+}  // namespace mendly::platform

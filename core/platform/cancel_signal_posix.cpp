@@ -1,8 +1,8 @@
-#include "cancel_signal.h"
+#include "platform/cancel_signal.h"
 
 #include <signal.h>
 
-namespace mendly {
+namespace mendly::platform {
 namespace {
 
 // The handler may only touch lock-free atomics.
@@ -51,4 +51,6 @@ void removeCancelHandler() {
     g_target.store(nullptr);
 }
 
-}  // namespace mendly
+void ignoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace mendly::platform

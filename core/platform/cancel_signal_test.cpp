@@ -1,11 +1,11 @@
-#include "cancel_signal.h"
+#include "platform/cancel_signal.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <csignal>
 
-namespace mendly {
+namespace mendly::platform {
 namespace {
 
 void (*currentHandler(int signal))(int) {
@@ -64,4 +64,4 @@ TEST_F(CancelSignalTest, InstallingAgainRepointsTheHandlerAndOneRemoveUndoesIt) 
 
 
 }  // namespace
-}  // namespace mendly
+}  // namespace mendly::platform
