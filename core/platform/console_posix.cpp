@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/descriptor_posix.h"
 
 #include <unistd.h>
 
@@ -8,13 +9,6 @@ namespace mendly::platform {
 
 bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
-void writeStandardOutput(std::string_view utf8) {
-    while (!utf8.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, utf8.data(), utf8.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        utf8.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
+void writeStandardOutput(std::string_view utf8) { (void)writeToDescriptor(STDOUT_FILENO, utf8); }
 
 }  // namespace mendly::platform

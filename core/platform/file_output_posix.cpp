@@ -1,4 +1,5 @@
 #include "platform/file_output.h"
+#include "platform/descriptor_posix.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,16 +13,7 @@ namespace {
 
 constexpr std::size_t kCopyChunk = 1u << 20;
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+bool writeAll(int fd, const char* data, std::size_t size) { return writeToDescriptor(fd, std::string_view(data, size)); }
 
 // Positioned reads into one buffer. (In-kernel copy_file_range measured no
 // faster for archive entries, which are mostly small separate ranges.)

@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/descriptor_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,16 +26,6 @@ std::filesystem::path finalTarget(const std::filesystem::path& path) {
     return current;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Read-only for this process, or marked read-only by its owner (no write
 // permission for anyone), which holds even for the superuser: the user's
@@ -90,7 +81,7 @@ FileWrite replaceWholeFile(const std::filesystem::path& path, std::string_view b
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           exists ? (old.st_mode & 07777) : 0644);
     if (fd < 0) return FileWrite::CannotWrite;
-    bool ok = writeAll(fd, bytes);
+    bool ok = writeToDescriptor(fd, bytes);
     if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;  // the umask does not trim the user's choice
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;

@@ -1,4 +1,5 @@
 #include "platform/log_output.h"
+#include "platform/descriptor_posix.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,17 +17,9 @@ bool LogOutput::open(const std::filesystem::path& path) {
 }
 
 bool LogOutput::append(std::string_view line) {
-    if (fd_ < 0) return false;
     // O_APPEND puts each write at the end as the file is then; a line goes in
     // one write unless the kernel takes it in parts (a signal, a full disk).
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return fd_ >= 0 && writeToDescriptor(fd_, line);
 }
 
 void LogOutput::close() {

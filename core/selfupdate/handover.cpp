@@ -1,6 +1,7 @@
 #include "selfupdate/handover.h"
 
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -104,20 +105,30 @@ std::string keelswapCommandLine(const std::filesystem::path& keelswap, const std
     return line;
 }
 
-bool startKeelswap(const std::filesystem::path& programFolder, const std::filesystem::path& stagingFolder,
-                   const std::vector<FileReplacement>& files) {
+// keelswap's whole command line for the hand-over from this process; nothing
+// (logged and shown) when keelswap is missing.
+std::optional<std::vector<std::string>> keelswapCommand(const std::filesystem::path& programFolder,
+                                                        const std::filesystem::path& stagingFolder,
+                                                        const std::vector<FileReplacement>& files) {
     const auto helper = keelswapPath(programFolder);
     std::error_code ec;
     if (!std::filesystem::exists(helper, ec)) {
         LogFile::write(u"ERROR: Missing " + widePath(helper));
         showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + widePath(helper) + u" for launcher update.");
-        return false;
+        return std::nullopt;
     }
     const auto restart = restartCommandLine(platform::executablePath(), platform::processArguments());
-    auto args = keelswapArguments(platform::currentProcessId(), files, stagingFolder, restart);
     std::vector<std::string> argv{helper.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    if (!platform::spawnDetached(argv, programFolder)) {
+    for (auto& arg : keelswapArguments(platform::currentProcessId(), files, stagingFolder, restart))
+        argv.push_back(std::move(arg));
+    return argv;
+}
+
+bool startKeelswap(const std::filesystem::path& programFolder, const std::filesystem::path& stagingFolder,
+                   const std::vector<FileReplacement>& files) {
+    const auto argv = keelswapCommand(programFolder, stagingFolder, files);
+    if (!argv) return false;
+    if (!platform::spawnDetached(*argv, programFolder)) {
         LogFile::write(u"ERROR: CreateProcess failed for keelswap");
         showUpdateNotice(UpdateNoticeIcon::Error, u"Could not start keelswap.");
         return false;
@@ -127,19 +138,10 @@ bool startKeelswap(const std::filesystem::path& programFolder, const std::filesy
 
 bool replaceWithKeelswap(const std::filesystem::path& programFolder, const std::filesystem::path& stagingFolder,
                          const std::vector<FileReplacement>& files, const std::function<void()>& beforeReplacing) {
-    const auto helper = keelswapPath(programFolder);
-    std::error_code ec;
-    if (!std::filesystem::exists(helper, ec)) {
-        LogFile::write(u"ERROR: Missing " + widePath(helper));
-        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + widePath(helper) + u" for launcher update.");
-        return false;
-    }
-    const auto restart = restartCommandLine(platform::executablePath(), platform::processArguments());
-    auto args = keelswapArguments(platform::currentProcessId(), files, stagingFolder, restart);
-    std::vector<std::string> argv{helper.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
+    const auto argv = keelswapCommand(programFolder, stagingFolder, files);
+    if (!argv) return false;
     beforeReplacing();
-    (void)platform::replaceProcess(argv);
+    (void)platform::replaceProcess(*argv);
     showUpdateNotice(UpdateNoticeIcon::Error, u"Could not start keelswap.");
     return false;
 }
