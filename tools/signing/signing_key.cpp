@@ -1,5 +1,7 @@
 #include "signing_key.h"
 
+#include "platform/file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -124,23 +126,8 @@ bool writeSignatureFile(const SigningKey& key, std::string_view document, const 
         error = "cannot sign the document for " + sigFile.string();
         return false;
     }
-    const auto temporary = std::filesystem::path(sigFile.string() + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << signatureText(*signature) << '\n';
-        out.close();
-        if (!out) {
-            error = "cannot write " + temporary.string();
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, sigFile, ec);
-    if (ec) {
-        error = "cannot write " + sigFile.string() + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
+    if (platform::replaceWholeFile(sigFile, signatureText(*signature) + "\n") != platform::FileWrite::Written) {
+        error = "cannot write " + sigFile.string();
         return false;
     }
     return true;
