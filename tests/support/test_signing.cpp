@@ -20,6 +20,8 @@ const signing::SigningKey& testSigningKey() {
     return key;
 }
 
+std::string testSigningKeyFile() { return MENDLY_TEST_SIGNING_KEY_FILE; }
+
 const signing::SigningKey& strangerSigningKey() {
     static const signing::SigningKey key = [] {
         auto made = signing::SigningKey::generate();

@@ -11,6 +11,8 @@
 namespace mendly::test {
 
 const signing::SigningKey& testSigningKey();
+// The PEM file of that key, for the operator tools.
+std::string testSigningKeyFile();
 // A key nobody trusts.
 const signing::SigningKey& strangerSigningKey();
 
