@@ -223,8 +223,17 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     return true;
 }
 
+#ifdef MENDLY_INJECT_RACE
+// A deliberate data race (a test-only build, scripts/check-tsan.sh): proves
+// that the ThreadSanitizer stage still reports races in this code.
+int g_injectedRace = 0;
+#endif
+
 // Counts a finished job; true when so many failed that no more should start.
 bool shouldGiveUp(StageState& state) {
+#ifdef MENDLY_INJECT_RACE
+    ++g_injectedRace;
+#endif
     const std::int32_t ended = state.endedJobs.fetch_add(1) + 1;
     if (ended < kGiveUpAfterDownloads || state.failedJobs.load() * 2 <= ended) return false;
     state.gaveUp.store(true);
