@@ -199,7 +199,9 @@ TEST_F(HostileHost, AnEndlessManifestStopsAtItsLimitInBoundedMemory) {
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     const long peakMiB = usage.ru_maxrss / 1024;
     RecordProperty("peak_rss_mib", static_cast<int>(peakMiB));
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer's shadow memory and quarantine come on top
     EXPECT_LT(peakMiB, 600) << "peak resident memory of the run";
+#endif
 }
 
 }  // namespace
