@@ -24,17 +24,6 @@ using namespace std::chrono_literals;
 
 const fs::path kNginx = "/usr/sbin/nginx";
 
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool accepts(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -119,7 +108,7 @@ protected:
                                  90s});
     }
 
-    std::uint16_t port = freePort();
+    std::uint16_t port = test::unusedLoopbackPort();
     test::TempDir certs{"nginx-certs"};
     test::TempDir prefix{"nginx-prefix"};
     test::TempDir root{"nginx-root"};

@@ -52,17 +52,6 @@ std::string pattern(std::size_t size, unsigned seed) {
 }
 
 // A port on 127.0.0.1 that nothing listens on (bound, read, released).
-std::uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -269,7 +258,7 @@ TEST_F(HttpsClientTest, RedirectBackToHttpAfterUpgradingIsNotFollowed) {
 // --- Network failures -----------------------------------------------------
 
 TEST_F(HttpClientTest, RefusedConnectionCannotConnect) {
-    const std::string url = "http://127.0.0.1:" + std::to_string(unusedPort()) + "/file";
+    const std::string url = "http://127.0.0.1:" + std::to_string(test::unusedLoopbackPort()) + "/file";
     body = "stale";
     expectFailure(httpGet(toWide(url), body, error),
                   u"Could not connect to the server. Check your internet connection and try again. (error 7)");

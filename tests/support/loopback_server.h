@@ -49,6 +49,10 @@ struct LoopbackReply {
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
+// A loopback TCP port nothing listens on at the moment of the call (the
+// system's choice, released again).
+std::uint16_t unusedLoopbackPort();
+
 class LoopbackServer {
 public:
     enum class Scheme { Http, Https };

@@ -1,5 +1,6 @@
 #include "signing_key.h"
 
+#include "platform/descriptor_posix.h"
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -26,16 +27,6 @@ EVP_PKEY* asKey(void* key) { return static_cast<EVP_PKEY*>(key); }
 int refusePassphrase(char*, int, int, void* asked) {
     *static_cast<bool*>(asked) = true;
     return -1;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -147,7 +138,7 @@ bool writeNewPrivateKeyFile(const SigningKey& key, const std::filesystem::path& 
     }
     // The creation mode is narrowed by the umask; the key must end up 0600
     // whatever that is.
-    const bool written = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, pem) && ::fsync(fd) == 0;
+    const bool written = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && platform::writeToDescriptor(fd, pem) && ::fsync(fd) == 0;
     const int savedErrno = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
