@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/loopback_server.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
 #include "support/test_signing.h"
