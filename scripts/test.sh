@@ -44,7 +44,7 @@ run_ctest() {
   local junit="$tree/ctest-junit.xml"
   rm -f "$junit"
   ctest --test-dir "$tree" --output-on-failure -j "$jobs" --timeout 600 --output-junit "$PWD/$junit" "$@" 2>&1 \
-    | tee "$log" | grep -vE "^ +(Start +[0-9]+: |[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed )" || true
+    | tee "$log" | grep -vE "^ *(Start +[0-9]+: |[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec)" || true
   if [ -s "$junit" ]; then
     local suite total bad disabled skipped
     suite=$(tr '\n\t' '  ' < "$junit" | grep -m1 -o '<testsuite [^>]*>')
