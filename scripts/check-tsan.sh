@@ -12,7 +12,7 @@ cmake --build "$tree" -j "$(nproc)" --target patch_tests
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt halt_on_error=0 exitcode=66" \
-     ctest --test-dir "$tree" -j "$(nproc)" -L "^patch$" -R "DownloadFilesTest" --output-on-failure >"$log" 2>&1; then
+     ctest --test-dir "$tree" -j "$(nproc)" -L "^unit-patch$" -R "DownloadFilesTest" --output-on-failure >"$log" 2>&1; then
   echo "check-tsan: the injected race was NOT reported"; exit 1
 fi
 grep -q "WARNING: ThreadSanitizer: data race" "$log" || { echo "check-tsan: tests failed, but not with a race report"; exit 1; }

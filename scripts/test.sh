@@ -82,7 +82,7 @@ if [ -z "$san" ] && [ -z "${SKIP_SANITIZERS:-}" ]; then
   build_tree build-thread thread patch_tests net_tests
   echo "== patch engine and HTTP client tests under ThreadSanitizer"
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt halt_on_error=0 exitcode=66 ${TSAN_OPTIONS:-}" \
-    run_ctest build-thread -L "^(patch|net)$"
+    run_ctest build-thread -L "^unit-(patch|net)$"
   echo "== stage took $((SECONDS - stage_start)) s"
 fi
 
