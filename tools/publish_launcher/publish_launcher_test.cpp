@@ -17,6 +17,7 @@
 #include "signing_key.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/test_signing.h"
 #include "trust/utc_timestamp.h"
 
 namespace {
@@ -29,18 +30,13 @@ using mendly::test::writeFile;
 class PublishLauncherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto key = mendly::signing::SigningKey::generate();
-        ASSERT_TRUE(key);
-        std::string error;
-        ASSERT_TRUE(mendly::signing::writeNewPrivateKeyFile(*key, keyFile(), error)) << error;
-        publicKey = key->publicKey();
         std::string launcher(200'000, '\0');
         for (std::size_t i = 0; i < launcher.size(); ++i) launcher[i] = static_cast<char>(i * 7919 % 251);
         writeFile(programs() / "launcher", launcher);
         writeFile(programs() / "tidewright", "#!/bin/sh\necho tidewright\n");
     }
 
-    fs::path keyFile() const { return dir / "k.pem"; }
+    static fs::path keyFile() { return mendly::test::testSigningKeyFile(); }
     fs::path programs() const { return dir / "programs"; }
     fs::path root() const { return dir / "host"; }
 
@@ -75,7 +71,7 @@ protected:
     }
 
     mendly::test::TempDir dir{"publish-launcher"};
-    mendly::PublicKey publicKey{};
+    const mendly::PublicKey publicKey = mendly::test::testSigningKey().publicKey();
 };
 
 TEST_F(PublishLauncherTest, ASignedLatestJsonListsEachProgramAsServedAndVerifies) {

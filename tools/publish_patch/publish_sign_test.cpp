@@ -12,6 +12,7 @@
 #include "signing_key.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+#include "support/test_signing.h"
 
 namespace {
 
@@ -22,16 +23,11 @@ using mendly::test::writeFile;
 class PublishSignTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto key = mendly::signing::SigningKey::generate();
-        ASSERT_TRUE(key);
-        std::string error;
-        ASSERT_TRUE(mendly::signing::writeNewPrivateKeyFile(*key, keyFile(), error)) << error;
-        publicKey = key->publicKey();
         writeFile(dir / "client" / "_version._", "1.0");
         writeFile(dir / "client" / "a.txt", "first");
     }
 
-    fs::path keyFile() const { return dir / "k.pem"; }
+    static fs::path keyFile() { return mendly::test::testSigningKeyFile(); }
     fs::path root() const { return dir / "host"; }
     fs::path manifest() const { return root() / "aurum.manifest"; }
     fs::path signature() const { return root() / "aurum.manifest.sig"; }
@@ -50,7 +46,7 @@ protected:
     }
 
     mendly::test::TempDir dir{"publish-sign"};
-    mendly::PublicKey publicKey{};
+    const mendly::PublicKey publicKey = mendly::test::testSigningKey().publicKey();
 };
 
 TEST_F(PublishSignTest, TheSignatureCoversTheManifestThroughEveryRepublication) {
