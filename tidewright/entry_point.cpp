@@ -1,5 +1,6 @@
 #include "entry_point.h"
 
+#include "catalog/path_text.h"
 #include "catalog/server_catalog.h"
 #include "command_line.h"
 #include "console_output.h"
@@ -46,7 +47,7 @@ int runTidewright(const std::vector<std::u16string>& argv) {
 
     const std::filesystem::path folder = programFolder();
     if (!LogFile::open(folder))
-        console.printLine(u"Error: Could not create launcher.log in " + toWide(folder.native()));
+        console.printLine(u"Error: Could not create launcher.log in " + pathText(folder));
     LogFile::write(u"CLI Updater starting");
     LogFile::write(u"CLI Updater version " + buildIdentifier());
     logUpdateSigningState();

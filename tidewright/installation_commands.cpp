@@ -1,6 +1,7 @@
 #include "installation_commands.h"
 
 #include "catalog/install_layout.h"
+#include "catalog/path_text.h"
 #include "catalog/installations.h"
 #include "log/log_file.h"
 #include "log/text.h"
@@ -23,7 +24,7 @@ int duplicateCommand(ConsoleOutput& console, const std::filesystem::path& progra
     ServerEntry copy;
     copy.name = toUtf8(newName);
     console.printLine(u"Duplicated " + name + u" as " + newName + u".");
-    console.printLine(u"Folder: " + toWide(defaultInstallFolder(programFolder, copy).native()));
+    console.printLine(u"Folder: " + pathText(defaultInstallFolder(programFolder, copy)));
     LogFile::write(u"CLI duplicated " + name + u" as " + newName);
     return 0;
 }
@@ -40,7 +41,7 @@ int deleteCommand(ConsoleOutput& console, const std::filesystem::path& programFo
         return console.printError(error.empty() ? u"Could not delete the installation." : error);
 
     console.printLine(u"Deleted " + name + u".");
-    if (!folder.empty()) console.printLine(u"Removed " + toWide(folder.native()));
+    if (!folder.empty()) console.printLine(u"Removed " + pathText(folder));
     LogFile::write(u"CLI deleted custom installation: " + name);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/cancel_signal.h"
 #include "catalog/install_layout.h"
+#include "catalog/path_text.h"
 #include "catalog/manifest_trust.h"
 #include "log/log_file.h"
 #include "log/text.h"
@@ -38,7 +39,7 @@ private:
     bool handlerInstalled_ = false;
 };
 
-std::u16string widePath(const std::filesystem::path& p) { return toWide(p.native()); }
+std::u16string widePath(const std::filesystem::path& p) { return pathText(p); }
 
 }  // namespace
 

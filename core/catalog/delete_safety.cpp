@@ -22,24 +22,45 @@ std::filesystem::path resolvedFully(const std::filesystem::path& path) {
     return normalizePath(resolved);
 }
 
+using PathText = std::filesystem::path::string_type;
+using PathChar = std::filesystem::path::value_type;
+
+// What the system itself takes for a separator.
+bool isPathSeparator(PathChar c) { return c == '/' || c == std::filesystem::path::preferred_separator; }
+
 std::filesystem::path withoutTrailingSlashes(const std::filesystem::path& path) {
-    std::string text = path.native();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    PathText text = path.native();
+    while (text.size() > 1 && isPathSeparator(text.back())) text.pop_back();
     return std::filesystem::path(std::move(text));
+}
+
+// Letter case counts where the file system says so: on Windows "Clients" and
+// "clients" are one folder (ASCII letters folded; enough to keep a protected
+// folder from being reached under another spelling of its own name).
+bool samePathText(const PathText& a, const PathText& b) {
+#ifdef _WIN32
+    if (a.size() != b.size()) return false;
+    auto fold = [](PathChar c) { return c >= 'A' && c <= 'Z' ? static_cast<PathChar>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+#else
+    return a == b;
+#endif
 }
 
 // The system reads a path only up to its first NUL, while the rules here would
 // compare the whole text: "<programFolder>\0x" is a folder the rules accept and
 // the system takes for the program folder.
-bool hasNul(const std::filesystem::path& path) { return path.native().find('\0') != std::string::npos; }
+bool hasNul(const std::filesystem::path& path) { return path.native().find(PathChar{0}) != PathText::npos; }
 
 // `child` names something strictly below `parent`; both are absolute and
-// normal. Letter case counts: on this file system "Clients" is another folder.
+// normal. Letter case counts as samePathText says.
 bool strictlyBelow(const std::filesystem::path& parent, const std::filesystem::path& child) {
-    const std::string& p = parent.native();
-    const std::string& c = child.native();
-    if (p.empty() || c.size() <= p.size() || c.compare(0, p.size(), p) != 0) return false;
-    return p.back() == '/' || c[p.size()] == '/';
+    const PathText& p = parent.native();
+    const PathText& c = child.native();
+    if (p.empty() || c.size() <= p.size() || !samePathText(c.substr(0, p.size()), p)) return false;
+    return isPathSeparator(p.back()) || isPathSeparator(c[p.size()]);
 }
 
 struct Protected {

@@ -1,17 +1,45 @@
 #include "catalog/path_text.h"
 
+#include <type_traits>
+
 #include "log/text.h"
 
 namespace mendly {
 
-std::filesystem::path widePath(std::u16string_view text) { return std::filesystem::path(toUtf8(text)); }
+namespace {
 
-std::u16string pathText(const std::filesystem::path& path) { return toWide(path.native()); }
+// Paths whose native text is bytes (UTF-8 here) convert through the
+// programs' UTF-8 codec, which turns invalid bytes into U+FFFD instead of
+// failing; wide native text (Windows) is already UTF-16.
+// (Templates, so that only the branch of this platform's path text is compiled.)
+template <typename Char = std::filesystem::path::value_type>
+std::basic_string<Char> nativeText(std::u16string_view text) {
+    if constexpr (std::is_same_v<Char, char>) {
+        return toUtf8(text);
+    } else {
+        return std::basic_string<Char>(text.begin(), text.end());
+    }
+}
+
+template <typename Char = std::filesystem::path::value_type>
+std::u16string textOf(const std::basic_string<Char>& native, const std::filesystem::path& path) {
+    if constexpr (std::is_same_v<Char, char>) {
+        return toWide(native);
+    } else {
+        return path.u16string();
+    }
+}
+
+}  // namespace
+
+std::filesystem::path widePath(std::u16string_view text) { return std::filesystem::path(nativeText(text)); }
+
+std::u16string pathText(const std::filesystem::path& path) { return textOf(path.native(), path); }
 
 std::filesystem::path joinName(const std::filesystem::path& folder, std::u16string_view name) {
-    std::string text = folder.native();
-    text += '/';
-    text += toUtf8(name);
+    auto text = folder.native();
+    text += std::filesystem::path::preferred_separator;
+    text += nativeText(name);
     return std::filesystem::path(std::move(text));
 }
 

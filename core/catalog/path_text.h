@@ -1,6 +1,6 @@
 #pragma once
 // Crossing between the programs' UTF-16 path texts and filesystem paths, whose
-// native form here is UTF-8 bytes.
+// native form is UTF-8 bytes on Linux and UTF-16 on Windows.
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -10,7 +10,7 @@ namespace mendly {
 std::filesystem::path widePath(std::u16string_view text);
 std::u16string pathText(const std::filesystem::path& path);
 
-// folder + "/" + name as plain text concatenation. Unlike operator/, a name
+// folder + separator + name as plain text concatenation. Unlike operator/, a name
 // that starts with a separator (or is absolute) never replaces the folder: it
 // stays below it.
 std::filesystem::path joinName(const std::filesystem::path& folder, std::u16string_view name);
