@@ -25,7 +25,7 @@ endfunction()
 # level), so that every target exists.
 function(mendly_define_test_stages)
   # Test programs that the plain tree builds and runs: the window tests.
-  set(window_test_programs engine_window_tests launcher_app_tests)
+  set(window_test_programs engine_window_tests launcher_app_tests window_icon_tests)
   mendly_targets_below("${CMAKE_SOURCE_DIR}" targets)
   set(plain)
   set(test_code mendly_test_support)

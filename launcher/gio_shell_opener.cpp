@@ -24,6 +24,10 @@ bool isWindowsProgram(const std::filesystem::path& program) {
     return equalsIgnoreAsciiCase(program.extension().u16string(), u".exe");
 }
 
+bool needsWine(const std::filesystem::path& program) {
+    return isWindowsProgram(program) && !platform::isExecutableFile(program);
+}
+
 }  // namespace
 
 bool GioShellOpener::openUri(std::u16string_view uri) { return launchUri(toUtf8(uri)); }
@@ -37,12 +41,19 @@ bool GioShellOpener::openPath(const std::filesystem::path& path) {
     return ok;
 }
 
+bool GioShellOpener::lacksWineFor(const std::filesystem::path& program) {
+    if (!needsWine(program)) return false;
+    char* wine = g_find_program_in_path("wine");
+    g_free(wine);
+    return wine == nullptr;
+}
+
 bool GioShellOpener::spawnProgram(const std::filesystem::path& program, const std::vector<std::u16string>& args,
                                   const std::filesystem::path& workingFolder) {
     std::vector<std::string> argv;
     // A Windows program that this system cannot run directly goes through wine
     // when it is installed.
-    if (isWindowsProgram(program) && !platform::isExecutableFile(program)) {
+    if (needsWine(program)) {
         char* wine = g_find_program_in_path("wine");
         if (wine == nullptr) return false;
         argv.emplace_back(wine);

@@ -13,6 +13,7 @@ public:
     bool openPath(const std::filesystem::path& path) override;
     bool spawnProgram(const std::filesystem::path& program, const std::vector<std::u16string>& args,
                       const std::filesystem::path& workingFolder) override;
+    bool lacksWineFor(const std::filesystem::path& program) override;
 };
 
 }  // namespace mendly

@@ -18,6 +18,8 @@
 #include "message_box.h"
 #include "model/shortcuts.h"
 #include "page_archive.h"
+#include "window_icon.h"
+#include "patch/cancel_flag.h"
 #include "selfupdate/self_update.h"
 #include "selfupdate/update_notice.h"
 #include "trust/trusted_keys.h"
@@ -106,9 +108,8 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
         return failureExit();
     }
 
-    // The window icon: the client icon of the page archive when it has one.
-    std::string icon;
-    if (archive.read(u"client_icon.ico", icon)) (void)window.setIcon(icon);
+    // The window icon at every size, before the window is first shown.
+    (void)applyWindowIcons(window.nativeWindow());
 
     window.setMessageHandlers(
         [&state, &host](const PostedMessage& message) { handleLauncherMessage(&state, host, message); },
@@ -122,6 +123,7 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
             runTestHooks(window, testHooks);
         });
     }
+    watchStartupFrame(window, testHooks);
     window.show();
 
     state.window = &window;
@@ -139,6 +141,13 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
     refreshPage(&state, host);
     runEngineLoop();
 
+    // The window is gone: a run still going is cancelled (it keeps what it
+    // staged for the next run) and the task bar shows no progress any more.
+    if (state.busy) {
+        requestPatchCancel();
+        LogFile::write(u"Patch cancelled: the window was closed");
+    }
+    host.taskbar().off();
     // Late posts of the workers now fail and they free their payloads.
     state.window = nullptr;
     bridge.setState(nullptr);

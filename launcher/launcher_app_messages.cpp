@@ -48,7 +48,7 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
             break;
         }
         case WM_REFRESH_PAGE:
-            refreshPage(state, host);
+            host.requestRefresh(state);
             break;
         case WM_SELECTED_VERSION: {
             std::unique_ptr<SelectedVersionRecord> record(reinterpret_cast<SelectedVersionRecord*>(message.lParam));

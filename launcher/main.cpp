@@ -1,6 +1,7 @@
 // launcher: the GUI launcher's program entry.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "launcher_app.h"
 #include "log/text.h"
 #include "message_box.h"
+#include "window_capture.h"
 #include "platform/process.h"
 
 namespace {
@@ -24,6 +26,10 @@ namespace {
 // "duplicate prompt: <name field> | <description field>" when the prompt
 // opens, types A and presses OK, types B when the prompt stayed open, and so
 // on; Cancel after the last one.
+// "--test-show-dialogs DIR" shows every message box for real; once it is on
+// the screen it is written to DIR/box-N.png (N = 1, 2, ...), described on
+// stderr as "shown box: <caption> | icon <name or none> | dark <0|1> |
+// luminance <mean 0..255>" and answered with its default button.
 std::string lineForStderr(std::string text) {
     for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
         text.replace(at, 1, "\\n");
@@ -50,6 +56,20 @@ void driveDuplicatePromptForTests(int argc, char** argv) {
             if (attempt < 0 || static_cast<std::size_t>(attempt) >= names.size()) return std::nullopt;
             return names[static_cast<std::size_t>(attempt)];
         });
+}
+
+void showDialogsForTests(int argc, char** argv) {
+    std::filesystem::path folder;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--test-show-dialogs") == 0) folder = argv[i + 1];
+    if (folder.empty()) return;
+    mendly::setMessageBoxObserver([folder, count = 0](const mendly::ShownMessageBox& box) mutable {
+        const auto file = folder / ("box-" + std::to_string(++count) + ".png");
+        (void)mendly::saveWindowPng(box.window, file);
+        std::fprintf(stderr, "shown box: %s | icon %s | dark %d | luminance %.0f\n", mendly::toUtf8(box.caption).c_str(),
+                     box.iconName.empty() ? "none" : box.iconName.c_str(), box.darkTheme ? 1 : 0, box.meanLuminance);
+        std::fflush(stderr);
+    });
 }
 
 void answerDialogsForTests(int argc, char** argv) {
@@ -81,6 +101,7 @@ int main(int argc, char** argv) {
     }
 #ifdef MENDLY_LAUNCHER_TEST_OPTIONS
     answerDialogsForTests(argc, argv);
+    showDialogsForTests(argc, argv);
     driveDuplicatePromptForTests(argc, argv);
 #endif
     if (!mendly::engineVersionSupported(mendly::engineRuntimeVersion())) {

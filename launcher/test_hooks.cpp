@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine_window.h"
+#include "window_capture.h"
 
 namespace mendly {
 namespace {
@@ -73,6 +74,20 @@ std::pair<long long, int> treeRssKib() {
     return {kib, count};
 }
 
+// Resolves to true once the page shows server tiles and has painted them
+// (two animation frames later), false after 20 s without tiles.
+constexpr char kUntilTilesPainted[] =
+    "const hasTiles = () => document.querySelector('#server-list .server-tile') !== null;\n"
+    "if (!hasTiles()) {\n"
+    "  await new Promise((resolve) => {\n"
+    "    const watch = new MutationObserver(() => { if (hasTiles()) { watch.disconnect(); resolve(); } });\n"
+    "    watch.observe(document.documentElement, {childList: true, subtree: true});\n"
+    "    setTimeout(() => { watch.disconnect(); resolve(); }, 20000);\n"
+    "  });\n"
+    "}\n"
+    "await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));\n"
+    "return hasTiles();\n";
+
 struct HookRun {
     EngineWindow* window;
     LauncherTestHooks hooks;
@@ -130,6 +145,8 @@ LauncherTestHooks takeTestHooks(std::vector<std::string>& args) {
             hooks.script = args[++i];
         } else if (args[i] == "--test-snapshot" && i + 1 < args.size()) {
             hooks.snapshot = args[++i];
+        } else if (args[i] == "--test-startup-frame" && i + 1 < args.size()) {
+            hooks.startupFrame = args[++i];
         } else {
             rest.push_back(args[i]);
         }
@@ -166,11 +183,31 @@ void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks) {
         "await new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)));",
         [run](bool, const nlohmann::json&, const std::string&) {
             std::printf("test: first-frame-ms %.0f\n", msSinceProcessStart());
-            const auto [kib, processes] = treeRssKib();
-            std::printf("test: rss-kib %lld processes %d\n", kib, processes);
             std::fflush(stdout);
-            runNextStep(run);
+            run->window->runScriptForTest(kUntilTilesPainted, [run](bool ok, const nlohmann::json& result,
+                                                                    const std::string&) {
+                if (ok && result == true)
+                    std::printf("test: tiles-frame-ms %.0f\n", msSinceProcessStart());
+                else
+                    std::printf("test: tiles-frame-ms none\n");
+                const auto [kib, processes] = treeRssKib();
+                std::printf("test: rss-kib %lld processes %d\n", kib, processes);
+                std::fflush(stdout);
+                runNextStep(run);
+            });
         });
+}
+
+void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks) {
+    if (hooks.startupFrame.empty()) return;
+    window.setFirstFrameHandler([&window, file = hooks.startupFrame] {
+        const double shownMs = msSinceProcessStart();
+        const auto luminance = windowMeanLuminance(window.nativeWindow());
+        const bool saved = saveWindowPng(window.nativeWindow(), file);
+        std::printf("test: startup-frame-luminance %.0f ms %.0f%s\n", luminance.value_or(-1), shownMs,
+                    saved ? "" : " (not saved)");
+        std::fflush(stdout);
+    });
 }
 
 }  // namespace mendly

@@ -10,11 +10,18 @@
 //                      "#snapshot PATH" writes the window's page as PNG
 //                      instead ("step N: snapshot written").
 // --test-snapshot PATH the window's page written as PNG after the steps.
-// With either option the launcher first prints "test: first-frame-ms <ms
-// from process start to the first painted frame of the loaded page>" and
-// "test: rss-kib <sum of VmRSS of the launcher and its descendant processes>
-// processes <count>" (and the same as "test: rss-kib-after-steps" once the
-// steps have run), and closes its window when done.
+// --test-startup-frame PATH  the window's first frame on the screen (before
+//                      the page may have painted) written as PNG, and
+//                      "test: startup-frame-luminance <0..255> ms <ms from
+//                      process start>" printed.
+// With --test-script or --test-snapshot the launcher first prints
+// "test: first-frame-ms <ms from process start to the first painted frame of
+// the loaded page>", then "test: tiles-frame-ms <ms from process start to the
+// first painted frame that shows server tiles>" ("none" when no tile came
+// within 20 s) and "test: rss-kib <sum of VmRSS of the launcher and its
+// descendant processes> processes <count>" (and the same as
+// "test: rss-kib-after-steps" once the steps have run), and closes its
+// window when done.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,6 +33,7 @@ class EngineWindow;
 struct LauncherTestHooks {
     std::filesystem::path script;
     std::filesystem::path snapshot;
+    std::filesystem::path startupFrame;
 
     bool active() const { return !script.empty() || !snapshot.empty(); }
 };
@@ -38,5 +46,8 @@ std::vector<std::string> splitTestSteps(const std::string& script);
 
 // UI thread: runs the hooks once the page has loaded; closes the window at the end.
 void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks);
+
+// UI thread, before the window is shown: arranges for --test-startup-frame.
+void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks);
 
 }  // namespace mendly

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "bridge/page_refresh.h"
+
 #include <thread>
 
 #include "log/log_file.h"
@@ -38,6 +40,29 @@ gboolean finishOnUiThread(gpointer data) {
 void destroyWork(gpointer data) { delete static_cast<DetachedWork*>(data); }
 
 }  // namespace
+
+EnginePageHost::EnginePageHost(EngineWindow& window)
+    : window_(window),
+      pacer_(
+          std::chrono::milliseconds(1000 / kRefreshesPerSecond), [this] { refreshPage(refreshState_, *this); },
+          [] { return std::chrono::steady_clock::now(); },
+          [this](std::chrono::milliseconds delay) {
+              refreshTimer_ = g_timeout_add(static_cast<guint>(delay.count()), [](gpointer data) -> gboolean {
+                  auto* self = static_cast<EnginePageHost*>(data);
+                  self->refreshTimer_ = 0;
+                  self->pacer_.timerFired();
+                  return G_SOURCE_REMOVE;
+              }, this);
+          }) {}
+
+EnginePageHost::~EnginePageHost() {
+    if (refreshTimer_ != 0) g_source_remove(refreshTimer_);
+}
+
+void EnginePageHost::requestRefresh(const LauncherState* state) {
+    refreshState_ = state;
+    pacer_.request();
+}
 
 void EnginePageHost::callPage(std::string_view function, const nlohmann::json& args) {
     // A page that does not define the function (yet: calls made while it

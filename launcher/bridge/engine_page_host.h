@@ -1,20 +1,31 @@
 #pragma once
 // PageHost over the launcher's EngineWindow (GTK/WebKit) and the desktop:
 // GTK boxes and the duplicate prompt owned by the window, GIO and spawn for
-// starting things, the launcher-entry signal for the task bar. UI thread
-// only; the window must outlive the host.
+// starting things, the launcher-entry signal for the task bar. Posted page
+// refreshes are paced to at most kRefreshesPerSecond (the last one always
+// arrives). UI thread only; the window must outlive the host.
+#include <chrono>
+
 #include "engine_window.h"
 #include "bridge/page_host.h"
+#include "bridge/refresh_pacer.h"
 #include "gio_shell_opener.h"
 #include "launcher_entry_progress.h"
+#include "window_icon.h"
 
 namespace mendly {
 
 class EnginePageHost : public PageHost {
 public:
-    explicit EnginePageHost(EngineWindow& window) : window_(window) {}
+    static constexpr int kRefreshesPerSecond = 10;
+
+    explicit EnginePageHost(EngineWindow& window);
+    ~EnginePageHost() override;
+    EnginePageHost(const EnginePageHost&) = delete;
+    EnginePageHost& operator=(const EnginePageHost&) = delete;
 
     void callPage(std::string_view function, const nlohmann::json& args) override;
+    void requestRefresh(const LauncherState* state) override;
     void showNotice(const Notice& notice) override;
     std::shared_ptr<PatchWindow> mailbox() override { return window_.channel(); }
     void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) override;
@@ -28,7 +39,11 @@ public:
 private:
     EngineWindow& window_;
     GioShellOpener opener_;
-    LauncherEntryProgress taskbar_{"application://launcher.desktop"};
+    // The launcher's own desktop entry: the one the task bar shows it under.
+    LauncherEntryProgress taskbar_{"application://" + std::string(kLauncherDesktopId) + ".desktop"};
+    const LauncherState* refreshState_ = nullptr;  // the state of the newest request
+    unsigned refreshTimer_ = 0;                    // GLib source of the trailing push, 0 when none
+    RefreshPacer pacer_;
 };
 
 }  // namespace mendly

@@ -25,6 +25,8 @@
 
 namespace mendly {
 
+struct LauncherState;
+
 class PageHost {
 public:
     virtual ~PageHost() = default;
@@ -32,6 +34,11 @@ public:
     // Calls a global function of the page; its result is ignored and its
     // errors are logged, never raised here.
     virtual void callPage(std::string_view function, const nlohmann::json& args) = 0;
+    // A push of the whole page state (refreshPage) asked for by a posted
+    // WM_REFRESH_PAGE. The host may pace these: push later, once for several
+    // requests, reading `state` as it is then. `state` must stay valid while
+    // the host lives.
+    virtual void requestRefresh(const LauncherState* state) = 0;
     // A message box owned by the launcher window; returns when it is closed.
     virtual void showNotice(const Notice& notice) = 0;
     // Where workers post the launcher's private messages.

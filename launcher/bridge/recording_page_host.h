@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/page_host.h"
+#include "bridge/page_refresh.h"
 #include "launcher_app_messages.h"
 #include "model/fake_shell_opener.h"
 
@@ -68,6 +69,8 @@ public:
     void callPage(std::string_view function, const nlohmann::json& args) override {
         pageCalls.push_back(std::string(function) + args.dump());
     }
+    // Unpaced: every request pushes at once.
+    void requestRefresh(const LauncherState* state) override { refreshPage(state, *this); }
     void showNotice(const Notice& notice) override { notices.push_back(notice); }
     std::shared_ptr<PatchWindow> mailbox() override { return box; }
     void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) override {

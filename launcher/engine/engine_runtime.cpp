@@ -19,7 +19,12 @@ std::string engineVersionText(EngineVersion version) {
     return std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.micro);
 }
 
-bool initEngine(int& argc, char**& argv) { return gtk_init_check(&argc, &argv) != FALSE; }
+bool initEngine(int& argc, char**& argv) {
+    if (gtk_init_check(&argc, &argv) == FALSE) return false;
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    return true;
+}
 
 void runEngineLoop() { gtk_main(); }
 

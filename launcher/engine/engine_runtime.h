@@ -22,7 +22,9 @@ EngineVersion engineRuntimeVersion();
 std::string engineVersionText(EngineVersion version);  // "2.50.6"
 
 // Opens the display and initialises GTK with the program's arguments (GTK
-// removes the ones it understands). False when there is no display.
+// removes the ones it understands), and asks for the dark variant of the
+// theme, so that message boxes and dialogs match the dark page. False when
+// there is no display.
 [[nodiscard]] bool initEngine(int& argc, char**& argv);
 
 // Runs the main loop until quitEngineLoop() is called (the main window's

@@ -162,6 +162,22 @@ struct EngineWindow::Callbacks {
 
     static void onDestroy(GtkWidget*, gpointer data) { static_cast<EngineWindow*>(data)->onDestroyed(); }
 
+    static gboolean onFirstDraw(GtkWidget* widget, cairo_t*, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        g_signal_handler_disconnect(widget, self->firstDrawHandler_);
+        self->firstDrawHandler_ = 0;
+        // Low priority: after the frame that is being drawn has been shown.
+        self->firstFrameSource_ = g_idle_add_full(G_PRIORITY_LOW, &onFirstFrameShown, self, nullptr);
+        return FALSE;
+    }
+
+    static gboolean onFirstFrameShown(gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        self->firstFrameSource_ = 0;
+        if (auto handler = std::move(self->firstFrame_)) handler();
+        return G_SOURCE_REMOVE;
+    }
+
     static void onFunctionDone(GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
         GError* error = nullptr;
@@ -224,6 +240,9 @@ EngineWindow::EngineWindow(const PageArchive& archive, Options options)
     g_signal_connect(webView_, "load-changed", G_CALLBACK(&Callbacks::onLoadChanged), this);
     g_signal_connect(webView_, "notify::title", G_CALLBACK(&Callbacks::onTitleChanged), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), options.width, options.height);
+    GdkRGBA background{};
+    if (gdk_rgba_parse(&background, options.background.c_str()) != FALSE)
+        webkit_web_view_set_background_color(webView_, &background);
 
     window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     gtk_window_set_title(window_, toUtf8(options.title).c_str());
@@ -233,12 +252,25 @@ EngineWindow::EngineWindow(const PageArchive& archive, Options options)
     gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
     gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(webView_));
     g_signal_connect(window_, "destroy", G_CALLBACK(&Callbacks::onDestroy), this);
+    paintBackground(options.background);
+}
+
+// The window itself is painted in the page's colour too: it is what shows
+// while the view has nothing to draw yet.
+void EngineWindow::paintBackground(const std::string& colour) {
+    GtkCssProvider* css = gtk_css_provider_new();
+    const std::string rule = "window { background-color: " + colour + "; }";
+    if (gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr) != FALSE)
+        gtk_style_context_add_provider(gtk_widget_get_style_context(GTK_WIDGET(window_)), GTK_STYLE_PROVIDER(css),
+                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
 }
 
 EngineWindow::~EngineWindow() {
     *self_ = nullptr;
     closed_ = nullptr;
     loadFinished_ = nullptr;
+    if (firstFrameSource_ != 0) g_source_remove(firstFrameSource_);
     g_cancellable_cancel(cancellable_);
     g_signal_handlers_disconnect_by_data(contentManager_, this);
     if (window_ != nullptr) gtk_widget_destroy(GTK_WIDGET(window_));  // runs onDestroyed
@@ -268,6 +300,12 @@ bool EngineWindow::load(std::u16string_view url) {
     if (archive_.findItem(name) < 0) return false;
     webkit_web_view_load_uri(webView_, toUtf8(url).c_str());
     return true;
+}
+
+void EngineWindow::setFirstFrameHandler(std::function<void()> handler) {
+    if (window_ == nullptr || firstDrawHandler_ != 0) return;
+    firstFrame_ = std::move(handler);
+    firstDrawHandler_ = g_signal_connect_after(window_, "draw", G_CALLBACK(&Callbacks::onFirstDraw), this);
 }
 
 void EngineWindow::show() {
@@ -311,18 +349,6 @@ bool EngineWindow::windowControl(const std::string& name) {
         return true;
     }
     return false;
-}
-
-bool EngineWindow::setIcon(std::string_view imageBytes) {
-    if (window_ == nullptr) return false;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    const bool written = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(imageBytes.data()),
-                                                 imageBytes.size(), nullptr) != FALSE;
-    const bool closed = gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
-    GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (pixbuf != nullptr) gtk_window_set_icon(window_, pixbuf);
-    g_object_unref(loader);
-    return pixbuf != nullptr;
 }
 
 void EngineWindow::setMessageHandlers(MessageHandler receive, MessageHandler discard) {

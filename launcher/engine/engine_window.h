@@ -48,6 +48,9 @@ public:
         int width = 1130;
         int height = 710;
         std::u16string title = u"Kaltris Nexum Launcher";
+        // What the window shows before the page has painted: the page's own
+        // background colour, so that the first frame is already dark.
+        std::string background = "#060a08";
         bool consoleToStdout = false;  // the page's console messages on stdout (tests, debugging)
     };
 
@@ -78,15 +81,15 @@ public:
     void minimize();
     // Starts moving the window with the mouse button last pressed in the page.
     void beginMoveDrag();
-    // The window's icon from image file bytes (ICO, PNG, ...); false when they
-    // cannot be decoded (the window keeps its default icon).
-    bool setIcon(std::string_view imageBytes);
 
     void setCallDispatcher(CallDispatcher dispatcher) { dispatcher_ = std::move(dispatcher); }
     // Runs once when the window has been destroyed (the user closed it).
     void setClosedHandler(std::function<void()> handler) { closed_ = std::move(handler); }
     // Runs each time a page has finished loading.
     void setLoadFinishedHandler(std::function<void()> handler) { loadFinished_ = std::move(handler); }
+    // Runs once, after the window's first frame has been put on the screen
+    // (whatever the page has painted by then). Set it before show().
+    void setFirstFrameHandler(std::function<void()> handler);
     // `receive` handles delivered messages; `discard` gets the ones still
     // queued when the window goes away and must free their payloads.
     void setMessageHandlers(MessageHandler receive, MessageHandler discard);
@@ -118,6 +121,7 @@ private:
     friend struct Callbacks;
 
     void runFunction(const std::string& body, const nlohmann::json& values, PageResult done, std::string what);
+    void paintBackground(const std::string& colour);
     void onDestroyed();
     // Handles the window controls the page may call; false for other names.
     bool windowControl(const std::string& name);
@@ -134,6 +138,9 @@ private:
     CallDispatcher dispatcher_;
     std::function<void()> closed_;
     std::function<void()> loadFinished_;
+    std::function<void()> firstFrame_;
+    unsigned long firstDrawHandler_ = 0;
+    unsigned firstFrameSource_ = 0;
     MessageHandler receive_;
     MessageHandler discard_;
 

@@ -2,7 +2,9 @@
 // Modal message boxes of the launcher (GtkMessageDialog), UI thread only.
 // A box with an owner stays on top of and centred over that window; a box
 // without one (start-up, self-update) stands alone. Posted messages keep being
-// delivered while a box is open, as they are during any nested loop.
+// delivered while a box is open, as they are during any nested loop. Boxes
+// follow the launcher's dark look (see initEngine) and show the themed icon
+// of their kind ("dialog-information", "-warning", "-error", "-question").
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +41,19 @@ MessageBoxAnswer showMessageBoxOver(GtkWindow* parent, std::u16string_view text,
 // shown; an empty answer means "the default button" (Ok, or No for Yes/No).
 using MessageBoxHook = std::function<std::optional<MessageBoxAnswer>(const MessageBoxRequest&)>;
 void setMessageBoxHook(MessageBoxHook hook);
+
+// Test seam: while an observer is set, boxes are really shown; once a box
+// has been drawn on the screen the observer is told what it shows, and the box
+// is then answered with its default button.
+struct ShownMessageBox {
+    std::u16string caption;
+    std::string iconName;       // the themed icon beside the text; empty for none
+    bool darkTheme = false;     // the dark variant of the theme is in use
+    double meanLuminance = -1;  // 0 (black) to 255 (white) over the box as drawn; -1 unknown
+    GtkWindow* window = nullptr;
+};
+using MessageBoxObserver = std::function<void(const ShownMessageBox&)>;
+void setMessageBoxObserver(MessageBoxObserver observer);
 
 // The answer a box gives when nobody chooses: Ok, or No for Yes/No.
 MessageBoxAnswer defaultAnswer(MessageBoxButtons buttons);

@@ -12,7 +12,10 @@ namespace mendly::test {
 class FakeShellOpener : public ShellOpener {
 public:
     bool accept = true;
+    bool wineMissing = false;  // every program needs wine, and it is not there
     std::vector<std::string> calls;
+
+    bool lacksWineFor(const std::filesystem::path&) override { return wineMissing; }
 
     bool openUri(std::u16string_view uri) override {
         calls.push_back("uri " + toUtf8(uri));

@@ -54,6 +54,12 @@ public:
     // the launcher's current folder), not waited for.
     virtual bool spawnProgram(const std::filesystem::path& program, const std::vector<std::u16string>& args,
                               const std::filesystem::path& workingFolder) = 0;
+    // True when `program` can only be started through wine here and wine is
+    // not installed (spawnProgram would fail for that reason).
+    virtual bool lacksWineFor(const std::filesystem::path& program) {
+        (void)program;
+        return false;
+    }
 };
 
 // The folder a Program shortcut starts in: the text of `target` before its

@@ -213,13 +213,30 @@ async function loadServerList() {
   return serverTiles().length > 0;
 }
 
+// Marks the tile of `index` as selected and scrolls the list so that it is
+// wholly visible (after a click, a duplicate, a delete or a reload alike).
 function highlightSelected(index) {
   for (const tile of serverTiles()) tile.classList.toggle('selected', tileIndex(tile) === index);
+  scrollTileIntoView(tileByIndex(index));
   updateCardBorderMask();
 }
 
+// Scrolls only the server list, never the page around it.
+function scrollTileIntoView(tile) {
+  const list = $('#server-list');
+  if (!tile || !list) return;
+  const listBox = list.getBoundingClientRect();
+  const tileBox = tile.getBoundingClientRect();
+  const gap = parseFloat(getComputedStyle(tile).marginBottom) || 0;
+  if (tileBox.top < listBox.top) list.scrollTop -= listBox.top - tileBox.top;
+  else if (tileBox.bottom + gap > listBox.bottom) {
+    list.scrollTop += Math.min(tileBox.bottom + gap - listBox.bottom, tileBox.top - listBox.top);
+  }
+}
+
 // The 2 px strip over the card's left border beside the selected tile, so that
-// tile and card look joined.
+// tile and card look joined. Only the part of the tile that is visible in the
+// list and lies beside the card panel gets the strip: never the card's footer.
 function updateCardBorderMask() {
   const mask = $('#card-border-mask');
   if (!mask) return;
@@ -230,9 +247,19 @@ function updateCardBorderMask() {
       return;
     }
     const tileBox = tile.getBoundingClientRect();
-    const panelBox = $('#card-panel').getBoundingClientRect();
-    mask.style.top = Math.round(tileBox.top - panelBox.top) + 'px';
-    mask.style.height = Math.round(tileBox.height) + 'px';
+    const listBox = $('#server-list').getBoundingClientRect();
+    const panel = $('#card-panel');
+    const panelBox = panel.getBoundingClientRect();
+    const top = Math.max(tileBox.top, listBox.top, panelBox.top);
+    const bottom = Math.min(tileBox.bottom, listBox.bottom, panelBox.bottom);
+    if (bottom - top < 1) {
+      mask.classList.remove('visible');
+      return;
+    }
+    // The strip is placed inside the panel's border box.
+    const origin = panelBox.top + panel.clientTop;
+    mask.style.top = Math.floor(top - origin) + 'px';
+    mask.style.height = Math.max(0, Math.floor(bottom - origin) - Math.floor(top - origin)) + 'px';
     mask.classList.add('visible');
   } catch (e) {
     mask.classList.remove('visible');

@@ -17,6 +17,17 @@ void reportNotFound(PageHost& host, std::u16string_view logPrefix, const std::u1
     host.showNotice({u"Game executable not found:\n" + expected, std::u16string(caption), NoticeIcon::Warning});
 }
 
+// The game is a Windows program: without wine it cannot start, and the player
+// is told what to install rather than only that it did not start. True when
+// that was the case (and it has been reported).
+bool reportMissingWine(PageHost& host, const fs::path& exe, std::u16string_view logPrefix,
+                       std::u16string_view caption) {
+    if (!host.shell().lacksWineFor(exe)) return false;
+    LogFile::write(std::u16string(logPrefix) + exe.u16string() + u" \u2014 wine is not installed");
+    host.showNotice({std::u16string(kWineNeededText), std::u16string(caption), NoticeIcon::Warning});
+    return true;
+}
+
 }  // namespace
 
 void createInstallFolders(const fs::path& programFolder, const fs::path& folder) {
@@ -34,6 +45,11 @@ bool launchGame(LauncherState& state, PageHost& host) {
     if (exe.empty()) {
         reportNotFound(host, u"ERROR: Game executable not found: ", expectedGameExecutable(folder, entry.launchExecutable),
                        u"Play");
+        return false;
+    }
+    if (reportMissingWine(host, exe, u"ERROR: Launch failed: ", u"Play")) {
+        state.taskStatus = u"Launch failed";
+        (void)host.mailbox()->post(WM_REFRESH_PAGE, 0, 0);
         return false;
     }
     state.taskStatus = u"Launching game...";
@@ -60,6 +76,7 @@ void configureSelected(LauncherState& state, PageHost& host) {
                        expectedGameExecutable(folder, entry.launchExecutable), u"Configure");
         return;
     }
+    if (reportMissingWine(host, exe, u"ERROR: Sysconfig launch failed: ", u"Configure")) return;
     if (!host.shell().spawnProgram(exe, {u"-sysconfig"}, folder)) {
         LogFile::write(u"ERROR: Sysconfig launch failed: " + exe.u16string());
         host.showNotice({u"Could not start configuration:\n" + exe.u16string(), u"Configure", NoticeIcon::Warning});

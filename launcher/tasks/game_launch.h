@@ -2,11 +2,18 @@
 // Starting the game, its configuration mode and the installation folder in
 // the desktop. UI thread only; the launcher never waits for what it starts.
 #include <filesystem>
+#include <string_view>
 
 #include "bridge/page_host.h"
 #include "model/launcher_state.h"
 
 namespace mendly {
+
+// Shown (caption "Play" or "Configure") when the game needs wine and wine is
+// not installed.
+inline constexpr std::u16string_view kWineNeededText =
+    u"Wine is needed to run the game. Install it with your distribution's package manager (for example: sudo apt "
+    u"install wine).";
 
 // Creates programFolder/clients and `folder`, one level each; errors
 // (including folders that already exist) are ignored.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "bridge/recording_page_host.h"
 #include "catalog/patch_addresses.h"
 #include "launcher_app_messages.h"
@@ -264,6 +266,33 @@ TEST_F(PatchTasksTest, AGameThatCannotBeStartedIsReported) {
     EXPECT_EQ(host.notices[0], (Notice{u"Could not start:\n" + exe, u"Play", NoticeIcon::Warning}));
     EXPECT_EQ(state.taskStatus, u"Launch failed");
     EXPECT_EQ(log().back(), "ERROR: Launch failed: " + toUtf8(exe));
+}
+
+TEST_F(PatchTasksTest, WithoutWinePlayAndConfigureSayWhatToInstallAndStartNothing) {
+    install(0);
+    host.opener.wineMissing = true;
+    const std::string exe = (folder(0) / "kaltrisclient.exe").string();
+    struct Case {
+        std::function<void()> act;
+        std::u16string caption;
+        std::string logLine;
+    };
+    const std::vector<Case> cases = {
+        {[&] { (void)launchGame(state, host); }, u"Play", "ERROR: Launch failed: " + exe + " \u2014 wine is not installed"},
+        {[&] { configureSelected(state, host); }, u"Configure",
+         "ERROR: Sysconfig launch failed: " + exe + " \u2014 wine is not installed"},
+    };
+    for (const auto& c : cases) {
+        host.notices.clear();
+        c.act();
+        ASSERT_EQ(host.notices.size(), 1u);
+        EXPECT_EQ(host.notices[0], (Notice{u"Wine is needed to run the game. Install it with your distribution's "
+                                           u"package manager (for example: sudo apt install wine).",
+                                           c.caption, NoticeIcon::Warning}));
+        EXPECT_EQ(log().back(), c.logLine);
+    }
+    EXPECT_TRUE(host.opener.calls.empty());
+    EXPECT_EQ(state.taskStatus, u"Launch failed");
 }
 
 TEST_F(PatchTasksTest, AMissingGameIsReportedWithWhatWasExpected) {

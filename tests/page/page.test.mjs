@@ -450,3 +450,108 @@ describe('look', () => {
     assert.deepEqual(page.consoleErrors, []);
   });
 });
+
+describe('server column with more tiles than fit', () => {
+  const eight = Array.from({ length: 8 }, (_, i) => ({ index: i, name: 's' + i, desc: 'Server ' + i, installed: i % 2 === 0 }));
+  const boxes = (page) => page.evaluate(() => {
+    const box = (s) => { const r = document.querySelector(s)?.getBoundingClientRect(); return r && { top: r.top, bottom: r.bottom }; };
+    const list = document.querySelector('#server-list');
+    const selected = document.querySelector('.server-tile.selected');
+    return { list: box('#server-list'), tile: selected && box(`.server-tile[data-index="${selected.dataset.index}"]`),
+      selected: selected && Number(selected.dataset.index), panel: box('#card-panel'), footer: box('#card-footer'),
+      mask: document.querySelector('#card-border-mask.visible') ? box('#card-border-mask') : null,
+      bar: list.offsetWidth - list.clientWidth, overflows: list.scrollHeight > list.clientHeight };
+  });
+  const inside = (inner, outer) => inner.top >= outer.top - 0.5 && inner.bottom <= outer.bottom + 0.5;
+
+  it('TheListScrollsWithAVisibleBarAndTheSelectedTileIsAlwaysInView', async () => {
+    const page = await open({ getServerListHtml: serverListHtml(eight, 0) });
+    const first = await boxes(page);
+    assert.equal(first.overflows, true);
+    assert.ok(first.bar >= 6, `scroll bar width ${first.bar}`);
+    // A duplicate selects a new last tile; a delete the one before it; a reload
+    // keeps the selection; a click goes back to the top.
+    const steps = [
+      ['duplicate', async () => { await setAnswers(page, { getServerListHtml: serverListHtml(eight, 7) }); await native(page, 'reloadServerList'); }, 7],
+      ['delete', async () => { await setAnswers(page, { getServerListHtml: serverListHtml(eight.slice(0, 7), 6) }); await native(page, 'reloadServerList'); }, 6],
+      ['reload', async () => { await page.evaluate(() => { document.querySelector('#server-list').scrollTop = 0; }); await native(page, 'reloadServerList'); }, 6],
+      ['click', async () => { await page.click(tile(0)); await settle(page); }, 0],
+    ];
+    for (const [what, act, expected] of steps) {
+      await act();
+      const now = await boxes(page);
+      assert.equal(now.selected, expected, what);
+      assert.ok(inside(now.tile, now.list), `${what}: tile ${JSON.stringify(now.tile)} list ${JSON.stringify(now.list)}`);
+    }
+  });
+
+  it('TheBorderStripStaysBesideTheCardPanelAndNeverCrossesTheFooter', async () => {
+    const page = await open({ getServerListHtml: serverListHtml(eight, 7) });
+    await native(page, 'reloadServerList');
+    const beside = await boxes(page);
+    assert.ok(beside.tile.bottom > beside.panel.bottom, 'the last tile reaches down beside the footer');
+    if (beside.mask) {
+      assert.ok(inside(beside.mask, beside.panel), JSON.stringify(beside));
+      assert.ok(beside.mask.bottom <= beside.footer.top + 0.5, JSON.stringify(beside));
+    }
+    // Scrolled away by the user: no strip for a tile that is out of sight.
+    await page.evaluate(() => { const l = document.querySelector('#server-list'); l.scrollTop = 0; l.dispatchEvent(new Event('scroll')); });
+    await settle(page);
+    assert.equal((await boxes(page)).mask, null);
+  });
+});
+
+describe('players see consistent text and progress', () => {
+  const busy = (fields) => footerJson({ busy: true, canPlay: false, playLabel: 'Installing...', progressVisible: true, ...fields });
+
+  it('TheBarShowsThePercentageOfTheTextAtOnceAlsoWhenAStageStartsAgain', async () => {
+    const page = await open();
+    const ratio = () => page.evaluate(() => {
+      const width = (s) => parseFloat(getComputedStyle(document.querySelector(s)).width);
+      return [Math.round((100 * width('#patch-progress-fill')) / document.querySelector('#patch-progress').clientWidth),
+        document.querySelector('#task-status-count').textContent];
+    });
+    await native(page, 'updateLauncherFooter', busy({ taskStatus: 'Verifying local files...', progressDone: 85, progressTotal: 100 }));
+    // Read in the same task as the update: an animated width would lag behind.
+    const sameTask = await page.evaluate((json) => {
+      updateLauncherFooter(json);
+      const fill = parseFloat(getComputedStyle(document.querySelector('#patch-progress-fill')).width);
+      return [Math.round((100 * fill) / document.querySelector('#patch-progress').clientWidth),
+        document.querySelector('#task-status-count').textContent];
+    }, busy({ taskStatus: 'Downloading files...', progressDone: 14, progressTotal: 100 }));
+    assert.deepEqual(sameTask, [14, '14%']);
+    assert.deepEqual(await ratio(), [14, '14%']);
+  });
+
+  it('AVersionWithLineBreaksIsShownOnSeparateLines', async () => {
+    const page = await open();
+    await native(page, 'setSelectedServerVersion', '2.5.1\nbuild 7\r\nhotfix');
+    const [lines, height, lineHeight] = await page.locator('#server-version').evaluate((e) =>
+      [e.innerText.split('\n'), e.getBoundingClientRect().height, parseFloat(getComputedStyle(e).lineHeight)]);
+    assert.deepEqual(lines, ['2.5.1', 'build 7', 'hotfix']);
+    assert.ok(height >= 2.9 * lineHeight, `height ${height} for line height ${lineHeight}`);
+  });
+
+  it('TheLanguageGlobeIsADrawingThatNeedsNoEmojiFont', async () => {
+    const page = await open();
+    const globe = await page.locator('.language-globe').evaluate((e) => {
+      const r = e.getBoundingClientRect();
+      return [e.namespaceURI, e.textContent.trim(), Math.round(r.width), Math.round(r.height)];
+    });
+    assert.deepEqual(globe, ['http://www.w3.org/2000/svg', '', 15, 15]);
+  });
+
+  it('AVeryLongWordInAFeedIsBrokenInsideItsPanel', async () => {
+    const word = 'W'.repeat(240);
+    const page = await open({ fetchRssFeed: { error: '', items: [
+      { title: word, link: site + '/news/' + word, date: word, summary: 'before ' + word + ' after' }] } });
+    const overflow = await page.evaluate(() => Array.from(document.querySelectorAll('.feed-panel')).map((panel) => {
+      const feed = panel.querySelector('.rss-feed');
+      const right = panel.getBoundingClientRect().right;
+      const widest = Math.max(...Array.from(feed.querySelectorAll('.rss-title, .rss-date, .rss-summary'))
+        .map((e) => e.getBoundingClientRect().right));
+      return [feed.scrollWidth - feed.clientWidth, widest <= right];
+    }));
+    assert.deepEqual(overflow, [[0, true], [0, true]]);
+  });
+});
