@@ -39,7 +39,8 @@ enum class ProcessWait {
 // executable that is running (writing into that in place fails with
 // ETXTBSY). The copy takes the source's permission bits. On failure the
 // destination is unchanged and no temporary file is left behind.
-// Windows: CopyFileW with overwriting allowed.
+// Windows: copied beside the destination, flushed, then moved over it
+// (MoveFileExW with replace and write-through).
 [[nodiscard]] bool replaceWithCopy(const std::string& source, const std::string& destination);
 
 // Removes a folder (or file or link) with everything in it. A path that does

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev libdeflate-dev
   clang libclang-rt-14-dev curl openssl time nginx
   libwebkit2gtk-4.1-dev libgl1-mesa-dri xvfb webkit2gtk-driver imagemagick chromium nodejs dbus-daemon desktop-file-utils
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine
 )
 # npm for the page tests; a Node.js build that bundles its own npm conflicts with Debian's.
 command -v npm >/dev/null || packages+=(npm)

@@ -3,12 +3,14 @@
 # errors and runs the window tests; runs every other unit and process test
 # (CTest) in a build with AddressSanitizer and UndefinedBehaviorSanitizer, the
 # threaded engine's tests in a ThreadSanitizer build, a short smoke run of
-# every fuzz target, and the page-script tests in headless Chromium.
+# every fuzz target, the Windows programs cross-built and tested under Wine,
+# and the page-script tests in headless Chromium.
 # Usage: bash scripts/test.sh
 #   MENDLY_SANITIZE=address,undefined bash scripts/test.sh   (only the sanitizer build, in build-address-undefined/)
 #   SKIP_SANITIZERS=1  leaves out the ASan+UBSan and TSan stages (the plain build then runs every test)
 #   FUZZ_SECONDS=N     seconds per fuzz target (default 5; 0 skips fuzzing)
 #   SKIP_PAGE_TESTS=1  leaves out the Chromium page tests
+#   SKIP_WINDOWS=1     leaves out the Windows cross build and its tests under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -98,6 +100,22 @@ if [ -n "$split" ]; then
   echo "== patch engine and HTTP client tests under ThreadSanitizer"
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt halt_on_error=0 exitcode=66 ${TSAN_OPTIONS:-}" \
     run_ctest build-thread -L "^unit-(patch|net)$"
+  echo "== stage took $((SECONDS - stage_start)) s"
+fi
+
+if [ -z "$san" ] && [ -z "${SKIP_WINDOWS:-}" ]; then
+  stage_start=$SECONDS
+  echo "== Windows stage: cross build, tests under Wine"
+  # The Wine process tests are compiled in the plain tree, which holds
+  # everything they link already.
+  NATIVE_BUILD="$dir" bash scripts/test-windows.sh 2>&1 | tee "$log"
+  line=$(grep -E "^windows tests: [0-9]+ passed, [0-9]+ failed" "$log" | tail -n1)
+  if [ -n "$line" ]; then
+    p=$(awk '{print $3}' <<<"$line"); f=$(awk '{print $5}' <<<"$line")
+    passed=$((passed + p)); failed=$((failed + f)); [ "$f" -eq 0 ] || status=1
+  else
+    echo "windows stage did not finish"; status=1; failed=$((failed + 1))
+  fi
   echo "== stage took $((SECONDS - stage_start)) s"
 fi
 

@@ -7,6 +7,7 @@
 #include "catalog/json_file.h"
 #include "catalog/server_list.h"
 #include "log/text.h"
+#include "platform/file.h"
 
 namespace mendly {
 namespace {
@@ -56,11 +57,12 @@ bool appendCustomEntry(const std::filesystem::path& programFolder, const ServerE
         for (const auto& old : *existing) servers.push_back(serverEntryToJson(old));
     } else if (state == FileState::Read || state == FileState::Unreadable) {
         // The user's file would be replaced by one holding only the new entry:
-        // keep what was there beside it, or write nothing at all.
-        std::error_code ec;
-        std::filesystem::copy_file(path, customListBackupPath(programFolder),
-                                   std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) return false;
+        // keep what was there beside it, or write nothing at all. (The bytes
+        // read are written as the backup: copying over an older backup is
+        // refused by the Windows standard library.)
+        if (state != FileState::Read) return false;
+        if (platform::replaceWholeFile(customListBackupPath(programFolder), bytes) != platform::FileWrite::Written)
+            return false;
     }
     servers.push_back(serverEntryToJson(entry));
     return writeJsonFile(path, listDocument(std::move(servers)));

@@ -28,6 +28,32 @@ bool overlaps(const std::filesystem::path& source, const std::filesystem::path& 
     return std::filesystem::equivalent(source, target, ec) && !ec;
 }
 
+// Copies every file below `source` to the same place below `target`,
+// replacing files of the same name and creating folders as needed; other
+// files in `target` stay. Links in the source are followed and copied as what
+// they point to. False on any error.
+bool copyFolderContents(const std::filesystem::path& source, const std::filesystem::path& target) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(source, fs::directory_options::follow_directory_symlink, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const fs::path to = target / it->path().lexically_relative(source);
+        if (it->is_directory(ec)) {
+            fs::create_directories(to, ec);
+        } else if (!ec) {
+            // A file (or link) already there is removed first: a link is not
+            // written through, and the Windows standard library refuses to
+            // copy over a file (it takes any two files on one volume for the
+            // same file).
+            std::error_code missing;
+            if (fs::exists(fs::symlink_status(to, missing))) fs::remove(to, ec);
+            if (!ec) fs::copy_file(it->path(), to, ec);
+        }
+        if (ec) return false;
+    }
+    return !ec;
+}
+
 }  // namespace
 
 InstallationResult duplicateInstallation(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
@@ -65,12 +91,8 @@ InstallationResult duplicateInstallation(const std::filesystem::path& programFol
     std::error_code ec;
     std::filesystem::create_directories(target, ec);
     if (ec) return fail(InstallationResult::CopyFailed, kCopyFailed, error);
-    // Links in the source are followed and copied as what they point to; files
-    // already in the target that the source lacks stay.
-    std::filesystem::copy(sourceFolder, target,
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing,
-                          ec);
-    if (ec) return fail(InstallationResult::CopyFailed, kCopyFailed, error);
+    // Files already in the target that the source lacks stay.
+    if (!copyFolderContents(sourceFolder, target)) return fail(InstallationResult::CopyFailed, kCopyFailed, error);
 
     if (!appendCustomEntry(programFolder, copy))
         return fail(InstallationResult::CustomListFailed, u"Could not update customlist.json.", error);

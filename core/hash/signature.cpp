@@ -1,9 +1,5 @@
 #include "hash/signature.h"
 
-#include <memory>
-
-#include <openssl/evp.h>
-
 #include "hash/base64.h"
 
 namespace mendly {
@@ -36,17 +32,6 @@ std::optional<PublicKey> parsePublicKeyText(std::string_view text) { return pars
 std::optional<Signature> parseSignatureText(std::string_view text) { return parseFixed<kSignatureSize>(text); }
 std::string publicKeyText(const PublicKey& key) { return fixedText(key); }
 std::string signatureText(const Signature& signature) { return fixedText(signature); }
-
-bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key) {
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()), &EVP_PKEY_free);
-    if (!pkey) return false;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
-    // Ed25519 is one-shot: the whole document in one call.
-    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                            reinterpret_cast<const unsigned char*>(document.data()), document.size()) == 1;
-}
 
 SignatureCheck checkSignature(std::string_view document, const std::optional<std::string>& signatureFile,
                               std::span<const PublicKey> keys) {

@@ -27,6 +27,8 @@ std::string publicKeyText(const PublicKey& key);
 std::string signatureText(const Signature& signature);
 
 // True when `signature` is a valid Ed25519 signature of `document` by `key`.
+// POSIX: OpenSSL (signature_posix.cpp). Windows: the portable check of
+// ed25519_verify.h (signature_win.cpp).
 bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key);
 
 enum class SignatureCheck {

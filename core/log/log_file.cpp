@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "log/text.h"
+#include "platform/local_time.h"
 #include "platform/log_output.h"
 
 namespace mendly {
@@ -35,8 +36,7 @@ std::string logTimestamp() {
     const long long ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100;
     const std::time_t seconds = static_cast<std::time_t>(ticks / 10'000'000);
     const long long millis = ticks / 10'000 - static_cast<long long>(seconds) * 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::localTime(seconds);
     char date[32];
     const size_t len = std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
     char out[48];

@@ -3,8 +3,8 @@
 //
 // Success is exactly status 200 with the whole body received. On failure the
 // body is empty and `error` holds one sentence for the user ending in
-// " (HTTP <status>)" or " (error <code>)" (the sentences and the mapping of
-// libcurl's codes are listed in net/http_sentences.h), or exactly "Cancelled"
+// " (HTTP <status>)" or " (error <code>)" (the sentences are listed in
+// net/http_sentences.h; <code> is the platform's own error number), or exactly "Cancelled"
 // for a cancellation and nothing else. On success `error` is left as it was.
 //
 // Behaviour of every request: user agent "mendly-launcher/1", HTTP/2 over
@@ -17,8 +17,15 @@
 // connection timed out..."). No retries.
 //
 // Threads: synchronous; any number of calls may run at once from different
-// threads, each with its own body and error. Each thread reuses one libcurl
-// handle (and its open connections) between its calls.
+// threads, each with its own body and error.
+//
+// Platforms:
+//   POSIX (libcurl): each thread reuses one easy handle (and its open
+//     connections) between its calls; error numbers are CURLcode values.
+//   Windows (WinHTTP): each call opens and closes its own session; error
+//     numbers are ERROR_WINHTTP_* values. HTTP/2 only where the system's
+//     WinHTTP offers it. Certificates are always checked against the system
+//     store (the test knob for another trusted certificate has no effect).
 #include <atomic>
 #include <chrono>
 #include <cstdint>

@@ -2,10 +2,10 @@
 
 #include "log/text.h"
 #include "net/http_sentences.h"
+#include "net/network_error_table.h"
+#include "net/url_check.h"
 
-#include <curl/curl.h>
-
-#include <memory>
+#include <algorithm>
 
 namespace mendly {
 namespace {
@@ -14,7 +14,7 @@ constexpr std::size_t kHostBuffer = 512;   // characters, including the terminat
 constexpr std::size_t kPathBuffer = 8192;
 constexpr std::size_t kExtraBuffer = 2048;
 
-bool fail(std::u16string& error, CURLcode code) {
+bool fail(std::u16string& error, int code) {
     error = describeNetworkError(code);
     return false;
 }
@@ -67,13 +67,14 @@ bool splitHostPort(std::u16string_view hostPort, std::u16string& host, long& por
 }  // namespace
 
 bool splitUrl(std::u16string_view url, SplitUrl& out, std::u16string& error) {
+    const int malformed = networkErrorCodes().malformedAddress;
     const auto schemeEnd = url.find(u"://");
-    if (schemeEnd == std::u16string_view::npos || schemeEnd == 0) return fail(error, CURLE_URL_MALFORMAT);
+    if (schemeEnd == std::u16string_view::npos || schemeEnd == 0) return fail(error, malformed);
     for (std::size_t i = 0; i < schemeEnd; ++i) {
-        if (!isSchemeChar(url[i], i == 0)) return fail(error, CURLE_URL_MALFORMAT);
+        if (!isSchemeChar(url[i], i == 0)) return fail(error, malformed);
     }
     const std::u16string scheme = asciiLowered(url.substr(0, schemeEnd));
-    if (scheme != u"http" && scheme != u"https") return fail(error, CURLE_UNSUPPORTED_PROTOCOL);
+    if (scheme != u"http" && scheme != u"https") return fail(error, networkErrorCodes().unknownScheme);
 
     const auto rest = url.substr(schemeEnd + 3);
     const auto authorityEnd = std::min(rest.find_first_of(u"/?#"), rest.size());
@@ -88,9 +89,9 @@ bool splitUrl(std::u16string_view url, SplitUrl& out, std::u16string& error) {
 
     long port = 0;
     std::u16string host;
-    if (!splitHostPort(authority, host, port) || host.empty()) return fail(error, CURLE_URL_MALFORMAT);
+    if (!splitHostPort(authority, host, port) || host.empty()) return fail(error, malformed);
     if (host.size() >= kHostBuffer || path.size() >= kPathBuffer || extra.size() >= kExtraBuffer) {
-        return fail(error, CURLE_URL_MALFORMAT);
+        return fail(error, malformed);
     }
 
     out.secure = scheme == u"https";
@@ -99,22 +100,22 @@ bool splitUrl(std::u16string_view url, SplitUrl& out, std::u16string& error) {
     out.path.assign(path.empty() ? std::u16string_view(u"/") : path);
     out.path += extra;
 
-    std::string request = toUtf8(scheme) + "://" + toUtf8(host);
-    if (port != 0) request += ":" + std::to_string(port);
+    std::string onRequestLine;
     if (path.empty()) {
-        request += "/";
+        onRequestLine = "/";
     } else {
-        appendEscaped(request, toUtf8(path));
+        appendEscaped(onRequestLine, toUtf8(path));
     }
     const auto query = extra.substr(0, std::min(extra.find(u'#'), extra.size()));
-    appendEscaped(request, toUtf8(query));
+    appendEscaped(onRequestLine, toUtf8(query));
 
-    // Let libcurl's own parser have the last word, so that nothing that it
-    // would refuse later is reported as a network failure.
-    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, request.c_str(), 0) != CURLUE_OK) {
-        return fail(error, CURLE_URL_MALFORMAT);
-    }
+    std::string request = toUtf8(scheme) + "://" + toUtf8(host);
+    if (port != 0) request += ":" + std::to_string(port);
+    request += onRequestLine;
+    // Let the platform's own parser have the last word, so that nothing that
+    // it would refuse later is reported as a network failure.
+    if (!platformAcceptsRequestUrl(request)) return fail(error, malformed);
+    out.requestTarget = std::move(onRequestLine);
     out.requestUrl = std::move(request);
     return true;
 }

@@ -17,16 +17,21 @@ struct SplitUrl {
     std::u16string host;          // as written; an IPv6 literal keeps its brackets
     std::uint16_t port = 0;       // the default port (443 / 80) when the URL gives none or 0
     std::u16string path;          // path + query + fragment as written; "/" when empty
-    // The UTF-8 URL handed to libcurl: lower-case scheme, host, explicit port
-    // if any, path and query. Spaces, control characters, DEL and non-ASCII
-    // bytes of the path and query are percent-encoded (%XX, upper-case hex),
-    // the way the platform escapes unsafe characters; existing escapes stay.
+    // What goes on the request line: path and query (never the fragment),
+    // "/" when the path is empty. Spaces, control characters, DEL and
+    // non-ASCII bytes are percent-encoded (%XX, upper-case hex, of the UTF-8
+    // bytes), the way the platform escapes unsafe characters; existing
+    // escapes stay. ASCII only.
+    std::string requestTarget;
+    // The whole request address in UTF-8: lower-case scheme, host, explicit
+    // port if any, then requestTarget.
     std::string requestUrl;
 };
 
 // On failure `error` holds "The download address is invalid. (error N)" with
-// N = 1 (scheme other than http/https) or 3 (malformed or too long), and
-// `out` is unspecified.
+// N the platform's number for a scheme other than http/https or for a
+// malformed or too long address (net/network_error_table.h), and `out` is
+// unspecified.
 [[nodiscard]] bool splitUrl(std::u16string_view url, SplitUrl& out, std::u16string& error);
 
 }  // namespace mendly

@@ -35,15 +35,17 @@ void ensureStandardStreams();
 // caller's environment, and does not wait for it. Standard input, output and
 // error are inherited; nothing else is (every other descriptor is closed in
 // the child). False when the program could not be started.
-// POSIX: posix_spawn; Windows: CreateProcessW with CREATE_NO_WINDOW.
+// POSIX: posix_spawn; Windows: CreateProcessW with CREATE_NO_WINDOW, the
+// standard handles passed on explicitly and no other handle inherited.
 [[nodiscard]] bool spawnDetached(const std::vector<std::string>& argv,
                                  const std::filesystem::path& workingFolder);
 
 // Runs `argv[0]` (a path) in this process instead of the running program:
 // same process number, terminal, process group and working folder; only
 // descriptors without close-on-exec stay open (standard input, output and
-// error). Returns only when that failed (false). POSIX only: on Windows a
-// program is replaced by starting the new one and ending.
+// error). Returns only when that failed (false). Windows cannot replace a
+// program: the new one starts on this console with this process's standard
+// handles and working folder, and this process ends at once with code 0.
 [[nodiscard]] bool replaceProcess(const std::vector<std::string>& argv);
 
 // Moves `from` over `to`, replacing an existing file atomically; across file

@@ -1,42 +1,19 @@
 #include "patch/vfile/entry_codec.h"
 
-#include <libdeflate.h>
-
 #include <memory>
 
+#include "patch/vfile/deflate_buffer.h"
 #include "patch/vfile/format.h"
 
 namespace mendly::vfile {
 namespace {
 
-struct CompressorFree {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-struct DecompressorFree {
-    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-};
-
-// The calling thread's compressor and decompressor (each holds tables of a few
-// hundred KiB, too costly to build per entry). Null when allocation failed.
-libdeflate_compressor* threadCompressor() {
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
-        libdeflate_alloc_compressor(kCompressionLevel));
-    return compressor.get();
-}
-
-libdeflate_decompressor* threadDecompressor() {
-    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
-        libdeflate_alloc_decompressor());
-    return decompressor.get();
-}
-
 // The stream of `contents` into `out`, at most `limit` bytes; 0 when it does
 // not fit (or the compressor is missing).
 std::size_t compressInto(std::string_view contents, std::string& out, std::size_t limit) {
-    libdeflate_compressor* compressor = threadCompressor();
-    if (compressor == nullptr) return 0;
+    if (!deflate_buffer::compressorAvailable()) return 0;
     out.resize(limit);
-    return libdeflate_zlib_compress(compressor, contents.data(), contents.size(), out.data(), limit);
+    return deflate_buffer::compress(contents, out.data(), limit);
 }
 
 // Data that does not compress (already-compressed textures, sounds, random
@@ -55,11 +32,9 @@ bool probeSaysIncompressible(std::string_view contents, std::string& scratch) {
 
 std::optional<std::string> zlibCompress(std::string_view contents) {
     if (contents.size() > kMaxStoredValue) return std::nullopt;
-    libdeflate_compressor* compressor = threadCompressor();
-    if (compressor == nullptr) return std::nullopt;
+    if (!deflate_buffer::compressorAvailable()) return std::nullopt;
     std::string compressed;
-    const std::size_t written =
-        compressInto(contents, compressed, libdeflate_zlib_compress_bound(compressor, contents.size()));
+    const std::size_t written = compressInto(contents, compressed, deflate_buffer::compressBound(contents.size()));
     if (written == 0) return std::nullopt;
     compressed.resize(written);
     compressed.shrink_to_fit();  // a run may hold many of these at once
@@ -80,7 +55,7 @@ std::optional<StoredEntry> compressEntry(std::string_view contents) {
     StoredEntry out;
     out.originalSize = static_cast<std::uint32_t>(contents.size());
     if (contents.empty()) return out;
-    if (threadCompressor() == nullptr) return std::nullopt;
+    if (!deflate_buffer::compressorAvailable()) return std::nullopt;
     if (compressShorterInto(contents, out.bytes))
         out.bytes.shrink_to_fit();
     else
@@ -91,14 +66,8 @@ std::optional<StoredEntry> compressEntry(std::string_view contents) {
 bool inflateExactlyInto(std::string_view stream, std::uint32_t originalSize, std::string& out) {
     if (stream.empty()) return false;
     if (static_cast<std::uint64_t>(originalSize) > kMaxInflateRatio * stream.size()) return false;
-    libdeflate_decompressor* decompressor = threadDecompressor();
-    if (decompressor == nullptr) return false;
     out.resize(originalSize);
-    std::size_t consumed = 0;
-    // With a null "actual out" the result must fill the buffer exactly.
-    const libdeflate_result rc = libdeflate_zlib_decompress_ex(decompressor, stream.data(), stream.size(),
-                                                               out.data(), originalSize, &consumed, nullptr);
-    return rc == LIBDEFLATE_SUCCESS;
+    return deflate_buffer::inflateExactly(stream, out.data(), originalSize);
 }
 
 std::optional<std::string> inflateExactly(std::string_view stream, std::uint32_t originalSize) {

@@ -1,7 +1,7 @@
 #pragma once
 // Turning contents into a stored entry and back, whole buffers at a time.
-// libdeflate writes and reads the standard zlib format (RFC 1950), so any
-// zlib reader inflates what is written here and the other way round.
+// The streams are the standard zlib format (RFC 1950, deflate_buffer.h), so
+// any zlib reader inflates what is written here and the other way round.
 // Thread-safe: each thread keeps its own compressor and decompressor.
 #include <optional>
 #include <string>
@@ -12,7 +12,7 @@
 namespace mendly::vfile {
 
 // The compression level of every stream written here (libdeflate's scale,
-// 1..12). Chosen by measurement: docs/performance.md.
+// 1..12; the zlib build uses zlib's fastest level). Chosen by measurement: docs/performance.md.
 inline constexpr int kCompressionLevel = 1;
 
 // Stored form of `contents`. Empty contents store as nothing with

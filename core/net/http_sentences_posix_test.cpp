@@ -1,6 +1,7 @@
 #include "net/http_sentences.h"
 
 #include "log/text.h"
+#include "net/network_error_table.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -39,6 +40,23 @@ TEST(HttpSentencesTest, NetworkCodesMapOntoTheirSentences) {
               u"The server sent an unexpected response. Try again in a moment. (error 8)");
     EXPECT_EQ(describeUnexpectedResponse(CURLE_UNSUPPORTED_PROTOCOL),
               u"The server sent an unexpected response. Try again in a moment. (error 1)");
+}
+
+TEST(HttpSentencesTest, FailuresFoundOutsideThePlatformCallsUseTheirOwnRows) {
+    const NetworkErrorCodes& codes = networkErrorCodes();
+    const std::u16string invalid = u"The download address is invalid. (error ";
+    EXPECT_EQ(describeNetworkError(codes.malformedAddress), invalid + toDecimal(codes.malformedAddress) + u")");
+    EXPECT_EQ(describeNetworkError(codes.unknownScheme), invalid + toDecimal(codes.unknownScheme) + u")");
+    EXPECT_EQ(describeNetworkError(codes.timedOut),
+              u"The connection timed out. Check your internet connection and try again. (error " +
+                  toDecimal(codes.timedOut) + u")");
+}
+
+TEST(HttpSentencesTest, EveryPlatformCodeHasOneRow) {
+    const auto rows = networkErrorRows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t j = i + 1; j < rows.size(); ++j) EXPECT_NE(rows[i].code, rows[j].code) << rows[i].code;
+    }
 }
 
 TEST(HttpSentencesTest, UnlistedCodesCouldNotReachTheServer) {

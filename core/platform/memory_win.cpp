@@ -1,0 +1,14 @@
+#include "platform/memory.h"
+
+#include <windows.h>
+
+#include <malloc.h>
+
+namespace mendly::platform {
+
+void releaseFreeMemory() {
+    ::_heapmin();
+    ::HeapCompact(::GetProcessHeap(), 0);
+}
+
+}  // namespace mendly::platform
