@@ -3,7 +3,9 @@
 # The sanitizer tree (MENDLY_SANITIZE=address,undefined) runs every test except
 # the window tests; the plain tree builds every program, tool and benchmark
 # with warnings as errors and runs the window tests, so it needs no other test
-# program: target `mendly_plain_stage` is that build.
+# program: target `mendly_plain_stage` is that build. The sanitizer tree
+# builds `mendly_sanitizer_stage`: everything but the window test programs and
+# the benchmarks, which nothing runs there.
 #
 # In the sanitizer tree, the test programs' own sources (the *_tests
 # executables) are compiled without optimisation and with AddressSanitizer
@@ -29,11 +31,16 @@ function(mendly_define_test_stages)
   set(window_test_programs engine_window_tests launcher_app_tests window_icon_tests)
   mendly_targets_below("${CMAKE_SOURCE_DIR}" targets)
   set(plain)
+  set(sanitized)
   set(test_code)
   foreach(t IN LISTS targets)
     get_target_property(type ${t} TYPE)
     if(NOT type STREQUAL "EXECUTABLE")
       continue()
+    endif()
+    get_target_property(folder ${t} SOURCE_DIR)
+    if(NOT t IN_LIST window_test_programs AND NOT folder MATCHES "/bench$")
+      list(APPEND sanitized ${t})
     endif()
     if(t MATCHES "_tests$")
       list(APPEND test_code ${t})
@@ -45,6 +52,8 @@ function(mendly_define_test_stages)
   endforeach()
   add_custom_target(mendly_plain_stage)
   add_dependencies(mendly_plain_stage ${plain})
+  add_custom_target(mendly_sanitizer_stage)
+  add_dependencies(mendly_sanitizer_stage ${sanitized})
   if(MENDLY_SANITIZE MATCHES "undefined")
     foreach(t IN LISTS test_code)
       if(TARGET ${t})
