@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/loopback_server.h"
+#include "private_bus_testing.h"
 #include "support/patch_fixture.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
@@ -231,39 +232,7 @@ return document.querySelectorAll('#server-list .server-tile').length;
     EXPECT_LT(std::stod(boxes[0].substr(head.size())), 110) << boxes[0];
 }
 
-// A dbus-daemon of its own, for the task bar signal.
-class PrivateBus {
-public:
-    PrivateBus() {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address", nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        char buffer[512];
-        const ssize_t n = read(out[0], buffer, sizeof buffer - 1);
-        close(out[0]);
-        if (n > 0) address_.assign(buffer, static_cast<std::size_t>(n));
-        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
-    }
-    ~PrivateBus() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& address() const { return address_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string address_;
-};
+using testing_bus::PrivateBus;
 
 struct EntryUpdates {
     std::vector<bool> visible;
