@@ -70,13 +70,8 @@ else
   cmake "$native" -DMENDLY_WINDOWS_PROGRAMS="$root/build-windows" >/dev/null || failed=1
 fi
 if ninja -C "$native" -j "$jobs" wine_process_tests; then
-  # One at a time: each test is a few Wine sessions of its own. A test that
-  # fails is run once more: one run in six of the duplicate test saw its
-  # install report success after 16 s and the duplicate then find nothing
-  # installed, which did not happen again in later runs; the retry keeps
-  # that from failing the stage while its cause is open (a retried pass is
-  # visible in the output).
-  jobs=1 run_ctest --test-dir "$native" -L windows --repeat until-pass:2
+  # One at a time: each test is a few Wine sessions of its own.
+  jobs=1 run_ctest --test-dir "$native" -L windows
 else
   echo "windows: the process tests did not build"
   failed=1; total_failed=$((total_failed + 1))

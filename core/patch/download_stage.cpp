@@ -1,9 +1,9 @@
 #include "patch/download_stage.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 
 #include "hash/digest.h"
@@ -54,6 +54,32 @@ Kind kindOf(const ManifestEntry& entry) {
     return ref->hadPakPrefix ? Kind::Payload : Kind::Member;
 }
 
+// A count of free CPU slots. Its own mutex guards the count. A mutex and a
+// condition variable rather than std::counting_semaphore: on targets without
+// a futex (the Windows build), the standard library's semaphore can miss a
+// release and leave a worker asleep with every slot free.
+class CpuSlots {
+public:
+    explicit CpuSlots(unsigned count) : free_(count) {}
+    void acquire() {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [this] { return free_ > 0; });
+        --free_;
+    }
+    void release() {
+        {
+            const std::lock_guard lock(mutex_);
+            ++free_;
+        }
+        freed_.notify_one();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    unsigned free_;
+};
+
 // Shared by the workers of one stage.
 struct StageState {
     StageState(const PatchManifest& m, const std::vector<std::size_t>& l, std::u16string_view base, PatchWindow* w,
@@ -81,7 +107,7 @@ struct StageState {
     // The CPU work after a transfer (compressing a member, checking a payload,
     // hashing a file an earlier run staged) runs on at most one thread per
     // core, however many transfers are in flight.
-    std::counting_semaphore<> cpuSlots{static_cast<std::ptrdiff_t>(workerCount(kTransfersInFlight))};
+    CpuSlots cpuSlots{workerCount(kTransfersInFlight)};
 };
 
 // Holds one of the stage's CPU slots for its lifetime.

@@ -9,7 +9,7 @@
 //
 // Threads: kTransfersInFlight transfer threads (fewer when there is less
 // work); the CPU work after a transfer is limited to one thread per core by a
-// semaphore of the stage. The stage's counters are atomics, the first error
+// count of CPU slots of the stage (its own mutex). The stage's counters are atomics, the first error
 // has its own mutex, each slot is written only by the thread of its staged
 // file; the caller reads the result after the threads have been joined.
 #include <cstddef>
