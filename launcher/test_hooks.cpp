@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "engine_window.h"
@@ -72,6 +73,32 @@ std::pair<long long, int> treeRssKib() {
         for (auto it = range.first; it != range.second; ++it) pending.push_back(it->second);
     }
     return {kib, count};
+}
+
+// UI thread: when (ms from process start) the window drew each of its frames.
+std::vector<double>& drawTimes() {
+    static std::vector<double> times;
+    return times;
+}
+
+// The page's clock now and the moment it first put server tiles in (its
+// "server-tiles" performance mark; -1 without one), both in page ms.
+constexpr char kTilesMark[] =
+    "const mark = performance.getEntriesByName('server-tiles', 'mark')[0];\n"
+    "return [performance.now(), mark ? mark.startTime : -1];\n";
+
+// The first frame the window drew after the page put the tiles in, in ms
+// from process start; the page's clock is placed on ours by the moment this
+// answer arrived, which puts the tiles a little late, never early.
+std::optional<double> tilesDrawnMs(const nlohmann::json& clocks, double answeredMs) {
+    if (!clocks.is_array() || clocks.size() != 2 || !clocks[0].is_number() || !clocks[1].is_number()) return std::nullopt;
+    const double pageNow = clocks[0].get<double>();
+    const double mark = clocks[1].get<double>();
+    if (mark < 0) return std::nullopt;
+    const double inserted = answeredMs - (pageNow - mark);
+    for (const double drawn : drawTimes())
+        if (drawn >= inserted) return drawn;
+    return std::nullopt;
 }
 
 // Resolves to true once the page shows server tiles and has painted them
@@ -190,15 +217,22 @@ void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks) {
                     std::printf("test: tiles-frame-ms %.0f\n", msSinceProcessStart());
                 else
                     std::printf("test: tiles-frame-ms none\n");
-                const auto [kib, processes] = treeRssKib();
-                std::printf("test: rss-kib %lld processes %d\n", kib, processes);
-                std::fflush(stdout);
-                runNextStep(run);
+                run->window->runScriptForTest(kTilesMark, [run](bool, const nlohmann::json& clocks, const std::string&) {
+                    if (const auto drawn = tilesDrawnMs(clocks, msSinceProcessStart()))
+                        std::printf("test: tiles-drawn-ms %.0f\n", *drawn);
+                    else
+                        std::printf("test: tiles-drawn-ms none\n");
+                    const auto [kib, processes] = treeRssKib();
+                    std::printf("test: rss-kib %lld processes %d\n", kib, processes);
+                    std::fflush(stdout);
+                    runNextStep(run);
+                });
             });
         });
 }
 
 void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks) {
+    if (hooks.active()) window.setDrawObserver([] { drawTimes().push_back(msSinceProcessStart()); });
     if (hooks.startupFrame.empty()) return;
     window.setFirstFrameHandler([&window, file = hooks.startupFrame] {
         const double shownMs = msSinceProcessStart();

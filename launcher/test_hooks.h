@@ -18,7 +18,10 @@
 // "test: first-frame-ms <ms from process start to the first painted frame of
 // the loaded page>", then "test: tiles-frame-ms <ms from process start to the
 // first painted frame that shows server tiles>" ("none" when no tile came
-// within 20 s) and "test: rss-kib <sum of VmRSS of the launcher and its
+// within 20 s), "test: tiles-drawn-ms <ms from process start to the first
+// frame the window drew after the page put the tiles in>" (the moment a
+// player sees them; the figures above also count the measuring's own
+// waits) and "test: rss-kib <sum of VmRSS of the launcher and its
 // descendant processes> processes <count>" (and the same as
 // "test: rss-kib-after-steps" once the steps have run), and closes its
 // window when done.
@@ -47,7 +50,8 @@ std::vector<std::string> splitTestSteps(const std::string& script);
 // UI thread: runs the hooks once the page has loaded; closes the window at the end.
 void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks);
 
-// UI thread, before the window is shown: arranges for --test-startup-frame.
+// UI thread, before the window is shown: arranges for --test-startup-frame
+// and records when the window draws its frames.
 void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks);
 
 }  // namespace mendly

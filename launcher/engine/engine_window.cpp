@@ -171,6 +171,12 @@ struct EngineWindow::Callbacks {
         return FALSE;
     }
 
+    static gboolean onDraw(GtkWidget*, cairo_t*, gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        if (self->drawObserver_) self->drawObserver_();
+        return FALSE;
+    }
+
     static gboolean onFirstFrameShown(gpointer data) {
         auto* self = static_cast<EngineWindow*>(data);
         self->firstFrameSource_ = 0;
@@ -270,6 +276,7 @@ EngineWindow::~EngineWindow() {
     *self_ = nullptr;
     closed_ = nullptr;
     loadFinished_ = nullptr;
+    drawObserver_ = nullptr;
     if (firstFrameSource_ != 0) g_source_remove(firstFrameSource_);
     g_cancellable_cancel(cancellable_);
     g_signal_handlers_disconnect_by_data(contentManager_, this);
@@ -306,6 +313,13 @@ void EngineWindow::setFirstFrameHandler(std::function<void()> handler) {
     if (window_ == nullptr || firstDrawHandler_ != 0) return;
     firstFrame_ = std::move(handler);
     firstDrawHandler_ = g_signal_connect_after(window_, "draw", G_CALLBACK(&Callbacks::onFirstDraw), this);
+}
+
+void EngineWindow::setDrawObserver(std::function<void()> observer) {
+    if (window_ == nullptr) return;
+    drawObserver_ = std::move(observer);
+    if (drawObserverHandler_ == 0)
+        drawObserverHandler_ = g_signal_connect_after(window_, "draw", G_CALLBACK(&Callbacks::onDraw), this);
 }
 
 void EngineWindow::show() {

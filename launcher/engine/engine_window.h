@@ -90,6 +90,8 @@ public:
     // Runs once, after the window's first frame has been put on the screen
     // (whatever the page has painted by then). Set it before show().
     void setFirstFrameHandler(std::function<void()> handler);
+    // Runs after every frame the window draws (start-up measurements).
+    void setDrawObserver(std::function<void()> observer);
     // `receive` handles delivered messages; `discard` gets the ones still
     // queued when the window goes away and must free their payloads.
     void setMessageHandlers(MessageHandler receive, MessageHandler discard);
@@ -139,6 +141,8 @@ private:
     std::function<void()> closed_;
     std::function<void()> loadFinished_;
     std::function<void()> firstFrame_;
+    std::function<void()> drawObserver_;
+    unsigned long drawObserverHandler_ = 0;
     unsigned long firstDrawHandler_ = 0;
     unsigned firstFrameSource_ = 0;
     MessageHandler receive_;
