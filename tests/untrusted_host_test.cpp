@@ -98,6 +98,26 @@ TEST_F(SignedBuild, ValidSignedUpdateInformationIsHandedOver) {
     EXPECT_EQ(host.requestCount("/tidewright"), 1u);
 }
 
+TEST_F(SignedBuild, ADuplicateOfABuiltInServerStillNeedsASignedManifest) {
+    test::writeFile(program / "clients" / "retail" / "kaltrisclient.exe", "x");
+    auto r = run({"--duplicate", "retail", "mine", "--skip-self-update"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string key = publicKeyText(test::testSigningKey().publicKey());
+    std::string list = test::readFile(program / "customlist.json");
+    EXPECT_NE(list.find("\"manifestKey\": \"" + key + "\""), std::string::npos) << list;
+
+    // The copy pointed at a host that serves an unsigned manifest is refused.
+    const auto base = list.find("\"patchBaseUrl\": \"");
+    ASSERT_NE(base, std::string::npos) << list;
+    const auto start = base + std::string("\"patchBaseUrl\": \"").size();
+    list.replace(start, list.find('"', start) - start, host.baseUrl());
+    test::writeFile(program / "customlist.json", list);
+    host.respond("/aurum.manifest", 200, "{\"files\":[]}");
+    r = run({"--update-single", "mine", "--skip-self-update"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("Error: The patch manifest is not signed by a trusted key.\n"), std::string::npos) << r.out;
+}
+
 // A custom server whose entry names the test key as its manifest key.
 class SignedCustomServer : public ::testing::Test {
 protected:

@@ -5,6 +5,7 @@
 #include "catalog/install_layout.h"
 #include "catalog/installation_name.h"
 #include "catalog/path_compare.h"
+#include "deployment.h"
 #include "log/text.h"
 
 namespace mendly {
@@ -16,6 +17,16 @@ constexpr char16_t kCopyFailed[] = u"Could not copy the existing installation.";
 InstallationResult fail(InstallationResult result, std::u16string text, std::u16string& error) {
     error = std::move(text);
     return result;
+}
+
+// The key a copy's manifests must be signed by. A built-in entry carries no
+// "manifestKey" of its own (the build's signing keys sign its manifests), so
+// its copy names the build's first key: a copy is a custom entry, and without
+// a key it would take unsigned manifests.
+std::string manifestKeyOf(const ServerEntry& source, bool builtIn) {
+    if (!builtIn || !source.manifestKey.empty()) return source.manifestKey;
+    const std::vector<std::string> keys = deployment::signingKeys();
+    return keys.empty() ? std::string() : keys.front();
 }
 
 // The copy would write into the source, or the source lies inside the copy's
@@ -83,7 +94,7 @@ InstallationResult duplicateInstallation(const std::filesystem::path& programFol
     copy.server = source.server;
     copy.patchBaseUrl = source.patchBaseUrl;
     copy.launchExecutable = source.launchExecutable;
-    copy.manifestKey = source.manifestKey;
+    copy.manifestKey = manifestKeyOf(source, *sourceIndex < catalog.builtInCount);
 
     const auto target = defaultInstallFolder(programFolder, copy);
     if (overlaps(sourceFolder, target)) return fail(InstallationResult::CopyFailed, kWouldOverwrite, error);
