@@ -61,7 +61,13 @@ EnginePageHost::~EnginePageHost() {
 
 void EnginePageHost::requestRefresh(const LauncherState* state) {
     refreshState_ = state;
-    pacer_.request();
+    // A task's start and end are pushed at once, so that the page sees a
+    // task that ends within one interval and reloads after it. Every change
+    // of the flag is followed by a request, so comparing with the previous
+    // request finds every edge.
+    const bool edge = state != nullptr && state->busy != requestedBusy_;
+    if (state != nullptr) requestedBusy_ = state->busy;
+    pacer_.request(edge);
 }
 
 void EnginePageHost::callPage(std::string_view function, const nlohmann::json& args) {

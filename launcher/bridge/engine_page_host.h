@@ -3,7 +3,8 @@
 // GTK boxes and the duplicate prompt owned by the window, GIO and spawn for
 // starting things, the launcher-entry signal for the task bar. Posted page
 // refreshes are paced to at most kRefreshesPerSecond (the last one always
-// arrives). UI thread only; the window must outlive the host.
+// arrives; a task's start and end arrive at once). UI thread only; the
+// window must outlive the host.
 #include <chrono>
 
 #include "engine_window.h"
@@ -42,6 +43,7 @@ private:
     // The launcher's own desktop entry: the one the task bar shows it under.
     LauncherEntryProgress taskbar_{"application://" + std::string(kLauncherDesktopId) + ".desktop"};
     const LauncherState* refreshState_ = nullptr;  // the state of the newest request
+    bool requestedBusy_ = false;                   // the busy flag of the newest request
     unsigned refreshTimer_ = 0;                    // GLib source of the trailing push, 0 when none
     RefreshPacer pacer_;
 };

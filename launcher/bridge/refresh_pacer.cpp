@@ -6,7 +6,13 @@ RefreshPacer::RefreshPacer(std::chrono::milliseconds interval, std::function<voi
                            StartTimer startTimer)
     : interval_(interval), push_(std::move(push)), clock_(std::move(clock)), startTimer_(std::move(startTimer)) {}
 
-void RefreshPacer::request() {
+void RefreshPacer::request(bool urgent) {
+    if (urgent) {
+        // A running timer finds nothing pending and does nothing.
+        pending_ = false;
+        pushNow();
+        return;
+    }
     if (timerRunning_) {
         pending_ = true;
         return;

@@ -5,7 +5,9 @@
 // wait behind them. The pacer pushes at once when the last push is at least
 // one interval old, and otherwise pushes once at the end of the interval:
 // at most one push per interval, and the last request is never lost (the
-// push reads the state as it is then, the newest).
+// push reads the state as it is then, the newest). A request marked urgent
+// (a task starting or ending) is pushed at once: the page must see both
+// edges of a task even when the task is shorter than one interval.
 //
 // Thread: one thread (the UI thread); the timer must call timerFired() on it.
 #include <chrono>
@@ -22,8 +24,9 @@ public:
 
     RefreshPacer(std::chrono::milliseconds interval, std::function<void()> push, Clock clock, StartTimer startTimer);
 
-    // A push is wanted: now, or at the end of the current interval.
-    void request();
+    // A push is wanted: now, or at the end of the current interval; now
+    // whatever the interval when `urgent`.
+    void request(bool urgent = false);
     // The timer started by request() has run out.
     void timerFired();
 

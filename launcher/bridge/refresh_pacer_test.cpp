@@ -65,5 +65,20 @@ TEST_F(RefreshPacerTest, ARequestAfterTheTrailingPushWaitsForItsOwnInterval) {
     EXPECT_EQ(timers.back(), 80ms);
 }
 
+// A task that starts and ends inside one interval: both edges reach the
+// page, and the timer already running adds no stale push after them.
+TEST_F(RefreshPacerTest, UrgentRequestsArePushedAtOnceInsideTheInterval) {
+    pacer.request();
+    advance(10ms);
+    pacer.request();  // trailing push pending
+    advance(10ms);
+    pacer.request(true);
+    advance(10ms);
+    pacer.request(true);
+    EXPECT_EQ(pushes, 3);
+    fireTimer();
+    EXPECT_EQ(pushes, 3);
+}
+
 }  // namespace
 }  // namespace mendly
