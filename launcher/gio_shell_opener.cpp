@@ -8,16 +8,28 @@
 #include <system_error>
 #include <vector>
 
+#include "engine_runtime.h"
 #include "log/text.h"
 
 namespace mendly {
 namespace {
 
+// What the launcher starts gets the player's environment, without the
+// settings the launcher made for its own window.
 bool launchUri(const std::string& uri) {
+    GAppLaunchContext* context = g_app_launch_context_new();
+    for (const auto& name : engineOnlyVariables()) g_app_launch_context_unsetenv(context, name.c_str());
     GError* error = nullptr;
-    const gboolean ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error);
+    const gboolean ok = g_app_info_launch_default_for_uri(uri.c_str(), context, &error);
     if (error != nullptr) g_error_free(error);
+    g_object_unref(context);
     return ok != FALSE;
+}
+
+gchar** programEnvironment() {
+    gchar** environment = g_get_environ();
+    for (const auto& name : engineOnlyVariables()) environment = g_environ_unsetenv(environment, name.c_str());
+    return environment;
 }
 
 bool isWindowsProgram(const std::filesystem::path& program) {
@@ -69,9 +81,11 @@ bool GioShellOpener::spawnProgram(const std::filesystem::path& program, const st
     // GLib starts the program through a short-lived intermediate process, so
     // a game that ends is reaped by the system and never lingers as a zombie
     // of the launcher.
+    gchar** environment = programEnvironment();
     GError* error = nullptr;
     const gboolean ok = g_spawn_async(workingFolder.empty() ? nullptr : workingFolder.c_str(), pointers.data(),
-                                      nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error);
+                                      environment, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error);
+    g_strfreev(environment);
     if (error != nullptr) g_error_free(error);
     return ok != FALSE;
 }

@@ -16,6 +16,7 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "message_box.h"
+#include "model/bridge_json.h"
 #include "model/shortcuts.h"
 #include "page_archive.h"
 #include "window_icon.h"
@@ -103,6 +104,7 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
     window.setCallDispatcher([&bridge](const std::string& name, const nlohmann::json& args, const ScriptReply& reply) {
         return bridge.dispatch(name, args, [reply](const nlohmann::json& value) { reply.answer(value); });
     });
+    window.provideStartupValue("launcherStartup", {{"serverListHtml", buildServerListHtml(state)}});
     if (!window.load(kLauncherPageUrl)) {
         showStartupError(std::u16string(u"Could not load UI:\n") + kLauncherPageUrl);
         return failureExit();

@@ -64,8 +64,11 @@ protected:
         test::writeFile(folder / "customlist.json",
                         R"({"servers":[{"name":"loop","desc":"Loopback Server","server":"aurum","patchBaseUrl":")" +
                             server.baseUrl() + R"(","launchExecutable":"Kaltris.exe"}]})");
-        // The stand-in for wine: records its working folder and arguments.
-        test::writeFile(bin / "wine", "#!/bin/sh\necho \"$PWD|$*\" >> \"" + (folder / "game-started.txt").string() + "\"\n");
+        // The stand-in for wine: records its working folder, its arguments,
+        // and whether it inherited the setting the launcher made for its own
+        // window.
+        test::writeFile(bin / "wine", "#!/bin/sh\necho \"$PWD|$*|GDK_GL=${GDK_GL-unset}\" >> \"" +
+                                          (folder / "game-started.txt").string() + "\"\n");
         fs::permissions(bin / "wine", fs::perms::owner_all);
     }
 
@@ -168,9 +171,10 @@ return [patching, idle];
     EXPECT_EQ(linesStartingWith(r.out, "step "), std::vector<std::string>{"step 1: [true,true]"}) << r.out << r.err;
     EXPECT_TRUE(linesStartingWith(r.err, "message box:").empty()) << r.err;
     expectInstalledAsPublished();
-    // wine ran Kaltris.exe in the installation folder, once.
+    // wine ran Kaltris.exe in the installation folder, once, in the
+    // player's own environment.
     EXPECT_EQ(test::readFile(folder / "game-started.txt"),
-              installFolder().string() + "|" + (installFolder() / "Kaltris.exe").string() + "\n");
+              installFolder().string() + "|" + (installFolder() / "Kaltris.exe").string() + "|GDK_GL=unset\n");
 }
 
 TEST_F(LauncherWindowTasks, CancelDuringASlowDownloadEndsCancelledWithoutABox) {

@@ -3,6 +3,7 @@
 // runtime version check and the main loop. All on the UI thread, which is the
 // thread that called initEngine.
 #include <string>
+#include <vector>
 
 namespace mendly {
 
@@ -26,6 +27,10 @@ std::string engineVersionText(EngineVersion version);  // "2.50.6"
 // theme, so that message boxes and dialogs match the dark page. False when
 // there is no display.
 [[nodiscard]] bool initEngine(int& argc, char**& argv);
+
+// The environment variables initEngine set for the engine and its page
+// processes only: programs the launcher starts are started without them.
+std::vector<std::string> engineOnlyVariables();
 
 // Runs the main loop until quitEngineLoop() is called (the main window's
 // closing calls it).

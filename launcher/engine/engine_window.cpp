@@ -282,6 +282,7 @@ EngineWindow::~EngineWindow() {
     g_signal_handlers_disconnect_by_data(contentManager_, this);
     if (window_ != nullptr) gtk_widget_destroy(GTK_WIDGET(window_));  // runs onDestroyed
     channel_->close();
+    for (const auto& [name, script] : startupValues_) webkit_user_script_unref(script);
     g_object_unref(contentManager_);
     g_object_unref(context_);
     g_object_unref(cancellable_);
@@ -307,6 +308,24 @@ bool EngineWindow::load(std::u16string_view url) {
     if (archive_.findItem(name) < 0) return false;
     webkit_web_view_load_uri(webView_, toUtf8(url).c_str());
     return true;
+}
+
+void EngineWindow::provideStartupValue(const std::string& name, const nlohmann::json& value) {
+    // Both as JSON texts, which script reads as literals; non-ASCII escaped,
+    // invalid UTF-8 replaced rather than thrown.
+    const auto literal = [](const nlohmann::json& json) {
+        return json.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    };
+    const std::string source = "window[" + literal(name) + "] = " + literal(value) + ";\n";
+    WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(contentManager_, script);
+    auto [it, added] = startupValues_.try_emplace(name, script);
+    if (!added) {
+        webkit_user_content_manager_remove_script(contentManager_, it->second);
+        webkit_user_script_unref(it->second);
+        it->second = script;
+    }
 }
 
 void EngineWindow::setFirstFrameHandler(std::function<void()> handler) {

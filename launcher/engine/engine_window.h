@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,7 @@ using GtkWidget = struct _GtkWidget;
 using WebKitWebView = struct _WebKitWebView;
 using WebKitWebContext = struct _WebKitWebContext;
 using WebKitUserContentManager = struct _WebKitUserContentManager;
+using WebKitUserScript = struct _WebKitUserScript;
 using GCancellable = struct _GCancellable;
 
 namespace mendly {
@@ -75,6 +77,11 @@ public:
     // Starts loading a page address. False when the address is not a
     // "this://app/" address of a file in the archive (nothing is loaded then).
     [[nodiscard]] bool load(std::u16string_view url);
+    // Gives every page loaded from now on the global `window.<name>` =
+    // `value`, set before the page's own scripts run: what the page would
+    // otherwise ask for at once, so that its first frame already shows it.
+    // A later call with the same name replaces the value for later loads.
+    void provideStartupValue(const std::string& name, const nlohmann::json& value);
     void show();
     // Closes the window as the user would; the closed handler runs.
     void close();
@@ -133,6 +140,7 @@ private:
     WebKitWebView* webView_ = nullptr;
     WebKitWebContext* context_ = nullptr;
     WebKitUserContentManager* contentManager_ = nullptr;
+    std::map<std::string, WebKitUserScript*> startupValues_;  // by global name; owned references
     GCancellable* cancellable_ = nullptr;
     std::shared_ptr<PostChannel> channel_;
     std::shared_ptr<EngineWindow*> self_;  // cleared on destruction; deferred work checks it

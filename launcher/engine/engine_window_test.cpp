@@ -177,6 +177,21 @@ TEST_F(EngineWindowTest, CallPageReportsAMissingFunctionAndAThrownError) {
     EXPECT_NE(o.error.find("thrown by the page"), std::string::npos) << o.error;
 }
 
+// The page's own script already sees the value; the newest value of a name
+// is the one a later load gets; neither name nor value is read as script.
+TEST_F(EngineWindowTest, StartupValuesAreThereBeforeThePageScriptRuns) {
+    const std::string tricky = "</script>\"');window.hacked=1;// \u2028 \xC3\xA9";
+    window->provideStartupValue("startupForTest", json{{"list", "old"}});
+    window->provideStartupValue("startupForTest", json{{"list", tricky}, {"count", 2}});
+    window->provideStartupValue("odd\"];window.hacked=1;//", 3);
+    loadTestPage();
+    const Outcome o = runScript("return [startupSeenByScript, window['odd\"];window.hacked=1;//'], window.hacked === undefined];");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(json::parse(o.value[0].get<std::string>()), (json{{"count", 2}, {"list", tricky}}));
+    EXPECT_EQ(o.value[1], 3);
+    EXPECT_EQ(o.value[2], true);
+}
+
 TEST_F(EngineWindowTest, PageSchemeServesArchiveFilesWithTheirTypeAnd404ForMissingOnes) {
     loadTestPage();
     Outcome o = runScript("const r = await fetch('this://app/style.css'); return [r.status, r.headers.get('Content-Type'), (await r.text()).length];");

@@ -184,18 +184,31 @@ function labelFromSelectedTile() {
 
 // Fills #server-list. Resolves to whether at least one tile exists, or null
 // when a newer load has been started meanwhile (that one decides).
+// Native code gives the page its server list with the page itself
+// (window.launcherStartup), so that the first frame already shows the tiles.
+// It is used for the first list only; every later one is asked for.
+let startupListTaken = false;
+function takeStartupServerList() {
+  if (startupListTaken) return undefined;
+  startupListTaken = true;
+  const startup = window.launcherStartup;
+  return startup && typeof startup.serverListHtml === 'string' ? startup.serverListHtml : undefined;
+}
+
 async function loadServerList() {
   const seq = ++serverListSeq;
   const selectionAtStart = selectionSeq;
   const list = $('#server-list');
-  let html;
-  try {
-    html = await xcall('getServerListHtml');
-  } catch (e) {
-    if (seq !== serverListSeq) return null;
-    logError('getServerListHtml failed', e);
-    list.innerHTML = '<div class="server-empty">Could not load servers</div>';
-    return false;
+  let html = takeStartupServerList();
+  if (html === undefined) {
+    try {
+      html = await xcall('getServerListHtml');
+    } catch (e) {
+      if (seq !== serverListSeq) return null;
+      logError('getServerListHtml failed', e);
+      list.innerHTML = '<div class="server-empty">Could not load servers</div>';
+      return false;
+    }
   }
   if (seq !== serverListSeq) return null;
   if (!html) {
@@ -783,9 +796,12 @@ async function initApp() {
     const site = siteAddress();
     loadRssFeed(site + '/rss/launcher', $('#rss-announcements'), FEED_MAXIMUM);
     loadRssFeed(site + '/rss/patches', $('#rss-news'), FEED_MAXIMUM);
+    const fromStartup = Boolean(window.launcherStartup);
     const hasTiles = await loadServerList();
     if (hasTiles) {
       await selectServer(0);
+      // Statuses that native code reported before the page could take them.
+      if (fromStartup) await reloadServerList();
     } else if (hasTiles === false) {
       await refreshHeaderFromNative();
       await refreshFooterFromNative();

@@ -92,8 +92,9 @@ function installFakeBridge(answers) {
 }
 
 // Opens the page with `answers` over the default table; console errors are
-// collected in page.consoleErrors.
-export async function openPage(context, url, answers = {}) {
+// collected in page.consoleErrors. `startup`, when given, is what native code
+// provides with the page (window.launcherStartup).
+export async function openPage(context, url, answers = {}, startup = undefined) {
   const page = await context.newPage();
   page.consoleErrors = [];
   page.on('console', (message) => {
@@ -101,6 +102,7 @@ export async function openPage(context, url, answers = {}) {
   });
   page.on('pageerror', (error) => page.consoleErrors.push('pageerror ' + error.message));
   await page.addInitScript(installFakeBridge, { ...defaultAnswers(), ...answers });
+  if (startup !== undefined) await page.addInitScript((value) => { window.launcherStartup = value; }, startup);
   await page.goto(url);
   await settle(page);
   return page;

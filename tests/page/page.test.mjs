@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import {
-  callsNamed, clearCalls, footerJson, launchBrowser, native, openPage, outFolder, sampleServers, serverListHtml,
+  calls, callsNamed, clearCalls, footerJson, launchBrowser, native, openPage, outFolder, sampleServers, serverListHtml,
   setAnswers, settle, site, startServer,
 } from './harness.mjs';
 
@@ -21,7 +21,7 @@ after(async () => {
   await server?.close();
 });
 
-const open = (answers) => openPage(browser.context, server.url, answers);
+const open = (answers, startup) => openPage(browser.context, server.url, answers, startup);
 const text = (page, selector) => page.locator(selector).textContent();
 const hasClass = (page, selector, name) => page.locator(selector).evaluate((el, n) => el.classList.contains(n), name);
 const tile = (index) => `.server-tile[data-index="${index}"]`;
@@ -58,6 +58,24 @@ describe('start-up and page globals', () => {
     assert.equal((await callsNamed(page, 'selectServer')).length, 0);
     assert.equal((await callsNamed(page, 'getFooterStateJson')).length, 1);
     assert.equal(await text(page, '#server-version'), '—');
+  });
+
+  it('TheListGivenWithThePageIsShownAtOnceThenNativesNewerListReplacesIt', async () => {
+    // Native code answers the first selection before it was asked for any
+    // list: the tiles given with the page were already in.
+    const tilesAtSelect = { $fn: '() => { window.__tilesAtSelect = document.querySelectorAll(".server-tile").length; return true; }' };
+    const newer = sampleServers.map((s) => (s.index === 1 ? { ...s, installed: true, status: 2 } : s));
+    const page = await open({ selectServer: tilesAtSelect, getServerListHtml: serverListHtml(newer) },
+      { serverListHtml: serverListHtml() });
+    assert.equal(await page.evaluate(() => window.__tilesAtSelect), sampleServers.length);
+    const order = (await calls(page)).map((c) => c.name).filter((n) => n === 'selectServer' || n === 'getServerListHtml');
+    assert.deepEqual(order, ['selectServer', 'getServerListHtml']);
+    assert.equal(await page.locator(tile(1) + ' .tile-status.outdated').count(), 1);
+    assert.equal(await hasClass(page, tile(0), 'selected'), true);
+    // Later lists are asked for, not taken from the start-up value again.
+    await native(page, 'reloadServerList');
+    assert.equal((await callsNamed(page, 'getServerListHtml')).length, 2);
+    assert.deepEqual(page.consoleErrors, []);
   });
 
   it('AFailingServerListCallIsLoggedAndShowsTheFallback', async () => {

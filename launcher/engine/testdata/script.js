@@ -1,6 +1,8 @@
 // Test page: asks native code for a greeting as soon as it loads and offers
 // functions that native code calls.
 var pageCalls = [];
+// What native code gave the page before this script ran.
+var startupSeenByScript = JSON.stringify(window.startupForTest);
 
 function showCall(text, number) {
   pageCalls.push([text, number]);
