@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "engine_window.h"
 #include "window_capture.h"
@@ -162,6 +164,12 @@ void runNextStep(const std::shared_ptr<HookRun>& run) {
                                   });
 }
 
+// The start-up frame's file and line, written after the measurements.
+std::function<void()>& pendingStartupFrame() {
+    static std::function<void()> pending;
+    return pending;
+}
+
 }  // namespace
 
 LauncherTestHooks takeTestHooks(std::vector<std::string>& args) {
@@ -225,6 +233,7 @@ void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks) {
                     const auto [kib, processes] = treeRssKib();
                     std::printf("test: rss-kib %lld processes %d\n", kib, processes);
                     std::fflush(stdout);
+                    if (auto write = std::exchange(pendingStartupFrame(), {})) write();
                     runNextStep(run);
                 });
             });
@@ -236,11 +245,16 @@ void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks) {
     if (hooks.startupFrame.empty()) return;
     window.setFirstFrameHandler([&window, file = hooks.startupFrame] {
         const double shownMs = msSinceProcessStart();
-        const auto luminance = windowMeanLuminance(window.nativeWindow());
-        const bool saved = saveWindowPng(window.nativeWindow(), file);
-        std::printf("test: startup-frame-luminance %.0f ms %.0f%s\n", luminance.value_or(-1), shownMs,
-                    saved ? "" : " (not saved)");
-        std::fflush(stdout);
+        auto pixels = std::make_shared<WindowPixels>(WindowPixels::grab(window.nativeWindow()));
+        const double luminance = pixels->meanLuminance().value_or(-1);
+        // Encoding the file now would slow the start-up being measured: it
+        // is written once the tiles have been measured.
+        pendingStartupFrame() = [pixels, file, luminance, shownMs] {
+            const bool saved = pixels->savePng(file);
+            std::printf("test: startup-frame-luminance %.0f ms %.0f%s\n", luminance, shownMs,
+                        saved ? "" : " (not saved)");
+            std::fflush(stdout);
+        };
     });
 }
 
