@@ -182,8 +182,6 @@ function labelFromSelectedTile() {
   return tile.getAttribute('data-installed') === '1' ? 'Launch' : 'Install';
 }
 
-// Fills #server-list. Resolves to whether at least one tile exists, or null
-// when a newer load has been started meanwhile (that one decides).
 // Native code gives the page its server list with the page itself
 // (window.launcherStartup), so that the first frame already shows the tiles.
 // It is used for the first list only; every later one is asked for.
@@ -195,6 +193,8 @@ function takeStartupServerList() {
   return startup && typeof startup.serverListHtml === 'string' ? startup.serverListHtml : undefined;
 }
 
+// Fills #server-list. Resolves to whether at least one tile exists, or null
+// when a newer load has been started meanwhile (that one decides).
 async function loadServerList() {
   const seq = ++serverListSeq;
   const selectionAtStart = selectionSeq;
