@@ -243,18 +243,22 @@ void runTestHooks(EngineWindow& window, const LauncherTestHooks& hooks) {
 void watchStartupFrame(EngineWindow& window, const LauncherTestHooks& hooks) {
     if (hooks.active()) window.setDrawObserver([] { drawTimes().push_back(msSinceProcessStart()); });
     if (hooks.startupFrame.empty()) return;
-    window.setFirstFrameHandler([&window, file = hooks.startupFrame] {
+    window.setFirstFrameHandler([&window, file = hooks.startupFrame, measured = hooks.active()] {
         const double shownMs = msSinceProcessStart();
         auto pixels = std::make_shared<WindowPixels>(WindowPixels::grab(window.nativeWindow()));
         const double luminance = pixels->meanLuminance().value_or(-1);
-        // Encoding the file now would slow the start-up being measured: it
-        // is written once the tiles have been measured.
-        pendingStartupFrame() = [pixels, file, luminance, shownMs] {
+        auto write = [pixels, file, luminance, shownMs] {
             const bool saved = pixels->savePng(file);
             std::printf("test: startup-frame-luminance %.0f ms %.0f%s\n", luminance, shownMs,
                         saved ? "" : " (not saved)");
             std::fflush(stdout);
         };
+        // Encoding the file now would slow the start-up being measured: then
+        // it is written once the tiles have been measured.
+        if (measured)
+            pendingStartupFrame() = std::move(write);
+        else
+            write();
     });
 }
 

@@ -13,7 +13,9 @@
 // --test-startup-frame PATH  the window's first frame on the screen (before
 //                      the page may have painted) written as PNG, and
 //                      "test: startup-frame-luminance <0..255> ms <ms from
-//                      process start>" printed.
+//                      process start>" printed; with --test-script or
+//                      --test-snapshot both wait until the start-up figures
+//                      below have been taken, so as not to slow them.
 // With --test-script or --test-snapshot the launcher first prints
 // "test: first-frame-ms <ms from process start to the first painted frame of
 // the loaded page>", then "test: tiles-frame-ms <ms from process start to the
