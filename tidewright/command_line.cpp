@@ -23,6 +23,9 @@ CliCommand parseCommandLine(const std::vector<std::u16string>& arguments) {
     } else if (count == 2 && is(u"--update-single")) {
         command.kind = CliCommandKind::UpdateSingle;
         command.name = trimWide(args[1]);
+    } else if (count == 2 && is(u"--verify")) {
+        command.kind = CliCommandKind::Verify;
+        command.name = trimWide(args[1]);
     } else if (count == 3 && is(u"--duplicate")) {
         command.kind = CliCommandKind::Duplicate;
         command.name = trimWide(args[1]);

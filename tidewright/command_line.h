@@ -12,6 +12,7 @@ enum class CliCommandKind : int {
     UpdateSingle = 3,  // "--update-single" name
     Duplicate = 4,     // "--duplicate" name new-name
     Delete = 5,        // "--delete" name
+    Verify = 6,        // "--verify" name: update with every file hashed again
 };
 
 struct CliCommand {

@@ -24,10 +24,13 @@ int dispatch(ConsoleOutput& console, const CliCommand& command, const std::files
             return listInstallations(console, folder, catalog);
         case CliCommandKind::UpdateAll:
             return runUpdates(console, folder, catalog, std::nullopt);
-        case CliCommandKind::UpdateSingle: {
+        case CliCommandKind::UpdateSingle:
+        case CliCommandKind::Verify: {
             const auto index = findServer(catalog, toUtf8(command.name));
             if (!index) return console.printError(u"No installation named \"" + command.name + u"\".");
-            return runUpdates(console, folder, catalog, catalog.entries[*index]);
+            const UpdateDepth depth =
+                command.kind == CliCommandKind::Verify ? UpdateDepth::VerifyEverything : UpdateDepth::TrustRecord;
+            return runUpdates(console, folder, catalog, catalog.entries[*index], depth);
         }
         case CliCommandKind::Duplicate:
             return duplicateCommand(console, folder, catalog, command.name, command.newName);

@@ -53,7 +53,8 @@ void cliProgressCallback(std::int32_t done, std::int32_t total) {
 }
 
 int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolder, const ServerCatalog& catalog,
-               const std::optional<ServerEntry>& chosen) {
+               const std::optional<ServerEntry>& chosen, UpdateDepth depth) {
+    const bool verifying = depth == UpdateDepth::VerifyEverything;
     int updated = 0, skipped = 0, failed = 0;
     {
     UpdateSession session(console);
@@ -67,7 +68,7 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         const std::u16string name = toWide(entry.name);
         std::u16string announcement;
         if (installed) {
-            announcement = u"Updating " + name;
+            announcement = (verifying ? u"Verifying " : u"Updating ") + name;
         } else if (!chosen) {
             console.printLine(u"Skipping " + name + u" (not installed).");
             LogFile::write(u"CLI skip (not installed): " + name);
@@ -86,12 +87,13 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         }
 
         console.printLine(announcement);
-        LogFile::write(installed ? u"--- CLI update ---" : u"--- CLI install ---");
+        LogFile::write(!installed ? u"--- CLI install ---" : verifying ? u"--- CLI verify ---" : u"--- CLI update ---");
         LogFile::write(u"Server: " + name + u" (" + toWide(entry.server) + u")");
 
         std::u16string error;
         const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
-                                 installed ? PatchMode::Update : PatchMode::Install, error);
+                                 !installed ? PatchMode::Install : verifying ? PatchMode::Verify : PatchMode::Update,
+                                 error);
         console.endProgressLine();
 
         if (isPatchCancelRequested() || error == u"Cancelled") {

@@ -10,13 +10,16 @@
 #include <optional>
 #include <vector>
 
+#include "patch/holder_stamps.h"
 #include "patch/manifest.h"
 
 namespace mendly {
 
 // The first position of `list` (manifest indices, in the order given) whose
-// entry does not verify now; nothing when every one does.
+// entry does not verify now; nothing when every one does. With `stamps`,
+// every holder is stamped there before it is first read.
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                                                    const std::filesystem::path& installDir);
+                                                    const std::filesystem::path& installDir,
+                                                    HolderStamps* stamps = nullptr);
 
 }  // namespace mendly

@@ -56,6 +56,37 @@ std::string localFileHash(const std::filesystem::path& path) {
     return md5FileHex(path);
 }
 
+// True when `record` vouches for `entry` as its holder is now: the stamp
+// noted before anything of the holder was read, and for a member the
+// archive's directory (present, lowercase names, the recorded sizes).
+bool recordVouches(const InstallRecord& record, const ManifestEntry& entry, const EntryHolder& holder,
+                   const platform::FileStamp& stamp, ArchiveCache& cache) {
+    const RecordedEntry* recorded = record.vouchedEntry(entry.relative, entry.md5, stamp);
+    if (!recorded) return false;
+    if (!holder.isArchive) return true;
+    const auto ref = classifyArchivePath(entry.relative);
+    const auto archive = cache.get(holder.path);
+    if (!ref || !archive || !archive->namesAreLowercase()) return false;
+    const auto member = archive->find(ref->memberPath);
+    return member && member->storedSize == recorded->storedSize && member->originalSize == recorded->originalSize;
+}
+
+enum class EntryCheck { Vouched, Matches, Differs };
+
+// One entry of a verification pass: its holder stamped, then vouched for by
+// the record or hashed. Never throws (a failure is a difference).
+EntryCheck checkEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
+                      vfile::ArchiveReader& reader, const InstallRecord* record, HolderStamps& stamps) noexcept {
+    try {
+        const EntryHolder holder = holderFor(installDir, entry);
+        const auto stamp = stamps.noteNow(holder.key, holder.path);
+        if (record && stamp && recordVouches(*record, entry, holder, *stamp, cache)) return EntryCheck::Vouched;
+    } catch (...) {
+        return EntryCheck::Differs;
+    }
+    return verifyEntry(entry, installDir, cache, reader) ? EntryCheck::Matches : EntryCheck::Differs;
+}
+
 }  // namespace
 
 bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache) noexcept {
@@ -82,15 +113,16 @@ bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& instal
 
 std::int32_t verificationReportStep(std::int32_t total) { return std::max<std::int32_t>(1, total / 100); }
 
-std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
-                                          const std::filesystem::path& installDir, PatchWindow* window,
-                                          ArchiveCache& cache) {
+VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+                                    const std::filesystem::path& installDir, PatchWindow* window, ArchiveCache& cache,
+                                    const InstallRecord* record, HolderStamps& stamps) {
     const std::size_t n = selected.size();
     const auto total = static_cast<std::int32_t>(std::max<std::size_t>(1, n));
     const std::int32_t step = verificationReportStep(total);
 
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::int32_t> checked{0};
+    std::atomic<std::size_t> fromRecord{0};
     std::mutex resultMutex;
     std::vector<std::size_t> needPatching;
     needPatching.reserve(n);
@@ -101,7 +133,10 @@ std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const s
             const std::uint64_t i = next.fetch_add(1);
             if (i >= n) return;
             const std::size_t index = selected[i];
-            if (!verifyEntry(manifest.files[index], installDir, cache, reader)) {
+            const EntryCheck check = checkEntry(manifest.files[index], installDir, cache, reader, record, stamps);
+            if (check == EntryCheck::Vouched) {
+                fromRecord.fetch_add(1);
+            } else if (check == EntryCheck::Differs) {
                 const std::lock_guard lock(resultMutex);
                 needPatching.push_back(index);  // capacity reserved: never allocates
             }
@@ -116,7 +151,7 @@ std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const s
         workers.reserve(count);
         for (unsigned w = 0; w < count; ++w) workers.emplace_back(worker);
     }  // joined here
-    return needPatching;
+    return {std::move(needPatching), fromRecord.load()};
 }
 
 }  // namespace mendly

@@ -1,14 +1,17 @@
 #pragma once
 // The verification stage of a patch run: every selected manifest entry is
 // checked against what is on disk (a loose file in the installation folder or
-// a member of one of the game's archives) by MD5. Nothing is remembered
-// between runs; every run hashes everything it covers again.
+// a member of one of the game's archives) by MD5, or, in an update run,
+// taken from the installation's record when the file holding it has not
+// changed since a run verified it (install_record.h).
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
 
 #include "patch/archive_cache.h"
+#include "patch/holder_stamps.h"
+#include "patch/install_record.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
 #include "patch/vfile/archive_reader.h"
@@ -32,15 +35,25 @@ bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& instal
 // max(1, total / 100).
 std::int32_t verificationReportStep(std::int32_t total);
 
-// Checks manifest.files[i] for every i in `selected` on workerCount(n) threads
-// and returns the indices that need patching, in no particular order. Reports
+// What a verification pass found: the indices that need patching (in no
+// particular order) and how many entries the record vouched for unread.
+struct VerificationResult {
+    std::vector<std::size_t> needPatching;
+    std::size_t fromRecord = 0;
+};
+
+// Checks manifest.files[i] for every i in `selected` on workerCount(n) threads.
+// Every holder is stamped into `stamps` before it is first read. With a
+// `record`, an entry it vouches for (same holder stamp, same MD5, and for a
+// member the same sizes in the archive's directory now) counts as matching
+// without being read. Reports
 // progress (done, T), T = max(1, n), whenever done == T or done is a multiple
 // of the reporting step; reports come from the worker threads, possibly out of
 // order. The caller has sent "Verifying local files..." and (0, T) before.
 // Stops early, with an incomplete list, once the cancel flag is set (each
 // worker finishes the entry in hand); the caller checks the flag.
-std::vector<std::size_t> verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
-                                          const std::filesystem::path& installDir, PatchWindow* window,
-                                          ArchiveCache& cache);
+VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+                                    const std::filesystem::path& installDir, PatchWindow* window, ArchiveCache& cache,
+                                    const InstallRecord* record, HolderStamps& stamps);
 
 }  // namespace mendly

@@ -144,8 +144,14 @@ protected:
         return events;
     }
 
+    // The indices that need patching, without a record.
+    std::vector<std::size_t> check(const PatchManifest& manifest, const std::vector<std::size_t>& selected) {
+        return verifyLocalFiles(manifest, selected, install.path(), nullptr, cache, nullptr, stamps).needPatching;
+    }
+
     TempDir install{"verify-all"};
     ArchiveCache cache;
+    HolderStamps stamps;
 };
 
 TEST_F(VerifyLocalFilesTest, ReturnsExactlyTheEntriesThatDiffer) {
@@ -154,16 +160,16 @@ TEST_F(VerifyLocalFilesTest, ReturnsExactlyTheEntriesThatDiffer) {
     writeFile(install / "a.txt", "a");
     writeFile(install / "b.txt", "changed");
     writeGameArchive(install / "gfx.pak", {{"c", "c"}});
-    std::vector<std::size_t> result = verifyLocalFiles(manifest, {0, 1, 2, 3}, install.path(), nullptr, cache);
+    std::vector<std::size_t> result = check(manifest, {0, 1, 2, 3});
     std::sort(result.begin(), result.end());
     EXPECT_EQ(result, (std::vector<std::size_t>{1, 3}));
     // Only the selected entries are looked at.
-    EXPECT_TRUE(verifyLocalFiles(manifest, {0, 2}, install.path(), nullptr, cache).empty());
+    EXPECT_TRUE(check(manifest, {0, 2}).empty());
 }
 
 TEST_F(VerifyLocalFilesTest, With250EntriesProgressComesEverySecondEntry) {
     const PatchManifest manifest = missingFiles(250);
-    EXPECT_EQ(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).size(), 250u);
+    EXPECT_EQ(check(manifest, all(manifest)).size(), 250u);
     std::vector<std::string> expected;
     for (int done = 2; done <= 250; done += 2) expected.push_back("progress: " + std::to_string(done) + "/250");
     EXPECT_EQ(sortedProgress(), expected);
@@ -171,7 +177,7 @@ TEST_F(VerifyLocalFilesTest, With250EntriesProgressComesEverySecondEntry) {
 
 TEST_F(VerifyLocalFilesTest, With150EntriesProgressComesForEveryEntry) {
     const PatchManifest manifest = missingFiles(150);
-    EXPECT_EQ(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).size(), 150u);
+    EXPECT_EQ(check(manifest, all(manifest)).size(), 150u);
     std::vector<std::string> expected;
     for (int done = 1; done <= 150; ++done) expected.push_back("progress: " + std::to_string(done) + "/150");
     EXPECT_EQ(sortedProgress(), expected);
@@ -179,7 +185,7 @@ TEST_F(VerifyLocalFilesTest, With150EntriesProgressComesForEveryEntry) {
 
 TEST_F(VerifyLocalFilesTest, NothingSelectedChecksNothing) {
     const PatchManifest manifest = missingFiles(3);
-    EXPECT_TRUE(verifyLocalFiles(manifest, {}, install.path(), nullptr, cache).empty());
+    EXPECT_TRUE(check(manifest, {}).empty());
     EXPECT_TRUE(PatchEventRecorder::events().empty());
 }
 
@@ -188,7 +194,7 @@ void cancelAtFirstProgress(std::int32_t, std::int32_t) { requestPatchCancel(); }
 TEST_F(VerifyLocalFilesTest, CancelStopsTheWorkersAfterTheEntryInHand) {
     setPatchCallbacks(nullptr, &cancelAtFirstProgress);
     const PatchManifest manifest = missingFiles(5000);  // step 50
-    const auto result = verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache);
+    const auto result = check(manifest, all(manifest));
     EXPECT_GE(result.size(), 50u);
     EXPECT_LT(result.size(), 50u + 2 * std::thread::hardware_concurrency() + 50u);
 }
@@ -196,7 +202,7 @@ TEST_F(VerifyLocalFilesTest, CancelStopsTheWorkersAfterTheEntryInHand) {
 TEST_F(VerifyLocalFilesTest, CancelBeforeTheStageChecksNothing) {
     requestPatchCancel();
     const PatchManifest manifest = missingFiles(10);
-    EXPECT_TRUE(verifyLocalFiles(manifest, all(manifest), install.path(), nullptr, cache).empty());
+    EXPECT_TRUE(check(manifest, all(manifest)).empty());
 }
 
 

@@ -116,7 +116,8 @@ bool isKeptIniPath(std::string_view relative) {
 
 bool isSelectedForMode(const ManifestEntry& entry, PatchMode mode) {
     switch (mode) {
-        case PatchMode::Update: return !isIniPath(entry.relative) || isKeptIniPath(entry.relative);
+        case PatchMode::Update:
+        case PatchMode::Verify: return !isIniPath(entry.relative) || isKeptIniPath(entry.relative);
         case PatchMode::Install: return true;
         case PatchMode::ResetIni: return isIniPath(entry.relative);
     }

@@ -5,6 +5,7 @@
 #include <exception>
 #include <fstream>
 #include <new>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -19,10 +20,12 @@
 #include "patch/cancel_flag.h"
 #include "patch/converge_check.h"
 #include "patch/disk_space_check.h"
+#include "hash/digest.h"
 #include "patch/download_stage.h"
 #include "patch/local_verification.h"
 #include "patch/manifest.h"
 #include "patch/patch_reporting.h"
+#include "patch/run_record.h"
 #include "patch/staging_area.h"
 #include "platform/memory.h"
 #include "trust/signed_fetch.h"
@@ -43,8 +46,9 @@ bool cancelled(std::u16string& error, std::u16string_view logLine) {
 }
 
 // The manifest of the run; false with the run's error when it cannot be had.
+// `digest` is the SHA-256 of the manifest as served.
 bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
-                   PatchManifest& manifest, std::u16string& error) {
+                   PatchManifest& manifest, std::string& digest, std::u16string& error) {
     reportStatus(window, u"Downloading manifest...");
     std::string manifestBytes;
     std::u16string fetchError;
@@ -60,6 +64,7 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const T
         if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
         return failWithLog(error, u"The patch manifest is not signed by a trusted key.", u"ERROR: ");
     }
+    digest = sha256Hex(manifestBytes);
     std::u16string parseError;
     if (!parseManifest(manifestBytes, manifest, parseError))
         return failWithLog(error, std::move(parseError), u"ERROR: ");
@@ -77,21 +82,24 @@ std::vector<std::size_t> selectEntries(PatchWindow* window, const PatchManifest&
     for (std::size_t i = 0; i < manifest.files.size(); ++i)
         if (isSelectedForMode(manifest.files[i], mode)) selected.push_back(i);
     const std::size_t skipped = manifest.files.size() - selected.size();
-    if (mode == PatchMode::Update && skipped > 0)
+    if ((mode == PatchMode::Update || mode == PatchMode::Verify) && skipped > 0)
         reportStatus(window, u"Skipping " + toDecimal(static_cast<long long>(skipped)) +
                                  u" user ini file(s) (keeping ini/updater.ini and ini/hash.ini)");
     return selected;
 }
 
-// The selected entries that need patching, sorted by relative path.
+// The selected entries that need patching, sorted by relative path; every
+// holder stamped into `stamps` before it was read. Entries the record vouches
+// for are not read.
 std::vector<std::size_t> verifyEntries(PatchWindow* window, const PatchManifest& manifest,
-                                       const std::vector<std::size_t>& selected, const fs::path& installDir) {
+                                       const std::vector<std::size_t>& selected, const fs::path& installDir,
+                                       const InstallRecord* record, HolderStamps& stamps) {
     reportStatus(window, u"Verifying local files...");
     reportProgress(window, 0, progressCount(std::max<std::size_t>(1, selected.size())));
     std::vector<std::size_t> list;
     {
         ArchiveCache cache;
-        list = verifyLocalFiles(manifest, selected, installDir, window, cache);
+        list = verifyLocalFiles(manifest, selected, installDir, window, cache, record, stamps).needPatching;
     }
     std::sort(list.begin(), list.end(),
               [&](std::size_t a, std::size_t b) { return manifest.files[a].relative < manifest.files[b].relative; });
@@ -126,6 +134,43 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
     return true;
 }
 
+// The archives holding entries the manifest no longer lists (what pruning
+// or the apply step will rewrite for them).
+std::set<std::string> archivesWithOrphans(const fs::path& installDir, const ManifestMemberSet& members,
+                                          PatchMode mode) {
+    std::set<std::string> names;
+    if (mode == PatchMode::ResetIni) return names;
+    ArchiveRemovals removals;
+    findOrphanEntries(installDir, members, removals);
+    for (const auto& item : removals) names.insert(item.first);
+    return names;
+}
+
+// What a run carries from verification to its record.
+struct RecordKeeping {
+    std::string manifestDigest;
+    std::optional<InstallRecord> previous;  // read in Update runs only
+    HolderStamps beforeRead;
+    HolderStamps afterWrite;
+    std::set<std::string> written;
+
+    // Stamps what the apply step wrote, before the final check reads it.
+    void noteWritten(const fs::path& installDir) {
+        for (const std::string& key : written) (void)afterWrite.noteNow(key, installDir / fs::path(key));
+    }
+    // Replaces the record after a successful run (not for an INI reset, which
+    // verifies too little to vouch for the rest). A record that cannot be
+    // written costs the next run a full verification, not this run its result.
+    void save(const PatchManifest& manifest, const std::vector<std::size_t>& selected, const fs::path& installDir,
+              PatchMode mode) const {
+        if (mode == PatchMode::ResetIni) return;
+        const InstallRecord record =
+            buildRunRecord(manifest, manifestDigest, selected, installDir, beforeRead, afterWrite, written);
+        if (!record.save(installDir))
+            LogFile::write(u"ERROR: Cannot write: " + pathText(installDir / kInstallRecordFileName));
+    }
+};
+
 // The steps of one run: manifest, select, verify, download, apply. May throw
 // std::bad_alloc or a file-system error, which runPatch turns into a message.
 bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
@@ -137,7 +182,8 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     removeLegacyStateFiles(installDir);
 
     PatchManifest manifest;
-    if (!fetchManifest(window, manifestUrl, trust, manifest, error)) return false;
+    RecordKeeping keeping;
+    if (!fetchManifest(window, manifestUrl, trust, manifest, keeping.manifestDigest, error)) return false;
     // What an earlier run staged and this manifest no longer names is stale.
     const StagingArea staging(installDir);
     {
@@ -147,10 +193,13 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     const std::vector<std::size_t> selected = selectEntries(window, manifest, mode);
-    const std::vector<std::size_t> list = verifyEntries(window, manifest, selected, installDir);
+    if (mode == PatchMode::Update) keeping.previous = InstallRecord::load(installDir);
+    const std::vector<std::size_t> list = verifyEntries(
+        window, manifest, selected, installDir, keeping.previous ? &*keeping.previous : nullptr, keeping.beforeRead);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
     const ManifestMemberSet members =
         mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
+    keeping.written = holdersWrittenBy(manifest, list, installDir, archivesWithOrphans(installDir, members, mode));
 
     if (list.empty()) {
         const std::int32_t total = progressCount(std::max<std::size_t>(1, selected.size()));
@@ -159,19 +208,23 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
         reportProgress(window, total, total);
         if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
             return false;
+        keeping.noteWritten(installDir);
         staging.removeAll();
+        keeping.save(manifest, selected, installDir, mode);
         return true;
     }
 
     DownloadResult downloads;
     if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
-    if (const auto position = firstUnconvergedPosition(manifest, list, installDir))
+    keeping.noteWritten(installDir);
+    if (const auto position = firstUnconvergedPosition(manifest, list, installDir, &keeping.afterWrite))
         return failWithLog(error,
                            u"The installed files do not match the manifest after patching: " +
                                toWide(manifest.files[list[*position]].relative),
                            u"ERROR: ");
     staging.removeAll();
+    keeping.save(manifest, selected, installDir, mode);
     const std::int32_t n = progressCount(list.size());
     reportProgress(window, n, n);
     return true;

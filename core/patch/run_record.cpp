@@ -1,0 +1,67 @@
+#include "patch/run_record.h"
+
+#include "log/text.h"
+#include "patch/archive_cache.h"
+#include "patch/archive_paths.h"
+
+namespace mendly {
+namespace {
+
+bool isHexDigest(std::string_view text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+std::set<std::string> holdersWrittenBy(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                                       const std::filesystem::path& installDir,
+                                       const std::set<std::string>& alsoWrittenArchives) {
+    std::set<std::string> written;
+    for (const std::size_t index : list) written.insert(holderFor(installDir, manifest.files[index]).key);
+    for (const std::string& name : alsoWrittenArchives)
+        written.insert(archivePathFor(installDir, name).lexically_relative(installDir).generic_string());
+    return written;
+}
+
+InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifestSha256,
+                             const std::vector<std::size_t>& selected, const std::filesystem::path& installDir,
+                             const HolderStamps& beforeRead, const HolderStamps& afterWrite,
+                             const std::set<std::string>& written) {
+    InstallRecord record;
+    record.setManifestDigest(std::move(manifestSha256));
+    ArchiveCache archives;  // the directories as the run leaves them
+    std::map<std::string, bool> holderStill;  // key -> stamp unchanged since it was noted
+    for (const std::size_t index : selected) {
+        const ManifestEntry& entry = manifest.files[index];
+        if (!isHexDigest(entry.md5)) continue;
+        const EntryHolder holder = holderFor(installDir, entry);
+        auto [known, fresh] = holderStill.try_emplace(holder.key, false);
+        if (fresh) {
+            const auto noted = written.contains(holder.key) ? afterWrite.find(holder.key) : beforeRead.find(holder.key);
+            const auto now = platform::fileStamp(holder.path);
+            known->second = noted && now && *noted == *now;
+            if (known->second) record.addHolder(holder.key, *now);
+        }
+        if (!known->second) continue;
+        RecordedEntry recorded{holder.key, lowered(entry.md5), 0, 0};
+        if (holder.isArchive) {
+            const auto ref = classifyArchivePath(entry.relative);
+            const auto archive = archives.get(holder.path);
+            const auto member = ref && archive ? archive->find(ref->memberPath) : std::nullopt;
+            if (!member) continue;
+            recorded.storedSize = member->storedSize;
+            recorded.originalSize = member->originalSize;
+        }
+        record.addEntry(entry.relative, std::move(recorded));
+    }
+    return record;
+}
+
+}  // namespace mendly
