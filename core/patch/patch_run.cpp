@@ -27,6 +27,7 @@
 #include "patch/patch_reporting.h"
 #include "patch/run_record.h"
 #include "patch/staging_area.h"
+#include "platform/install_lock.h"
 #include "platform/memory.h"
 #include "trust/signed_fetch.h"
 
@@ -179,6 +180,12 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
         error = u"Cancelled";
         return false;
     }
+    // A second run on the same installation (the launcher and tidewright, or
+    // two of either) would fight over the staging folder and the archives.
+    // Where no lock can be made at all, the run goes on as before.
+    platform::InstallLock lock;
+    if (lock.acquire(installDir) == platform::InstallLock::Outcome::Busy)
+        return failWithLog(error, u"Another program is updating this installation.", u"ERROR: ");
     removeLegacyStateFiles(installDir);
 
     PatchManifest manifest;

@@ -19,6 +19,7 @@
 #include "patch/vfile/archive_writer.h"
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
+#include "platform/install_lock.h"
 #include "support/patch_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_signing.h"
@@ -553,6 +554,24 @@ TEST_F(PatchRunTest, CancelDuringDownloadsEndsQuietlyAndWritesNothing) {
     EXPECT_EQ(error, u"Cancelled");
     EXPECT_EQ(logTail(), std::vector<std::string>{"Patch cancelled during download"});
     EXPECT_TRUE(test::folderSnapshot(install.path()).empty());
+}
+
+TEST_F(PatchRunTest, ASecondRunOnTheSameInstallationIsRefusedAndTouchesNothing) {
+    installSampleClient();
+    host.addFile("Kaltris.exe", "MZ game binary v3");
+    const auto before = test::folderSnapshot(install.path());
+    const std::size_t requestsBefore = server.totalRequests();
+    {
+        platform::InstallLock other;  // the first run, still going
+        ASSERT_EQ(other.acquire(install.path()), platform::InstallLock::Outcome::Held);
+        EXPECT_FALSE(run(PatchMode::Update));
+        EXPECT_EQ(error, u"Another program is updating this installation.");
+        EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: Another program is updating this installation."});
+        EXPECT_EQ(server.totalRequests(), requestsBefore);
+    }
+    EXPECT_EQ(test::folderSnapshot(install.path()), before);  // the lock's file went with it
+    EXPECT_TRUE(run(PatchMode::Update)) << toUtf8(error);
+    EXPECT_EQ(readFile(install / "Kaltris.exe"), "MZ game binary v3");
 }
 
 }  // namespace
