@@ -1,5 +1,7 @@
 #include "os.h"
 
+#include <cstdlib>
+#include <dirent.h>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -187,12 +189,36 @@ bool spawnDetached(const std::vector<std::string>& argv) {
     return started;
 }
 
+namespace {
+
+// Every descriptor above standard error is closed by the coming exec, whoever
+// opened it (a library's sockets, a log): the next program starts with 0-2.
+// close_range does it in one call; kernels before 5.11 lack it, and then each
+// open descriptor listed in /proc/self/fd is marked.
+void closeDescriptorsOnExec() {
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder) return;
+    const int own = ::dirfd(folder);
+    while (const dirent* item = ::readdir(folder)) {
+        char* end = nullptr;
+        const long fd = std::strtol(item->d_name, &end, 10);
+        if (end == item->d_name || *end != '\0' || fd <= 2 || fd == own) continue;
+        const int flags = ::fcntl(static_cast<int>(fd), F_GETFD);
+        if (flags >= 0) ::fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
+    }
+    ::closedir(folder);
+}
+
+}  // namespace
+
 bool replaceProcess(const std::vector<std::string>& argv) {
     if (argv.empty() || argv.front().empty()) return false;
     std::vector<char*> pointers;
     pointers.reserve(argv.size() + 1);
     for (const auto& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
     pointers.push_back(nullptr);
+    closeDescriptorsOnExec();
     ::execvp(pointers.front(), pointers.data());
     return false;
 }

@@ -90,5 +90,25 @@ TEST(SelfUpdateHandover, UpToDateFilesAreLeftAloneAndNewerOnesAreHandedOver) {
     EXPECT_EQ(host.requestCount("/latest.json"), 1u);
 }
 
+// The restarted program inherits nothing but standard input, output and error:
+// not the update check's sockets, not the log, whatever opened them.
+TEST(SelfUpdateHandover, TheRestartedProgramHoldsOnlyTheStandardDescriptors) {
+    test::TempDir program{"handover-fds"};
+    fs::copy_file(TIDEWRIGHT_LOOPBACK_UPDATE_EXE, program / "tidewright");
+    fs::copy_file(KEELSWAP_EXE, program / "keelswap");
+    const std::string lister = test::readFile(DESCRIPTOR_LISTER_EXE);
+    test::LoopbackServer host;
+    host.respond("/latest.json", 200, "{\"version\":\"ffffffff\",\"files\":[" + entryJson("tidewright", lister) + "]}");
+    host.respond("/tidewright", 200, lister);
+
+    const auto r = test::runProcess(program / "tidewright",
+                                    {{"--update-all"}, {{"MENDLY_TEST_UPDATE_HOST", host.baseUrl()}}, program.path(),
+                                     std::chrono::seconds(90)});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_TRUE(waitFor([&] { return fs::exists(program / "descriptors.txt"); }, std::chrono::seconds(20))) << r.out;
+    ASSERT_TRUE(waitFor([&] { return !test::readFile(program / "descriptors.txt").empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(test::readFile(program / "descriptors.txt"), "0\n1\n2\n");
+}
+
 }  // namespace
 }  // namespace mendly
