@@ -73,6 +73,7 @@ TEST_F(SignedUpdateTest, OnlyValidSignedUnexpiredInformationStagesFiles) {
         {"expired", information(past), &test::testSigningKey(), "expired " + past},
         {"no expiry", information(""), &test::testSigningKey(), "no expiry date"},
         {"valid", information(soon), &test::testSigningKey(), ""},
+        {"valid far beyond 2262", information("9999-12-31T23:59:59Z"), &test::testSigningKey(), ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -19,7 +19,9 @@ UpdateInformation failed(UpdateInformationResult result, std::u16string problem)
 std::u16string expiryProblem(const LauncherManifest& manifest, std::chrono::system_clock::time_point now) {
     const auto expires = parseUtcTimestamp(manifest.expires);
     if (!expires) return u"no expiry date";
-    if (now >= *expires) return u"expired " + toWide(manifest.expires);
+    // Compared in seconds: a far-off stamp (past 2262) does not fit in the
+    // clock's nanoseconds.
+    if (std::chrono::floor<std::chrono::seconds>(now) >= *expires) return u"expired " + toWide(manifest.expires);
     return {};
 }
 
