@@ -12,6 +12,7 @@
 #include "support/loopback_server.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
+#include "patch/download_stage.h"
 #include "patch/manifest.h"
 #include "patch/patch_reporting.h"
 #include "patch/staging_area.h"
@@ -572,6 +573,22 @@ TEST_F(PatchRunTest, ASecondRunOnTheSameInstallationIsRefusedAndTouchesNothing) 
     EXPECT_EQ(test::folderSnapshot(install.path()), before);  // the lock's file went with it
     EXPECT_TRUE(run(PatchMode::Update)) << toUtf8(error);
     EXPECT_EQ(readFile(install / "Kaltris.exe"), "MZ game binary v3");
+}
+
+TEST_F(PatchRunTest, FoldersPlantedAtStagedNamesAreRemovedAndTheRunConverges) {
+    host.publish();
+    PatchManifest manifest;
+    std::u16string parseError;
+    ASSERT_TRUE(parseManifest(readFile(hostDir / "aurum.manifest"), manifest, parseError));
+    const StagingArea staging(install.path());
+    ASSERT_TRUE(staging.create());
+    for (const ManifestEntry& entry : manifest.files) {
+        const std::string name = stagedNameFor(entry);
+        // A folder with something in it at the staged name, another at its ".part".
+        for (const std::string& planted : {name, name + ".part"}) writeFile(staging.pathFor(planted) / "x", "x");
+    }
+    ASSERT_TRUE(run(PatchMode::Install)) << toUtf8(error);
+    expectClientMatchesHost();
 }
 
 }  // namespace

@@ -27,9 +27,11 @@ fs::path partOf(const fs::path& path) {
     return part;
 }
 
+// Whatever is at `path`: a file, a link (not what it names), or a folder
+// planted there with all it holds.
 void removeQuietly(const fs::path& path) {
     std::error_code ec;
-    fs::remove(path, ec);
+    fs::remove_all(path, ec);
 }
 
 // Opens `path` for writing from scratch; a stale file or link of that name is
@@ -208,6 +210,12 @@ StagingStatus checkStagedPayload(const fs::path& payloadPath, const fs::path& co
 
 bool commitStaged(const fs::path& from, const fs::path& finalPath) {
     std::error_code ec;
+    fs::rename(from, finalPath, ec);
+    if (!ec) return true;
+    // A folder at the staged name is no staged file; it goes (rename only
+    // replaces files and empty folders).
+    if (!fs::is_directory(fs::symlink_status(finalPath, ec))) return false;
+    removeQuietly(finalPath);
     fs::rename(from, finalPath, ec);
     return !ec;
 }
