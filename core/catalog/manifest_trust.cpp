@@ -3,9 +3,14 @@
 namespace mendly {
 
 TrustedKeys manifestTrust(const ServerEntry& entry, bool builtIn) {
-    if (builtIn) return deploymentTrust();
-    if (entry.manifestKey.empty()) return {};
-    return trustedKeysFromTexts({entry.manifestKey});
+    TrustedKeys trust;
+    if (builtIn) {
+        trust = deploymentTrust();
+    } else if (!entry.manifestKey.empty()) {
+        trust = trustedKeysFromTexts({entry.manifestKey});
+    }
+    if (trust.required) trust.server = entry.server;
+    return trust;
 }
 
 TrustedKeys manifestTrust(const ServerCatalog& catalog, std::size_t index) {

@@ -13,6 +13,7 @@
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
 #include "patch/disk_space_check.h"
+#include "patch/entry_digest.h"
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
@@ -189,12 +190,12 @@ bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& app
     if (kind == Kind::Member) {
         appliedName = job.name;
         const CpuSlot cpu(ctx.state);
-        return md5Matches(stagedEntryContentsMd5(path, ctx.buffers), entry.md5);
+        return stagedEntryContentsMatch(path, entry, ctx.buffers);
     }
     bool matches = false;
     {
         const CpuSlot cpu(ctx.state);
-        matches = md5Matches(md5FileHex(path), entry.md5);
+        matches = fileMatchesEntry(path, entry);
     }
     return matches && finishStaged(ctx, job, path, kind, appliedName).empty();
 }
@@ -207,7 +208,7 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     const std::u16string url = fileUrl(state.filesBaseUrl, entry);
     const std::filesystem::path target =
         state.staging.pathFor(kind == Kind::Member ? job.name + ".contents" : job.name);
-    StagingWriter writer(state.staging.pathFor(job.name + ".part"), entry.size,
+    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
                          kind == Kind::Member ? kMemberInMemory : 0);
     std::u16string error;
     if (!writer.open()) {
@@ -231,7 +232,7 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
         error = classifyWriteFailure(state.staging.folder(), 1) == StagingStatus::DiskFull
                     ? diskFullMessage(state, entry.size.value_or(writer.received()))
                     : u"Cannot stage download: " + toWide(entry.relative);
-    } else if (fetched && !md5Matches(writer.md5Hex(), entry.md5)) {
+    } else if (fetched && !writer.matches(entry)) {
         error = u"Hash mismatch after download: " + toWide(entry.relative);
     } else if (fetched && writer.inMemory()) {
         error = stageMemberFromMemory(ctx, job, writer.memory());

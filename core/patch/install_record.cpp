@@ -35,15 +35,17 @@ std::optional<platform::FileStamp> stampFrom(const json& value) {
 }
 
 std::optional<RecordedEntry> entryFrom(const json& value) {
-    if (!value.is_array() || value.size() != 4 || !value[0].is_string() || !value[1].is_string() ||
-        !value[2].is_number_unsigned() || !value[3].is_number_unsigned())
+    if (!value.is_array() || value.size() != 5 || !value[0].is_string() || !value[1].is_string() ||
+        !value[2].is_number_unsigned() || !value[3].is_number_unsigned() || !value[4].is_string())
         return std::nullopt;
     RecordedEntry entry;
     entry.holder = value[0].get<std::string>();
     entry.md5 = value[1].get<std::string>();
     const auto stored = value[2].get<std::uint64_t>();
     const auto original = value[3].get<std::uint64_t>();
+    entry.sha256 = value[4].get<std::string>();
     if (!isLowerHex(entry.md5, 32) || stored > UINT32_MAX || original > UINT32_MAX) return std::nullopt;
+    if (!entry.sha256.empty() && !isLowerHex(entry.sha256, 64)) return std::nullopt;
     entry.storedSize = static_cast<std::uint32_t>(stored);
     entry.originalSize = static_cast<std::uint32_t>(original);
     return entry;
@@ -57,7 +59,7 @@ std::string InstallRecord::text() const {
         holders[key] = json::array({stamp.size, stamp.mtimeNs, stamp.fileId, stamp.volumeId});
     json entries = json::object();
     for (const auto& [relative, entry] : entries_)
-        entries[relative] = json::array({entry.holder, entry.md5, entry.storedSize, entry.originalSize});
+        entries[relative] = json::array({entry.holder, entry.md5, entry.storedSize, entry.originalSize, entry.sha256});
     const json body = {{"manifest", manifestSha256_}, {"holders", std::move(holders)}, {"entries", std::move(entries)}};
     // Paths the manifest named are UTF-8; anything else is replaced rather
     // than refused (such an entry then simply never matches).
@@ -106,9 +108,10 @@ bool InstallRecord::save(const std::filesystem::path& installDir) const {
 }
 
 const RecordedEntry* InstallRecord::vouchedEntry(std::string_view relative, std::string_view md5,
-                                                 const platform::FileStamp& stamp) const {
+                                                 std::string_view sha256, const platform::FileStamp& stamp) const {
     const auto entry = entries_.find(relative);
     if (entry == entries_.end() || !md5Matches(entry->second.md5, md5)) return nullptr;
+    if (!sha256.empty() && !equalsIgnoreAsciiCase(entry->second.sha256, sha256)) return nullptr;
     const auto holder = holders_.find(entry->second.holder);
     if (holder == holders_.end() || holder->second != stamp) return nullptr;
     return &entry->second;

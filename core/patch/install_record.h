@@ -33,6 +33,7 @@ inline constexpr std::string_view kInstallRecordFileName = ".mendly-state";
 struct RecordedEntry {
     std::string holder;          // key of the holder (see holder_stamps.h)
     std::string md5;             // lowercase hex, as the manifest named it
+    std::string sha256;          // lowercase hex when the manifest named one, else empty
     std::uint32_t storedSize = 0;    // archive members: the directory's sizes
     std::uint32_t originalSize = 0;
 };
@@ -50,9 +51,9 @@ public:
     void addEntry(const std::string& relative, RecordedEntry entry) { entries_[relative] = std::move(entry); }
 
     // The recorded entry for the manifest path `relative` whose holder is
-    // recorded with exactly `stamp` and whose digest is `md5` (case ignored);
-    // nothing otherwise.
-    const RecordedEntry* vouchedEntry(std::string_view relative, std::string_view md5,
+    // recorded with exactly `stamp` and whose digests are `md5` and `sha256`
+    // (case ignored; an empty `sha256` is not compared); nothing otherwise.
+    const RecordedEntry* vouchedEntry(std::string_view relative, std::string_view md5, std::string_view sha256,
                                       const platform::FileStamp& stamp) const;
     std::size_t entryCount() const { return entries_.size(); }
 

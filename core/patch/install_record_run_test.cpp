@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                                           // Another installation's record: its files have other numbers.
                                           InstallRecord other;
                                           other.addHolder("Kaltris.exe", {17, 1, 2, 3});
-                                          other.addEntry("Kaltris.exe", {"Kaltris.exe", md5Hex("MZ game binary v2"), 0, 0});
+                                          other.addEntry("Kaltris.exe", {"Kaltris.exe", md5Hex("MZ game binary v2"), "", 0, 0});
                                           test::writeFile(r, other.text());
                                       }}),
     [](const auto& info) { return std::string(info.param.what); });

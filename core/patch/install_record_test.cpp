@@ -19,7 +19,7 @@ InstallRecord sampleRecord() {
     InstallRecord record;
     record.setManifestDigest(sha256Hex("manifest"));
     record.addHolder("Kaltris.exe", {10, 1'700'000'000'123'456'789, 42, 7});
-    record.addEntry("Kaltris.exe", {"Kaltris.exe", kMd5, 0, 0});
+    record.addEntry("Kaltris.exe", {"Kaltris.exe", kMd5, "", 0, 0});
     return record;
 }
 
@@ -36,14 +36,14 @@ TEST(InstallRecordText, RoundTripsAndVouchesOnlyForTheSameStampAndDigest) {
     const platform::FileStamp same{10, 1'700'000'000'123'456'789, 42, 7};
     std::string upper = kMd5;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(reread->vouchedEntry("Kaltris.exe", upper, same));
-    EXPECT_FALSE(reread->vouchedEntry("Kaltris.exe", md5Hex("other"), same));
-    EXPECT_FALSE(reread->vouchedEntry("other.exe", kMd5, same));
+    EXPECT_TRUE(reread->vouchedEntry("Kaltris.exe", upper, "", same));
+    EXPECT_FALSE(reread->vouchedEntry("Kaltris.exe", md5Hex("other"), "", same));
+    EXPECT_FALSE(reread->vouchedEntry("other.exe", kMd5, "", same));
     for (const platform::FileStamp& changed : {platform::FileStamp{11, same.mtimeNs, 42, 7},
                                                platform::FileStamp{10, same.mtimeNs + 1, 42, 7},
                                                platform::FileStamp{10, same.mtimeNs, 43, 7},
                                                platform::FileStamp{10, same.mtimeNs, 42, 8}})
-        EXPECT_FALSE(reread->vouchedEntry("Kaltris.exe", kMd5, changed));
+        EXPECT_FALSE(reread->vouchedEntry("Kaltris.exe", kMd5, "", changed));
 }
 
 TEST(InstallRecordText, AnyRecordThatIsNotWhollyOursIsRefused) {
@@ -57,8 +57,8 @@ TEST(InstallRecordText, AnyRecordThatIsNotWhollyOursIsRefused) {
         {"other format", "mendly-install-record 2" + good.substr(23)},
         {"not JSON", signedBody("{not json")},
         {"entry of an unrecorded holder",
-         signedBody(R"({"entries":{"a":["b.pak",")" + kMd5 + R"(",1,1]},"holders":{},"manifest":""})")},
-        {"digest not hex", signedBody(R"({"entries":{"a":["a","xyz",0,0]},"holders":{"a":[1,2,3,4]},"manifest":""})")},
+         signedBody(R"({"entries":{"a":["b.pak",")" + kMd5 + R"(",1,1,""]},"holders":{},"manifest":""})")},
+        {"digest not hex", signedBody(R"({"entries":{"a":["a","xyz",0,0,""]},"holders":{"a":[1,2,3,4]},"manifest":""})")},
         {"stamp of three parts", signedBody(R"({"entries":{},"holders":{"a":[1,2,3]},"manifest":""})")},
     };
     for (const auto& [what, text] : cases) EXPECT_FALSE(InstallRecord::fromText(text)) << what;
@@ -80,9 +80,9 @@ TEST(RunRecord, LeavesOutHoldersWrittenSinceTheyWereStamped) {
     const InstallRecord record =
         buildRunRecord(manifest, "", {0, 1, 2}, install.path(), before, after, {"c.txt"});
     EXPECT_EQ(record.entryCount(), 2u);
-    EXPECT_TRUE(record.vouchedEntry("a.txt", md5Hex("a"), *platform::fileStamp(install / "a.txt")));
-    EXPECT_FALSE(record.vouchedEntry("b.txt", md5Hex("b"), *platform::fileStamp(install / "b.txt")));
-    EXPECT_TRUE(record.vouchedEntry("c.txt", md5Hex("c"), *platform::fileStamp(install / "c.txt")));
+    EXPECT_TRUE(record.vouchedEntry("a.txt", md5Hex("a"), "", *platform::fileStamp(install / "a.txt")));
+    EXPECT_FALSE(record.vouchedEntry("b.txt", md5Hex("b"), "", *platform::fileStamp(install / "b.txt")));
+    EXPECT_TRUE(record.vouchedEntry("c.txt", md5Hex("c"), "", *platform::fileStamp(install / "c.txt")));
 }
 
 }  // namespace

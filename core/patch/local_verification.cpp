@@ -10,6 +10,7 @@
 #include "hash/digest.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
+#include "patch/entry_digest.h"
 #include "patch/patch_reporting.h"
 #include "patch/vfile/archive_reader.h"
 #include "patch/vfile/single_file_payload.h"
@@ -18,42 +19,39 @@
 namespace mendly {
 namespace {
 
-struct MemberHashes {
-    std::string asServed;  // of the contents, or of the payload rebuilt for a "pak_" member
-    std::string contents;  // of the contents of a "pak_" member stored raw (else empty)
+// What reading a member told: whether it matches the entry as served, and
+// for a "pak_" member stored raw, the MD5 of its contents (see
+// payload_records.h), else empty.
+struct MemberCheck {
+    bool matches = false;
+    std::string rawContentsMd5;
 };
 
-MemberHashes localMemberHashes(const ArchiveMemberRef& ref, const std::filesystem::path& installDir,
-                               ArchiveCache& cache, vfile::ArchiveReader& reader) {
+MemberCheck checkLocalMember(const ManifestEntry& manifestEntry, const ArchiveMemberRef& ref,
+                             const std::filesystem::path& installDir, ArchiveCache& cache,
+                             vfile::ArchiveReader& reader) {
     const auto archive = cache.get(archivePathFor(installDir, ref.archiveName));
     if (!archive || !archive->namesAreLowercase()) return {};
     const auto entry = archive->find(ref.memberPath);
     if (!entry) return {};
-    Md5Stream md5;
+    EntryDigest digest(manifestEntry);
     if (!ref.hadPakPrefix) {
-        if (!reader.expand(*archive, *entry, [&md5](std::string_view piece) { md5.update(piece); })) return {};
-        return {md5.finishHex(), {}};
+        if (!reader.expand(*archive, *entry, [&digest](std::string_view piece) { digest.update(piece); })) return {};
+        return {digest.matches(manifestEntry), {}};
     }
-    // The manifest's MD5 is that of the payload as served, which is the
+    // The manifest's digests are those of the payload as served, which is the
     // stored entry behind a payload header; a raw entry's bytes are also its
     // contents (see payload_records.h).
     if (entry->storedSize == 0 || entry->originalSize == 0) return {};
     const bool raw = entry->storedSize == entry->originalSize;
     Md5Stream contents;
-    md5.update(vfile::singleFilePayloadHeader(entry->originalSize));
+    digest.update(vfile::singleFilePayloadHeader(entry->originalSize));
     const auto feed = [&](std::string_view piece) {
-        md5.update(piece);
+        digest.update(piece);
         if (raw) contents.update(piece);
     };
     if (!reader.readStored(*archive, *entry, feed)) return {};
-    return {md5.finishHex(), raw ? contents.finishHex() : std::string()};
-}
-
-std::string localFileHash(const std::filesystem::path& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return {};
-    return md5FileHex(path);
+    return {digest.matches(manifestEntry), raw ? contents.finishHex() : std::string()};
 }
 
 // True when `record` vouches for `entry` as its holder is now: the stamp
@@ -61,7 +59,7 @@ std::string localFileHash(const std::filesystem::path& path) {
 // archive's directory (present, lowercase names, the recorded sizes).
 bool recordVouches(const InstallRecord& record, const ManifestEntry& entry, const EntryHolder& holder,
                    const platform::FileStamp& stamp, ArchiveCache& cache) {
-    const RecordedEntry* recorded = record.vouchedEntry(entry.relative, entry.md5, stamp);
+    const RecordedEntry* recorded = record.vouchedEntry(entry.relative, entry.md5, entry.sha256, stamp);
     if (!recorded) return false;
     if (!holder.isArchive) return true;
     const auto ref = classifyArchivePath(entry.relative);
@@ -102,10 +100,11 @@ bool verifyEntry(const ManifestEntry& entry, const std::filesystem::path& instal
                  vfile::ArchiveReader& reader) noexcept {
     try {
         const auto ref = classifyArchivePath(entry.relative);
-        if (!ref) return md5Matches(localFileHash(looseFilePath(installDir, entry.relative)), entry.md5);
-        const MemberHashes hashes = localMemberHashes(*ref, installDir, cache, reader);
-        if (md5Matches(hashes.asServed, entry.md5)) return true;
-        return !hashes.contents.empty() && cache.payloadRecords(installDir).matches(entry.md5, hashes.contents);
+        if (!ref) return fileMatchesEntry(looseFilePath(installDir, entry.relative), entry);
+        const MemberCheck check = checkLocalMember(entry, *ref, installDir, cache, reader);
+        if (check.matches) return true;
+        return !check.rawContentsMd5.empty() &&
+               cache.payloadRecords(installDir).matches(entry.md5, check.rawContentsMd5);
     } catch (...) {
         return false;
     }

@@ -97,6 +97,27 @@ TEST_F(VerifyEntryTest, PakMemberIsComparedAsThePayloadRebuiltFromItsStoredBytes
     EXPECT_FALSE(verifyEntry({"worlds/sub/pak_x.dat", md5Hex(contents)}, install.path(), cache));
 }
 
+// Where the manifest names a SHA-256, the MD5 alone is not enough: a file,
+// member or payload with the right MD5 and another SHA-256 needs patching.
+TEST_F(VerifyEntryTest, ANamedSha256MustMatchBesideTheMd5) {
+    writeFile(install / "Kaltris.exe", "binary");
+    writeGameArchive(install / "gfx.pak", {{"ui\\a.dds", "pixels"}});
+    const std::string payload = test::singleFilePayload(std::string(3000, 'q'));
+    ASSERT_TRUE(vfile::writeArchiveFile(install / "worlds.pak",
+                                        std::vector<vfile::NamedEntry>{{"x.dat", *vfile::parseSingleFilePayload(payload)}}));
+    const struct {
+        const char* relative;
+        std::string served;
+    } cases[] = {{"Kaltris.exe", "binary"}, {"gfx/ui/a.dds", "pixels"}, {"worlds/pak_x.dat", payload}};
+    for (const auto& c : cases) {
+        ManifestEntry named{c.relative, md5Hex(c.served)};
+        named.sha256 = sha256Hex(c.served);
+        EXPECT_TRUE(verifyEntry(named, install.path(), cache)) << c.relative;
+        named.sha256 = sha256Hex("a collision twin");
+        EXPECT_FALSE(verifyEntry(named, install.path(), cache)) << c.relative;
+    }
+}
+
 TEST_F(VerifyEntryTest, CorruptArchiveMakesItsMembersNeedPatching) {
     writeFile(install / "sound.pak", std::string("\xDE\x8C\x45\x3D\x05\x00\x00\x00", 8));
     EXPECT_FALSE(verifyEntry(entry("sound/a.wav", "a"), install.path(), cache));

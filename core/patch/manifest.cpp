@@ -55,10 +55,24 @@ void readDocument(std::string_view bytes, PatchManifest& out) {
         // unknown key, so older and foreign manifests keep working.
         if (const auto size = element.find("size"); size != element.end() && size->is_number_unsigned())
             entry.size = size->get<std::uint64_t>();
+        // Optional too, but once given it must be one: a digest that cannot
+        // be checked would quietly weaken the check to the MD5 alone.
+        if (const auto sha256 = element.find("sha256"); sha256 != element.end()) {
+            entry.sha256 = sha256->get<std::string>();
+            if (entry.sha256.size() != 64 || entry.sha256.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                throw Json::other_error::create(501, "sha256 of \"" + printable(entry.relative) +
+                                                         "\" is not 64 hexadecimal digits", &element);
+        }
         out.files.push_back(std::move(entry));
     }
     if (const auto generated = root.find("generated"); generated != root.end() && generated->is_string())
         out.generated = generated->get<std::string>();
+    if (const auto release = root.find("release"); release != root.end() && release->is_number_unsigned())
+        out.release = release->get<std::uint64_t>();
+    if (const auto expires = root.find("expires"); expires != root.end() && expires->is_string())
+        out.expires = expires->get<std::string>();
+    if (const auto server = root.find("server"); server != root.end() && server->is_string())
+        out.server = server->get<std::string>();
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 // its role (user INI file, kept INI file, loose file; archive members are in
 // archive_paths.h). All functions are pure and thread-safe.
 #include <cstdint>
-#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +21,9 @@ struct ManifestEntry {
 
     std::string relative;  // UTF-8 as in the document; '/' and '\' both separate
     std::string md5;       // hexadecimal text as in the document
+    // SHA-256 of the bytes as served ("sha256", optional): 64 hexadecimal
+    // digits, empty when the document gives none. Checked beside the MD5.
+    std::string sha256;
     // Bytes of the file as served ("size", optional): lets a run check free
     // disk space first and cut off a body that runs longer.
     std::optional<std::uint64_t> size;
@@ -31,6 +32,10 @@ struct ManifestEntry {
 struct PatchManifest {
     std::vector<ManifestEntry> files;  // document order; entries are referred to by index
     std::string generated;             // the generation stamp; empty when absent or not a string
+    // What a signed manifest vouches for beside its files (see manifest_policy.h):
+    std::optional<std::uint64_t> release;  // "release", rising with every publication
+    std::string expires;                   // "expires", "YYYY-MM-DDTHH:MM:SSZ"; empty when absent
+    std::string server;                    // "server", the server it was published for; empty when absent
 };
 
 // Parses the document {"files":[{"relative":..,"md5":..,"size":..},..],"generated":..}.

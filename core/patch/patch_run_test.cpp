@@ -109,6 +109,16 @@ protected:
         return runPatch(window, server.wideUrl(host.manifestUrlPath()), server.wideUrl(host.filesUrlPath()),
                         install.path(), mode, error);
     }
+    // A run that requires the manifest to be signed with the test key, which it is.
+    bool runSigned(PatchMode mode) {
+        host.publish();
+        writeFile(hostDir / "aurum.manifest.sig",
+                  test::signatureFileFor(test::testSigningKey(), readFile(hostDir / "aurum.manifest")));
+        TrustedKeys trust = test::trustOnly(test::testSigningKey());
+        trust.server = "aurum";
+        return runPatch(nullptr, server.wideUrl(host.manifestUrlPath()), server.wideUrl(host.filesUrlPath()), trust,
+                        install.path(), mode, error);
+    }
     bool runWithManifestAt(std::string manifestPath) {
         host.publish();
         return runPatch(nullptr, server.wideUrl(manifestPath), server.wideUrl(host.filesUrlPath()), install.path(),
@@ -243,6 +253,52 @@ TEST_F(PatchRunTest, ARequiredSignatureIsCheckedBeforeAnyFileIsVerifiedOrFetched
     error.clear();
     signWith(test::testSigningKey());
     ASSERT_TRUE(runSigned()) << toUtf8(error);
+    expectClientMatchesHost();
+}
+
+TEST_F(PatchRunTest, ASignedManifestOlderThanTheInstalledOneIsRefusedAndNothingChanges) {
+    host.setRelease(5);
+    ASSERT_TRUE(runSigned(PatchMode::Install)) << toUtf8(error);
+    startOver();
+    const auto before = test::folderSnapshot(install.path());
+    const std::size_t requestsBefore = server.totalRequests();
+    host.addFile("Kaltris.exe", "MZ game binary v1, with a known fault");
+    host.setRelease(4);  // an old, genuinely signed manifest replayed by a mirror
+    EXPECT_FALSE(runSigned(PatchMode::Update));
+    const std::string sentence = "The patch manifest (release 4) is older than the one already installed (release 5).";
+    EXPECT_EQ(toUtf8(error), sentence);
+    EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: " + sentence});
+    EXPECT_EQ(server.totalRequests(), requestsBefore + 2);  // the manifest and its signature
+    EXPECT_EQ(test::folderSnapshot(install.path()), before);
+
+    host.setRelease(5);  // the same release again is fine
+    EXPECT_TRUE(runSigned(PatchMode::Update)) << toUtf8(error);
+    EXPECT_EQ(readFile(install / "Kaltris.exe"), "MZ game binary v1, with a known fault");
+}
+
+TEST_F(PatchRunTest, ASignedManifestForAnotherServerOrPastItsExpiryIsRefused) {
+    host.setServerClaim("ferrum");
+    EXPECT_FALSE(runSigned(PatchMode::Install));
+    EXPECT_EQ(error, u"The patch manifest is for another server (\"ferrum\").");
+    host.setServerClaim("aurum");
+    host.setExpires("2020-01-01T00:00:00Z");
+    EXPECT_FALSE(runSigned(PatchMode::Install));
+    EXPECT_EQ(error, u"The patch manifest expired on 2020-01-01T00:00:00Z.");
+    host.setExpires("2999-12-31T23:59:59Z");
+    host.setManifestSha256("Kaltris.exe", "");
+    EXPECT_FALSE(runSigned(PatchMode::Install));
+    EXPECT_EQ(error, u"The patch manifest does not name a SHA-256 for every file.");
+    EXPECT_TRUE(test::folderSnapshot(install.path()).empty());
+}
+
+TEST_F(PatchRunTest, BytesWithTheRightMd5ButAnotherSha256AreAMismatchThatAGoodHostRepairs) {
+    // As if a collision twin of the signed file were served: its MD5 passes.
+    host.setManifestSha256("Kaltris.exe", sha256Hex("the file that was signed"));
+    EXPECT_FALSE(runSigned(PatchMode::Install));
+    EXPECT_EQ(error, u"Hash mismatch after download: Kaltris.exe");
+    startOver();
+    host.setManifestSha256("Kaltris.exe", sha256Hex("MZ game binary v2"));
+    ASSERT_TRUE(runSigned(PatchMode::Install)) << toUtf8(error);
     expectClientMatchesHost();
 }
 

@@ -50,7 +50,7 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
             if (known->second) record.addHolder(holder.key, *now);
         }
         if (!known->second) continue;
-        RecordedEntry recorded{holder.key, lowered(entry.md5), 0, 0};
+        RecordedEntry recorded{holder.key, lowered(entry.md5), lowered(entry.sha256), 0, 0};
         if (holder.isArchive) {
             const auto ref = classifyArchivePath(entry.relative);
             const auto archive = archives.get(holder.path);

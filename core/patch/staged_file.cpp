@@ -44,8 +44,9 @@ bool openFresh(std::ofstream& out, const fs::path& path) {
 
 }  // namespace
 
-StagingWriter::StagingWriter(fs::path partPath, std::optional<std::uint64_t> limit, std::size_t memoryLimit)
-    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit) {}
+StagingWriter::StagingWriter(const ManifestEntry& entry, fs::path partPath, std::optional<std::uint64_t> limit,
+                             std::size_t memoryLimit)
+    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit), digest_(entry) {}
 
 bool StagingWriter::open() {
     if (memoryLimit_ > 0) return true;  // the file waits until the body outgrows memory
@@ -60,7 +61,7 @@ bool StagingWriter::write(std::string_view piece) {
         return false;
     }
     received_ += piece.size();
-    md5_.update(piece);
+    digest_.update(piece);
     if (!spilled_ && received_ <= memoryLimit_) {
         memory_.append(piece);
         return true;
@@ -162,15 +163,16 @@ StagingStatus writeStagedEntryBytes(std::string_view contents, const fs::path& e
                                  });
 }
 
-std::string stagedEntryContentsMd5(const fs::path& entryPath, vfile::CodecBuffers& buffers) {
+bool stagedEntryContentsMatch(const fs::path& entryPath, const ManifestEntry& entry, vfile::CodecBuffers& buffers) {
     const auto info = readStagedEntryInfo(entryPath);
-    if (!info) return {};
+    if (!info) return false;
     std::ifstream in(entryPath, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(info->offset));
-    Md5Stream md5;
+    EntryDigest digest(entry);
     const bool ok = in && vfile::expandStoredStream(in, info->storedSize, info->originalSize,
-                                                    [&md5](std::string_view piece) { md5.update(piece); }, buffers);
-    return ok ? md5.finishHex() : std::string();
+                                                    [&digest](std::string_view piece) { digest.update(piece); },
+                                                    buffers);
+    return ok && digest.matches(entry);
 }
 
 StagingStatus checkStagedPayload(const fs::path& payloadPath, const fs::path& convertedPath, bool& converted,

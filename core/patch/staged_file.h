@@ -14,6 +14,8 @@
 #include <string_view>
 
 #include "hash/digest.h"
+#include "patch/entry_digest.h"
+#include "patch/manifest.h"
 #include "patch/vfile/entry_stream.h"
 
 namespace mendly {
@@ -32,7 +34,8 @@ enum class StagingStatus { Ok, DiskFull, Failed };
 // One owner: the worker of that download.
 class StagingWriter {
 public:
-    StagingWriter(std::filesystem::path partPath, std::optional<std::uint64_t> limit,
+    // Hashes what it is given as `entry` names its digests (entry_digest.h).
+    StagingWriter(const ManifestEntry& entry, std::filesystem::path partPath, std::optional<std::uint64_t> limit,
                   std::size_t memoryLimit = 0);
 
     [[nodiscard]] bool open();
@@ -46,7 +49,8 @@ public:
     std::string_view memory() const { return memory_; }
     bool overLimit() const { return overLimit_; }
     bool writeFailed() const { return writeFailed_; }
-    std::string md5Hex() { return md5_.finishHex(); }
+    // Finishes the digests: true when what was written matches `entry`.
+    [[nodiscard]] bool matches(const ManifestEntry& entry) { return digest_.matches(entry); }
     const std::filesystem::path& partPath() const { return partPath_; }
 
 private:
@@ -56,7 +60,7 @@ private:
     std::string memory_;
     bool spilled_ = false;
     std::ofstream out_;
-    Md5Stream md5_;
+    EntryDigest digest_;
     std::uint64_t received_ = 0;
     bool overLimit_ = false;
     bool writeFailed_ = false;
@@ -83,9 +87,11 @@ StagingStatus writeStagedEntry(const std::filesystem::path& contentsPath, const 
 StagingStatus writeStagedEntryBytes(std::string_view contents, const std::filesystem::path& entryPath,
                                     vfile::CodecBuffers& buffers);
 
-// The MD5 of the contents a staged stored entry holds (inflated in pieces);
-// empty when it cannot be read or does not inflate to its original size.
-std::string stagedEntryContentsMd5(const std::filesystem::path& entryPath, vfile::CodecBuffers& buffers);
+// True when the contents a staged stored entry holds (inflated in pieces)
+// match `entry`; false too when it cannot be read or does not inflate to its
+// original size.
+bool stagedEntryContentsMatch(const std::filesystem::path& entryPath, const ManifestEntry& entry,
+                              vfile::CodecBuffers& buffers);
 
 // Checks a staged single-file payload: more than 16 bytes, the payload magic,
 // and a body that inflates to exactly its original size (inflated in pieces

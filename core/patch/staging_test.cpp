@@ -119,14 +119,15 @@ TEST_P(StagingWriterLimit, CutsWhatRunsPastTheLimitAndHashesExactlyWhatItWrote) 
     // A link left at the part name is replaced, never written through.
     writeFile(outside / "target.txt", "precious");
     fs::create_symlink(outside / "target.txt", install / "x.part");
-    StagingWriter writer(install / "x.part", c.limit);
+    const ManifestEntry entry("x", md5Hex(c.written));
+    StagingWriter writer(entry, install / "x.part", c.limit);
     ASSERT_TRUE(writer.open());
     for (const std::string& piece : c.pieces)
         if (!writer.write(piece)) break;
     ASSERT_TRUE(writer.close());
     EXPECT_EQ(writer.overLimit(), c.overLimit);
     EXPECT_EQ(writer.received(), c.written.size());
-    EXPECT_EQ(writer.md5Hex(), md5Hex(c.written));
+    EXPECT_TRUE(writer.matches(entry));
     EXPECT_EQ(readFile(install / "x.part"), c.written);
     EXPECT_EQ(readFile(outside / "target.txt"), "precious");
 }
@@ -162,7 +163,7 @@ TEST_P(StagedEntryRoundTrip, WritesThePayloadLayoutAndHashesTheContentsBack) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->originalSize, c.size);
     EXPECT_EQ(fs::file_size(entryPath), 16 + info->storedSize);
-    EXPECT_EQ(stagedEntryContentsMd5(entryPath, buffers), md5Hex(contents));
+    EXPECT_TRUE(stagedEntryContentsMatch(entryPath, ManifestEntry("c", md5Hex(contents)), buffers));
     if (!c.compressible) {
         Md5Stream expected;  // a raw store is the header and the contents, nothing more
         expected.update(vfile::singleFilePayloadHeader(static_cast<std::uint32_t>(c.size)));
@@ -174,7 +175,8 @@ TEST_P(StagedEntryRoundTrip, WritesThePayloadLayoutAndHashesTheContentsBack) {
     std::string damaged = readFile(entryPath);
     damaged.back() ^= 0x5A;  // the stream's check value
     writeFile(entryPath, damaged);
-    EXPECT_EQ(stagedEntryContentsMd5(entryPath, buffers), "") << "a damaged stream still hashed";
+    EXPECT_FALSE(stagedEntryContentsMatch(entryPath, ManifestEntry("c", md5Hex(contents)), buffers))
+        << "a damaged stream still matched";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -264,7 +266,7 @@ TEST_F(Staging, BytesNeededCountUnstagedFilesOnceAndTheLargestArchiveRewritten) 
                                   {"docs/readme.txt", md5Hex("r"), 7},
                                   {"unsized.txt", md5Hex("u")},
                                   {"language/l.txt", md5Hex("l"), 10}},
-                                 ""};
+                                 "", std::nullopt, "", ""};
     auto need = [&](const std::vector<std::size_t>& list) {
         return bytesNeededForPatch(manifest, list, install.path(), staging);
     };
@@ -282,12 +284,12 @@ TEST_F(Staging, ANewInstallationThatCannotFitIsRefusedBeforeItsFolderExists) {
     const std::filesystem::path fresh = install / "clients" / "new";
     const StagingArea freshStaging(fresh);
     constexpr std::uint64_t kHuge = 1ull << 60;  // more than any disk
-    const PatchManifest manifest{{{"big.bin", md5Hex("b"), kHuge}}, ""};
+    const PatchManifest manifest{{{"big.bin", md5Hex("b"), kHuge}}, "", std::nullopt, "", ""};
     const auto refusal = checkDiskSpaceForPatch(manifest, {0}, fresh, freshStaging);
     ASSERT_TRUE(refusal);
     EXPECT_TRUE(toUtf8(*refusal).starts_with("Not enough disk space in " + fresh.string() + ": 1073741824.0 GB needed, "))
         << toUtf8(*refusal);
-    EXPECT_FALSE(checkDiskSpaceForPatch(PatchManifest{{{"small.bin", md5Hex("s"), 1}}, ""}, {0}, fresh, freshStaging));
+    EXPECT_FALSE(checkDiskSpaceForPatch(PatchManifest{{{"small.bin", md5Hex("s"), 1}}, "", std::nullopt, "", ""}, {0}, fresh, freshStaging));
 }
 
 }  // namespace

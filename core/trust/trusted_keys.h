@@ -4,6 +4,7 @@
 // `required` with no keys trusts nothing: a key text that could not be read
 // makes every signature fail rather than every document pass.
 // Plain data; copied freely between threads.
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,10 @@ namespace mendly {
 struct TrustedKeys {
     bool required = false;  // false: unsigned documents are accepted
     std::vector<PublicKey> keys;
+    // Patch manifests: the catalog entry's server name, which a signed
+    // manifest must carry as its own "server" (a genuine manifest of one
+    // server is not one for another signed by the same key). Empty: unchecked.
+    std::string server;
 };
 
 // Each text is one public key (base64 of its 32 bytes). Required when there

@@ -49,7 +49,8 @@ PatchHostFolder::PatchHostFolder(fs::path root, std::string server) : root_(std:
 void PatchHostFolder::addFile(std::string relative, std::string served) {
     removeFile(relative);
     std::string md5 = md5Hex(served);
-    files_.push_back({std::move(relative), std::move(served), std::move(md5), true});
+    std::string sha256 = sha256Hex(served);
+    files_.push_back({std::move(relative), std::move(served), std::move(md5), true, std::move(sha256)});
 }
 
 void PatchHostFolder::addPayloadFile(std::string relative, std::string_view contents) {
@@ -75,6 +76,11 @@ void PatchHostFolder::setManifestMd5(std::string_view relative, std::string md5)
         if (f.relative == relative) f.md5 = std::move(md5);
 }
 
+void PatchHostFolder::setManifestSha256(std::string_view relative, std::string sha256) {
+    for (File& f : files_)
+        if (f.relative == relative) f.sha256 = std::move(sha256);
+}
+
 void PatchHostFolder::setPublished(std::string_view relative, bool published) {
     for (File& f : files_)
         if (f.relative == relative) f.published = published;
@@ -84,9 +90,15 @@ std::string PatchHostFolder::manifestJson() const {
     std::string json = "{\n  \"files\": [";
     for (std::size_t i = 0; i < files_.size(); ++i) {
         json += i == 0 ? "\n" : ",\n";
-        json += "    {\"md5\": " + jsonString(files_[i].md5) + ", \"relative\": " + jsonString(files_[i].relative) + "}";
+        json += "    {\"md5\": " + jsonString(files_[i].md5) + ", \"relative\": " + jsonString(files_[i].relative);
+        if (!files_[i].sha256.empty()) json += ", \"sha256\": " + jsonString(files_[i].sha256);
+        json += "}";
     }
-    return json + "\n  ],\n  \"generated\": \"2024-05-01T12:00:00Z\"\n}";
+    json += "\n  ],\n  \"generated\": \"2024-05-01T12:00:00Z\"";
+    if (release_) json += ",\n  \"release\": " + std::to_string(*release_);
+    if (!expires_.empty()) json += ",\n  \"expires\": " + jsonString(expires_);
+    if (!serverClaim_.empty()) json += ",\n  \"server\": " + jsonString(serverClaim_);
+    return json + "\n}";
 }
 
 void PatchHostFolder::publish() const {

@@ -8,6 +8,7 @@
 // to the test's thread.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,7 @@ public:
         std::string served;    // the bytes served for it
         std::string md5;       // what the manifest claims
         bool published = true; // false: listed but not served (404)
+        std::string sha256;    // what the manifest claims; empty: not listed
     };
 
     PatchHostFolder(std::filesystem::path root, std::string server);
@@ -35,7 +37,14 @@ public:
     void addPayloadFile(std::string relative, std::string_view contents);
     void removeFile(std::string_view relative);
     void setManifestMd5(std::string_view relative, std::string md5);
+    // Every file is listed with the SHA-256 of what is served; empty: none.
+    void setManifestSha256(std::string_view relative, std::string sha256);
     void setPublished(std::string_view relative, bool published);
+    // What the manifest says of itself (a signed one must say all three):
+    // by default release 1, expiring in 2999, for this host's server.
+    void setRelease(std::optional<std::uint64_t> release) { release_ = release; }
+    void setExpires(std::string expires) { expires_ = std::move(expires); }
+    void setServerClaim(std::string server) { serverClaim_ = std::move(server); }
 
     const std::vector<File>& files() const { return files_; }
     const File& file(std::string_view relative) const;
@@ -53,6 +62,9 @@ private:
     std::filesystem::path root_;
     std::string server_;
     std::vector<File> files_;
+    std::optional<std::uint64_t> release_ = 1;
+    std::string expires_ = "2999-12-31T23:59:59Z";
+    std::string serverClaim_ = server_;
 };
 
 // A single-file payload: magic, original size, zlib stream of `contents`.

@@ -37,6 +37,11 @@ std::string signatureFileFor(const signing::SigningKey& key, std::string_view do
     return signatureText(*signature) + "\n";
 }
 
-TrustedKeys trustOnly(const signing::SigningKey& key) { return TrustedKeys{true, {key.publicKey()}}; }
+TrustedKeys trustOnly(const signing::SigningKey& key) {
+    TrustedKeys trust;
+    trust.required = true;
+    trust.keys = {key.publicKey()};
+    return trust;
+}
 
 }  // namespace mendly::test

@@ -1,0 +1,52 @@
+#include "patch/manifest_policy.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "log/text.h"
+#include "platform/file.h"
+#include "trust/utc_timestamp.h"
+
+namespace mendly {
+namespace {
+
+std::u16string decimal(std::uint64_t value) { return toWide(std::to_string(value)); }
+
+}  // namespace
+
+std::u16string signedManifestProblem(const PatchManifest& manifest, const TrustedKeys& trust,
+                                     std::optional<std::uint64_t> installedRelease,
+                                     std::chrono::system_clock::time_point now) {
+    if (!trust.required) return {};
+    if (!trust.server.empty() && manifest.server != trust.server)
+        return u"The patch manifest is for another server (\"" + toWide(manifest.server) + u"\").";
+    const auto expires = parseUtcTimestamp(manifest.expires);
+    if (!expires) return u"The patch manifest has no expiry date.";
+    // In seconds: a stamp far beyond 2262 does not fit the clock's nanoseconds.
+    if (std::chrono::floor<std::chrono::seconds>(now) >= *expires)
+        return u"The patch manifest expired on " + toWide(manifest.expires) + u".";
+    if (!manifest.release) return u"The patch manifest has no release number.";
+    if (installedRelease && *manifest.release < *installedRelease)
+        return u"The patch manifest (release " + decimal(*manifest.release) +
+               u") is older than the one already installed (release " + decimal(*installedRelease) + u").";
+    if (std::any_of(manifest.files.begin(), manifest.files.end(),
+                    [](const ManifestEntry& entry) { return entry.sha256.empty(); }))
+        return u"The patch manifest does not name a SHA-256 for every file.";
+    return {};
+}
+
+std::optional<std::uint64_t> loadInstalledRelease(const std::filesystem::path& installDir) {
+    std::string text;
+    if (platform::readWholeFile(installDir / kReleaseFileName, text) != platform::FileRead::Read) return std::nullopt;
+    std::uint64_t value = 0;
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (problem != std::errc() || (end != text.data() + text.size() && *end != '\n')) return std::nullopt;
+    return value;
+}
+
+bool saveInstalledRelease(const std::filesystem::path& installDir, std::uint64_t release) {
+    return platform::replaceWholeFile(installDir / kReleaseFileName, std::to_string(release) + "\n") ==
+           platform::FileWrite::Written;
+}
+
+}  // namespace mendly
