@@ -2,10 +2,45 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "preview_report.h"
 #include "publish.h"
 #include "publish_command_line.h"
+#include "release_preview.h"
 #include "signing_key.h"
+
+namespace {
+
+void warnUnmatched(const std::vector<std::string>& patterns) {
+    for (const auto& pattern : patterns)
+        std::cerr << "publish_patch: warning: --payload " << pattern << " matched no archive member\n";
+}
+
+// --preview: reads the client and the served manifest, writes nothing.
+int preview(const mendly::publish::PublishCommand& command) {
+    using namespace mendly::publish;
+    std::string error;
+    std::optional<mendly::PatchManifest> servedNow;
+    if (!readServedManifest(command.against, command.server, servedNow, error)) {
+        std::cerr << "publish_patch: " << error << '\n';
+        return 1;
+    }
+    std::vector<ServedFile> files;
+    std::vector<std::string> unmatched;
+    if (!listServedFiles(command.client, command.options, files, unmatched, error)) {
+        std::cerr << "publish_patch: " << error << '\n';
+        return 1;
+    }
+    warnUnmatched(unmatched);
+    const ReleasePreview result = previewRelease(servedNow ? &*servedNow : nullptr, files);
+    const auto manifestPath = command.against / (command.server + ".manifest");
+    std::cout << formatReleasePreview(result, command.server, manifestPath.string());
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace mendly::publish;
@@ -19,6 +54,7 @@ int main(int argc, char** argv) {
         std::cout << kPublishUsage;
         return 0;
     }
+    if (command.preview) return preview(command);
     // A key that cannot sign stops the publication before anything is written.
     std::optional<mendly::signing::SigningKey> key;
     if (!command.signingKey.empty()) {
@@ -34,8 +70,7 @@ int main(int argc, char** argv) {
         std::cerr << "publish_patch: " << error << '\n';
         return 1;
     }
-    for (const auto& pattern : summary.unmatchedPatterns)
-        std::cerr << "publish_patch: warning: --payload " << pattern << " matched no archive member\n";
+    warnUnmatched(summary.unmatchedPatterns);
     std::printf("Published %s: %llu loose file(s), %llu archive member(s), %llu payload(s), %.1f MiB\n",
                 command.server.c_str(), static_cast<unsigned long long>(summary.looseFiles),
                 static_cast<unsigned long long>(summary.plainMembers),

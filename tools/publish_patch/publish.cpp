@@ -25,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct PublishedFile {
-    std::string relative;
-    std::string md5;
-    std::uint64_t size = 0;
-    bool payload = false;
-};
-
 struct HostPaths {
     fs::path folder;         // hostRoot/S
     fs::path manifest;       // hostRoot/S.manifest
@@ -102,14 +95,15 @@ bool needsPayload(const ClientItem& item) {
     return item.memberKey.compare(slash == std::string::npos ? 0 : slash + 1, 4, "pak_") == 0;
 }
 
+// Works out how every item is served and, given a staging folder, writes it
+// there; with an empty staging folder it only reads the client.
 class Publisher {
 public:
     Publisher(const fs::path& staging, unsigned threads) : staging_(staging), threads_(threads) {}
 
-    // Writes every item below the staging folder; `payload[i]` asks for item
-    // i as a payload.
-    bool writeAll(const std::vector<ClientItem>& items, const std::vector<bool>& payload,
-                  std::vector<PublishedFile>& files, std::string& error) {
+    // `payload[i]` asks for item i as a payload; `files[i]` is how it is served.
+    bool serveAll(const std::vector<ClientItem>& items, const std::vector<bool>& payload,
+                  std::vector<ServedFile>& files, std::string& error) {
         files.assign(items.size(), {});
         std::atomic<std::size_t> next{0};
         std::atomic<bool> failed{false};
@@ -142,8 +136,12 @@ private:
         return true;
     }
 
-    bool publishOne(const ClientItem& item, bool wantPayload, PublishedFile& out, std::string& error) {
-        if (!item.member) return copyFile(item.source, item.relative, out, error);
+    bool store(const std::string& relative, std::string_view bytes, std::string& error) const {
+        return checkPath(relative, error) && (staging_.empty() || writeBytes(staging_ / relative, bytes, error));
+    }
+
+    bool publishOne(const ClientItem& item, bool wantPayload, ServedFile& out, std::string& error) {
+        if (!item.member) return copyFile(item.source, item.relative, ServedFile::Kind::Loose, out, error);
 
         std::optional<std::string> contents;
         if (wantPayload || item.archive) {
@@ -168,8 +166,9 @@ private:
                     error = "Cannot build the payload of " + item.relative;
                     return false;
                 }
-                out = {payloadPathFor(item), mendly::md5Hex(*payload), payload->size(), true};
-                return checkPath(out.relative, error) && writeBytes(staging_ / out.relative, *payload, error);
+                out = {payloadPathFor(item), mendly::md5Hex(*payload), payload->size(), ServedFile::Kind::Payload,
+                       mendly::md5Hex(*contents)};
+                return store(out.relative, *payload, error);
             }
             if (needsPayload(item)) {
                 error = "Cannot publish " + item.relative +
@@ -178,21 +177,30 @@ private:
                 return false;
             }
         }
-        if (!contents) return copyFile(item.source, item.relative, out, error);
-        out = {item.relative, mendly::md5Hex(*contents), contents->size(), false};
-        return checkPath(out.relative, error) && writeBytes(staging_ / out.relative, *contents, error);
+        if (!contents) return copyFile(item.source, item.relative, ServedFile::Kind::Member, out, error);
+        out = {item.relative, mendly::md5Hex(*contents), contents->size(), ServedFile::Kind::Member, {}};
+        return store(out.relative, *contents, error);
     }
 
-    bool copyFile(const fs::path& source, const std::string& relative, PublishedFile& out, std::string& error) {
+    bool copyFile(const fs::path& source, const std::string& relative, ServedFile::Kind kind, ServedFile& out,
+                  std::string& error) const {
         if (!checkPath(relative, error)) return false;
-        const fs::path target = staging_ / relative;
         std::error_code ec;
+        if (staging_.empty()) {
+            out = {relative, mendly::md5FileHex(source), fs::file_size(source, ec), kind, {}};
+            if (out.md5.empty() || ec) {
+                error = "Cannot read: " + source.string();
+                return false;
+            }
+            return true;
+        }
+        const fs::path target = staging_ / relative;
         fs::create_directories(target.parent_path(), ec);
         if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec)) {
             error = "Cannot copy " + source.string() + " to " + target.string() + " (" + ec.message() + ")";
             return false;
         }
-        out = {relative, mendly::md5FileHex(target), fs::file_size(target, ec), false};
+        out = {relative, mendly::md5FileHex(target), fs::file_size(target, ec), kind, {}};
         if (out.md5.empty() || ec) {
             error = "Cannot read: " + target.string();
             return false;
@@ -205,21 +213,25 @@ private:
     std::mutex errorMutex_;
 };
 
-bool manifestText(std::vector<PublishedFile>& files, const std::string& generated, std::string& text,
-                  std::string& error) {
+// Sorts the served files by path; false when two share one.
+bool sortServedFiles(std::vector<ServedFile>& files, std::string& error) {
     std::sort(files.begin(), files.end(),
-              [](const PublishedFile& a, const PublishedFile& b) { return a.relative < b.relative; });
+              [](const ServedFile& a, const ServedFile& b) { return a.relative < b.relative; });
     for (std::size_t i = 1; i < files.size(); ++i)
         if (files[i].relative == files[i - 1].relative) {
             error = "Cannot publish " + files[i].relative + ": two files would be published under that path";
             return false;
         }
+    return true;
+}
+
+// `files` sorted by sortServedFiles.
+std::string manifestText(const std::vector<ServedFile>& files, const std::string& generated) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& file : files)
         list.push_back({{"relative", file.relative}, {"md5", file.md5}, {"size", file.size}});
     const nlohmann::json document = {{"files", std::move(list)}, {"generated", generated}};
-    text = document.dump(2);
-    return true;
+    return document.dump(2);
 }
 
 // The signature text of the manifest's exact bytes, written beside the
@@ -331,6 +343,13 @@ std::vector<bool> choosePayloads(const std::vector<ClientItem>& items, const Pub
     return payload;
 }
 
+bool checkClientFolder(const fs::path& clientFolder, std::string& error) {
+    std::error_code ec;
+    if (fs::is_regular_file(clientFolder / "_version._", ec)) return true;
+    error = "Not a client folder (no _version._): " + clientFolder.string();
+    return false;
+}
+
 }  // namespace
 
 std::string serverNameProblem(std::string_view name) {
@@ -351,11 +370,7 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
         error = "The server name \"" + server + "\" " + problem;
         return false;
     }
-    std::error_code ec;
-    if (!fs::is_regular_file(clientFolder / "_version._", ec)) {
-        error = "Not a client folder (no _version._): " + clientFolder.string();
-        return false;
-    }
+    if (!checkClientFolder(clientFolder, error)) return false;
     const HostPaths host = hostPathsFor(hostRoot, server);
     if (!checkPlaces(clientFolder, hostRoot, host, options.force, error)) return false;
 
@@ -364,6 +379,7 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
 
     const std::vector<bool> payload = choosePayloads(items, options, summary.unmatchedPatterns);
 
+    std::error_code ec;
     fs::create_directories(hostRoot, ec);
     fs::remove_all(host.staging, ec);
     fs::remove(host.manifestPart, ec);
@@ -380,26 +396,26 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
         fs::remove(host.nextSignature, ignored);
     };
 
-    std::vector<PublishedFile> files;
+    std::vector<ServedFile> files;
     std::string text;
     Publisher publisher(host.staging, options.threads);
-    if (!publisher.writeAll(items, payload, files, error) ||
-        !manifestText(files, options.generated.empty() ? utcNow() : options.generated, text, error) ||
-        !writeBytes(host.manifestPart, text, error) ||
+    const bool served = publisher.serveAll(items, payload, files, error) && sortServedFiles(files, error);
+    if (served) text = manifestText(files, options.generated.empty() ? utcNow() : options.generated);
+    if (!served || !writeBytes(host.manifestPart, text, error) ||
         (options.signingKey && !writeStagedSignature(*options.signingKey, text, host, error)) ||
         !swapIn(host, options.signingKey != nullptr, error)) {
         cleanUp();
         return false;
     }
 
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!items[i].member) ++summary.looseFiles;
-    }
     for (const auto& file : files) {
         summary.bytesWritten += file.size;
-        if (file.payload) ++summary.payloads;
+        switch (file.kind) {
+            case ServedFile::Kind::Loose: ++summary.looseFiles; break;
+            case ServedFile::Kind::Member: ++summary.plainMembers; break;
+            case ServedFile::Kind::Payload: ++summary.payloads; break;
+        }
     }
-    summary.plainMembers = files.size() - summary.looseFiles - summary.payloads;
     summary.manifestPath = host.manifest;
     if (options.signingKey) summary.signaturePath = host.signature;
     return true;
@@ -409,6 +425,20 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
                    const PublishOptions& options, std::string& error) {
     PublishSummary summary;
     return publishClient(clientFolder, serverName, hostRoot, options, summary, error);
+}
+
+bool listServedFiles(const fs::path& clientFolder, const PublishOptions& options, std::vector<ServedFile>& files,
+                     std::vector<std::string>& unmatchedPatterns, std::string& error) {
+    files.clear();
+    unmatchedPatterns.clear();
+    if (!checkClientFolder(clientFolder, error)) return false;
+    std::vector<ClientItem> items;
+    if (!collectClientItems(clientFolder, items, error)) return false;
+    const std::vector<bool> payload = choosePayloads(items, options, unmatchedPatterns);
+    Publisher reader({}, options.threads);
+    if (reader.serveAll(items, payload, files, error) && sortServedFiles(files, error)) return true;
+    files.clear();
+    return false;
 }
 
 }  // namespace mendly::publish

@@ -50,6 +50,16 @@ struct PublishOptions {
     const signing::SigningKey* signingKey = nullptr;  // signs the manifest when set
 };
 
+// One file as the host serves it below hostRoot/S.
+struct ServedFile {
+    enum class Kind { Loose, Member, Payload };  // Member: an archive member served as its contents
+    std::string relative;    // '/' separated, as listed in the manifest
+    std::string md5;         // of the served bytes, lowercase hexadecimal
+    std::uint64_t size = 0;  // served bytes
+    Kind kind = Kind::Loose;
+    std::string contentsMd5;  // Payload only: of the member's contents
+};
+
 struct PublishSummary {
     std::uint64_t looseFiles = 0;
     std::uint64_t plainMembers = 0;
@@ -70,6 +80,15 @@ struct PublishSummary {
 [[nodiscard]] bool publishClient(const std::filesystem::path& clientFolder, std::string_view serverName,
                                  const std::filesystem::path& hostRoot, const PublishOptions& options,
                                  std::string& error);
+
+// What publishClient would serve for the client with these options (the
+// signing key, `force` and `generated` play no part), sorted by path, worked
+// out by reading the client only: nothing is written anywhere. False with
+// one sentence in `error` for the refusals publishClient makes about the
+// client; `unmatchedPatterns` gets the payload patterns that chose no member.
+[[nodiscard]] bool listServedFiles(const std::filesystem::path& clientFolder, const PublishOptions& options,
+                                   std::vector<ServedFile>& files, std::vector<std::string>& unmatchedPatterns,
+                                   std::string& error);
 
 // Empty when `name` may name a server on the host, else why not.
 std::string serverNameProblem(std::string_view name);

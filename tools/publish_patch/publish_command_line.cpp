@@ -6,8 +6,10 @@ namespace mendly::publish {
 
 const char* const kPublishUsage =
     "Usage: publish_patch --client DIR --server NAME --root DIR [options]\n"
+    "       publish_patch --preview --against HOSTDIR --client DIR --server NAME [options]\n"
     "Publishes a complete client folder for the patch host that serves DIR:\n"
-    "writes ROOT/NAME.manifest and every file below ROOT/NAME/.\n"
+    "writes ROOT/NAME.manifest and every file below ROOT/NAME/. With --preview it\n"
+    "writes nothing and shows what publishing would change against HOSTDIR.\n"
     "\n"
     "  --client DIR       the client folder (loose files, ini/, _version._, archives\n"
     "                     as folders or as <name>.pak)\n"
@@ -23,9 +25,16 @@ const char* const kPublishUsage =
     "                     as ROOT/NAME.manifest.sig; clients built with the key's public\n"
     "                     key in \"signingKeys\" (or a custom server's \"manifestKey\")\n"
     "                     accept only signed manifests\n"
+    "  --preview          publish nothing: list the files added, changed and removed\n"
+    "                     against what the host serves now, what a player up to date\n"
+    "                     with it fetches and what a fresh install fetches; writes no\n"
+    "                     file anywhere (--force and --sign play no part, no key is read)\n"
+    "  --against HOSTDIR  with --preview: the folder the patch host serves now, compared\n"
+    "                     by HOSTDIR/NAME.manifest (default: --root; without that\n"
+    "                     manifest every file counts as added)\n"
     "  --help             this text\n"
     "\n"
-    "Exit codes: 0 published, 1 failed, 2 usage error.\n";
+    "Exit codes: 0 published (or previewed), 1 failed, 2 usage error.\n";
 
 bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& command, std::string& error) {
     command = PublishCommand{};
@@ -43,13 +52,18 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
         if (arg == "--help" || arg == "-h") {
             command.help = true;
             return true;
-        } else if (arg == "--client" || arg == "--root" || arg == "--sign") {
+        } else if (arg == "--client" || arg == "--root" || arg == "--against" || arg == "--sign") {
             if (!value(text)) return false;
             if (text.empty()) {
                 error = std::string(arg) + (arg == "--sign" ? " needs a key file" : " needs a folder");
                 return false;
             }
-            (arg == "--client" ? command.client : arg == "--root" ? command.root : command.signingKey) = text;
+            (arg == "--client"  ? command.client
+             : arg == "--root"  ? command.root
+             : arg == "--sign"  ? command.signingKey
+                                : command.against) = text;
+        } else if (arg == "--preview") {
+            command.preview = true;
         } else if (arg == "--server") {
             if (!value(command.server)) return false;
         } else if (arg == "--payload") {
@@ -75,6 +89,18 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
             error = "unknown argument: " + std::string(arg);
             return false;
         }
+    }
+    if (command.preview) {
+        if (command.against.empty()) command.against = command.root;
+        if (command.client.empty() || command.server.empty() || command.against.empty()) {
+            error = "--preview needs --client, --server and --against HOSTDIR (or --root)";
+            return false;
+        }
+        return true;
+    }
+    if (!command.against.empty()) {
+        error = "--against goes only with --preview";
+        return false;
     }
     if (command.client.empty() || command.server.empty() || command.root.empty()) {
         error = "--client, --server and --root are required";

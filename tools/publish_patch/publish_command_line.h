@@ -3,6 +3,8 @@
 //   publish_patch --client DIR --server NAME --root DIR
 //                 [--payload PATTERN]... [--payload-all] [--force] [--threads N]
 //                 [--sign KEY.pem]
+//   publish_patch --preview [--against HOSTDIR] --client DIR --server NAME [--root DIR]
+//                 [--payload PATTERN]... [--payload-all] [--threads N]
 //   publish_patch --help
 #include <filesystem>
 #include <string>
@@ -17,6 +19,10 @@ struct PublishCommand {
     std::filesystem::path root;
     PublishOptions options;            // without the signing key, which main() loads
     std::filesystem::path signingKey;  // --sign: the private key's PEM file, empty = unsigned
+    // --preview: compare with what `against` serves, write nothing. `against`
+    // is --against, or --root when that is not given.
+    bool preview = false;
+    std::filesystem::path against;
     bool help = false;
 };
 

@@ -64,6 +64,26 @@ TEST_F(PublishCommandLineTest, RefusesMissingPartsWithAReason) {
     EXPECT_EQ(error, "unknown argument: --frobnicate");
 }
 
+TEST_F(PublishCommandLineTest, PreviewComparesWithAgainstOrElseTheRoot) {
+    ASSERT_TRUE(parse({"--preview", "--against", "h", "--client", "c", "--server", "aurum", "--sign", "k.pem"}))
+        << error;
+    EXPECT_TRUE(command.preview);
+    EXPECT_EQ(command.against, "h");
+    EXPECT_TRUE(command.root.empty());
+
+    ASSERT_TRUE(parse({"--preview", "--client", "c", "--server", "aurum", "--root", "r"})) << error;
+    EXPECT_EQ(command.against, "r");
+    ASSERT_TRUE(parse({"--preview", "--against", "h", "--client", "c", "--server", "aurum", "--root", "r"})) << error;
+    EXPECT_EQ(command.against, "h");
+
+    EXPECT_FALSE(parse({"--preview", "--client", "c", "--server", "aurum"}));
+    EXPECT_EQ(error, "--preview needs --client, --server and --against HOSTDIR (or --root)");
+    EXPECT_FALSE(parse({"--against", "h", "--client", "c", "--server", "aurum", "--root", "r"}));
+    EXPECT_EQ(error, "--against goes only with --preview");
+    EXPECT_FALSE(parse({"--preview", "--against", "", "--client", "c", "--server", "aurum"}));
+    EXPECT_EQ(error, "--against needs a folder");
+}
+
 TEST_F(PublishCommandLineTest, HelpNeedsNothingElse) {
     ASSERT_TRUE(parse({"--help"}));
     EXPECT_TRUE(command.help);
