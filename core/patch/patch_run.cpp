@@ -1,6 +1,7 @@
 #include "patch/patch_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "patch/download_stage.h"
 #include "patch/local_verification.h"
 #include "patch/manifest.h"
+#include "patch/manifest_policy.h"
 #include "patch/patch_reporting.h"
 #include "patch/run_record.h"
 #include "patch/staging_area.h"
@@ -47,9 +49,23 @@ bool cancelled(std::u16string& error, std::u16string_view logLine) {
 }
 
 // The manifest of the run; false with the run's error when it cannot be had.
+// A signed manifest's own claims (server, expiry, release, digests), checked
+// before any file is looked at; the release it names is then remembered.
+bool acceptSignedManifest(const PatchManifest& manifest, const TrustedKeys& trust, const fs::path& installDir,
+                          std::u16string& error) {
+    if (!trust.required) return true;
+    const auto installed = loadInstalledRelease(installDir);
+    const std::u16string problem =
+        signedManifestProblem(manifest, trust, installed, std::chrono::system_clock::now());
+    if (!problem.empty()) return failWithLog(error, problem, u"ERROR: ");
+    if ((!installed || *manifest.release > *installed) && !saveInstalledRelease(installDir, *manifest.release))
+        LogFile::write(u"ERROR: Cannot write: " + pathText(installDir / kReleaseFileName));
+    return true;
+}
+
 // `digest` is the SHA-256 of the manifest as served.
 bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
-                   PatchManifest& manifest, std::string& digest, std::u16string& error) {
+                   const fs::path& installDir, PatchManifest& manifest, std::string& digest, std::u16string& error) {
     reportStatus(window, u"Downloading manifest...");
     std::string manifestBytes;
     std::u16string fetchError;
@@ -74,7 +90,7 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const T
         reportStatus(window, error);
         return false;
     }
-    return true;
+    return acceptSignedManifest(manifest, trust, installDir, error);
 }
 
 // The indices `mode` covers, in manifest order (with the skip status in Update mode).
@@ -187,10 +203,11 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     if (lock.acquire(installDir) == platform::InstallLock::Outcome::Busy)
         return failWithLog(error, u"Another program is updating this installation.", u"ERROR: ");
     removeLegacyStateFiles(installDir);
+    recoverInterruptedArchiveUpdates(installDir);
 
     PatchManifest manifest;
     RecordKeeping keeping;
-    if (!fetchManifest(window, manifestUrl, trust, manifest, keeping.manifestDigest, error)) return false;
+    if (!fetchManifest(window, manifestUrl, trust, installDir, manifest, keeping.manifestDigest, error)) return false;
     // What an earlier run staged and this manifest no longer names is stale.
     const StagingArea staging(installDir);
     {
