@@ -8,6 +8,7 @@
 #include "patch/patch_reporting.h"
 #include "patch/vfile/archive.h"
 #include "patch/staged_file.h"
+#include "patch/vfile/archive_journal.h"
 #include "patch/vfile/archive_writer.h"
 
 namespace mendly {
@@ -114,6 +115,18 @@ bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path&
     const auto archives = static_cast<std::int32_t>(removals.size());
     reportProgress(window, 0, std::max<std::int32_t>(1, archives));
     return updateArchives(window, installDir, {}, removals, done, archives, error);
+}
+
+void recoverInterruptedArchiveUpdates(const std::filesystem::path& installDir) {
+    for (const std::string_view name : archiveNameTable) {
+        const std::filesystem::path path = archivePathFor(installDir, name);
+        std::error_code ec;
+        const auto journal = std::filesystem::symlink_status(vfile::journalPathFor(path), ec);
+        if (!std::filesystem::is_regular_file(journal) && !std::filesystem::is_symlink(journal)) continue;
+        LogFile::write(u"Recovering an interrupted archive update: " + toWide(path.string()));
+        if (!vfile::recoverInterruptedUpdate(path))
+            LogFile::write(u"ERROR: Cannot recover an interrupted archive update: " + toWide(path.string()));
+    }
 }
 
 void removeLegacyStateFiles(const std::filesystem::path& installDir) {

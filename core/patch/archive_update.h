@@ -1,7 +1,7 @@
 #pragma once
 // The archive side of a patch run's apply step: downloaded archive members
 // become stored entries, entries the manifest no longer lists (orphans) are
-// marked for removal, and each affected archive is rewritten once with all of
+// marked for removal, and each affected archive is updated once with all of
 // its changes. Everything here runs on the run's own thread.
 #include <cstdint>
 #include <filesystem>
@@ -50,7 +50,7 @@ void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMe
 std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, std::size_t updateCount,
                                     std::size_t removalCount);
 
-// Rewrites every archive named in `updates` or `removals` once, logging
+// Updates every archive named in `updates` or `removals` once, logging
 // archiveUpdateLogLine first. After each archive, done += 1 and progress
 // (done, max(1, total)). Stops at the first archive that cannot be written:
 // false with "Failed to write archive: " + path (also logged); archives
@@ -65,6 +65,16 @@ std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, st
 // do or every archive was rewritten.
 [[nodiscard]] bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
                                              const ManifestMemberSet& members, std::u16string& error);
+
+// Undoes the interrupted in-place update of every archive of installDir that
+// has one (vfile::recoverInterruptedUpdate, in archiveNameTable order), so
+// that each reads as it did before that update; removes journals that are
+// torn or do not fit their archive. For the start of a run, before anything
+// reads the archives. Logs "Recovering an interrupted archive update:
+// <path>" for each journal found, and "ERROR: Cannot recover an interrupted
+// archive update: <path>" where one stays (that archive's next update fails,
+// and tries again).
+void recoverInterruptedArchiveUpdates(const std::filesystem::path& installDir);
 
 // Deletes ".mendly-vfile-state.json" and ".mendly-vfile-state.json.part" in
 // installDir, ignoring files that are absent or cannot be deleted. Nothing

@@ -28,6 +28,9 @@ public:
     // source cannot be read in full or writing failed. The last source stays
     // open until another one is named or this object is closed.
     [[nodiscard]] bool appendFrom(const std::filesystem::path& source, std::uint64_t offset, std::uint64_t size);
+    // Returns once every byte written so far is on the disk itself (not only
+    // in the system's cache): before the file is renamed over another.
+    [[nodiscard]] bool flush();
     // Closes the file; false when a write could not be completed.
     [[nodiscard]] bool close();
 

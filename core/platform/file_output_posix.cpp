@@ -65,6 +65,13 @@ bool FileOutput::appendFrom(const std::filesystem::path& source, std::uint64_t o
     return copyThroughBuffer(sourceFd_, offset, size, fd_, buffer_.get());
 }
 
+bool FileOutput::flush() {
+    if (fd_ < 0) return false;
+    while (::fsync(fd_) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
 bool FileOutput::close() {
     closeFd(sourceFd_);
     sourcePath_.clear();

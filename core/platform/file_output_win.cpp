@@ -95,6 +95,8 @@ bool FileOutput::appendFrom(const std::filesystem::path& source, std::uint64_t o
     return copyThroughBuffer(handleOf(sourceFd_), offset, size, handleOf(fd_), buffer_.get());
 }
 
+bool FileOutput::flush() { return fd_ >= 0 && ::FlushFileBuffers(handleOf(fd_)); }
+
 bool FileOutput::close() {
     closeFd(sourceFd_);
     sourcePath_.clear();

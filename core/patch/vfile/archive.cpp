@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "patch/vfile/archive_journal.h"
 #include "patch/vfile/archive_name.h"
 #include "patch/vfile/archive_writer.h"
 #include "patch/vfile/byte_order.h"
@@ -174,9 +175,10 @@ std::vector<EntryListing> Archive::listEntries() const {
 }
 
 bool Archive::applyChanges(const std::vector<NamedEntry>& updates, const std::vector<std::string>& removals) {
-    // The file must still be a valid archive: otherwise updateArchiveFile
-    // would replace it with just the updates.
-    if (!Archive::open(path_)) return false;
+    // The file must still be a valid archive (once an interrupted update of
+    // it is undone): otherwise updateArchiveFile would replace it with just
+    // the updates.
+    if (!recoverInterruptedUpdate(path_) || !Archive::open(path_)) return false;
     // An archive of no entries is not one: the writer would delete the file.
     if (updates.empty()) {
         std::set<std::string> removed;

@@ -72,8 +72,10 @@ public:
     // minus `removals`, plus `updates` (inserted or replacing by key; a later
     // update of the same key wins), sorted by key. False, with the file
     // untouched, when a current entry cannot be read or nothing would remain;
-    // false when writing fails or the written file does not open again. On
-    // success this object's entries are those of the written file.
+    // false when writing fails or the written file does not open again. An
+    // interrupted in-place update of the file is undone first
+    // (archive_journal.h). On success this object's entries are those of the
+    // written file.
     [[nodiscard]] bool applyChanges(const std::vector<NamedEntry>& updates,
                                     const std::vector<std::string>& removals);
 

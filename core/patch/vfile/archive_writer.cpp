@@ -1,67 +1,36 @@
 #include "patch/vfile/archive_writer.h"
 
 #include <map>
-#include <optional>
 #include <system_error>
 
 #include "patch/vfile/archive.h"
+#include "patch/vfile/archive_directory.h"
+#include "patch/vfile/archive_in_place.h"
+#include "patch/vfile/archive_journal.h"
 #include "patch/vfile/archive_name.h"
-#include "patch/vfile/byte_order.h"
 #include "patch/vfile/format.h"
 #include "platform/file_output.h"
+#include "platform/file_update.h"
 
 namespace mendly::vfile {
 namespace {
 
-struct PlannedRecord {
-    std::string key;
-    std::uint32_t dataOffset = 0;
-};
-
-// Keys and data offsets for `entries`, or nothing when any rule of the format
-// would be broken.
-std::optional<std::vector<PlannedRecord>> planRecords(const std::vector<EntrySource>& entries) {
-    if (entries.empty() || entries.size() > kMaxStoredValue) return std::nullopt;
-    std::vector<PlannedRecord> records;
-    records.reserve(entries.size());
-    std::uint64_t directoryEnd = kHeaderSize;
-    for (const auto& entry : entries) {
-        std::string key = archiveKey(normalizeArchiveName(entry.name));
-        if (key.empty() || key == "." || key.size() > kMaxNameLength) return std::nullopt;
-        if (entry.storedSize > kMaxStoredValue || entry.originalSize > kMaxStoredValue) return std::nullopt;
-        directoryEnd += kRecordFixedSize + key.size();
-        if (directoryEnd > kMaxStoredValue) return std::nullopt;
-        records.push_back({std::move(key), 0});
+// Data offsets for a whole archive: the stored bytes right after the
+// directory, in directory order. False when they would pass 0x7FFFFFFF.
+bool placeDataAfterDirectory(std::vector<DirectoryRecord>& records) {
+    std::uint64_t dataEnd = directoryEnd(records);
+    for (auto& record : records) {
+        record.dataOffset = static_cast<std::uint32_t>(dataEnd);
+        dataEnd += record.storedSize;
+        if (dataEnd > kMaxStoredValue) return false;
     }
-    std::uint64_t dataEnd = directoryEnd;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        records[i].dataOffset = static_cast<std::uint32_t>(dataEnd);
-        dataEnd += entries[i].storedSize;
-        if (dataEnd > kMaxStoredValue) return std::nullopt;
-    }
-    return records;
+    return true;
 }
 
-std::string encodeDirectory(const std::vector<EntrySource>& entries, const std::vector<PlannedRecord>& records) {
-    std::string out;
-    appendLe32(out, kArchiveMagic);
-    appendLe32(out, static_cast<std::uint32_t>(entries.size()));
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const auto& key = records[i].key;
-        const auto keyLength = static_cast<std::uint32_t>(key.size());
-        appendLe32(out, static_cast<std::uint32_t>(kRecordFixedSize) + keyLength);
-        appendLe32(out, records[i].dataOffset);
-        appendLe32(out, static_cast<std::uint32_t>(entries[i].storedSize));
-        appendLe32(out, entries[i].originalSize);
-        appendLe32(out, keyLength);
-        out += key;
-    }
-    return out;
-}
-
-// Writes the whole archive to `target`. `created` tells whether the file was
-// opened (and so is ours to remove on failure). Kept entries are copied from
-// the old archive inside the kernel where it can.
+// Writes the whole archive to `target` and flushes it to the disk, so that
+// renaming it over the old archive can never leave a name for bytes that are
+// not there yet. `created` tells whether the file was opened (and so is ours
+// to remove on failure).
 bool writeAll(const std::filesystem::path& target, const std::string& directory,
               const std::vector<EntrySource>& entries, bool& created) {
     platform::FileOutput out;
@@ -74,12 +43,20 @@ bool writeAll(const std::filesystem::path& target, const std::string& directory,
             return false;
         }
     }
-    return out.close();
+    return out.flush() && out.close();
 }
 
 struct KeyLess {
     bool operator()(const std::string& a, const std::string& b) const { return archiveKeyLess(a, b); }
 };
+
+// The archive at `path` was written whole: true, with its size as the cost.
+bool reportRewritten(const std::filesystem::path& path, ArchiveUpdateReport& report) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    report = {UpdateMethod::Rewritten, ec ? 0 : static_cast<std::uint64_t>(size)};
+    return true;
+}
 
 std::vector<EntrySource> inMemorySources(const std::vector<NamedEntry>& entries) {
     std::vector<EntrySource> sources;
@@ -100,9 +77,9 @@ EntrySource EntrySource::inMemory(std::string name, const StoredEntry& stored) {
 }
 
 bool writeArchiveFromSources(const std::filesystem::path& path, const std::vector<EntrySource>& entries) {
-    const auto records = planRecords(entries);
-    if (!records) return false;
-    const std::string directory = encodeDirectory(entries, *records);
+    auto records = directoryRecordsFor(entries);
+    if (!records || !placeDataAfterDirectory(*records)) return false;
+    const std::string directory = encodeDirectory(*records);
 
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
@@ -120,6 +97,7 @@ bool writeArchiveFromSources(const std::filesystem::path& path, const std::vecto
         std::filesystem::remove(staging, ec);
         return false;
     }
+    platform::flushFolder(path.parent_path());
     return true;
 }
 
@@ -129,35 +107,56 @@ bool writeArchiveFile(const std::filesystem::path& path, const std::vector<Named
 
 bool updateArchiveFromSources(const std::filesystem::path& path, const std::vector<EntrySource>& updates,
                               const std::vector<std::string>& removals) {
-    const auto archive = Archive::open(path);
-    if (!archive) return !updates.empty() && writeArchiveFromSources(path, updates);
+    ArchiveUpdateReport report;
+    return updateArchiveFromSources(path, updates, removals, ArchiveUpdateOptions{}, report);
+}
 
-    std::map<std::string, EntrySource, KeyLess> byKey;
+bool updateArchiveFromSources(const std::filesystem::path& path, const std::vector<EntrySource>& updates,
+                              const std::vector<std::string>& removals, const ArchiveUpdateOptions& options,
+                              ArchiveUpdateReport& report) {
+    report = {};
+    // An update interrupted before is undone first: the directory read below
+    // is then the archive's own again.
+    if (!recoverInterruptedUpdate(path)) return false;
+    const auto archive = Archive::open(path);
+    if (!archive) return !updates.empty() && writeArchiveFromSources(path, updates) && reportRewritten(path, report);
+
+    std::map<std::string, PlannedEntry, KeyLess> byKey;
     for (const auto& entry : archive->entries()) {
         if (byKey.contains(entry.key)) continue;  // of equal keys the first entry wins
-        EntrySource kept;
-        kept.name = entry.name;
-        kept.storedSize = entry.storedSize;
-        kept.originalSize = entry.originalSize;
-        kept.file = path;
-        kept.offset = entry.offset;
+        PlannedEntry kept;
+        kept.source.name = entry.name;
+        kept.source.storedSize = entry.storedSize;
+        kept.source.originalSize = entry.originalSize;
+        kept.source.file = path;
+        kept.source.offset = entry.offset;
+        kept.kept = true;
         byKey.emplace(entry.key, std::move(kept));
     }
     for (const auto& removal : removals) byKey.erase(archiveKey(normalizeArchiveName(removal)));
     for (const auto& update : updates) {
-        EntrySource entry = update;
-        entry.name = normalizeArchiveName(update.name);
-        byKey.insert_or_assign(archiveKey(entry.name), std::move(entry));
+        PlannedEntry entry{update, false};
+        entry.source.name = normalizeArchiveName(update.name);
+        byKey.insert_or_assign(archiveKey(entry.source.name), std::move(entry));
     }
     if (byKey.empty()) {
         std::error_code ec;
+        report.method = UpdateMethod::Deleted;
         return std::filesystem::remove(path, ec) && !ec;  // a link at that name goes, never what it points to
     }
 
+    std::vector<PlannedEntry> planned;
+    planned.reserve(byKey.size());
+    for (auto& item : byKey) planned.push_back(std::move(item.second));
+    switch (updateArchiveInPlace(path, planned, options, report)) {
+        case InPlaceResult::Written: return true;
+        case InPlaceResult::Failed: return false;
+        case InPlaceResult::RewriteInstead: break;
+    }
     std::vector<EntrySource> sorted;
-    sorted.reserve(byKey.size());
-    for (auto& item : byKey) sorted.push_back(std::move(item.second));
-    return writeArchiveFromSources(path, sorted);
+    sorted.reserve(planned.size());
+    for (auto& entry : planned) sorted.push_back(std::move(entry.source));
+    return writeArchiveFromSources(path, sorted) && reportRewritten(path, report);
 }
 
 bool updateArchiveFile(const std::filesystem::path& path, const std::vector<NamedEntry>& updates,

@@ -1,19 +1,23 @@
 #pragma once
-// Writing whole archives, streaming: the directory is planned from the
-// entries' sizes, then each entry's stored bytes are copied in pieces from
-// where they are (memory, another archive, a staged file), so writing an
-// archive never holds more than one piece of it in memory.
+// Writing archives, streaming: the directory is planned from the entries'
+// sizes, then each entry's stored bytes are copied in pieces from where they
+// are (memory, another archive, a staged file), so writing an archive never
+// holds more than one piece of it in memory.
 //
 // Called from one thread at a time; not synchronised with readers of the same
-// file. The archive is written to path + ".part" and then moved over `path`,
-// so a failed or interrupted write never leaves a damaged archive where an
-// intact one was; on failure the ".part" file is removed again.
+// file. A whole archive is written to path + ".part", flushed to the disk and
+// then moved over `path`, so a failed or interrupted write never leaves a
+// damaged archive where an intact one was; on failure the ".part" file is
+// removed again. Updates of an existing archive are mostly made in place
+// instead (archive_in_place.h), with a journal beside the archive
+// (path + ".journal") that undoes an interrupted one.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "patch/vfile/archive_update_options.h"
 #include "patch/vfile/stored_entry.h"
 
 namespace mendly::vfile {
@@ -45,17 +49,37 @@ struct EntrySource {
 
 // Applies `updates` and `removals` to the archive at `path`: its entries (the
 // first of each key), minus the removals, plus the updates (inserted or
-// replacing by key; a later update of the same key wins), sorted by key;
-// entries kept are copied from the old file in pieces. When nothing would
-// remain the archive file is deleted (an archive of no entries is not a valid
-// one). False, with the file untouched, when anything cannot be read, written
-// or deleted.
+// replacing by key; a later update of the same key wins), sorted by key. When
+// nothing would remain the archive file is deleted (an archive of no entries
+// is not a valid one). False, with the archive as it was, when anything
+// cannot be read, written or deleted.
+// An interrupted update of this archive (its journal) is undone first; false
+// when that cannot be done.
+// The result reads the same however it is written (names, sizes and stored
+// bytes of the entries in directory order); only where the bytes lie differs:
+// - in place, as a rule: the stored bytes of the updates (and of kept entries
+//   the grown directory would cover) are appended, the directory is
+//   rewritten, kept entries stay where they are; the bytes written are about
+//   the updates' stored size plus the directory, and a crash at any moment
+//   leaves an archive that recoverInterruptedUpdate makes the old or the new;
+// - whole, beside the archive and renamed over it (kept entries copied from
+//   the old file in pieces), when more than a quarter of the result would be
+//   unreferenced (kDefaultCompactionShare), when an offset would pass
+//   0x7FFFFFFF, or when the name is a link or the file has other names.
 // When there is no readable, valid archive there: false without updates,
 // otherwise a new archive holding just the updates in the given order (the
 // removals are then moot).
 [[nodiscard]] bool updateArchiveFromSources(const std::filesystem::path& path,
                                             const std::vector<EntrySource>& updates,
                                             const std::vector<std::string>& removals);
+
+// The same with the compaction share and the step hook of `options`
+// (archive_update_options.h); `report` tells how the archive was written and
+// how many bytes that took.
+[[nodiscard]] bool updateArchiveFromSources(const std::filesystem::path& path,
+                                            const std::vector<EntrySource>& updates,
+                                            const std::vector<std::string>& removals,
+                                            const ArchiveUpdateOptions& options, ArchiveUpdateReport& report);
 
 // The same for updates held in memory.
 [[nodiscard]] bool updateArchiveFile(const std::filesystem::path& path,

@@ -1,0 +1,48 @@
+#include "patch/vfile/archive_directory.h"
+
+#include "patch/vfile/archive_name.h"
+#include "patch/vfile/byte_order.h"
+#include "patch/vfile/format.h"
+
+namespace mendly::vfile {
+
+std::optional<std::vector<DirectoryRecord>> directoryRecordsFor(const std::vector<EntrySource>& entries) {
+    if (entries.empty() || entries.size() > kMaxStoredValue) return std::nullopt;
+    std::vector<DirectoryRecord> records;
+    records.reserve(entries.size());
+    std::uint64_t end = kHeaderSize;
+    for (const auto& entry : entries) {
+        std::string key = archiveKey(normalizeArchiveName(entry.name));
+        if (key.empty() || key == "." || key.size() > kMaxNameLength) return std::nullopt;
+        if (entry.storedSize > kMaxStoredValue || entry.originalSize > kMaxStoredValue) return std::nullopt;
+        end += kRecordFixedSize + key.size();
+        if (end > kMaxStoredValue) return std::nullopt;
+        records.push_back({std::move(key), 0, static_cast<std::uint32_t>(entry.storedSize), entry.originalSize});
+    }
+    return records;
+}
+
+std::uint64_t directoryEnd(const std::vector<DirectoryRecord>& records) {
+    std::uint64_t end = kHeaderSize;
+    for (const auto& record : records) end += kRecordFixedSize + record.key.size();
+    return end;
+}
+
+std::string encodeDirectory(const std::vector<DirectoryRecord>& records) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(directoryEnd(records)));
+    appendLe32(out, kArchiveMagic);
+    appendLe32(out, static_cast<std::uint32_t>(records.size()));
+    for (const auto& record : records) {
+        const auto keyLength = static_cast<std::uint32_t>(record.key.size());
+        appendLe32(out, static_cast<std::uint32_t>(kRecordFixedSize) + keyLength);
+        appendLe32(out, record.dataOffset);
+        appendLe32(out, record.storedSize);
+        appendLe32(out, record.originalSize);
+        appendLe32(out, keyLength);
+        out += record.key;
+    }
+    return out;
+}
+
+}  // namespace mendly::vfile
