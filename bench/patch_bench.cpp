@@ -5,14 +5,31 @@
 // split into hashing, inflating and compressing, next to the compression
 // levels the engine could have chosen.
 //
-//   patch_bench run --mode install|update --base URL --server NAME --dir DIR [--log FOLDER]
+//   patch_bench run --mode install|update|verify --base URL --server NAME --dir DIR [--log FOLDER]
 //   patch_bench curl-args --manifest FILE --base URL --server NAME --out DIR
-//   patch_bench curl-config --manifest FILE --base URL --server NAME --out DIR
+//                         [--changed-from OLD_MANIFEST] [--with-manifest yes]
+//   patch_bench curl-config --manifest FILE --base URL --server NAME --out DIR [--changed-from OLD_MANIFEST]
+//   patch_bench update-size --old OLD_MANIFEST --new NEW_MANIFEST --dir DIR
 //   patch_bench codec --dir DIR [--limit BYTES]
+//
+// run: --mode picks PatchMode::Install, Update or Verify. Besides the stage
+// times it prints what the run read and wrote, from /proc/self/io before and
+// after runPatch (io_rchar, io_wchar, io_syscr, io_syscw, io_read_bytes,
+// io_write_bytes, io_cancelled_write_bytes: the differences, so the start of
+// the process itself is not counted).
 //
 // curl-config writes a config file for `curl -K` with a url/output pair for
 // the manifest and for every file it lists, the addresses exactly as a run
-// hands them to libcurl (escaped the same way).
+// hands them to libcurl (escaped the same way). With --changed-from, both
+// download lists hold only the files of --manifest that OLD_MANIFEST does not
+// list with the same MD5: what an update from the old release to the new one
+// fetches. curl-args lists the manifest too with --with-manifest yes.
+//
+// update-size: what an update from OLD_MANIFEST to NEW_MANIFEST has to write
+// at the least into the installation DIR (run it once DIR holds the new
+// release): the changed loose files, the stored bytes of the changed archive
+// members (their sizes in DIR's archives), and the directories of the archives
+// that gain, change or lose a member (header and records, as in DIR's archives).
 //
 // --log writes the run's launcher.log into FOLDER (truncating it), e.g. for
 // the "Updating archive: <path> ..." lines of the archives a run rewrote.
@@ -30,6 +47,8 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +64,7 @@
 #include "patch/patch_run.h"
 #include "patch/vfile/archive.h"
 #include "patch/vfile/entry_codec.h"
+#include "patch/vfile/format.h"
 
 namespace {
 
@@ -81,6 +101,20 @@ std::string statusText(const std::string& prefix) {
     return {};
 }
 
+// The counters of /proc/self/io ("rchar: 123" lines); empty when the file
+// cannot be read (not Linux, or no task accounting in the kernel).
+std::map<std::string, unsigned long long> processIo() {
+    std::map<std::string, unsigned long long> out;
+    std::ifstream in("/proc/self/io");
+    std::string key;
+    unsigned long long value = 0;
+    while (in >> key >> value) {
+        if (!key.empty() && key.back() == ':') key.pop_back();
+        out[key] = value;
+    }
+    return out;
+}
+
 std::map<std::string, std::string> options(int argc, char** argv, int first) {
     std::map<std::string, std::string> out;
     for (int i = first; i + 1 < argc; i += 2) out[argv[i]] = argv[i + 1];
@@ -89,9 +123,13 @@ std::map<std::string, std::string> options(int argc, char** argv, int first) {
 
 int runCommand(std::map<std::string, std::string> opt) {
     const std::string mode = opt["--mode"];
-    if ((mode != "install" && mode != "update") || opt["--base"].empty() || opt["--server"].empty() ||
-        opt["--dir"].empty()) {
-        std::cerr << "patch_bench run: --mode install|update --base URL --server NAME --dir DIR\n";
+    const std::map<std::string, mendly::PatchMode> modes = {
+        {"install", mendly::PatchMode::Install},
+        {"update", mendly::PatchMode::Update},
+        {"verify", mendly::PatchMode::Verify},
+    };
+    if (!modes.contains(mode) || opt["--base"].empty() || opt["--server"].empty() || opt["--dir"].empty()) {
+        std::cerr << "patch_bench run: --mode install|update|verify --base URL --server NAME --dir DIR\n";
         return 2;
     }
     const std::string base = opt["--base"] + "/" + opt["--server"];
@@ -102,12 +140,12 @@ int runCommand(std::map<std::string, std::string> opt) {
     mendly::setPatchCallbacks(onStatus, nullptr);
     mendly::resetPatchCancel();
     std::u16string error;
+    const auto ioBefore = processIo();
     gStart = Clock::now();
     const bool ok = mendly::runPatch(nullptr, mendly::toWide(base + ".manifest"), mendly::toWide(base + "/"),
-                                     fs::path(opt["--dir"]), mode == "install" ? mendly::PatchMode::Install
-                                                                               : mendly::PatchMode::Update,
-                                     error);
+                                     fs::path(opt["--dir"]), modes.at(mode), error);
     const double total = secondsSince(gStart);
+    const auto ioAfter = processIo();
     mendly::setPatchCallbacks(nullptr, nullptr);
     mendly::LogFile::close();
 
@@ -118,6 +156,13 @@ int runCommand(std::map<std::string, std::string> opt) {
     std::printf("total_s %.3f\n", total);
     std::printf("cpu_user_s %.3f\ncpu_sys_s %.3f\nmax_rss_kib %ld\n", cpuSeconds(usage.ru_utime),
                 cpuSeconds(usage.ru_stime), usage.ru_maxrss);
+    for (const char* key :
+         {"rchar", "wchar", "syscr", "syscw", "read_bytes", "write_bytes", "cancelled_write_bytes"}) {
+        const auto before = ioBefore.find(key);
+        const auto after = ioAfter.find(key);
+        if (before == ioBefore.end() || after == ioAfter.end()) continue;
+        std::printf("io_%s %llu\n", key, after->second - before->second);
+    }
 
     const double manifest = statusTime("Downloading manifest...");
     const double verifying = statusTime("Verifying local files...");
@@ -130,6 +175,8 @@ int runCommand(std::map<std::string, std::string> opt) {
     if (downloading >= 0 && applying >= 0) std::printf("stage_download_s %.3f\n", applying - downloading);
     if (applying >= 0) std::printf("stage_apply_s %.3f\n", total - applying);
     if (pruning >= 0) std::printf("stage_prune_s %.3f\n", total - pruning);
+    // Nothing to fetch: what follows verification (orphan entries, the record).
+    if (verified >= 0 && downloading < 0) std::printf("stage_finish_s %.3f\n", total - verified);
     std::printf("verify_result %s\n", statusText("Verify done").c_str());
     std::string lastSpeed = "-";
     for (const auto& [at, text] : gTimeline)
@@ -138,26 +185,67 @@ int runCommand(std::map<std::string, std::string> opt) {
     return ok ? 0 : 1;
 }
 
-// The manifest named by --manifest, for the download lists below; false
-// (with a message) when it cannot be read or --out is missing.
-bool readManifestOption(std::map<std::string, std::string>& opt, const char* command,
-                        mendly::PatchManifest& manifest) {
-    std::ifstream in(opt["--manifest"], std::ios::binary);
+// The manifest in the file `path`; false (with a message) when it cannot be read.
+bool readManifestFile(const std::string& path, const char* command, mendly::PatchManifest& manifest) {
+    std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::u16string error;
-    if (!in || !mendly::parseManifest(bytes, manifest, error) || opt["--out"].empty()) {
-        std::cerr << "patch_bench " << command << ": cannot read the manifest " << opt["--manifest"] << ' '
+    if (path.empty() || !in || !mendly::parseManifest(bytes, manifest, error)) {
+        std::cerr << "patch_bench " << command << ": cannot read the manifest " << path << ' '
                   << mendly::toUtf8(error) << '\n';
         return false;
     }
     return true;
 }
 
+// The manifest named by --manifest, for the download lists below; false
+// (with a message) when it cannot be read or --out is missing.
+bool readManifestOption(std::map<std::string, std::string>& opt, const char* command,
+                        mendly::PatchManifest& manifest) {
+    if (!readManifestFile(opt["--manifest"], command, manifest)) return false;
+    if (opt["--out"].empty()) {
+        std::cerr << "patch_bench " << command << ": --out DIR is missing\n";
+        return false;
+    }
+    return true;
+}
+
+// The relative paths of `older` with their MD5 as the document gives it.
+std::map<std::string, std::string> md5ByPath(const mendly::PatchManifest& older) {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : older.files) out[entry.relative] = entry.md5;
+    return out;
+}
+
+// True when `older` lists `entry` with the same MD5 (case ignored).
+bool unchangedIn(const std::map<std::string, std::string>& older, const mendly::ManifestEntry& entry) {
+    const auto it = older.find(entry.relative);
+    return it != older.end() && mendly::md5Matches(entry.md5, it->second);
+}
+
+// With --changed-from, `manifest` keeps only the files the older manifest
+// does not list with the same MD5; false when that manifest cannot be read.
+bool keepChanged(std::map<std::string, std::string>& opt, const char* command, mendly::PatchManifest& manifest) {
+    if (opt["--changed-from"].empty()) return true;
+    mendly::PatchManifest older;
+    if (!readManifestFile(opt["--changed-from"], command, older)) return false;
+    const auto previous = md5ByPath(older);
+    std::erase_if(manifest.files, [&](const mendly::ManifestEntry& entry) { return unchangedIn(previous, entry); });
+    return true;
+}
+
 // NUL-separated "-o", target, address triples for `xargs -0 -n 48 curl`.
 int curlArgsCommand(std::map<std::string, std::string> opt) {
     mendly::PatchManifest manifest;
-    if (!readManifestOption(opt, "curl-args", manifest)) return 1;
+    if (!readManifestOption(opt, "curl-args", manifest) || !keepChanged(opt, "curl-args", manifest)) return 1;
     const std::u16string filesBase = mendly::toWide(opt["--base"] + "/" + opt["--server"] + "/");
+    if (opt["--with-manifest"] == "yes") {
+        const std::string target = opt["--out"] + "/" + opt["--server"] + ".manifest";
+        const std::string url = opt["--base"] + "/" + opt["--server"] + ".manifest";
+        std::fwrite("-o", 1, 3, stdout);
+        std::fwrite(target.c_str(), 1, target.size() + 1, stdout);
+        std::fwrite(url.c_str(), 1, url.size() + 1, stdout);
+    }
     for (const auto& entry : manifest.files) {
         std::string relative = entry.relative;
         std::replace(relative.begin(), relative.end(), '\\', '/');
@@ -191,7 +279,7 @@ std::string curlQuoted(std::string_view text) {
 // every file of the manifest, each at the address a run requests it from.
 int curlConfigCommand(std::map<std::string, std::string> opt) {
     mendly::PatchManifest manifest;
-    if (!readManifestOption(opt, "curl-config", manifest)) return 1;
+    if (!readManifestOption(opt, "curl-config", manifest) || !keepChanged(opt, "curl-config", manifest)) return 1;
     const std::string base = opt["--base"] + "/" + opt["--server"];
     // The address libcurl is given for `url`, as the engine's HTTP client
     // builds it; false when the engine would refuse the address.
@@ -218,6 +306,89 @@ int curlConfigCommand(std::map<std::string, std::string> opt) {
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
+}
+
+// What an update from --old to --new writes at the least into --dir (which
+// holds the new release): see the comment at the top. Sizes of archive
+// members and directories are read from DIR's archives; a changed member
+// missing there is reported and counted by its size as served.
+int updateSizeCommand(std::map<std::string, std::string> opt) {
+    mendly::PatchManifest older, newer;
+    if (!readManifestFile(opt["--old"], "update-size", older) || !readManifestFile(opt["--new"], "update-size", newer))
+        return 1;
+    if (opt["--dir"].empty()) {
+        std::cerr << "patch_bench update-size: --old OLD_MANIFEST --new NEW_MANIFEST --dir DIR\n";
+        return 2;
+    }
+    const fs::path dir = opt["--dir"];
+    const auto previous = md5ByPath(older);
+    std::set<std::string> current;
+    for (const auto& entry : newer.files) current.insert(entry.relative);
+
+    std::map<std::string, std::optional<mendly::vfile::Archive>> archives;  // by archive name
+    const auto archiveNamed = [&](const std::string& name) -> const mendly::vfile::Archive* {
+        auto it = archives.find(name);
+        if (it == archives.end())
+            it = archives.emplace(name, mendly::vfile::Archive::open(mendly::archivePathFor(dir, name))).first;
+        return it->second ? &*it->second : nullptr;
+    };
+    std::set<std::string> touched;  // archives that gain, change or lose a member
+    std::uint64_t looseFiles = 0, looseBytes = 0, members = 0, memberStored = 0, memberContents = 0;
+    std::uint64_t servedBytes = 0, missing = 0, deletedMembers = 0, deletedLoose = 0;
+    for (const auto& entry : newer.files) {
+        if (unchangedIn(previous, entry)) continue;
+        servedBytes += entry.size.value_or(0);
+        const auto ref = mendly::classifyArchivePath(entry.relative);
+        if (!ref) {
+            ++looseFiles;
+            std::error_code ec;
+            const auto size = fs::file_size(mendly::looseFilePath(dir, entry.relative), ec);
+            looseBytes += ec ? entry.size.value_or(0) : size;
+            if (ec) ++missing;
+            continue;
+        }
+        ++members;
+        touched.insert(ref->archiveName);
+        const auto* archive = archiveNamed(ref->archiveName);
+        const auto found = archive ? archive->find(ref->memberPath) : std::nullopt;
+        if (!found) {
+            ++missing;
+            memberStored += entry.size.value_or(0);
+            continue;
+        }
+        memberStored += found->storedSize;
+        memberContents += found->originalSize;
+    }
+    for (const auto& entry : older.files) {
+        if (current.contains(entry.relative)) continue;
+        const auto ref = mendly::classifyArchivePath(entry.relative);
+        if (!ref) {
+            ++deletedLoose;
+            continue;
+        }
+        ++deletedMembers;
+        touched.insert(ref->archiveName);
+    }
+    std::uint64_t directoryBytes = 0, archiveBytes = 0;
+    for (const std::string& name : touched) {
+        const auto* archive = archiveNamed(name);
+        if (!archive) continue;
+        directoryBytes += mendly::vfile::kHeaderSize;
+        for (const auto& entry : archive->entries()) directoryBytes += mendly::vfile::kRecordFixedSize + entry.name.size();
+        std::error_code ec;
+        const auto size = fs::file_size(archive->path(), ec);
+        if (!ec) archiveBytes += size;
+    }
+    const auto u = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
+    std::printf("changed_loose_files %llu\nchanged_loose_bytes %llu\n", u(looseFiles), u(looseBytes));
+    std::printf("changed_members %llu\nchanged_member_stored_bytes %llu\nchanged_member_content_bytes %llu\n",
+                u(members), u(memberStored), u(memberContents));
+    std::printf("deleted_members %llu\ndeleted_loose_files %llu\n", u(deletedMembers), u(deletedLoose));
+    std::printf("touched_archives %llu\ntouched_archive_bytes %llu\ntouched_directory_bytes %llu\n",
+                u(touched.size()), u(archiveBytes), u(directoryBytes));
+    std::printf("changed_served_bytes %llu\nmissing %llu\n", u(servedBytes), u(missing));
+    std::printf("floor_bytes %llu\n", u(looseBytes + memberStored + directoryBytes));
+    return missing == 0 ? 0 : 1;
 }
 
 // One way of writing a zlib stream, measured on the same members as the
@@ -421,7 +592,8 @@ int main(int argc, char** argv) {
     if (command == "run") return runCommand(options(argc, argv, 2));
     if (command == "curl-args") return curlArgsCommand(options(argc, argv, 2));
     if (command == "curl-config") return curlConfigCommand(options(argc, argv, 2));
+    if (command == "update-size") return updateSizeCommand(options(argc, argv, 2));
     if (command == "codec") return codecCommand(options(argc, argv, 2));
-    std::cerr << "Usage: patch_bench run|curl-args|curl-config|codec [--option value]...\n";
+    std::cerr << "Usage: patch_bench run|curl-args|curl-config|update-size|codec [--option value]...\n";
     return 2;
 }

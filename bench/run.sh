@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # Patch engine benchmark on loopback, side by side with the tools a user would
 # otherwise reach for:
-#   (a) verifying an installed, matching client (runPatch, Update mode) against
-#       md5sum over the same bytes on all cores;
+#   (a) verifying an installed, matching client (runPatch, Verify mode: every
+#       entry hashed) against md5sum over the same bytes on all cores, with
+#       the update check beside it (Update mode, the installation's record
+#       vouching for what it holds);
 #   (b) a fresh install from the local patch host (runPatch, Install mode)
 #       against curl fetching the same files on all cores, with peak memory;
-#   (c) an update after 1% of the archive members changed, against cp of the
-#       archives that update rewrote;
+#   (c) an update to a release in which 1% of the archive members and 1% of
+#       the loose files changed, against curl fetching only the changed files,
+#       and the bytes the update wrote into the installation against the
+#       least it has to write (the changed members and files, the directories
+#       of the archives they are in);
 #   (d) an install killed (SIGKILL) once half of the client's bytes were
 #       served, then run again into the same folder: what the second run
 #       fetches, how long it takes, and whether the result verifies;
 #   (e) a fresh install of a client of many small files from a host that
 #       answers every request 50 ms late, as a distant one does, against curl
 #       keeping as many transfers in flight as the engine does;
+#   (f) the update check of an up-to-date client of BENCH_CHECK_SIZE with a
+#       valid record: wall time and bytes read, with a warm page cache and
+#       after the page cache was dropped;
 # plus the install's peak memory at a second client size, and single-thread
 # codec figures with zlib and libdeflate at several compression levels.
 # Results go to docs/performance.md (and the raw numbers to $WORK/results.txt).
@@ -20,13 +28,17 @@
 #   bash bench/run.sh [SIZE]        SIZE of the sample client, default 1G
 #
 # Environment: BUILD_DIR (default build-bench, configured here as Release when
-# it does not exist), BENCH_WORK (default /tmp/mendly-bench; needs about 4x
+# it does not exist), BENCH_WORK (default /tmp/mendly-bench; needs about 5x
 # SIZE of free disk), BENCH_REPEAT (runs of each timed command, default 3),
 # BENCH_RSS_ALSO (default 1G: a second client of that size is generated,
 # published and installed BENCH_REPEAT times only to measure the install's
 # peak resident memory, to show it does not grow with the client; skipped when
 # it equals SIZE or is "none"; needs about 2x that size of disk more),
-# BENCH_LATENCY_FILES (files of the client of (e), default 2000).
+# BENCH_LATENCY_FILES (files of the client of (e), default 2000),
+# BENCH_CHECK_SIZE (default 8G: the client of (f), generated, published and
+# installed only for it, then removed; "none" skips (f); needs about 2x that
+# size of disk more). Dropping the page cache for the cold figures of (f)
+# needs root; without it they are left out.
 #
 #   BENCH_ONLY=latency bash bench/run.sh
 #
@@ -46,6 +58,7 @@ JOBS=$(nproc)
 SERVER=bench
 OUT_DOC=${BENCH_DOC:-$REPO/docs/performance.md}
 RSS_ALSO=${BENCH_RSS_ALSO-1G}
+CHECK_SIZE=${BENCH_CHECK_SIZE:-8G}
 # The share of the client's bytes a run after a kill at half may fetch again.
 RESUME_PROMISE_PCT=55
 ONLY=${BENCH_ONLY:-}
@@ -73,6 +86,10 @@ if [ ! -f "$BUILD_DIR/build.ninja" ]; then
 fi
 cmake --build "$BUILD_DIR" --target make_sample_client publish_patch patch_host patch_bench -j"$JOBS" >/dev/null
 BUILD_TYPE=$(awk -F= '/^CMAKE_BUILD_TYPE:/{print $2}' "$BUILD_DIR/CMakeCache.txt")
+# What was built: the commit, and the files that differed from it then.
+SOURCE=$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)
+SOURCE_CHANGED=$(git -C "$REPO" status --porcelain --untracked-files=normal -- core tools 2>/dev/null | wc -l)
+[ "$SOURCE_CHANGED" -eq 0 ] || SOURCE="$SOURCE with $SOURCE_CHANGED file(s) under core/ and tools/ changed or added, not committed"
 GEN=$BUILD_DIR/tools/make_sample_client/make_sample_client
 PUBLISH=$BUILD_DIR/tools/publish_patch/publish_patch
 HOST=$BUILD_DIR/tools/patch_host/patch_host
@@ -90,16 +107,19 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 field() { awk -v k="$1" '$1 == k { $1 = ""; sub(/^ /, ""); print; exit }' "$2"; }
 loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
+note source "$SOURCE"
 
 # Every process started in the background here, stopped on any exit.
 HOST_PID=
 RESUME_HOST_PID=
+UPDATE_HOST_PID=
 LAT_HOST_PID=
 INSTALL_PID=
 stop() { if [ -n "$2" ]; then kill "-$1" "$2" 2>/dev/null || true; wait "$2" 2>/dev/null || true; fi; }
 cleanup() {
   stop KILL "$INSTALL_PID"
   stop TERM "$LAT_HOST_PID"
+  stop TERM "$UPDATE_HOST_PID"
   stop TERM "$RESUME_HOST_PID"
   stop TERM "$HOST_PID"
 }
@@ -115,6 +135,14 @@ start_host() {
   for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
   [ -s "$out" ] || { echo "run.sh: patch_host did not start: $(cat "$err")" >&2; exit 1; }
 }
+
+# requests_in LOG OUT: the requests the host logged in LOG, as sorted
+# "METHOD target status" lines in OUT (once LOG has settled).
+requests_in() { settle "$1"; awk '{ print $2, $3, $4 }' "$1" | LC_ALL=C sort >"$2"; }
+
+# Empties the page cache (after writing back what is dirty), so that the next
+# run reads from the disk; false when this process may not.
+drop_caches() { sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; }
 
 # Waits until LOG has stopped growing for 200 ms (at most 5 s): a response the
 # host was still sending when its client went away, or had just sent, is
@@ -196,7 +224,7 @@ latency_case() {
   local files bytes requests
   files=$(find "$root/$LAT_SERVER" -type f | wc -l)
   requests=$((files + 1))
-  bytes=$(find "$root/$LAT_SERVER" "$root/$LAT_SERVER.manifest" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+  bytes=$(find "$root/$LAT_SERVER" "$root/$LAT_SERVER.manifest" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
   note lat_files "$files"
   note lat_requests "$requests"
   note lat_bytes "$bytes"
@@ -211,7 +239,7 @@ latency_case() {
 
   # logged_requests FILE: the requests the host logged since its log was
   # emptied, as sorted "METHOD target status" lines.
-  logged_requests() { settle "$log"; awk '{ print $2, $3, $4 }' "$log" | LC_ALL=C sort >"$1"; }
+  logged_requests() { requests_in "$log" "$1"; }
   local curl_bytes rc
   : >"$WORK/lat-curl.times"
   : >"$WORK/lat-install.times"
@@ -225,7 +253,7 @@ latency_case() {
     elapsed "$t0" "$(now)" >>"$WORK/lat-curl.times"
     [ "$rc" = 0 ] || { echo "run.sh: curl failed (exit $rc) fetching the client of (e)" >&2; exit 1; }
     logged_requests "$WORK/lat-requests.curl.$i"
-    curl_bytes=$(find "$scratch" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    curl_bytes=$(find "$scratch" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
     [ "$curl_bytes" = "$bytes" ] ||
       { echo "run.sh: curl fetched $curl_bytes bytes for (e), expected $bytes" >&2; exit 1; }
 
@@ -353,8 +381,9 @@ fi
 
 # --- the sample client and its publication ---------------------------------
 rm -rf "$WORK/client" "$WORK/host" "$WORK/install" "$WORK/install-pak" "$WORK/curl" "$WORK/client-also" \
-  "$WORK/install-also" "$WORK/install-resume" "$WORK/copy" "$WORK"/update-log.*
-rm -f "$WORK"/*.times "$WORK"/*.rss
+  "$WORK/install-also" "$WORK/install-resume" "$WORK/copy" "$WORK"/update-log.* "$WORK/curl-update" \
+  "$WORK/client-check" "$WORK/install-check"
+rm -f "$WORK"/*.times "$WORK"/*.rss "$WORK"/update-requests.* "$WORK"/check-*.*
 t0=$(now)
 "$GEN" --out "$WORK/client" --size "$SIZE" --seed 1 | tee "$WORK/generate.txt"
 note generate_s "$(elapsed "$t0" "$(now)")"
@@ -363,9 +392,9 @@ t0=$(now)
 note publish_s "$(elapsed "$t0" "$(now)")"
 
 FILES=$(find "$WORK/host/$SERVER" -type f | wc -l)
-BYTES=$(find "$WORK/host/$SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-PAK_BYTES=$(find "$WORK/client" -maxdepth 1 -name '*.pak' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-LOOSE_BYTES=$(find "$WORK/client" -type f -printf '%s\n' | awk -v p="$PAK_BYTES" '{ s += $1 } END { print s - p }')
+BYTES=$(find "$WORK/host/$SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+PAK_BYTES=$(find "$WORK/client" -maxdepth 1 -name '*.pak' -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+LOOSE_BYTES=$(find "$WORK/client" -type f -printf '%s\n' | awk -v p="$PAK_BYTES" '{ s += $1 } END { printf "%.0f\n", s - p }')
 note files "$FILES"
 note content_bytes "$BYTES"
 note client_loose_bytes "$LOOSE_BYTES"
@@ -389,7 +418,7 @@ for i in $(seq "$REPEAT"); do
   elapsed "$t0" "$(now)" >>"$WORK/curl.times"
 done
 CURL_S=$(median <"$WORK/curl.times")
-CURL_BYTES=$(find "$WORK/curl" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+CURL_BYTES=$(find "$WORK/curl" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 [ "$CURL_BYTES" = "$BYTES" ] || echo "run.sh: warning: curl fetched $CURL_BYTES bytes, expected $BYTES" >&2
 note curl_s "$CURL_S"
 rm -rf "$WORK/curl"
@@ -418,7 +447,7 @@ done
 # install stores the payload bodies as they come instead of compressing.
 "$PUBLISH" --client "$WORK/client" --server "$SERVER-pak" --root "$WORK/host" --force --payload-all \
   | tee "$WORK/publish-pak.txt"
-PAK_SERVED_BYTES=$(find "$WORK/host/$SERVER-pak" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+PAK_SERVED_BYTES=$(find "$WORK/host/$SERVER-pak" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 note payload_served_bytes "$PAK_SERVED_BYTES"
 for i in $(seq "$REPEAT"); do
   rm -rf "$WORK/install-pak"
@@ -432,7 +461,7 @@ for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/install-pak.$i")" = "$PA
 note payload_install_s "$PAK_INSTALL_S"
 note payload_install_rss_kib "$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/install-pak.time.$MID")"
 for k in stage_download_s stage_apply_s cpu_user_s; do note "payload_install_$k" "$(field $k "$WORK/install-pak.$MID")"; done
-"$BENCH" run --mode update --base "$BASE" --server "$SERVER-pak" --dir "$WORK/install-pak" >"$WORK/verify-pak.txt"
+"$BENCH" run --mode verify --base "$BASE" --server "$SERVER-pak" --dir "$WORK/install-pak" >"$WORK/verify-pak.txt"
 note payload_verify_s "$(field total_s "$WORK/verify-pak.txt")"
 note payload_verify_result "$(field verify_result "$WORK/verify-pak.txt")"
 rm -rf "$WORK/install-pak" "$WORK/host/$SERVER-pak" "$WORK/host/$SERVER-pak.manifest"
@@ -446,7 +475,7 @@ if [ -n "$RSS_ALSO" ] && [ "$RSS_ALSO" != none ] && [ "$RSS_ALSO" != "$SIZE" ]; 
   "$PUBLISH" --client "$WORK/client-also" --server "$SERVER-also" --root "$WORK/host" --force >"$WORK/publish-also.txt"
   rm -rf "$WORK/client-also"
   note also_size "$RSS_ALSO"
-  note also_content_bytes "$(find "$WORK/host/$SERVER-also" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
+  note also_content_bytes "$(find "$WORK/host/$SERVER-also" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
   : >"$WORK/install-also.rss"
   for i in $(seq "$REPEAT"); do
     rm -rf "$WORK/install-also"
@@ -473,59 +502,161 @@ done
 MD5SUM_S=$(median <"$WORK/md5sum.times")
 note md5sum_s "$MD5SUM_S"
 
-"$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/verify.warm"
+# Verify mode hashes every entry, as a player's "verify" does; the update
+# check beside it is an Update run right after a run that wrote the
+# installation's record (the install of (b), then each run here), so the record
+# vouches for every entry. One of each, in turns.
+matches() { case "$(field verify_result "$1")" in "Verify done: all "*" match.") return 0 ;; *) return 1 ;; esac; }
+"$BENCH" run --mode verify --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/verify.warm"
 for i in $(seq "$REPEAT"); do
-  "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/verify.$i"
+  "$BENCH" run --mode verify --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/verify.$i"
   [ "$(field result "$WORK/verify.$i")" = ok ] || { cat "$WORK/verify.$i" >&2; exit 1; }
+  matches "$WORK/verify.$i" || echo "run.sh: warning: verifying the installed client: $(field verify_result "$WORK/verify.$i")" >&2
   field total_s "$WORK/verify.$i" >>"$WORK/verify.times"
+  "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/recheck.$i"
+  [ "$(field result "$WORK/recheck.$i")" = ok ] || { cat "$WORK/recheck.$i" >&2; exit 1; }
+  matches "$WORK/recheck.$i" || echo "run.sh: warning: the update check: $(field verify_result "$WORK/recheck.$i")" >&2
+  field total_s "$WORK/recheck.$i" >>"$WORK/recheck.times"
 done
 VERIFY_S=$(median <"$WORK/verify.times")
 for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/verify.$i")" = "$VERIFY_S" ] && MID=$i && break; done
 VERIFY=$WORK/verify.$MID
 note verify_s "$VERIFY_S"
 note verify_result "$(field verify_result "$VERIFY")"
-for k in stage_manifest_s stage_verify_s cpu_user_s cpu_sys_s; do note "verify_$k" "$(field $k "$VERIFY")"; done
+for k in stage_manifest_s stage_verify_s cpu_user_s cpu_sys_s io_rchar; do note "verify_$k" "$(field $k "$VERIFY")"; done
+RECHECK_S=$(median <"$WORK/recheck.times")
+for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/recheck.$i")" = "$RECHECK_S" ] && MID=$i && break; done
+RECHECK=$WORK/recheck.$MID
+note recheck_s "$RECHECK_S"
+note recheck_result "$(field verify_result "$RECHECK")"
+for k in stage_manifest_s stage_verify_s cpu_user_s cpu_sys_s io_rchar io_wchar; do
+  note "recheck_$k" "$(field $k "$RECHECK")"
+done
+note record_bytes "$(stat -c %s "$WORK/install/.mendly-state" 2>/dev/null || echo 0)"
 
 # --- single-thread codec figures on the installed archives -----------------
 "$BENCH" codec --dir "$WORK/install" --limit $((256 << 20)) >"$WORK/codec.txt"
 cat "$WORK/codec.txt" >>"$RESULTS"
 
-# --- (c) update after 1% of the archive members changed --------------------
-# The same members change before every run (the mutation picks by seed and
-# member names, and each update restores the names), so the runs repeat.
-# launcher.log names the archives each update rewrote; the archives' mtime,
-# size and inode before and after say the same from outside.
+# --- (c) an update to a release with 1% of members and loose files changed --
+# The next release: the client of (b) with 1% of each archive's members and 1%
+# of the loose files changed, deleted or cut short (make_sample_client
+# --mutate, by seed, so the same ones every time), published beside the first
+# as $SERVER-next. The installation, at the first release with the record of
+# the last run of (a), is updated to the next one; before each further run it
+# is updated back (timed apart), so every timed run starts from the first
+# release. curl fetches what the update fetches: the manifest and the files
+# whose MD5 differs, as many at a time as in (b). A host of its own logs every
+# request, to show that both asked for the same files. launcher.log names the
+# archives each update wrote; the archives' mtime, size and inode before and
+# after say the same from outside.
+NEXT=$SERVER-next
+t0=$(now)
+"$GEN" --mutate "$WORK/client" --members-percent 1 --loose-percent 1 --seed 11 | tee "$WORK/mutate.txt"
+note mutate_s "$(elapsed "$t0" "$(now)")"
+"$PUBLISH" --client "$WORK/client" --server "$NEXT" --root "$WORK/host" --force >"$WORK/publish-next.txt"
+UPDATE_LOG=$WORK/update-host.log
+: >"$UPDATE_LOG"
+start_host "$WORK/host" "$WORK/update-host.out" "$UPDATE_LOG" --log
+UPDATE_HOST_PID=$STARTED_PID
+UBASE=$(head -n1 "$WORK/update-host.out")
+"$BENCH" curl-args --manifest "$WORK/host/$NEXT.manifest" --changed-from "$WORK/host/$SERVER.manifest" \
+  --with-manifest yes --base "$UBASE" --server "$NEXT" --out "$WORK/curl-update" >"$WORK/curl-update-args"
+# What curl is to fetch: each target below curl-update/ is a file below host/.
+tr '\0' '\n' <"$WORK/curl-update-args" | awk 'NR % 3 == 2' |
+  sed "s|^$WORK/curl-update/$NEXT.manifest\$|$WORK/host/$NEXT.manifest|; s|^$WORK/curl-update/|$WORK/host/$NEXT/|" \
+  >"$WORK/update-served.list"
+UPDATE_FETCHED_FILES=$(wc -l <"$WORK/update-served.list")
+UPDATE_FETCHED_BYTES=$(tr '\n' '\0' <"$WORK/update-served.list" | xargs -0 stat -c %s | awk '{ s += $1 } END { printf "%.0f\n", s }')
+note update_fetched_files "$UPDATE_FETCHED_FILES"
+note update_fetched_bytes "$UPDATE_FETCHED_BYTES"
+UPDATE_CURL_CMD="xargs -0 -P$JOBS -n 48 curl -s --create-dirs < curl-update-args"
+
 pak_state() { find "$WORK/install" -maxdepth 1 -name '*.pak' -printf '%p\t%T@ %s %i\n'; }
+: >"$WORK/update-curl.times"
+: >"$WORK/update.times"
+: >"$WORK/update-back.times"
 for i in $(seq "$REPEAT"); do
-  "$GEN" --mutate "$WORK/install" --members-percent 1 --seed 11 >"$WORK/mutate.$i"
+  if [ "$i" -gt 1 ]; then
+    "$BENCH" run --mode update --base "$UBASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/update-back.$i"
+    [ "$(field result "$WORK/update-back.$i")" = ok ] || { cat "$WORK/update-back.$i" >&2; exit 1; }
+    field total_s "$WORK/update-back.$i" >>"$WORK/update-back.times"
+  fi
+  rm -rf "$WORK/curl-update"
+  : >"$UPDATE_LOG"
+  t0=$(now)
+  xargs -0 -P"$JOBS" -n 48 curl -s --create-dirs <"$WORK/curl-update-args"
+  elapsed "$t0" "$(now)" >>"$WORK/update-curl.times"
+  requests_in "$UPDATE_LOG" "$WORK/update-requests.curl.$i"
+  got=$(find "$WORK/curl-update" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+  [ "$got" = "$UPDATE_FETCHED_BYTES" ] ||
+    { echo "run.sh: curl fetched $got bytes for (c), expected $UPDATE_FETCHED_BYTES" >&2; exit 1; }
+
   pak_state >"$WORK/paks.before.$i"
   rm -rf "$WORK/update-log.$i"
   mkdir -p "$WORK/update-log.$i"
+  : >"$UPDATE_LOG"
   /usr/bin/time -v -o "$WORK/update.time.$i" \
-    "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" --log "$WORK/update-log.$i" \
+    "$BENCH" run --mode update --base "$UBASE" --server "$NEXT" --dir "$WORK/install" --log "$WORK/update-log.$i" \
     >"$WORK/update.$i"
   [ "$(field result "$WORK/update.$i")" = ok ] || { cat "$WORK/update.$i" >&2; exit 1; }
   pak_state >"$WORK/paks.after.$i"
   field total_s "$WORK/update.$i" >>"$WORK/update.times"
+  requests_in "$UPDATE_LOG" "$WORK/update-requests.install.$i"
 done
-cp "$WORK/mutate.1" "$WORK/mutate.txt"
+rm -rf "$WORK/curl-update"
+UPDATE_CURL_S=$(median <"$WORK/update-curl.times")
 UPDATE_S=$(median <"$WORK/update.times")
 for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/update.$i")" = "$UPDATE_S" ] && MID=$i && break; done
 cp "$WORK/update.$MID" "$WORK/update.txt"
 UPDATE_RSS_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/update.time.$MID")
+note update_curl_s "$UPDATE_CURL_S"
 note update_s "$UPDATE_S"
+note update_curl_runs_s "$(paste -sd' ' "$WORK/update-curl.times")"
+note update_runs_s "$(paste -sd' ' "$WORK/update.times")"
+note update_back_runs_s "$(paste -sd' ' "$WORK/update-back.times")"
+note update_over_curl "$(ratio "$UPDATE_S" "$UPDATE_CURL_S")"
 note update_rss_kib "$UPDATE_RSS_KIB"
 note update_result "$(field verify_result "$WORK/update.txt")"
-for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s; do
+for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s \
+  io_rchar io_read_bytes io_wchar io_write_bytes io_cancelled_write_bytes; do
   note "update_$k" "$(field $k "$WORK/update.txt")"
 done
-"$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install" >"$WORK/after-update.txt"
-note after_update_result "$(field verify_result "$WORK/after-update.txt")"
+note update_write_bytes_runs "$(for i in $(seq "$REPEAT"); do field io_write_bytes "$WORK/update.$i"; done | paste -sd' ')"
 
-# The archives the median run rewrote, by its log and by their file state.
+# Both asked the host for the same files in every run?
+UPDATE_SAME=yes
+for i in $(seq "$REPEAT"); do
+  cmp -s "$WORK/update-requests.curl.$i" "$WORK/update-requests.install.$i" || UPDATE_SAME=no
+done
+UPDATE_NOT_200=$(cat "$WORK"/update-requests.*.* | awk '$1 != "GET" || $3 != "200"' | wc -l)
+note update_same_requests "$UPDATE_SAME"
+note update_requests "$(wc -l <"$WORK/update-requests.install.$MID")"
+note update_not_get_200 "$UPDATE_NOT_200"
+if [ "$UPDATE_SAME" = no ]; then
+  echo "run.sh: warning: in (c) curl and the update did not ask the host for the same files" >&2
+  diff "$WORK/update-requests.curl.$MID" "$WORK/update-requests.install.$MID" | head -n 10 >&2 || true
+fi
+
+# The installation now holds the next release: the least the update had to
+# write, from the two manifests and the archives as they are now.
+"$BENCH" update-size --old "$WORK/host/$SERVER.manifest" --new "$WORK/host/$NEXT.manifest" --dir "$WORK/install" \
+  >"$WORK/update-size.txt" || { cat "$WORK/update-size.txt" >&2; echo "run.sh: update-size failed" >&2; exit 1; }
+sed 's/^/update_floor_/' "$WORK/update-size.txt" >>"$RESULTS"
+UPDATE_FLOOR=$(field floor_bytes "$WORK/update-size.txt")
+note update_written_over_floor "$(ratio "$(field io_write_bytes "$WORK/update.txt")" "$UPDATE_FLOOR")"
+note update_record_bytes "$(stat -c %s "$WORK/install/.mendly-state" 2>/dev/null || echo 0)"
+# Is what the update left the next release? Every entry hashed again.
+"$BENCH" run --mode verify --base "$UBASE" --server "$NEXT" --dir "$WORK/install" >"$WORK/after-update.txt"
+note after_update_result "$(field verify_result "$WORK/after-update.txt")"
+matches "$WORK/after-update.txt" || echo "run.sh: warning: after the update (c): $(field verify_result "$WORK/after-update.txt")" >&2
+stop TERM "$UPDATE_HOST_PID"
+UPDATE_HOST_PID=
+
+# The archives the median run wrote, by its log and by their file state.
 sed -n 's/^.*Updating archive: \(.*\) (.*$/\1/p' "$WORK/update-log.$MID/launcher.log" | LC_ALL=C sort -u \
   >"$WORK/affected.log"
-# Changed or new: an archive that appeared counts as rewritten too.
+# Changed or new: an archive that appeared counts as written too.
 awk -F'\t' 'FNR == NR { before[$1] = $2; next } !($1 in before) || before[$1] != $2 { print $1 }' \
   "$WORK/paks.before.$MID" "$WORK/paks.after.$MID" | LC_ALL=C sort -u >"$WORK/affected.state"
 if cmp -s "$WORK/affected.log" "$WORK/affected.state"; then
@@ -537,36 +668,21 @@ else
 fi
 mapfile -t AFFECTED <"$WORK/affected.state"
 AFFECTED_BYTES=0
-[ "${#AFFECTED[@]}" -eq 0 ] || AFFECTED_BYTES=$(stat -c %s -- "${AFFECTED[@]}" | awk '{ s += $1 } END { print s }')
+[ "${#AFFECTED[@]}" -eq 0 ] || AFFECTED_BYTES=$(stat -c %s -- "${AFFECTED[@]}" | awk '{ s += $1 } END { printf "%.0f\n", s }')
 note affected_archives "${#AFFECTED[@]}"
 note affected_bytes "$AFFECTED_BYTES"
-
-# cp of those archives, on a warm page cache, without sync. --reflink=never:
-# on a file system that shares extents, cp would otherwise copy no bytes.
-CP_CMD="cp --reflink=never <the ${#AFFECTED[@]} archives> copy/"
-CP_S=n/a
-if [ "${#AFFECTED[@]}" -gt 0 ]; then
-  cat -- "${AFFECTED[@]}" >/dev/null
-  for i in $(seq "$REPEAT"); do
-    rm -rf "$WORK/copy"
-    mkdir -p "$WORK/copy"
-    t0=$(now)
-    cp --reflink=never -- "${AFFECTED[@]}" "$WORK/copy/"
-    elapsed "$t0" "$(now)" >>"$WORK/cp.times"
-  done
-  rm -rf "$WORK/copy"
-  CP_S=$(median <"$WORK/cp.times")
-fi
-note cp_affected_s "$CP_S"
-note update_over_cp "$(ratio "$UPDATE_S" "$CP_S")"
-note update_apply_over_cp "$(ratio "$(field update_stage_apply_s "$RESULTS")" "$CP_S")"
+# All archives before the first timed update and after the last: what the
+# updates there and back left in them.
+pak_bytes() { awk -F'\t' '{ split($2, f, " "); s += f[2] } END { printf "%.0f\n", s }' "$1"; }
+note update_paks_bytes_first "$(pak_bytes "$WORK/paks.before.1")"
+note update_paks_bytes_last "$(pak_bytes "$WORK/paks.after.$REPEAT")"
 
 # --- (d) an install killed half-way, then run again -------------------------
 # A host of its own, whose request log ("addr METHOD target status") gives what
 # each run was served: the sizes of the files under host/ that the logged GETs
 # answered 200 name. The log is appended to, so it can be emptied between runs.
 (cd "$WORK/host" && find "$SERVER" "$SERVER.manifest" -type f -printf '/%p\t%s\n') >"$WORK/served-sizes"
-WHOLE_SERVED=$(awk -F'\t' '{ s += $2 } END { print s }' "$WORK/served-sizes")
+WHOLE_SERVED=$(awk -F'\t' '{ s += $2 } END { printf "%.0f\n", s }' "$WORK/served-sizes")
 note resume_whole_bytes "$WHOLE_SERVED"
 # served LOG: "bytes files unknown" answered 200 to GETs in LOG; unknown counts
 # targets that name no file of this client.
@@ -591,7 +707,7 @@ served() {
       t = unescape(t)
       if (t in size) { bytes += size[t]; files++ } else unknown++
     }
-    END { printf "%d %d %d\n", bytes, files, unknown }' FS='\t' "$WORK/served-sizes" FS=' ' "$1"
+    END { printf "%.0f %d %d\n", bytes, files, unknown }' FS='\t' "$WORK/served-sizes" FS=' ' "$1"
 }
 alive() { local state; state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ -n "$state" ] && [ "$state" != Z ]; }
 pct() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", 100 * a / b; else print "n/a" }'; }
@@ -643,9 +759,9 @@ for i in $(seq "$REPEAT"); do
   kept_bytes=0
   staged_bytes=0
   [ ! -d "$RESUME_DIR" ] ||
-    kept_bytes=$(find "$RESUME_DIR" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    kept_bytes=$(find "$RESUME_DIR" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
   [ ! -d "$RESUME_DIR/.mendly-staging" ] ||
-    staged_bytes=$(find "$RESUME_DIR/.mendly-staging" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    staged_bytes=$(find "$RESUME_DIR/.mendly-staging" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 
   : >"$RESUME_LOG"
   timeout -k 10 "$SECOND_LIMIT" \
@@ -663,7 +779,7 @@ for i in $(seq "$REPEAT"); do
   left_files=0
   [ ! -d "$RESUME_DIR/.mendly-staging" ] || left_files=$(find "$RESUME_DIR/.mendly-staging" -type f | wc -l)
   field total_s "$WORK/resume-second.$i" >>"$WORK/resume-second.times"
-  "$BENCH" run --mode update --base "$RBASE" --server "$SERVER" --dir "$RESUME_DIR" >"$WORK/resume-verify.$i"
+  "$BENCH" run --mode verify --base "$RBASE" --server "$SERVER" --dir "$RESUME_DIR" >"$WORK/resume-verify.$i"
   verify=$(field verify_result "$WORK/resume-verify.$i")
   case "$verify" in "Verify done: all "*" match.") verified=yes ;; *) verified=no ;; esac
   # trial, served before the kill (bytes, files), kept on disk, of which staged,
@@ -691,6 +807,91 @@ note resume_promise "$RESUME_KEPT"
 # --- (e) a distant host ------------------------------------------------------
 latency_case
 
+# --- (f) the update check of an up-to-date client with its record ----------
+# A client of CHECK_SIZE of its own, published beside the others and
+# installed (Install mode, which writes the record). Then, in turns, an
+# Update run with a warm page cache and one right after the page cache was
+# dropped; each follows a run that wrote the record, and nothing changed in
+# between, so the record vouches for every entry. rchar is what the run asked
+# the kernel to read (whatever the page cache held), read_bytes what came from
+# the disk. One Verify run at the end gives what the same check costs when
+# every entry is hashed.
+CHECK_DONE=no
+CHECK_COLD=no
+if [ -n "$CHECK_SIZE" ] && [ "$CHECK_SIZE" != none ]; then
+  CHECK_SERVER=$SERVER-check
+  CHECK_DIR=$WORK/install-check
+  t0=$(now)
+  "$GEN" --out "$WORK/client-check" --size "$CHECK_SIZE" --seed 1 >"$WORK/generate-check.txt"
+  note check_generate_s "$(elapsed "$t0" "$(now)")"
+  t0=$(now)
+  "$PUBLISH" --client "$WORK/client-check" --server "$CHECK_SERVER" --root "$WORK/host" --force >"$WORK/publish-check.txt"
+  note check_publish_s "$(elapsed "$t0" "$(now)")"
+  rm -rf "$WORK/client-check"
+  note check_size "$CHECK_SIZE"
+  note check_host_files "$(find "$WORK/host/$CHECK_SERVER" -type f | wc -l)"
+  note check_content_bytes "$(find "$WORK/host/$CHECK_SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
+  "$BENCH" run --mode install --base "$BASE" --server "$CHECK_SERVER" --dir "$CHECK_DIR" >"$WORK/check-install.txt"
+  [ "$(field result "$WORK/check-install.txt")" = ok ] || { cat "$WORK/check-install.txt" >&2; exit 1; }
+  note check_install_s "$(field total_s "$WORK/check-install.txt")"
+  # The client's bytes: every file of the installation but the record.
+  CHECK_BYTES=$(find "$CHECK_DIR" -type f ! -path "$CHECK_DIR/.mendly-state" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+  note check_client_files "$(find "$CHECK_DIR" -type f ! -path "$CHECK_DIR/.mendly-state" | wc -l)"
+  note check_client_bytes "$CHECK_BYTES"
+  note check_record_bytes "$(stat -c %s "$CHECK_DIR/.mendly-state" 2>/dev/null || echo 0)"
+  drop_caches && CHECK_COLD=yes
+  note check_cold_possible "$CHECK_COLD"
+  # check_run KIND I: one Update run into check-KIND.I, its time from outside
+  # (process start to exit) appended to check-KIND-process.times.
+  check_run() {
+    local t
+    t=$(now)
+    "$BENCH" run --mode update --base "$BASE" --server "$CHECK_SERVER" --dir "$CHECK_DIR" >"$WORK/check-$1.$2"
+    elapsed "$t" "$(now)" >>"$WORK/check-$1-process.times"
+    [ "$(field result "$WORK/check-$1.$2")" = ok ] || { cat "$WORK/check-$1.$2" >&2; exit 1; }
+    matches "$WORK/check-$1.$2" ||
+      echo "run.sh: warning: the update check (f): $(field verify_result "$WORK/check-$1.$2")" >&2
+    field total_s "$WORK/check-$1.$2" >>"$WORK/check-$1.times"
+  }
+  kinds=warm
+  [ "$CHECK_COLD" = no ] || kinds="warm cold"
+  # Not counted: brings back into the page cache what the probe above dropped.
+  check_run first 0
+  for i in $(seq "$REPEAT"); do
+    check_run warm "$i"
+    if [ "$CHECK_COLD" = yes ]; then
+      drop_caches || { echo "run.sh: dropping the page cache failed" >&2; exit 1; }
+      check_run cold "$i"
+    fi
+  done
+  for kind in $kinds; do
+    s_med=$(median <"$WORK/check-$kind.times")
+    for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/check-$kind.$i")" = "$s_med" ] && MID=$i && break; done
+    cp "$WORK/check-$kind.$MID" "$WORK/check-$kind.txt"
+    note "check_${kind}_s" "$s_med"
+    note "check_${kind}_runs_s" "$(paste -sd' ' "$WORK/check-$kind.times")"
+    note "check_${kind}_process_s" "$(median <"$WORK/check-$kind-process.times")"
+    note "check_${kind}_result" "$(field verify_result "$WORK/check-$kind.txt")"
+    for k in stage_manifest_s stage_verify_s stage_finish_s cpu_user_s cpu_sys_s io_rchar io_read_bytes io_wchar \
+      io_write_bytes; do
+      note "check_${kind}_$k" "$(field $k "$WORK/check-$kind.txt")"
+    done
+    # Largest over the runs, as the target is for every check.
+    note "check_${kind}_rchar_max" "$(for i in $(seq "$REPEAT"); do field io_rchar "$WORK/check-$kind.$i"; done | sort -g | tail -n1)"
+    note "check_${kind}_read_bytes_max" "$(for i in $(seq "$REPEAT"); do field io_read_bytes "$WORK/check-$kind.$i"; done | sort -g | tail -n1)"
+    note "check_${kind}_rchar_pct" "$(awk -v r="$(field io_rchar "$WORK/check-$kind.txt")" -v b="$CHECK_BYTES" 'BEGIN { printf "%.3f", 100 * r / b }')"
+    note "check_${kind}_read_bytes_pct" "$(awk -v r="$(field io_read_bytes "$WORK/check-$kind.txt")" -v b="$CHECK_BYTES" 'BEGIN { printf "%.3f", 100 * r / b }')"
+    note "check_${kind}_target" "$(awk -v s="$s_med" -v r="$(field io_rchar "$WORK/check-$kind.txt")" -v b="$CHECK_BYTES" \
+      'BEGIN { print (s < 0.5 && 100 * r <= b) ? "met" : "missed" }')"
+  done
+  "$BENCH" run --mode verify --base "$BASE" --server "$CHECK_SERVER" --dir "$CHECK_DIR" >"$WORK/check-verify.txt"
+  note check_verify_s "$(field total_s "$WORK/check-verify.txt")"
+  note check_verify_result "$(field verify_result "$WORK/check-verify.txt")"
+  note check_verify_io_rchar "$(field io_rchar "$WORK/check-verify.txt")"
+  rm -rf "$CHECK_DIR" "$WORK/host/$CHECK_SERVER" "$WORK/host/$CHECK_SERVER.manifest"
+  CHECK_DONE=yes
+fi
+
 # --- where the CPU time goes (perf, when the kernel lets us sample) ---------
 PERF_INSTALL=""
 PERF_VERIFY=""
@@ -699,7 +900,7 @@ if command -v perf >/dev/null && perf record -q -o "$WORK/perf.probe" true >/dev
   perf record -q -F 499 -o "$WORK/perf.install" -- \
     "$BENCH" run --mode install --base "$BASE" --server "$SERVER" --dir "$WORK/install-perf" >/dev/null 2>&1 || true
   perf record -q -F 499 -o "$WORK/perf.verify" -- \
-    "$BENCH" run --mode update --base "$BASE" --server "$SERVER" --dir "$WORK/install-perf" >/dev/null 2>&1 || true
+    "$BENCH" run --mode verify --base "$BASE" --server "$SERVER" --dir "$WORK/install-perf" >/dev/null 2>&1 || true
   PERF_INSTALL=$(perf report -i "$WORK/perf.install" --stdio --no-children --sort dso 2>/dev/null | grep -v '^#' | grep -v '^$' | head -n 8 || true)
   PERF_VERIFY=$(perf report -i "$WORK/perf.verify" --stdio --no-children --sort dso 2>/dev/null | grep -v '^#' | grep -v '^$' | head -n 8 || true)
   rm -rf "$WORK/install-perf"
@@ -717,6 +918,16 @@ CPU_MODEL=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 MEM_TOTAL=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
 codec() { field "$1" "$WORK/codec.txt"; }
 
+# A byte count for the reader: GiB, MiB or KiB with one decimal, or bytes.
+size_text() {
+  awk -v b="$1" 'BEGIN {
+    if (b == "" || b !~ /^[0-9]+$/) print "n/a"
+    else if (b >= 1073741824) printf "%.2f GiB", b / 1073741824
+    else if (b >= 1048576) printf "%.1f MiB", b / 1048576
+    else if (b >= 1024) printf "%.1f KiB", b / 1024
+    else printf "%d bytes", b
+  }'
+}
 kib_mib() { awk -v k="$1" 'BEGIN { if (k > 0) printf "%.0f MiB", k / 1024; else print "n/a" }'; }
 if [ "$RSS_ALSO_DONE" = yes ]; then
   ALSO_MIB=$(awk -v b="$(field also_content_bytes "$RESULTS")" 'BEGIN { printf "%.1f", b / 1048576 }')
@@ -746,6 +957,58 @@ RESUME_ROWS=$(awk -F'\t' -v whole="$WHOLE_SERVED" '
   { printf "| %s | %s (%s, %d files) | %s (%s staged) | %s (%s, %d files) | %s s | %d | %s |\n",
       $1, mib($2), share($2), $3, mib($4), mib($5), mib($6), share($6), $7, $8, $9, $11 }' "$WORK/resume.rows")
 
+# (f): the update check of the large client.
+r() { field "$1" "$RESULTS"; }
+if [ "$CHECK_DONE" = yes ]; then
+  pct_of_client() { awk -v v="$1" -v b="$(r check_client_bytes)" 'BEGIN { printf "%.3f %%", 100 * v / b }'; }
+  check_row() {
+    echo "| $2 | $(r "check_$1_s") s ($(r "check_$1_runs_s") s) | $(r "check_$1_process_s") s\
+ | $(size_text "$(r "check_$1_io_rchar")") ($(pct_of_client "$(r "check_$1_io_rchar")")) | $(size_text "$(r "check_$1_io_read_bytes")") ($(pct_of_client "$(r "check_$1_io_read_bytes")"))\
+ | $(size_text "$(r "check_$1_io_wchar")") | **$(r "check_$1_target")** |"
+  }
+  CHECK_ROWS=$(check_row warm "warm page cache")
+  if [ "$CHECK_COLD" = yes ]; then
+    CHECK_ROWS+=$'\n'$(check_row cold "after \`sync; echo 3 > /proc/sys/vm/drop_caches\`")
+    CHECK_COLD_NOTE="Cold runs: the page cache was dropped right before each (the patch host's copy of the
+manifest, the program and its libraries were read from the disk again too)."
+  else
+    CHECK_COLD_NOTE="Cold runs were not measured: this user may not write /proc/sys/vm/drop_caches."
+  fi
+  cat >"$WORK/check-section.md" <<SECTION
+## (f) The update check of an up-to-date client
+
+A client of its own, \`make_sample_client --out client-check --size $CHECK_SIZE --seed 1\`
+($(r check_generate_s) s; $(cat "$WORK/generate-check.txt")), published as \`$SERVER-check\` ($(r check_publish_s) s) and installed
+(Install mode, $(r check_install_s) s, which writes the record): $(r check_client_files) files,
+$(size_text "$(r check_client_bytes)") in the installation, the record $(size_text "$(r check_record_bytes)").
+
+Then $REPEAT times, in turns: \`patch_bench run --mode update\` with a warm page cache, then the same
+right after the page cache was dropped. Each run follows a run that wrote the record and nothing
+changed in between. Target: under 0.5 s, reading at most 1 % of the client's bytes.
+
+| page cache | the run's time, median (runs) | process start to exit | read: \`rchar\` (share of the client) | read from the disk: \`read_bytes\` | written: \`wchar\` | target |
+|---|---|---|---|---|---|---|
+$CHECK_ROWS
+
+\`rchar\` is what the run asked the kernel to read (\`read\` and \`pread\`), wherever it came from;
+\`read_bytes\` what came from the disk, which a warm page cache makes small, and which also counts
+the pages of the program and its libraries first touched during the run (loaded by page faults,
+never through \`read\`, so not in \`rchar\`). Both are the differences of \`/proc/self/io\` before and
+after \`runPatch\`; the manifest arrives over a socket and is in neither. $CHECK_COLD_NOTE
+
+- Result of every run: "$(r check_warm_result)".
+- Stages (warm, the median run): manifest $(r check_warm_stage_manifest_s) s (fetching and parsing it, then
+  loading the record), verification $(r check_warm_stage_verify_s) s, after it (orphan entries, writing the
+  record) $(r check_warm_stage_finish_s) s; CPU user $(r check_warm_cpu_user_s) s, system $(r check_warm_cpu_sys_s) s.
+  Largest \`rchar\` of all runs: $(size_text "$(r check_warm_rchar_max)") warm$( [ "$CHECK_COLD" = yes ] && echo ", $(size_text "$(r check_cold_rchar_max)") cold (\`read_bytes\` at most $(size_text "$(r check_cold_read_bytes_max)"))").
+- The same check with every entry hashed (\`patch_bench run --mode verify\`, once, afterwards):
+  $(r check_verify_s) s, read $(size_text "$(r check_verify_io_rchar)"); "$(r check_verify_result)".
+SECTION
+else
+  printf '## (f) The update check of an up-to-date client\n\nNot measured (BENCH_CHECK_SIZE=%s).\n' \
+    "${CHECK_SIZE:-empty}" >"$WORK/check-section.md"
+fi
+
 MEASURED=$WORK/performance-measured.md
 cat >"$MEASURED" <<EOF
 Measured by \`bash bench/run.sh $SIZE\` on $(date -u +%Y-%m-%d) (UTC). Every number below comes
@@ -758,7 +1021,7 @@ from that one run; the raw figures are in \`$RESULTS\` of the machine that ran i
 | CPU | $CPU_MODEL, $JOBS hardware threads (\`nproc\`) |
 | Memory | $MEM_TOTAL |
 | Kernel | $(uname -sr) |
-| Build | $BUILD_TYPE ($BUILD_DIR) |
+| Build | $BUILD_TYPE ($BUILD_DIR), source $SOURCE |
 | Load average (1, 5, 15 min) | before: $LOAD_BEFORE; after: $LOAD_AFTER |
 
 A load average above the number of hardware threads means other work shared the CPUs during the
@@ -783,13 +1046,20 @@ contents (the $MIB MiB) per second, the same amount for both sides of each compa
 
 | | time | throughput |
 |---|---|---|
-| runPatch, Update mode, nothing to patch (\`patch_bench run --mode update\`) | $VERIFY_S s | $VERIFY_RATE MiB/s |
+| runPatch, Verify mode: every entry hashed (\`patch_bench run --mode verify\`) | $VERIFY_S s | $VERIFY_RATE MiB/s |
 | \`${MD5_CMD//|/\\|}\` | $MD5SUM_S s | $MD5SUM_RATE MiB/s |
 | ratio engine / md5sum | | $(ratio "$VERIFY_RATE" "$MD5SUM_RATE") |
+| runPatch, Update mode right after a run that wrote the record (\`patch_bench run --mode update\`) | $RECHECK_S s | |
 
-Result: "$(field verify_result "$RESULTS")". Stages: manifest $(field verify_stage_manifest_s "$RESULTS") s,
+Verify mode: "$(field verify_result "$RESULTS")". Stages: manifest $(field verify_stage_manifest_s "$RESULTS") s,
 verification $(field verify_stage_verify_s "$RESULTS") s; CPU user $(field verify_cpu_user_s "$RESULTS") s,
-system $(field verify_cpu_sys_s "$RESULTS") s.
+system $(field verify_cpu_sys_s "$RESULTS") s; read $(size_text "$(field verify_io_rchar "$RESULTS")") (\`rchar\`).
+
+Update mode with the record: "$(field recheck_result "$RESULTS")". Stages: manifest
+$(field recheck_stage_manifest_s "$RESULTS") s, verification $(field recheck_stage_verify_s "$RESULTS") s; CPU user
+$(field recheck_cpu_user_s "$RESULTS") s, system $(field recheck_cpu_sys_s "$RESULTS") s; read
+$(size_text "$(field recheck_io_rchar "$RESULTS")") (\`rchar\`), written $(size_text "$(field recheck_io_wchar "$RESULTS")")
+(\`wchar\`; the record, $(size_text "$(field record_bytes "$RESULTS")"), is written again by every run).
 
 ## (b) Installing from the patch host
 
@@ -820,25 +1090,53 @@ CPU user $(field payload_install_cpu_user_s "$RESULTS") s, peak resident memory
 $(awk -v k="$(field payload_install_rss_kib "$RESULTS")" 'BEGIN { printf "%.0f MiB", k / 1024 }'); verifying that
 installation afterwards: $(field payload_verify_s "$RESULTS") s, "$(field payload_verify_result "$RESULTS")".
 
-## (c) Update after 1% of the archive members changed
+## (c) An update: 1% of the archive members and of the loose files changed
 
-\`make_sample_client --mutate install --members-percent 1 --seed 11\` before each run (the same
-members every time): $(cat "$WORK/mutate.txt")
+The next release is the client above after
+\`make_sample_client --mutate client --members-percent 1 --loose-percent 1 --seed 11\`
+($(cat "$WORK/mutate.txt")), published beside the first as \`$NEXT\`. The installation (the
+first release, with the record of the last run of (a)) is updated to it; before each further run
+it is updated back to the first release (those runs, not in the table: $(back="$(field update_back_runs_s "$RESULTS")"; [ -n "$back" ] && echo "$back s" || echo "no such run with one repetition")). curl
+is given what the update fetches: the manifest and the $(($(field update_fetched_files "$RESULTS") - 1)) files whose MD5
+changed, $(size_text "$(field update_fetched_bytes "$RESULTS")") in all, from a host of its own that logs every request:
+
+\`\`\`
+patch_bench curl-args --manifest host/$NEXT.manifest --changed-from host/$SERVER.manifest \\
+  --with-manifest yes --base URL --server $NEXT --out curl-update >curl-update-args
+$UPDATE_CURL_CMD
+patch_bench run --mode update --base URL --server $NEXT --dir install
+\`\`\`
 
 | | |
 |---|---|
-| total (\`patch_bench run --mode update\`) | $(field update_s "$RESULTS") s |
+| update (\`patch_bench run --mode update\`) | $UPDATE_S s (runs: $(field update_runs_s "$RESULTS") s) |
+| \`$UPDATE_CURL_CMD\` | $UPDATE_CURL_S s (runs: $(field update_curl_runs_s "$RESULTS") s) |
+| ratio update / curl | $(field update_over_curl "$RESULTS") |
 | result | "$(field update_result "$RESULTS")" |
 | manifest / verification / download / apply | $(field update_stage_manifest_s "$RESULTS") s / $(field update_stage_verify_s "$RESULTS") s / $(field update_stage_download_s "$RESULTS") s / $(field update_stage_apply_s "$RESULTS") s |
+| CPU user / system | $(field update_cpu_user_s "$RESULTS") s / $(field update_cpu_sys_s "$RESULTS") s |
 | peak resident memory | $(kib_mib "$UPDATE_RSS_KIB") |
-| the next run | "$(field after_update_result "$RESULTS")" |
-| archives the update rewrote | $(field affected_archives "$RESULTS") ($(awk -v b="$(field affected_bytes "$RESULTS")" 'BEGIN { printf "%.1f", b / 1048576 }') MiB); launcher.log and the files' mtime/size/inode agree: $(field affected_agree "$RESULTS") |
-| \`$CP_CMD\` (warm page cache, no sync) | $CP_S s |
-| ratio update / cp (target: at most 1.5) | $(field update_over_cp "$RESULTS") |
-| ratio apply stage / cp | $(field update_apply_over_cp "$RESULTS") |
+| requests the host logged | $(field update_requests "$RESULTS") per update; the same files as curl in every run: $(field update_same_requests "$RESULTS"); answers other than a 200 to a GET: $(field update_not_get_200 "$RESULTS") |
+| verifying the result afterwards (Verify mode) | "$(field after_update_result "$RESULTS")" |
+| archives the update wrote | $(field affected_archives "$RESULTS") ($(size_text "$(field affected_bytes "$RESULTS")") now); launcher.log and the files' mtime/size/inode agree: $(field affected_agree "$RESULTS") |
+| all archives, before the first timed update / after the last ($((2 * REPEAT - 1)) updates in all, counting those back) | $(size_text "$(field update_paks_bytes_first "$RESULTS")") / $(size_text "$(field update_paks_bytes_last "$RESULTS")") |
 
-The update also fetches the manifest and verifies the whole client before it rewrites anything;
-the apply stage alone is what compares with copying the same archives.
+What the update wrote and read (\`/proc/self/io\` of \`patch_bench\`, before and after \`runPatch\`):
+
+| | bytes |
+|---|---|
+| written: \`write_bytes\` (pages dirtied, as they will reach the disk) | $(size_text "$(field update_io_write_bytes "$RESULTS")") (runs: $(field update_write_bytes_runs "$RESULTS" | awk '{ for (i = 1; i <= NF; i++) printf "%s%.1f", (i > 1 ? ", " : ""), $i / 1048576 } END { print " MiB" }')) |
+| written: \`wchar\` (bytes handed to \`write\`) | $(size_text "$(field update_io_wchar "$RESULTS")") |
+| written, then deleted before it reached the disk (\`cancelled_write_bytes\`) | $(size_text "$(field update_io_cancelled_write_bytes "$RESULTS")") |
+| the least an update writes: the changed members' stored bytes + the touched archives' directories + the changed loose files | $(size_text "$UPDATE_FLOOR") = $(size_text "$(field update_floor_changed_member_stored_bytes "$RESULTS")") ($(field update_floor_changed_members "$RESULTS") members) + $(size_text "$(field update_floor_touched_directory_bytes "$RESULTS")") ($(field update_floor_touched_archives "$RESULTS") archives, $(size_text "$(field update_floor_touched_archive_bytes "$RESULTS")") in all) + $(size_text "$(field update_floor_changed_loose_bytes "$RESULTS")") ($(field update_floor_changed_loose_files "$RESULTS") loose file(s)) |
+| ratio \`write_bytes\` / that least | $(field update_written_over_floor "$RESULTS") |
+| the record (\`.mendly-state\`, written by every run, not in the least above) | $(size_text "$(field update_record_bytes "$RESULTS")") |
+| read: \`rchar\` (bytes asked of \`read\`) / \`read_bytes\` (from the disk) | $(size_text "$(field update_io_rchar "$RESULTS")") / $(size_text "$(field update_io_read_bytes "$RESULTS")") |
+
+The members deleted in the next release ($(field update_floor_deleted_members "$RESULTS")) cost no bytes of their own, only the
+directories of their archives. \`write_bytes\` counts a page when it is first dirtied, so a staged file
+that is written and renamed counts once, one that is copied counts twice; curl writes each fetched
+file once ($(size_text "$(field update_fetched_bytes "$RESULTS")")).
 
 ## (d) Resuming an install killed half-way
 
@@ -850,7 +1148,7 @@ patch_bench run --mode install --base URL --server $SERVER --dir install-resume 
 #   SIGKILL once host.log shows half of the client's bytes answered 200 (polled every 50 ms)
 : >host.log
 patch_bench run --mode install --base URL --server $SERVER --dir install-resume
-patch_bench run --mode update --base URL --server $SERVER --dir install-resume
+patch_bench run --mode verify --base URL --server $SERVER --dir install-resume
 \`\`\`
 
 Bytes served are the sizes of the files under \`host/\` that the logged GET requests answered 200
@@ -867,6 +1165,8 @@ $RESUME_ROWS
 - Verified afterwards: $RESUME_VERIFIED of $REPEAT trials.
 
 $(cat "$WORK/latency-section.md")
+
+$(cat "$WORK/check-section.md")
 
 ## Single-thread costs (\`patch_bench codec\`, $(codec codec_members) members, $(codec codec_content_mib) MiB of contents)
 
