@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "client_inventory.h"
@@ -45,14 +46,16 @@ HostPaths hostPathsFor(const fs::path& hostRoot, const std::string& server) {
             hostRoot / ("." + server + ".manifest.sig.part")};
 }
 
-std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
+std::string utcFromNow(std::chrono::seconds ahead) {
+    const std::time_t now = std::time(nullptr) + static_cast<std::time_t>(ahead.count());
     std::tm parts{};
     gmtime_r(&now, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
 }
+
+std::string utcNow() { return utcFromNow(std::chrono::seconds(0)); }
 
 bool isInside(const fs::path& inner, const fs::path& outer) {
     const fs::path rel = inner.lexically_relative(outer);
@@ -167,7 +170,7 @@ private:
                     return false;
                 }
                 out = {payloadPathFor(item), mendly::md5Hex(*payload), payload->size(), ServedFile::Kind::Payload,
-                       mendly::md5Hex(*contents)};
+                       mendly::md5Hex(*contents), mendly::sha256Hex(*payload)};
                 return store(out.relative, *payload, error);
             }
             if (needsPayload(item)) {
@@ -178,7 +181,8 @@ private:
             }
         }
         if (!contents) return copyFile(item.source, item.relative, ServedFile::Kind::Member, out, error);
-        out = {item.relative, mendly::md5Hex(*contents), contents->size(), ServedFile::Kind::Member, {}};
+        out = {item.relative, mendly::md5Hex(*contents), contents->size(), ServedFile::Kind::Member, {},
+               mendly::sha256Hex(*contents)};
         return store(out.relative, *contents, error);
     }
 
@@ -187,8 +191,9 @@ private:
         if (!checkPath(relative, error)) return false;
         std::error_code ec;
         if (staging_.empty()) {
-            out = {relative, mendly::md5FileHex(source), fs::file_size(source, ec), kind, {}};
-            if (out.md5.empty() || ec) {
+            out = {relative, mendly::md5FileHex(source), fs::file_size(source, ec), kind, {},
+                   mendly::sha256FileHex(source)};
+            if (out.md5.empty() || out.sha256.empty() || ec) {
                 error = "Cannot read: " + source.string();
                 return false;
             }
@@ -200,8 +205,9 @@ private:
             error = "Cannot copy " + source.string() + " to " + target.string() + " (" + ec.message() + ")";
             return false;
         }
-        out = {relative, mendly::md5FileHex(target), fs::file_size(target, ec), kind, {}};
-        if (out.md5.empty() || ec) {
+        out = {relative, mendly::md5FileHex(target), fs::file_size(target, ec), kind, {},
+               mendly::sha256FileHex(target)};
+        if (out.md5.empty() || out.sha256.empty() || ec) {
             error = "Cannot read: " + target.string();
             return false;
         }
@@ -225,13 +231,37 @@ bool sortServedFiles(std::vector<ServedFile>& files, std::string& error) {
     return true;
 }
 
+// What the manifest says of itself beside its files.
+struct ManifestClaims {
+    std::string generated;
+    std::string server;
+    std::uint64_t release = 1;
+    std::string expires;  // empty: none (an unsigned manifest)
+};
+
 // `files` sorted by sortServedFiles.
-std::string manifestText(const std::vector<ServedFile>& files, const std::string& generated) {
+std::string manifestText(const std::vector<ServedFile>& files, const ManifestClaims& claims) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& file : files)
-        list.push_back({{"relative", file.relative}, {"md5", file.md5}, {"size", file.size}});
-    const nlohmann::json document = {{"files", std::move(list)}, {"generated", generated}};
+        list.push_back({{"relative", file.relative}, {"md5", file.md5}, {"sha256", file.sha256}, {"size", file.size}});
+    nlohmann::json document = {{"files", std::move(list)},
+                               {"generated", claims.generated},
+                               {"server", claims.server},
+                               {"release", claims.release}};
+    if (!claims.expires.empty()) document["expires"] = claims.expires;
     return document.dump(2);
+}
+
+// The release of the manifest at `path`; nothing when there is none (or it
+// is not readable).
+std::optional<std::uint64_t> servedRelease(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    const nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+    if (!document.is_object()) return std::nullopt;
+    const auto release = document.find("release");
+    if (release == document.end() || !release->is_number_unsigned()) return std::nullopt;
+    return release->get<std::uint64_t>();
 }
 
 // The signature text of the manifest's exact bytes, written beside the
@@ -400,7 +430,14 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     std::string text;
     Publisher publisher(host.staging, options.threads);
     const bool served = publisher.serveAll(items, payload, files, error) && sortServedFiles(files, error);
-    if (served) text = manifestText(files, options.generated.empty() ? utcNow() : options.generated);
+    if (served) {
+        ManifestClaims claims;
+        claims.generated = options.generated.empty() ? utcNow() : options.generated;
+        claims.server = std::string(serverName);
+        claims.release = options.release.value_or(servedRelease(host.manifest).value_or(0) + 1);
+        if (options.signingKey) claims.expires = utcFromNow(std::chrono::hours(24) * options.expiresDays);
+        text = manifestText(files, claims);
+    }
     if (!served || !writeBytes(host.manifestPart, text, error) ||
         (options.signingKey && !writeStagedSignature(*options.signingKey, text, host, error)) ||
         !swapIn(host, options.signingKey != nullptr, error)) {

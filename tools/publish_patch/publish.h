@@ -31,6 +31,7 @@
 // returns. Nothing else may write below hostRoot/S meanwhile.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,10 @@ struct PublishOptions {
     std::string generated;                     // the manifest's stamp; empty = the current UTC time
     unsigned threads = 0;                      // 0 = hardware threads
     const signing::SigningKey* signingKey = nullptr;  // signs the manifest when set
+    // The manifest's "release"; nothing: one more than the publication it
+    // replaces holds (1 for the first).
+    std::optional<std::uint64_t> release;
+    unsigned expiresDays = 30;  // a signed manifest's "expires": this many days from now
 };
 
 // One file as the host serves it below hostRoot/S.
@@ -58,6 +63,7 @@ struct ServedFile {
     std::uint64_t size = 0;  // served bytes
     Kind kind = Kind::Loose;
     std::string contentsMd5;  // Payload only: of the member's contents
+    std::string sha256;       // of the served bytes, lowercase hexadecimal
 };
 
 struct PublishSummary {

@@ -20,6 +20,11 @@ const char* const kPublishUsage =
     "                     of characters, '?' one character; may be repeated\n"
     "  --payload-all      deliver every archive member as a payload\n"
     "  --force            replace an existing publication of NAME\n"
+    "  --release N        the manifest's release number (default: one more than the\n"
+    "                     publication it replaces holds, 1 for the first); players refuse\n"
+    "                     a signed manifest older than the one they installed\n"
+    "  --expires DAYS     a signed manifest expires after DAYS days (default 30):\n"
+    "                     publish again before then\n"
     "  --threads N        worker threads (default: all hardware threads)\n"
     "  --sign KEY.pem     sign the manifest with this Ed25519 private key (PEM), written\n"
     "                     as ROOT/NAME.manifest.sig; clients built with the key's public\n"
@@ -77,6 +82,18 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
             command.options.payloadAll = true;
         } else if (arg == "--force") {
             command.options.force = true;
+        } else if (arg == "--release" || arg == "--expires") {
+            if (!value(text)) return false;
+            if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos ||
+                (arg == "--expires" && (text.size() > 5 || std::stoul(text) < 1))) {
+                error = arg == "--release" ? "--release needs a whole number" : "--expires needs a number of days from 1 to 99999";
+                return false;
+            }
+            if (arg == "--release") {
+                command.options.release = std::stoull(text);
+            } else {
+                command.options.expiresDays = static_cast<unsigned>(std::stoul(text));
+            }
         } else if (arg == "--threads") {
             if (!value(text)) return false;
             if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||

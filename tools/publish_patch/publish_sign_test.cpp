@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <chrono>
+#include "trust/utc_timestamp.h"
 #include "hash/signature.h"
 #include "signing_key.h"
 #include "support/process_runner.h"
@@ -56,9 +59,16 @@ TEST_F(PublishSignTest, TheSignatureCoversTheManifestThroughEveryRepublication) 
     EXPECT_EQ(readFile(signature()).back(), '\n');
     EXPECT_EQ(check(), mendly::SignatureCheck::Valid);
 
-    // Republished with other contents: the new signature fits the new manifest.
+    // Republished with other contents, for 2 days: the new signature fits the
+    // new manifest, which expires then.
     writeFile(dir / "client" / "a.txt", "second");
-    ASSERT_EQ(publish({"--force", "--sign", keyFile().string()}).exitCode, 0);
+    ASSERT_EQ(publish({"--force", "--sign", keyFile().string(), "--expires", "2"}).exitCode, 0);
+    const auto expires = mendly::parseUtcTimestamp(
+        nlohmann::json::parse(readFile(manifest())).at("expires").get<std::string>());
+    ASSERT_TRUE(expires);
+    const auto ahead = *expires - std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    EXPECT_GT(ahead, std::chrono::hours(47));
+    EXPECT_LE(ahead, std::chrono::hours(48));
     EXPECT_NE(readFile(manifest()).find("\"size\": 6"), std::string::npos);
     EXPECT_EQ(check(), mendly::SignatureCheck::Valid);
 

@@ -154,28 +154,50 @@ TEST_F(PublishTest, ManifestIsSortedTwoSpaceIndentedWithoutFinalLineFeed) {
               "    {\n"
               "      \"md5\": \"e4c2e8edac362acab7123654b9e73432\",\n"
               "      \"relative\": \"_version._\",\n"
+              "      \"sha256\": \"d0ff5974b6aa52cf562bea5921840c032a860a91a3512f7fe8f768f6bbe005f6\",\n"
               "      \"size\": 3\n"
               "    },\n"
               "    {\n"
               "      \"md5\": \"5d41402abc4b2a76b9719d911017c592\",\n"
               "      \"relative\": \"b.txt\",\n"
+              "      \"sha256\": \"2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824\",\n"
               "      \"size\": 5\n"
               "    },\n"
               "    {\n"
               "      \"md5\": \"900150983cd24fb0d6963f7d28e17f72\",\n"
               "      \"relative\": \"gfx/b.txt\",\n"
+              "      \"sha256\": \"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\",\n"
               "      \"size\": 3\n"
               "    },\n"
               "    {\n"
               "      \"md5\": \"034b226c4d50b11df8302d9883113471\",\n"
               "      \"relative\": \"ini/user.ini\",\n"
+              "      \"sha256\": \"df9f0597ae03c4c41f7a39f6936c47b1e00c73de17d3d2f225a8694d7af855e2\",\n"
               "      \"size\": 14\n"
               "    }\n"
               "  ],\n"
-              "  \"generated\": \"2024-01-02T03:04:05Z\"\n"
+              "  \"generated\": \"2024-01-02T03:04:05Z\",\n"
+              "  \"release\": 1,\n"
+              "  \"server\": \"aurum\"\n"
               "}");
     EXPECT_EQ(readFile(root() / "aurum" / "_version._"), "1.0");
     EXPECT_EQ(readFile(root() / "aurum" / "gfx" / "b.txt"), "abc");
+}
+
+TEST_F(PublishTest, EachPublicationRaisesTheReleaseUnlessOneIsGiven) {
+    writeFile(client() / "_version._", "1.0");
+    PublishOptions options = fixedStamp();
+    options.force = true;
+    ASSERT_TRUE(publish(options)) << error;
+    EXPECT_EQ(manifest().release, 1u);
+    ASSERT_TRUE(publish(options)) << error;
+    EXPECT_EQ(manifest().release, 2u);
+    options.release = 40;
+    ASSERT_TRUE(publish(options)) << error;
+    EXPECT_EQ(manifest().release, 40u);
+    EXPECT_EQ(manifest().server, "aurum");
+    EXPECT_EQ(manifest().files[0].sha256, mendly::sha256Hex("1.0"));
+    EXPECT_EQ(manifest().expires, "");  // only a signed manifest expires
 }
 
 TEST_F(PublishTest, WithoutAStampTheManifestCarriesTheCurrentUtcTime) {
