@@ -98,7 +98,7 @@ void updatePayloadRecords(const PatchManifest& manifest, const std::vector<Downl
 
 bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
                       const StagingArea& staging, const fs::path& installDir, PatchMode mode,
-                      const ManifestMemberSet& members, std::u16string& error) {
+                      const ArchiveRemovals& orphans, std::u16string& error) {
     reportStatus(window, u"Applying patches...");
     reportProgress(window, 0, 1);
     ArchiveUpdates updates;
@@ -117,7 +117,10 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
             looseSlots.push_back(&slot);
         }
     }
-    if (mode != PatchMode::ResetIni) findOrphanEntries(installDir, members, removals);
+    for (const auto& [archive, names] : orphans) {
+        auto& into = removals[archive];
+        into.insert(into.end(), names.begin(), names.end());
+    }
 
     std::set<std::string> archives;
     for (const auto& item : updates) archives.insert(item.first);

@@ -27,10 +27,11 @@ namespace mendly {
 // `error` (already logged) at the first failure: "Cannot write: " (a folder
 // for the file cannot be made), "Cannot rename part to: " + target, the
 // staged-member errors of addStagedArchiveUpdate, "Failed to write archive: ".
-// What was applied before a failure stays applied.
+// What was applied before a failure stays applied. `orphans` are the entries
+// to remove besides (findOrphanEntries; empty in ResetIni mode).
 [[nodiscard]] bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest,
                                     const std::vector<DownloadSlot>& slots, const StagingArea& staging,
                                     const std::filesystem::path& installDir, PatchMode mode,
-                                    const ManifestMemberSet& members, std::u16string& error);
+                                    const ArchiveRemovals& orphans, std::u16string& error);
 
 }  // namespace mendly

@@ -42,19 +42,17 @@ ManifestMemberSet buildManifestMemberSet(const PatchManifest& manifest) {
 }
 
 void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMemberSet& members,
-                       ArchiveRemovals& removals) {
+                       ArchiveCache& archives, ArchiveRemovals& removals) {
     for (const std::string_view nameView : archiveNameTable) {
         const std::string name(nameView);
         const std::filesystem::path path = archivePathFor(installDir, name);
         std::error_code ec;
         if (!std::filesystem::is_regular_file(path, ec) || ec) continue;
-        const auto archive = vfile::Archive::open(path);
+        const auto archive = archives.get(path);
         if (!archive) continue;  // a corrupt archive is not pruned
         const auto listed = members.find(name);
-        for (const vfile::EntryListing& item : archive->listEntries()) {
-            const std::string key = archiveKey(normalizeArchiveName(item.name));
-            if (listed == members.end() || !listed->second.contains(key)) removals[name].push_back(item.name);
-        }
+        for (const vfile::ArchiveEntry& item : archive->entries())
+            if (listed == members.end() || !listed->second.contains(item.key)) removals[name].push_back(item.name);
     }
 }
 
@@ -106,15 +104,13 @@ bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir
 }
 
 bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
-                               const ManifestMemberSet& members, std::u16string& error) {
-    ArchiveRemovals removals;
-    findOrphanEntries(installDir, members, removals);
-    if (removals.empty()) return true;
+                               const ArchiveRemovals& orphans, std::u16string& error) {
+    if (orphans.empty()) return true;
     reportStatus(window, u"Pruning orphan archive entries...");
     std::int32_t done = 0;
-    const auto archives = static_cast<std::int32_t>(removals.size());
+    const auto archives = static_cast<std::int32_t>(orphans.size());
     reportProgress(window, 0, std::max<std::int32_t>(1, archives));
-    return updateArchives(window, installDir, {}, removals, done, archives, error);
+    return updateArchives(window, installDir, {}, orphans, done, archives, error);
 }
 
 void recoverInterruptedArchiveUpdates(const std::filesystem::path& installDir) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
@@ -41,30 +42,31 @@ ManifestMemberSet buildManifestMemberSet(const PatchManifest& manifest);
 
 // Appends to `removals` every entry of an existing, readable archive of
 // installDir that `members` does not list (in archiveNameTable order, then
-// directory order). Missing or corrupt archives are left alone.
+// directory order), reading the directories through `archives`. Missing or
+// corrupt archives are left alone.
 void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMemberSet& members,
-                       ArchiveRemovals& removals);
+                       ArchiveCache& archives, ArchiveRemovals& removals);
 
 // The log line for rewriting `archivePath` with `updateCount` new members and
 // `removalCount` removed entries, e.g. "Updating archive: <path> (3 entries, 2 removed)".
 std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, std::size_t updateCount,
                                     std::size_t removalCount);
 
-// Updates every archive named in `updates` or `removals` once, logging
-// archiveUpdateLogLine first. After each archive, done += 1 and progress
-// (done, max(1, total)). Stops at the first archive that cannot be written:
-// false with "Failed to write archive: " + path (also logged); archives
-// written before stay written.
+// Updates every archive named in `updates` or `removals` once, in name order,
+// logging archiveUpdateLogLine first. After each archive, done += 1 and
+// progress (done, max(1, total)). Every archive is tried: false with "Failed
+// to write archive: " + path of the first that could not be written (each is
+// logged); the archives written stay written.
 [[nodiscard]] bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir,
                                   const ArchiveUpdates& updates, const ArchiveRemovals& removals, std::int32_t& done,
                                   std::int32_t total, std::u16string& error);
 
-// Removes the orphan entries of every archive in installDir when there are
-// any: status "Pruning orphan archive entries...", progress per archive. For
-// a run in which every file already matched. True when there was nothing to
-// do or every archive was rewritten.
+// Removes `orphans` (findOrphanEntries) from the archives of installDir when
+// there are any: status "Pruning orphan archive entries...", progress per
+// archive. For a run in which every file already matched. True when there was
+// nothing to do or every archive was rewritten.
 [[nodiscard]] bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
-                                             const ManifestMemberSet& members, std::u16string& error);
+                                             const ArchiveRemovals& orphans, std::u16string& error);
 
 // Undoes the interrupted in-place update of every archive of installDir that
 // has one (vfile::recoverInterruptedUpdate, in archiveNameTable order), so

@@ -182,7 +182,8 @@ TEST_F(ArchiveInstallTest, OrphansAreEntriesTheManifestDoesNotList) {
     test::writeFile(install / "worlds.pak", "corrupt");
     const ManifestMemberSet members{{"gfx", {"a", "c"}}, {"worlds", {"x"}}};
     ArchiveRemovals removals{{"gfx", {"queued"}}};
-    findOrphanEntries(install.path(), members, removals);
+    ArchiveCache archives;
+    findOrphanEntries(install.path(), members, archives, removals);
     EXPECT_EQ(removals, (ArchiveRemovals{{"gfx", {"queued", "old\\b"}}, {"sound", {"s"}}}));
 }
 

@@ -107,14 +107,22 @@ bool InstallRecord::save(const std::filesystem::path& installDir) const {
     return platform::replaceWholeFile(installDir / kInstallRecordFileName, text()) == platform::FileWrite::Written;
 }
 
-const RecordedEntry* InstallRecord::vouchedEntry(std::string_view relative, std::string_view md5,
-                                                 std::string_view sha256, const platform::FileStamp& stamp) const {
+const RecordedEntry* InstallRecord::standingEntry(std::string_view relative, const platform::FileStamp& stamp) const {
     const auto entry = entries_.find(relative);
-    if (entry == entries_.end() || !md5Matches(entry->second.md5, md5)) return nullptr;
-    if (!sha256.empty() && !equalsIgnoreAsciiCase(entry->second.sha256, sha256)) return nullptr;
+    if (entry == entries_.end()) return nullptr;
     const auto holder = holders_.find(entry->second.holder);
     if (holder == holders_.end() || holder->second != stamp) return nullptr;
     return &entry->second;
+}
+
+bool InstallRecord::namesContent(const RecordedEntry& entry, std::string_view md5, std::string_view sha256) {
+    return md5Matches(entry.md5, md5) && (sha256.empty() || equalsIgnoreAsciiCase(entry.sha256, sha256));
+}
+
+const RecordedEntry* InstallRecord::vouchedEntry(std::string_view relative, std::string_view md5,
+                                                 std::string_view sha256, const platform::FileStamp& stamp) const {
+    const RecordedEntry* entry = standingEntry(relative, stamp);
+    return entry && namesContent(*entry, md5, sha256) ? entry : nullptr;
 }
 
 }  // namespace mendly

@@ -55,6 +55,12 @@ public:
     // (case ignored; an empty `sha256` is not compared); nothing otherwise.
     const RecordedEntry* vouchedEntry(std::string_view relative, std::string_view md5, std::string_view sha256,
                                       const platform::FileStamp& stamp) const;
+    // The recorded entry for `relative` whose holder is recorded with exactly
+    // `stamp`, whatever its digests: what the holder is known to hold now.
+    const RecordedEntry* standingEntry(std::string_view relative, const platform::FileStamp& stamp) const;
+    // True when `entry` names the content of digests `md5` and `sha256`
+    // (case ignored; an empty `sha256` is not compared).
+    static bool namesContent(const RecordedEntry& entry, std::string_view md5, std::string_view sha256);
     std::size_t entryCount() const { return entries_.size(); }
 
     // The exact text save() writes, and its parser (nothing when untrusted).

@@ -13,6 +13,7 @@
 #include "patch/patch_reporting.h"
 #include "patch/patch_run.h"
 #include "patch/vfile/archive.h"
+#include "platform/file_stamp.h"
 #include "support/loopback_server.h"
 #include "support/patch_fixture.h"
 #include "support/temp_dir.h"
@@ -182,6 +183,24 @@ TEST_F(InstallRecordRunTest, AServerChangeRefetchesOnlyWhatChanged) {
     flipByteUnseen(install / "worlds.pak", vfile::Archive::open(install / "worlds.pak")->find("x.dat")->offset);
     ASSERT_TRUE(run(PatchMode::Update)) << toUtf8(error);
     EXPECT_EQ(fetches("worlds/x.dat"), 2u);
+}
+
+TEST_F(InstallRecordRunTest, AnUpToDateCheckKeepsTheRecordAsItIs) {
+    const auto before = platform::fileStamp(recordPath());
+    ASSERT_TRUE(run(PatchMode::Update)) << toUtf8(error);
+    EXPECT_EQ(platform::fileStamp(recordPath()), before);  // not rewritten: it already says the same
+}
+
+TEST_F(InstallRecordRunTest, AnEntryTheRecordKnowsToHoldOtherContentIsFetchedUnread) {
+    // The disk already holds the new release's bytes, with the old stamp; the
+    // record says the file holds the old release, so it is fetched, not read.
+    const auto time = fs::last_write_time(exe());
+    { std::ofstream(exe(), std::ios::binary | std::ios::in) << "MZ game binary v3"; }
+    fs::last_write_time(exe(), time);
+    host.addFile("Kaltris.exe", "MZ game binary v3");
+    ASSERT_TRUE(run(PatchMode::Update)) << toUtf8(error);
+    EXPECT_EQ(fetches("Kaltris.exe"), 2u);
+    EXPECT_EQ(readFile(exe()), "MZ game binary v3");
 }
 
 }  // namespace

@@ -54,31 +54,40 @@ MemberCheck checkLocalMember(const ManifestEntry& manifestEntry, const ArchiveMe
     return {digest.matches(manifestEntry), raw ? contents.finishHex() : std::string()};
 }
 
-// True when `record` vouches for `entry` as its holder is now: the stamp
-// noted before anything of the holder was read, and for a member the
-// archive's directory (present, lowercase names, the recorded sizes).
-bool recordVouches(const InstallRecord& record, const ManifestEntry& entry, const EntryHolder& holder,
-                   const platform::FileStamp& stamp, ArchiveCache& cache) {
-    const RecordedEntry* recorded = record.vouchedEntry(entry.relative, entry.md5, entry.sha256, stamp);
-    if (!recorded) return false;
-    if (!holder.isArchive) return true;
+enum class EntryCheck { Vouched, Matches, Differs, Unknown };
+
+// What `record` says of `entry` as its holder is now (the stamp noted before
+// anything of the holder was read): Vouched when it recorded the content the
+// manifest names, and for a member the archive's directory still agrees
+// (present, lowercase names, the recorded sizes); Differs when it recorded
+// other content in the unchanged holder (the entry is patched without being
+// read); Unknown otherwise (the entry is hashed).
+EntryCheck recordVerdict(const InstallRecord& record, const ManifestEntry& entry, const EntryHolder& holder,
+                         const platform::FileStamp& stamp, ArchiveCache& cache) {
+    const RecordedEntry* recorded = record.standingEntry(entry.relative, stamp);
+    if (!recorded) return EntryCheck::Unknown;
+    if (!InstallRecord::namesContent(*recorded, entry.md5, entry.sha256)) return EntryCheck::Differs;
+    if (!holder.isArchive) return EntryCheck::Vouched;
     const auto ref = classifyArchivePath(entry.relative);
     const auto archive = cache.get(holder.path);
-    if (!ref || !archive || !archive->namesAreLowercase()) return false;
+    if (!ref || !archive || !archive->namesAreLowercase()) return EntryCheck::Unknown;
     const auto member = archive->find(ref->memberPath);
-    return member && member->storedSize == recorded->storedSize && member->originalSize == recorded->originalSize;
+    const bool same =
+        member && member->storedSize == recorded->storedSize && member->originalSize == recorded->originalSize;
+    return same ? EntryCheck::Vouched : EntryCheck::Unknown;
 }
 
-enum class EntryCheck { Vouched, Matches, Differs };
-
-// One entry of a verification pass: its holder stamped, then vouched for by
-// the record or hashed. Never throws (a failure is a difference).
+// One entry of a verification pass: its holder stamped, then judged by the
+// record or hashed. Never throws (a failure is a difference).
 EntryCheck checkEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
                       vfile::ArchiveReader& reader, const InstallRecord* record, HolderStamps& stamps) noexcept {
     try {
         const EntryHolder holder = holderFor(installDir, entry);
         const auto stamp = stamps.noteNow(holder.key, holder.path);
-        if (record && stamp && recordVouches(*record, entry, holder, *stamp, cache)) return EntryCheck::Vouched;
+        if (record && stamp) {
+            const EntryCheck said = recordVerdict(*record, entry, holder, *stamp, cache);
+            if (said != EntryCheck::Unknown) return said;
+        }
     } catch (...) {
         return EntryCheck::Differs;
     }

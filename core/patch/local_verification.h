@@ -1,8 +1,8 @@
 #pragma once
 // The verification stage of a patch run: every selected manifest entry is
 // checked against what is on disk (a loose file in the installation folder or
-// a member of one of the game's archives) by MD5, or, in an update run,
-// taken from the installation's record when the file holding it has not
+// a member of one of the game's archives) by its digests, or, in an update
+// run, judged from the installation's record when the file holding it has not
 // changed since a run verified it (install_record.h).
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +46,9 @@ struct VerificationResult {
 // Every holder is stamped into `stamps` before it is first read. With a
 // `record`, an entry it vouches for (same holder stamp, same MD5, and for a
 // member the same sizes in the archive's directory now) counts as matching
-// without being read. Reports
+// without being read, and an entry whose unchanged holder the record says
+// holds other content (another MD5 or SHA-256) needs patching without being
+// read. Reports
 // progress (done, T), T = max(1, n), whenever done == T or done is a multiple
 // of the reporting step; reports come from the worker threads, possibly out of
 // order. The caller has sent "Verifying local files..." and (0, T) before.

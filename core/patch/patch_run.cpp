@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <future>
 #include <new>
 #include <optional>
 #include <set>
@@ -105,22 +106,44 @@ std::vector<std::size_t> selectEntries(PatchWindow* window, const PatchManifest&
     return selected;
 }
 
-// The selected entries that need patching, sorted by relative path; every
-// holder stamped into `stamps` before it was read. Entries the record vouches
-// for are not read.
-std::vector<std::size_t> verifyEntries(PatchWindow* window, const PatchManifest& manifest,
-                                       const std::vector<std::size_t>& selected, const fs::path& installDir,
-                                       const InstallRecord* record, HolderStamps& stamps) {
+// What verification found: the selected entries that need patching, sorted
+// by relative path, how many of them the record vouched for, and the archive
+// entries the manifest no longer lists (none in ResetIni mode).
+struct VerifiedState {
+    std::vector<std::size_t> list;
+    std::size_t fromRecord = 0;
+    ArchiveRemovals orphans;
+};
+
+// Every holder is stamped into `stamps` before it is read; entries the record
+// vouches for are not read. Each archive directory is read once for both.
+VerifiedState verifyEntries(PatchWindow* window, const PatchManifest& manifest,
+                            const std::vector<std::size_t>& selected, const fs::path& installDir,
+                            const InstallRecord* record, HolderStamps& stamps, PatchMode mode) {
     reportStatus(window, u"Verifying local files...");
     reportProgress(window, 0, progressCount(std::max<std::size_t>(1, selected.size())));
-    std::vector<std::size_t> list;
-    {
-        ArchiveCache cache;
-        list = verifyLocalFiles(manifest, selected, installDir, window, cache, record, stamps).needPatching;
-    }
-    std::sort(list.begin(), list.end(),
+    VerifiedState state;
+    ArchiveCache cache;
+    VerificationResult result = verifyLocalFiles(manifest, selected, installDir, window, cache, record, stamps);
+    state.list = std::move(result.needPatching);
+    state.fromRecord = result.fromRecord;
+    std::sort(state.list.begin(), state.list.end(),
               [&](std::size_t a, std::size_t b) { return manifest.files[a].relative < manifest.files[b].relative; });
-    return list;
+    if (mode != PatchMode::ResetIni && !isPatchCancelRequested())
+        findOrphanEntries(installDir, buildManifestMemberSet(manifest), cache, state.orphans);
+    return state;
+}
+
+// The installation's record, read on a thread of its own while the manifest
+// is fetched (Update runs only; the others hash everything).
+std::future<std::optional<InstallRecord>> startRecordLoad(const fs::path& installDir, PatchMode mode) {
+    if (mode != PatchMode::Update) return {};
+    const auto load = [installDir] { return InstallRecord::load(installDir); };
+    try {
+        return std::async(std::launch::async, load);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, load);  // no thread to be had: read it when needed
+    }
 }
 
 // Fetches `list` into staging; false with the run's error unless every file arrived.
@@ -153,13 +176,9 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
 
 // The archives holding entries the manifest no longer lists (what pruning
 // or the apply step will rewrite for them).
-std::set<std::string> archivesWithOrphans(const fs::path& installDir, const ManifestMemberSet& members,
-                                          PatchMode mode) {
+std::set<std::string> archivesOf(const ArchiveRemovals& orphans) {
     std::set<std::string> names;
-    if (mode == PatchMode::ResetIni) return names;
-    ArchiveRemovals removals;
-    findOrphanEntries(installDir, members, removals);
-    for (const auto& item : removals) names.insert(item.first);
+    for (const auto& item : orphans) names.insert(item.first);
     return names;
 }
 
@@ -170,6 +189,10 @@ struct RecordKeeping {
     HolderStamps beforeRead;
     HolderStamps afterWrite;
     std::set<std::string> written;
+    // True when the run neither wrote anything nor read anything the previous
+    // record did not vouch for, against the same manifest: that record
+    // already says what a new one would, and is kept as it is.
+    bool recordStands = false;
 
     // Stamps what the apply step wrote, before the final check reads it.
     void noteWritten(const fs::path& installDir) {
@@ -180,7 +203,7 @@ struct RecordKeeping {
     // written costs the next run a full verification, not this run its result.
     void save(const PatchManifest& manifest, const std::vector<std::size_t>& selected, const fs::path& installDir,
               PatchMode mode) const {
-        if (mode == PatchMode::ResetIni) return;
+        if (mode == PatchMode::ResetIni || recordStands) return;
         const InstallRecord record =
             buildRunRecord(manifest, manifestDigest, selected, installDir, beforeRead, afterWrite, written);
         if (!record.save(installDir))
@@ -205,6 +228,7 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     removeLegacyStateFiles(installDir);
     recoverInterruptedArchiveUpdates(installDir);
 
+    auto pendingRecord = startRecordLoad(installDir, mode);
     PatchManifest manifest;
     RecordKeeping keeping;
     if (!fetchManifest(window, manifestUrl, trust, installDir, manifest, keeping.manifestDigest, error)) return false;
@@ -217,21 +241,22 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     const std::vector<std::size_t> selected = selectEntries(window, manifest, mode);
-    if (mode == PatchMode::Update) keeping.previous = InstallRecord::load(installDir);
-    const std::vector<std::size_t> list = verifyEntries(
-        window, manifest, selected, installDir, keeping.previous ? &*keeping.previous : nullptr, keeping.beforeRead);
+    if (pendingRecord.valid()) keeping.previous = pendingRecord.get();
+    const VerifiedState verified = verifyEntries(window, manifest, selected, installDir,
+                                                 keeping.previous ? &*keeping.previous : nullptr,
+                                                 keeping.beforeRead, mode);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during verify");
-    const ManifestMemberSet members =
-        mode == PatchMode::ResetIni ? ManifestMemberSet{} : buildManifestMemberSet(manifest);
-    keeping.written = holdersWrittenBy(manifest, list, installDir, archivesWithOrphans(installDir, members, mode));
+    const std::vector<std::size_t>& list = verified.list;
+    keeping.written = holdersWrittenBy(manifest, list, installDir, archivesOf(verified.orphans));
+    keeping.recordStands = keeping.previous && keeping.previous->manifestDigest() == keeping.manifestDigest &&
+                           verified.fromRecord == selected.size() && keeping.written.empty();
 
     if (list.empty()) {
         const std::int32_t total = progressCount(std::max<std::size_t>(1, selected.size()));
         reportStatus(window, u"Verify done: all " + toDecimal(static_cast<long long>(selected.size())) +
                                  u" synced file(s) match.");
         reportProgress(window, total, total);
-        if (mode != PatchMode::ResetIni && !pruneOrphanArchiveEntries(window, installDir, members, error))
-            return false;
+        if (!pruneOrphanArchiveEntries(window, installDir, verified.orphans, error)) return false;
         keeping.noteWritten(installDir);
         staging.removeAll();
         keeping.save(manifest, selected, installDir, mode);
@@ -240,7 +265,8 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
 
     DownloadResult downloads;
     if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
-    if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, members, error)) return false;
+    if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, error))
+        return false;
     keeping.noteWritten(installDir);
     if (const auto position = firstUnconvergedPosition(manifest, list, installDir, &keeping.afterWrite))
         return failWithLog(error,

@@ -124,17 +124,21 @@ std::optional<Archive> Archive::open(const std::filesystem::path& path) {
     return Archive(path, std::move(entries));
 }
 
-std::optional<ArchiveEntry> Archive::find(std::string_view name) const {
-    const std::string key = archiveKey(normalizeArchiveName(name));
-    for (const auto& entry : entries_)
-        if (entry.key == key) return entry;
-    return std::nullopt;
+void Archive::index() {
+    byKey_.resize(entries_.size());
+    for (std::uint32_t i = 0; i < byKey_.size(); ++i) byKey_[i] = i;
+    std::stable_sort(byKey_.begin(), byKey_.end(),
+                     [this](std::uint32_t a, std::uint32_t b) { return entries_[a].key < entries_[b].key; });
+    namesAreLowercase_ =
+        std::all_of(entries_.begin(), entries_.end(), [](const ArchiveEntry& e) { return e.name == e.key; });
 }
 
-bool Archive::namesAreLowercase() const {
-    for (const auto& entry : entries_)
-        if (entry.name != entry.key) return false;
-    return true;
+std::optional<ArchiveEntry> Archive::find(std::string_view name) const {
+    const std::string key = archiveKey(normalizeArchiveName(name));
+    const auto at = std::lower_bound(byKey_.begin(), byKey_.end(), key,
+                                     [this](std::uint32_t i, const std::string& k) { return entries_[i].key < k; });
+    if (at == byKey_.end() || entries_[*at].key != key) return std::nullopt;
+    return entries_[*at];
 }
 
 std::optional<StoredEntry> Archive::readStored(const ArchiveEntry& entry) const {
@@ -190,6 +194,7 @@ bool Archive::applyChanges(const std::vector<NamedEntry>& updates, const std::ve
     auto reread = Archive::open(path_);
     if (!reread) return false;
     entries_ = std::move(reread->entries_);
+    index();
     return true;
 }
 

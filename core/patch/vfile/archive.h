@@ -51,10 +51,11 @@ public:
 
     // The first entry (directory order) whose key equals the key of the
     // normalised `name`; duplicate keys are allowed and the first wins.
+    // O(log n): the keys are indexed when the directory is read.
     [[nodiscard]] std::optional<ArchiveEntry> find(std::string_view name) const;
 
-    // True when every entry's name is already its key (all lowercase).
-    bool namesAreLowercase() const;
+    // True when every entry's name is already its key (all lowercase). O(1).
+    bool namesAreLowercase() const { return namesAreLowercase_; }
 
     // Contents of the named entry (raw copy or inflated), or nothing when it is
     // absent, cannot be read, or does not inflate to exactly its original size.
@@ -81,10 +82,18 @@ public:
 
 private:
     Archive(std::filesystem::path path, std::vector<ArchiveEntry> entries)
-        : path_(std::move(path)), entries_(std::move(entries)) {}
+        : path_(std::move(path)), entries_(std::move(entries)) {
+        index();
+    }
+    // Rebuilds byKey_ and namesAreLowercase_ from entries_.
+    void index();
 
     std::filesystem::path path_;
     std::vector<ArchiveEntry> entries_;
+    // Positions in entries_, sorted by key, then by position (so the first
+    // entry of a duplicated key comes first).
+    std::vector<std::uint32_t> byKey_;
+    bool namesAreLowercase_ = true;
 };
 
 }  // namespace mendly::vfile
