@@ -77,6 +77,16 @@ std::pair<long long, int> treeRssKib() {
     return {kib, count};
 }
 
+// The threads of this process now.
+int threadCount() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
 // UI thread: when (ms from process start) the window drew each of its frames.
 std::vector<double>& drawTimes() {
     static std::vector<double> times;
@@ -142,6 +152,11 @@ void runNextStep(const std::shared_ptr<HookRun>& run) {
     if (run->next >= run->steps.size()) return finish(run);
     const std::size_t number = ++run->next;
     const std::string& step = run->steps[number - 1];
+    if (step.rfind("#threads", 0) == 0) {
+        std::printf("step %zu: threads %d\n", number, threadCount());
+        std::fflush(stdout);
+        return runNextStep(run);
+    }
     if (step.rfind("#snapshot ", 0) == 0) {
         std::string path = step.substr(10);
         while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();

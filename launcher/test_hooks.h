@@ -8,7 +8,9 @@
 //                      on stdout as "step N: <JSON result>" or
 //                      "step N failed: <error>". A step that is one line
 //                      "#snapshot PATH" writes the window's page as PNG
-//                      instead ("step N: snapshot written").
+//                      instead ("step N: snapshot written"); a step that is
+//                      "#threads" prints "step N: threads <threads of the
+//                      launcher process now>".
 // --test-snapshot PATH the window's page written as PNG after the steps.
 // --test-startup-frame PATH  the window's first frame on the screen (before
 //                      the page may have painted) written as PNG, and

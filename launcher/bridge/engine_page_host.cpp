@@ -3,13 +3,11 @@
 #include <glib.h>
 
 #include "bridge/page_refresh.h"
-
-#include <thread>
-
 #include "log/log_file.h"
 #include "log/text.h"
 #include "duplicate_prompt_dialog.h"
 #include "message_box.h"
+#include "ui_thread.h"
 
 namespace mendly {
 namespace {
@@ -22,22 +20,6 @@ MessageBoxIcon boxIcon(NoticeIcon icon) {
     }
     return MessageBoxIcon::Warning;
 }
-
-// One piece of detached work. Created and destroyed on the UI thread; the
-// worker only fills `result` and hands the record to the main context.
-struct DetachedWork {
-    std::function<nlohmann::json()> work;
-    std::function<void(nlohmann::json)> done;
-    nlohmann::json result;
-};
-
-gboolean finishOnUiThread(gpointer data) {
-    auto* job = static_cast<DetachedWork*>(data);
-    job->done(std::move(job->result));
-    return G_SOURCE_REMOVE;
-}
-
-void destroyWork(gpointer data) { delete static_cast<DetachedWork*>(data); }
 
 }  // namespace
 
@@ -53,7 +35,8 @@ EnginePageHost::EnginePageHost(EngineWindow& window)
                   self->pacer_.timerFired();
                   return G_SOURCE_REMOVE;
               }, this);
-          }) {}
+          }),
+      workers_({kWorkerThreads, kQueuedWork}, &runOnUiThread) {}
 
 EnginePageHost::~EnginePageHost() {
     if (refreshTimer_ != 0) g_source_remove(refreshTimer_);
@@ -94,18 +77,16 @@ DuplicatePromptResult EnginePageHost::promptDuplicate(const std::string& default
     return mendly::promptDuplicate(&window_, defaultName, defaultDescription, catalog);
 }
 
-void EnginePageHost::runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) {
-    auto* job = new DetachedWork{std::move(work), std::move(done), {}};
-    // The worker touches only job->work and job->result; job->done (which may
-    // hold WebKit objects) is run and destroyed on the UI thread.
-    std::thread([job] {
-        try {
-            job->result = job->work();
-        } catch (...) {
-            job->result = nlohmann::json();  // the page sees null rather than waiting forever
-        }
-        g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, &finishOnUiThread, job, &destroyWork);
-    }).detach();
+PageHost::DetachedStart EnginePageHost::runDetached(const std::string& key, std::function<nlohmann::json()> work,
+                                                   std::function<void(nlohmann::json)> done) {
+    switch (workers_.submit(key, std::move(work), std::move(done))) {
+        case SharedWorkPool::Submitted::Queued:
+        case SharedWorkPool::Submitted::Joined: return DetachedStart::Accepted;
+        case SharedWorkPool::Submitted::Busy: return DetachedStart::Busy;
+        case SharedWorkPool::Submitted::NoThread: break;
+    }
+    LogFile::write(u"ERROR: Could not start a worker thread");
+    return DetachedStart::NoThread;
 }
 
 }  // namespace mendly

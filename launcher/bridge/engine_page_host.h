@@ -3,13 +3,17 @@
 // GTK boxes and the duplicate prompt owned by the window, GIO and spawn for
 // starting things, the launcher-entry signal for the task bar. Posted page
 // refreshes are paced to at most kRefreshesPerSecond (the last one always
-// arrives; a task's start and end arrive at once). UI thread only; the
-// window must outlive the host.
+// arrives; a task's start and end arrive at once). Detached work (the page's
+// feed downloads) shares kWorkerThreads threads, at most kQueuedWork waiting;
+// with them the launcher process stays under kMostThreads threads however
+// many feeds the page asks for (the rest are the engine's and GLib's own and
+// the few background checks). UI thread only; the window must outlive the host.
 #include <chrono>
 
 #include "engine_window.h"
 #include "bridge/page_host.h"
 #include "bridge/refresh_pacer.h"
+#include "bridge/shared_work_pool.h"
 #include "gio_shell_opener.h"
 #include "launcher_entry_progress.h"
 #include "window_icon.h"
@@ -19,6 +23,9 @@ namespace mendly {
 class EnginePageHost : public PageHost {
 public:
     static constexpr int kRefreshesPerSecond = 10;
+    static constexpr std::size_t kWorkerThreads = 4;
+    static constexpr std::size_t kQueuedWork = 64;
+    static constexpr std::size_t kMostThreads = 48;
 
     explicit EnginePageHost(EngineWindow& window);
     ~EnginePageHost() override;
@@ -29,7 +36,8 @@ public:
     void requestRefresh(const LauncherState* state) override;
     void showNotice(const Notice& notice) override;
     std::shared_ptr<PatchWindow> mailbox() override { return window_.channel(); }
-    void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) override;
+    DetachedStart runDetached(const std::string& key, std::function<nlohmann::json()> work,
+                              std::function<void(nlohmann::json)> done) override;
     bool askYesNo(const Notice& question) override;
     DuplicatePromptResult promptDuplicate(const std::string& defaultName, const std::string& defaultDescription,
                                           const ServerCatalog& catalog) override;
@@ -46,6 +54,7 @@ private:
     bool requestedBusy_ = false;                   // the busy flag of the newest request
     unsigned refreshTimer_ = 0;                    // GLib source of the trailing push, 0 when none
     RefreshPacer pacer_;
+    SharedWorkPool workers_;
 };
 
 }  // namespace mendly

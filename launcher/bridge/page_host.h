@@ -2,15 +2,16 @@
 // What the launcher's native side needs from its window, seen from the
 // bridge, the message handlers and the background checks: calls into the
 // page, message boxes owned by the window, the posting channel that workers
-// report through, and work handed to a detached thread whose result comes
-// back on the UI thread; and the desktop: questions, the duplicate prompt,
-// the shell that starts programs and folders, the task bar indicator and the
-// patch worker.
+// report through, and work handed to a small pool of worker threads whose
+// results come back on the UI thread; and the desktop: questions, the
+// duplicate prompt, the shell that starts programs and folders, the task bar
+// indicator and the patch worker.
 //
 // Thread: every member is called on the UI thread. mailbox() may be handed to
 // other threads (it outlives the window; a post to a closed window fails).
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -43,10 +44,17 @@ public:
     virtual void showNotice(const Notice& notice) = 0;
     // Where workers post the launcher's private messages.
     virtual std::shared_ptr<PatchWindow> mailbox() = 0;
-    // Runs `work` on a detached thread; `done` later receives its result on
-    // the UI thread. Neither `done` nor anything it holds is touched by the
-    // worker. When the UI has gone away `done` may never run.
-    virtual void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) = 0;
+    // Runs `work` on the host's small pool of worker threads (SharedWorkPool:
+    // a few at once, a bounded number waiting); `done` later receives its
+    // result on the UI thread. While work with the same non-empty `key` waits
+    // or runs, this call joins it: `done` gets that result and `work` is
+    // dropped. Neither `done` nor anything it holds is touched by a worker.
+    // When the UI has gone away `done` may never run. Busy (too much work
+    // waiting) and NoThread (no worker could be started): nothing runs and
+    // `done` is never called; the caller answers for itself.
+    enum class DetachedStart { Accepted, Busy, NoThread };
+    [[nodiscard]] virtual DetachedStart runDetached(const std::string& key, std::function<nlohmann::json()> work,
+                                                    std::function<void(nlohmann::json)> done) = 0;
 
     // A Yes/No question owned by the launcher window, No being the default
     // button. True only for Yes.

@@ -1,9 +1,11 @@
 #pragma once
 // Test double of PageHost: records page calls, notices, questions, prompts,
 // task bar changes and patch starts; queues posted messages instead of
-// delivering them; runs detached work on a real thread whose answer waits in
-// a queue until the test "runs the UI thread" (deliverDetached). Posted
-// payloads still queued at the end are freed.
+// delivering them; runs detached work on a real SharedWorkPool (two threads,
+// eight waiting) whose answers wait in a queue until the test "runs the UI
+// thread" (deliverDetached); with threadsFail set no worker thread can be
+// started. Posted payloads still queued at the end are freed.
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <system_error>
@@ -14,6 +16,7 @@
 
 #include "bridge/page_host.h"
 #include "bridge/page_refresh.h"
+#include "bridge/shared_work_pool.h"
 #include "launcher_app_messages.h"
 #include "model/fake_shell_opener.h"
 
@@ -63,8 +66,11 @@ struct DuplicatePromptCall {
 
 class RecordingPageHost : public PageHost {
 public:
+    static constexpr SharedWorkPool::Limits kPoolLimits{2, 8};
+
     ~RecordingPageHost() override {
-        for (auto& worker : workers) worker.join();
+        std::unique_lock lock(mutex);
+        ready.wait(lock, [this] { return runningThreads == 0; });
     }
     void callPage(std::string_view function, const nlohmann::json& args) override {
         pageCalls.push_back(std::string(function) + args.dump());
@@ -73,13 +79,15 @@ public:
     void requestRefresh(const LauncherState* state) override { refreshPage(state, *this); }
     void showNotice(const Notice& notice) override { notices.push_back(notice); }
     std::shared_ptr<PatchWindow> mailbox() override { return box; }
-    void runDetached(std::function<nlohmann::json()> work, std::function<void(nlohmann::json)> done) override {
-        workers.emplace_back([this, work = std::move(work), done = std::move(done)] {
-            nlohmann::json result = work();
-            std::lock_guard lock(mutex);
-            finished.push_back([done, result] { done(result); });
-            ready.notify_all();
-        });
+    DetachedStart runDetached(const std::string& key, std::function<nlohmann::json()> work,
+                              std::function<void(nlohmann::json)> done) override {
+        switch (pool.submit(key, std::move(work), std::move(done))) {
+            case SharedWorkPool::Submitted::Queued:
+            case SharedWorkPool::Submitted::Joined: return DetachedStart::Accepted;
+            case SharedWorkPool::Submitted::Busy: return DetachedStart::Busy;
+            case SharedWorkPool::Submitted::NoThread: break;
+        }
+        return DetachedStart::NoThread;
     }
     bool askYesNo(const Notice& question) override {
         questions.push_back(question);
@@ -136,12 +144,34 @@ public:
     RecordingTaskbar taskbarRecord;
     PatchStarts patchStarts = PatchStarts::Record;
     std::vector<PatchStart> starts;
+    std::atomic<bool> threadsFail{false};
 
 private:
-    std::vector<std::thread> workers;
-    std::mutex mutex;
+    void startThread(std::function<void()> body) {
+        if (threadsFail) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        std::lock_guard lock(mutex);
+        ++runningThreads;
+        std::thread([this, body = std::move(body)] {
+            body();
+            std::lock_guard done(mutex);
+            --runningThreads;
+            ready.notify_all();
+        }).detach();
+    }
+
+    std::mutex mutex;  // guards finished and runningThreads
     std::condition_variable ready;
     std::vector<std::function<void()>> finished;
+    std::size_t runningThreads = 0;
+
+public:
+    SharedWorkPool pool{kPoolLimits,
+                        [this](std::function<void()> task) {
+                            std::lock_guard lock(mutex);
+                            finished.push_back(std::move(task));
+                            ready.notify_all();
+                        },
+                        [this](std::function<void()> body) { startThread(std::move(body)); }};
 };
 
 }  // namespace mendly::test

@@ -1,5 +1,6 @@
 #include "bridge/script_bridge.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 
@@ -39,6 +40,33 @@ bool nestingDepthAtMost(const nlohmann::json& value, std::size_t limit) {
 
 // The value that reaches the page as undefined.
 nlohmann::json undefinedAnswer() { return nlohmann::json(nlohmann::json::value_t::discarded); }
+
+nlohmann::json feedFailure(std::u16string_view error) {
+    nlohmann::ordered_json feed = nlohmann::ordered_json::object();
+    feed["error"] = toUtf8(error);
+    feed["items"] = nlohmann::ordered_json::array();
+    return nlohmann::json(feed);
+}
+
+// The download must not hold up the window: a worker of the host's pool gets
+// copies of the arguments, and the answer is given back on the UI thread. The
+// deadline runs from the page's call, so time spent waiting for a worker
+// counts. A second call for a feed (address and item count) that is still
+// being fetched shares its download.
+void fetchFeedDetached(PageHost& host, const nlohmann::json& url, const nlohmann::json& maximum,
+                       const ScriptBridge::Answer& answer) {
+    if (!url.is_string()) {
+        answer(nlohmann::json(fetchRssFeed(url, maximum)));  // refused before any download
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kFeedDeadline;
+    const std::string key = url.get<std::string>() + '\n' + std::to_string(feedItemLimit(maximum));
+    const auto started = host.runDetached(
+        key, [url, maximum, deadline] { return nlohmann::json(fetchRssFeed(url, maximum, deadline)); },
+        [answer](nlohmann::json feed) { answer(feed); });
+    if (started == PageHost::DetachedStart::Busy) answer(feedFailure(kFeedsBusy));
+    if (started == PageHost::DetachedStart::NoThread) answer(feedFailure(kFeedsWithoutThread));
+}
 
 }  // namespace
 
@@ -144,10 +172,7 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
     }
 
     if (count == 2 && name == "fetchRssFeed") {
-        // The download must not hold up the window: the worker gets copies of
-        // the arguments, and the answer is given back on the UI thread.
-        host_.runDetached([url = arg(0), maximum = arg(1)] { return nlohmann::json(fetchRssFeed(url, maximum)); },
-                          [answer](nlohmann::json feed) { answer(feed); });
+        fetchFeedDetached(host_, arg(0), arg(1), answer);
         return true;
     }
     return false;

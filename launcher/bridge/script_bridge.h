@@ -4,8 +4,10 @@
 // call is reported as not handled.
 //
 // Thread: the UI thread. Answers are given at once, except fetchRssFeed,
-// whose download runs on a detached worker; its answer arrives later, on the
-// UI thread, through PageHost::runDetached.
+// whose download runs on the host's worker pool (PageHost::runDetached); its
+// answer arrives later, on the UI thread, at most kFeedDeadline after the
+// call. When the pool refuses the work the feed is answered at once with the
+// error kFeedsBusy or kFeedsWithoutThread.
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -17,6 +19,9 @@
 #include "model/shortcuts.h"
 
 namespace mendly {
+
+inline constexpr char16_t kFeedsBusy[] = u"News unavailable (too many news requests at once)";
+inline constexpr char16_t kFeedsWithoutThread[] = u"News unavailable (the launcher could not start a thread for it)";
 
 // The window's script object "launcher" (asset_url, play, reinstall,
 // select_server) reaches dispatch() as "launcher.<method>".

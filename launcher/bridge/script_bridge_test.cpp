@@ -224,6 +224,51 @@ TEST_F(ScriptBridgeTest, RssFeedIsAnsweredLaterFromAWorker) {
     EXPECT_EQ(result["items"][0]["link"], "https://k.invalid/1");
 }
 
+class FeedCallsTest : public ScriptBridgeTest {
+protected:
+    // Dispatches fetchRssFeed and keeps every answer, now or later.
+    void fetch(const std::string& url, int maximum = 6) {
+        ASSERT_TRUE(bridge.dispatch("fetchRssFeed", {url, maximum},
+                                    [this](const nlohmann::json& value) { answers.push_back(value); }));
+    }
+    std::vector<nlohmann::json> answers;
+};
+
+TEST_F(FeedCallsTest, CallsForAFeedBeingFetchedShareOneDownload) {
+    test::LoopbackServer server;
+    server.setAnswerDelay(std::chrono::milliseconds(300));
+    server.respond("/rss", 200, "<item><title>Shared</title></item>");
+    for (int i = 0; i < 5; ++i) fetch(server.url("/rss"));
+    fetch(server.url("/rss"), 3);  // another item count is another feed
+    ASSERT_TRUE(host.deliverDetached(2));
+    ASSERT_EQ(answers.size(), 6u);
+    for (const auto& answer : answers) EXPECT_EQ(answer["items"][0]["title"], "Shared");
+    EXPECT_EQ(server.totalRequests(), 2u);
+}
+
+TEST_F(FeedCallsTest, FeedsBeyondWhatThePoolHoldsAreAnsweredAtOnceAsUnavailable) {
+    test::LoopbackServer server;  // stops, and so ends the stalled downloads, before the host goes
+    const auto [threads, queued] = test::RecordingPageHost::kPoolLimits;
+    const auto path = [](std::size_t i) { return "/rss" + std::to_string(i); };
+    for (std::size_t i = 0; i < threads + queued + 5; ++i) server.stallBeforeHeaders(path(i));
+    // Every worker busy with its download first, so that the rest must wait.
+    for (std::size_t i = 0; i < threads; ++i) fetch(server.url(path(i)));
+    for (std::size_t i = 0; i < threads; ++i) ASSERT_TRUE(server.waitForRequests(path(i), 1));
+    for (std::size_t i = threads; i < threads + queued + 5; ++i) fetch(server.url(path(i)));
+    ASSERT_EQ(answers.size(), 5u);
+    for (const auto& answer : answers)
+        EXPECT_EQ(answer, (nlohmann::json{{"error", toUtf8(kFeedsBusy)}, {"items", nlohmann::json::array()}}));
+    EXPECT_LE(host.pool.mostWorkers(), test::RecordingPageHost::kPoolLimits.threads);
+}
+
+TEST_F(FeedCallsTest, AFeedWithoutAWorkerThreadIsAnsweredWithASentence) {
+    host.threadsFail = true;
+    fetch("http://127.0.0.1:1/rss");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["error"], toUtf8(kFeedsWithoutThread));
+    EXPECT_EQ(answers[0]["items"], nlohmann::json::array());
+}
+
 TEST(WebAddress, OnlyHttpAndHttpsWithSomethingAfterTheScheme) {
     EXPECT_TRUE(isWebAddress(u"http://a"));
     EXPECT_TRUE(isWebAddress(u"Https://a/b"));

@@ -12,13 +12,15 @@ namespace mendly {
 namespace {
 
 // Starts `body` on a detached thread. A thread that cannot be created is
-// logged and the check is skipped: the launcher keeps running without it.
+// logged and the check is skipped (false): the launcher keeps running without it.
 template <typename Body>
-void startDetached(Body body) {
+bool startDetached(Body body) {
     try {
         std::thread(std::move(body)).detach();
+        return true;
     } catch (const std::system_error& error) {
         LogFile::write(u"ERROR: Could not start a background check — " + toWide(error.what()));
+        return false;
     }
 }
 
@@ -35,8 +37,12 @@ bool selectEntry(LauncherState& state, PageHost& host, std::int32_t index) {
 void refreshSelectedVersion(LauncherState& state, PageHost& host) {
     auto job = state.beginVersionFetch();
     if (!job) return;
+    const std::int32_t index = job->index;
+    // Without its worker the version would say "Loading..." for good: it is
+    // reported as not available, as a failed fetch is.
+    if (!startDetached([mailbox = host.mailbox(), job = std::move(*job)] { versionFetchWorker(mailbox, job); }))
+        (void)state.onSelectedVersion(index, std::u16string());
     postRefresh(host);
-    startDetached([mailbox = host.mailbox(), job = std::move(*job)] { versionFetchWorker(mailbox, job); });
 }
 
 void refreshStatuses(LauncherState& state, PageHost& host) {

@@ -5,18 +5,43 @@
 
 #include <utility>
 
+#include "call_limits.h"
 #include "content_type.h"
 #include "log/log_file.h"
 #include "log/text.h"
+#include "message_box.h"
 
 namespace mendly {
 namespace {
 
-// Every page gets xcall() before its own scripts run.
+// Every page gets xcall() before its own scripts run. It refuses a call
+// beyond the limits of call_limits.h before posting it (so that a hostile
+// value never reaches the engine's serialisation), counting the nesting the
+// way the window does and the size in UTF-16 units of its JSON text.
 constexpr char kBridgeScript[] =
-    "window.xcall = function (name, ...args) {\n"
-    "  return window.webkit.messageHandlers.xcall.postMessage({name: String(name), args: args});\n"
-    "};\n"
+    "window.xcall = (() => {\n"
+    "  const fits = (call) => {\n"
+    "    const pending = [[call, 1]];\n"
+    "    let nodes = 0;\n"
+    "    while (pending.length > 0) {\n"
+    "      const [value, depth] = pending.pop();\n"
+    "      if (value === null || typeof value !== 'object') continue;\n"
+    "      if (depth > 32 || ++nodes > 100000) return false;\n"
+    "      for (const key of Object.keys(value)) pending.push([value[key], depth + 1]);\n"
+    "    }\n"
+    "    try { return JSON.stringify(call).length <= 1048576; } catch (e) { return false; }\n"
+    "  };\n"
+    "  return function (name, ...args) {\n"
+    "    const call = {name: String(name), args: args};\n"
+    "    if (!fits(call)) return Promise.reject(new Error('xcall: the call is too large or nested too deeply'));\n"
+    "    return window.webkit.messageHandlers.xcall.postMessage(call);\n"
+    "  };\n"
+    "})();\n"
+    // Loads the page's policy refused, for the launcher's log.
+    "document.addEventListener('securitypolicyviolation', (e) => {\n"
+    "  window.webkit.messageHandlers.xcall.postMessage({name: 'windowRefusedLoad',\n"
+    "    args: [String(e.blockedURI).slice(0, 2048), String(e.effectiveDirective)]}).catch(() => {});\n"
+    "});\n"
     // The window's own script object: four methods answered by the bridge
     // under "launcher.<method>"; each returns a promise like xcall().
     "window.launcher = Object.freeze({\n"
@@ -32,6 +57,31 @@ constexpr char kCallBody[] =
     "const f = globalThis[fn];\n"
     "if (typeof f !== 'function') throw new Error('no page function ' + fn);\n"
     "return await f(...JSON.parse(args));\n";
+
+// The call as JSON, or why it is refused.
+struct DecodedCall {
+    nlohmann::json call;
+    std::string refusal;  // "could not be read", "is too large", ...; empty when decoded
+};
+
+DecodedCall decodeCall(JSCValue* value) {
+    g_autofree char* text = value != nullptr ? jsc_value_to_json(value, 0) : nullptr;
+    if (text == nullptr) {
+        if (value != nullptr) jsc_context_clear_exception(jsc_value_get_context(value));
+        return {{}, "could not be read"};
+    }
+    if (const std::string violation = callLimitViolation(text); !violation.empty()) return {{}, "is " + violation};
+    return {nlohmann::json::parse(text, nullptr, false), {}};
+}
+
+const char* terminationReason(WebKitWebProcessTerminationReason reason) {
+    switch (reason) {
+        case WEBKIT_WEB_PROCESS_CRASHED: return "crashed";
+        case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT: return "out of memory";
+        case WEBKIT_WEB_PROCESS_TERMINATED_BY_API: return "ended by the launcher";
+    }
+    return "ended";
+}
 
 nlohmann::json toJson(JSCValue* value) {
     if (value == nullptr || jsc_value_is_undefined(value)) return undefinedValue();
@@ -87,6 +137,7 @@ struct EngineWindow::Callbacks {
         // The type also as a header, so that the page's fetch() sees it.
         SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
         soup_message_headers_replace(headers, "Content-Type", type.c_str());
+        soup_message_headers_replace(headers, "Content-Security-Policy", kPagePolicy);
         webkit_uri_scheme_response_set_http_headers(response, headers);  // takes ownership
         webkit_uri_scheme_request_finish_with_response(request, response);
         g_object_unref(response);
@@ -98,16 +149,22 @@ struct EngineWindow::Callbacks {
                                     gpointer data) {
         auto* self = static_cast<EngineWindow*>(data);
         const ScriptReply answer(reply, jsc_value_get_context(value));
-        const nlohmann::json call = toJson(value);
+        DecodedCall decoded = decodeCall(value);
+        if (!decoded.refusal.empty()) {
+            self->logRefusal(u"a page call that " + toWide(decoded.refusal), {});
+            answer.fail("xcall: the call " + decoded.refusal);
+            return TRUE;
+        }
+        nlohmann::json& call = decoded.call;
         if (!call.is_object() || !call.contains("name") || !call["name"].is_string()) {
             answer.fail("xcall: malformed call");
             return TRUE;
         }
         const std::string name = call["name"].get<std::string>();
-        nlohmann::json args = call.contains("args") ? call["args"] : nlohmann::json::array();
+        nlohmann::json args = call.contains("args") ? std::move(call["args"]) : nlohmann::json::array();
         if (!args.is_array()) args = nlohmann::json::array({args});
 
-        if (args.empty() && self->windowControl(name)) {
+        if (self->windowControl(name, args)) {
             answer.answer(true);
             return TRUE;
         }
@@ -126,23 +183,34 @@ struct EngineWindow::Callbacks {
         return FALSE;  // the page still sees the press
     }
 
+    // The page opens links through native code; it never navigates away, opens
+    // a window or takes a document from anywhere else.
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                                   gpointer) {
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-            webkit_policy_decision_ignore(decision);
-            return TRUE;
-        }
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+                                   gpointer data) {
+        auto* self = static_cast<EngineWindow*>(data);
+        WebKitURIRequest* request = nullptr;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+            request = webkit_response_policy_decision_get_request(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        } else {
             WebKitNavigationAction* action =
                 webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-            const gchar* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-            // The page opens links through native code; it never navigates away.
-            if (uri == nullptr || !isPageAddress(uri)) {
-                webkit_policy_decision_ignore(decision);
-                return TRUE;
-            }
+            request = webkit_navigation_action_get_request(action);
         }
-        return FALSE;
+        const gchar* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+        const std::string_view address = uri != nullptr ? uri : "";
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            self->logRefusal(u"a new window", address);
+        } else if (!isPageAddress(address)) {
+            self->logRefusal(type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE ? u"a document" : u"a navigation", address);
+        } else {
+            return FALSE;
+        }
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
+
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
+        static_cast<EngineWindow*>(data)->onPageProcessEnded(terminationReason(reason));
     }
 
     static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
@@ -151,6 +219,7 @@ struct EngineWindow::Callbacks {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<EngineWindow*>(data);
+        if (event == WEBKIT_LOAD_STARTED) self->refusalLines_ = 0;
         if (event == WEBKIT_LOAD_FINISHED && self->loadFinished_) self->loadFinished_();
     }
 
@@ -207,7 +276,7 @@ struct EngineWindow::Callbacks {
 };
 
 EngineWindow::EngineWindow(const PageArchive& archive, Options options)
-    : archive_(archive), self_(std::make_shared<EngineWindow*>(this)) {
+    : archive_(archive), caption_(options.title), self_(std::make_shared<EngineWindow*>(this)) {
     channel_ = PostChannel::create(
         [this](const PostedMessage& message) {
             if (receive_) receive_(message);
@@ -245,6 +314,7 @@ EngineWindow::EngineWindow(const PageArchive& archive, Options options)
     g_signal_connect(webView_, "context-menu", G_CALLBACK(&Callbacks::onContextMenu), this);
     g_signal_connect(webView_, "load-changed", G_CALLBACK(&Callbacks::onLoadChanged), this);
     g_signal_connect(webView_, "notify::title", G_CALLBACK(&Callbacks::onTitleChanged), this);
+    g_signal_connect(webView_, "web-process-terminated", G_CALLBACK(&Callbacks::onWebProcessTerminated), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), options.width, options.height);
     GdkRGBA background{};
     if (gdk_rgba_parse(&background, options.background.c_str()) != FALSE)
@@ -306,7 +376,8 @@ bool EngineWindow::load(std::u16string_view url) {
     if (url.substr(0, origin.size()) != origin) return false;
     const std::u16string_view name = url.substr(origin.size());
     if (archive_.findItem(name) < 0) return false;
-    webkit_web_view_load_uri(webView_, toUtf8(url).c_str());
+    pageUrl_ = toUtf8(url);
+    webkit_web_view_load_uri(webView_, pageUrl_.c_str());
     return true;
 }
 
@@ -358,7 +429,56 @@ void EngineWindow::beginMoveDrag() {
     gtk_window_begin_move_drag(window_, static_cast<gint>(lastButton_), lastRootX_, lastRootY_, lastPressTime_);
 }
 
-bool EngineWindow::windowControl(const std::string& name) {
+void EngineWindow::later(std::function<void(EngineWindow&)> step) {
+    struct Deferred {
+        std::weak_ptr<EngineWindow*> window;
+        std::function<void(EngineWindow&)> step;
+    };
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        [](gpointer data) -> gboolean {
+            auto* deferred = static_cast<Deferred*>(data);
+            if (auto self = deferred->window.lock(); self && *self && (*self)->window_ != nullptr)
+                deferred->step(**self);
+            return G_SOURCE_REMOVE;
+        },
+        new Deferred{self_, std::move(step)}, [](gpointer data) { delete static_cast<Deferred*>(data); });
+}
+
+void EngineWindow::onPageProcessEnded(const char* reason) {
+    LogFile::write(u"ERROR: The window's web process ended (" + toWide(reason) + u")");
+    later([](EngineWindow& self) {
+        if (self.pageReloads_ == 0 && !self.pageUrl_.empty() && self.webView_ != nullptr) {
+            ++self.pageReloads_;
+            LogFile::write(u"Reloading the page " + toWide(self.pageUrl_));
+            webkit_web_view_load_uri(self.webView_, self.pageUrl_.c_str());
+            return;
+        }
+        LogFile::write(u"ERROR: The page stopped again; the window closes");
+        (void)showMessageBox(&self, kPageStoppedText, self.caption_, MessageBoxIcon::Error, MessageBoxButtons::Close);
+        self.close();
+    });
+}
+
+void EngineWindow::logRefusal(std::u16string_view what, std::string_view uri) {
+    if (refusalLines_ > kMaxRefusalLines) return;
+    if (++refusalLines_ > kMaxRefusalLines) {
+        LogFile::write(u"WARNING: Further refusals of this page are not logged");
+        return;
+    }
+    // Addresses are the page's or a feed's text: cut, so a log line stays a line.
+    std::u16string line = u"WARNING: Refused " + std::u16string(what);
+    if (!uri.empty()) line += u": " + toWide(uri.substr(0, 300));
+    LogFile::write(line);
+}
+
+bool EngineWindow::windowControl(const std::string& name, const nlohmann::json& args) {
+    if (name == "windowRefusedLoad" && args.size() == 2 && args[0].is_string() && args[1].is_string()) {
+        logRefusal(u"a load by the page's policy (" + toWide(args[1].get<std::string>().substr(0, 40)) + u")",
+                   args[0].get<std::string>());
+        return true;
+    }
+    if (!args.empty()) return false;
     if (name == "windowDrag") {
         beginMoveDrag();
         return true;
@@ -370,15 +490,7 @@ bool EngineWindow::windowControl(const std::string& name) {
     if (name == "windowClose") {
         // Closed from the main loop, not from inside the web view's own
         // signal: destroying the view under its emission is not allowed.
-        auto* weak = new std::weak_ptr<EngineWindow*>(self_);
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT_IDLE,
-            [](gpointer data) -> gboolean {
-                if (auto self = static_cast<std::weak_ptr<EngineWindow*>*>(data)->lock(); self && *self)
-                    (*self)->close();
-                return G_SOURCE_REMOVE;
-            },
-            weak, [](gpointer data) { delete static_cast<std::weak_ptr<EngineWindow*>*>(data); });
+        later([](EngineWindow& self) { self.close(); });
         return true;
     }
     return false;

@@ -3,12 +3,24 @@
 // one WebKit web view that shows the embedded page.
 //
 // - "this://app/<name>" is answered from the page archive with a content type
-//   chosen by extension; a missing file answers 404. The view never navigates
-//   anywhere else.
+//   chosen by extension and the policy kPagePolicy (only the page's own files
+//   load: no remote script, style, image, font, fetch, XHR or WebSocket);
+//   a missing file answers 404. The view never navigates or opens a window
+//   anywhere else. Every refusal is logged ("WARNING: Refused ..."), at most
+//   kMaxRefusalLines times per page load: navigations and windows by the
+//   view, loads inside the page as the page's policy reports them.
+// - Network requests leave only through native functions the page calls.
 // - The page calls native code with xcall(name, ...args) (defined in every
 //   page; it posts {name, args} to the "xcall" script message handler) and
 //   gets a promise. Calls go to the dispatcher, which may answer later. The
 //   window itself answers "windowDrag", "windowMinimize" and "windowClose".
+//   A call that is larger or nested deeper than call_limits.h allows, or that
+//   cannot be read at all, is refused (the promise rejects); xcall() refuses
+//   it in the page already.
+// - When the page's web process ends (crash, killed, out of memory) this is
+//   logged and the page is loaded again, once per window; when it ends again
+//   a message box (kPageStoppedText, one Close button) is shown and the
+//   window closes. The window manager's close always closes the window.
 // - callPage() calls a global function of the page with JSON values as
 //   arguments (handed over as data, never pasted into script text).
 // - postMessage() may be called from any thread; the message reaches the
@@ -43,6 +55,14 @@ namespace mendly {
 
 inline constexpr char kPageScheme[] = "this";
 inline constexpr char16_t kPageOrigin[] = u"this://app/";
+// Sent with every page file (and written into the launcher's page as well).
+inline constexpr char kPagePolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; font-src 'self'; "
+    "connect-src 'self'; media-src 'self'; object-src 'none'; frame-src 'none'; worker-src 'none'; "
+    "base-uri 'none'; form-action 'none'";
+inline constexpr int kMaxRefusalLines = 50;
+inline constexpr char16_t kPageStoppedText[] =
+    u"The launcher window stopped working and has to close.\nStart the launcher again to continue.";
 
 class EngineWindow {
 public:
@@ -92,7 +112,8 @@ public:
     void setCallDispatcher(CallDispatcher dispatcher) { dispatcher_ = std::move(dispatcher); }
     // Runs once when the window has been destroyed (the user closed it).
     void setClosedHandler(std::function<void()> handler) { closed_ = std::move(handler); }
-    // Runs each time a page has finished loading.
+    // Runs each time a page has finished loading (also after a reload that
+    // follows the end of the page's web process).
     void setLoadFinishedHandler(std::function<void()> handler) { loadFinished_ = std::move(handler); }
     // Runs once, after the window's first frame has been put on the screen
     // (whatever the page has painted by then). Set it before show().
@@ -133,9 +154,19 @@ private:
     void paintBackground(const std::string& colour);
     void onDestroyed();
     // Handles the window controls the page may call; false for other names.
-    bool windowControl(const std::string& name);
+    bool windowControl(const std::string& name, const nlohmann::json& args);
+    // Runs `step` from the main loop, not inside the signal being handled,
+    // unless the window is gone by then.
+    void later(std::function<void(EngineWindow&)> step);
+    void onPageProcessEnded(const char* reason);
+    // Logs one refusal, up to kMaxRefusalLines per page load.
+    void logRefusal(std::u16string_view what, std::string_view uri);
 
     const PageArchive& archive_;
+    std::u16string caption_;
+    std::string pageUrl_;    // the page last loaded; empty before load()
+    int pageReloads_ = 0;    // reloads after the web process ended
+    int refusalLines_ = 0;   // refusals logged since the page last started loading
     GtkWindow* window_ = nullptr;
     WebKitWebView* webView_ = nullptr;
     WebKitWebContext* context_ = nullptr;

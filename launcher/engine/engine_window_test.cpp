@@ -14,10 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <sstream>
+
 #include "engine_runtime.h"
 #include "engine_window.h"
 #include "message_box.h"
+#include "log/log_file.h"
 #include "page_archive.h"
+#include "support/loopback_server.h"
 #include "support/temp_dir.h"
 #include "virtual_display.h"
 
@@ -319,6 +326,184 @@ TEST_F(EngineWindowTest, SnapshotOfTheLoadedPageIsWritten) {
     ASSERT_TRUE(pumpUntil([&] { return saved.has_value(); }));
     ASSERT_TRUE(*saved);
     EXPECT_EQ(test::readFile(file).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// The page may not reach anything but its own files, and what it tries is
+// logged; the log is read from a temporary program folder.
+class HostilePageTest : public EngineWindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(LogFile::open(logFolder.path()));
+        EngineWindowTest::SetUp();
+    }
+    void TearDown() override {
+        EngineWindowTest::TearDown();
+        LogFile::close();
+    }
+    int logLinesWith(const std::string& text) {
+        std::istringstream in(test::readFile(logFolder / "launcher.log"));
+        int count = 0;
+        for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
+    // Kills the page's web process (a descendant of this process) as the
+    // system would; false when there is none.
+    static bool killWebProcess() {
+        std::vector<pid_t> found;
+        std::vector<pid_t> parents{getpid()};
+        while (!parents.empty()) {
+            const pid_t parent = parents.back();
+            parents.pop_back();
+            for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+                const std::string name = entry.path().filename().string();
+                if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+                const std::string stat = test::readFile(entry.path() / "stat");
+                const auto open = stat.find('('), close = stat.rfind(')');
+                if (open == std::string::npos || close == std::string::npos) continue;
+                if (std::atoi(stat.c_str() + close + 4) != parent) continue;
+                const pid_t pid = std::atoi(name.c_str());
+                parents.push_back(pid);
+                if (stat.compare(open + 1, 15, "WebKitWebProces") == 0) found.push_back(pid);
+            }
+        }
+        for (const pid_t pid : found) kill(pid, SIGKILL);
+        return !found.empty();
+    }
+
+    test::TempDir logFolder{"engine_hostile_page"};
+};
+
+TEST_F(HostilePageTest, RemoteScriptImageStyleFetchAndWebSocketAreRefusedAndLogged) {
+    test::LoopbackServer server;
+    server.respond("/x.js", 200, "window.remoteRan = true;", "text/javascript");
+    server.respond("/x.png", 200, test::readFile(std::filesystem::path(__FILE__).parent_path() / ".." / "page" / "kst.png"),
+                   "image/png");
+    server.respond("/x.css", 200, "body { color: red; }", "text/css");
+    loadTestPage();
+    const std::string base = server.baseUrl();
+    const Outcome o = runScript(
+        "const host = '" + base + "';\n"
+        // Settled by the load, by an error, or by the policy's refusal of
+        // that address (after which the engine may send neither event).
+        "const settle = (element, parent) => new Promise((resolve) => {\n"
+        "  const address = element.src || element.href;\n"
+        "  document.addEventListener('securitypolicyviolation', (e) => {\n"
+        "    if (e.blockedURI === address) resolve('refused'); });\n"
+        "  element.onload = () => resolve('loaded'); element.onerror = () => resolve('refused');\n"
+        "  parent.appendChild(element);\n"
+        "});\n"
+        "const script = document.createElement('script'); script.src = host + '/x.js';\n"
+        "const image = document.createElement('img'); image.src = host + '/x.png';\n"
+        "const style = document.createElement('link'); style.rel = 'stylesheet'; style.href = host + '/x.css';\n"
+        "const results = [await settle(script, document.head), await settle(image, document.body),\n"
+        "                 await settle(style, document.head)];\n"
+        "results.push(await fetch(host + '/x.css').then(() => 'loaded', () => 'refused'));\n"
+        "results.push(await new Promise((resolve) => {\n"
+        "  try { const ws = new WebSocket(host.replace('http', 'ws') + '/ws');\n"
+        "        ws.onopen = () => resolve('loaded'); ws.onerror = () => resolve('refused'); }\n"
+        "  catch (e) { resolve('refused'); }\n"
+        "}));\n"
+        "results.push(window.remoteRan === undefined ? 'did not run' : 'ran');\n"
+        "return results;");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, json::array({"refused", "refused", "refused", "refused", "refused", "did not run"}));
+    EXPECT_EQ(server.totalRequests(), 0u);
+    // One line per refused load, naming the address and the rule.
+    ASSERT_TRUE(pumpUntil([&] { return logLinesWith("WARNING: Refused a load by the page's policy") >= 5; }))
+        << test::readFile(logFolder / "launcher.log");
+    SCOPED_TRACE(test::readFile(logFolder / "launcher.log"));
+    // The engine names the element forms of the rules ("script-src-elem").
+    EXPECT_EQ(logLinesWith("(script-src-elem): " + base + "/x.js"), 1);
+    EXPECT_EQ(logLinesWith("(img-src): " + base + "/x.png"), 1);
+    EXPECT_EQ(logLinesWith("(style-src-elem): " + base + "/x.css"), 1);
+    EXPECT_EQ(logLinesWith("(connect-src)"), 2);
+}
+
+TEST_F(HostilePageTest, NavigatingAwayIsRefusedAndLogged) {
+    test::LoopbackServer server;
+    server.respond("/", 200, "<p>elsewhere</p>", "text/html");
+    loadTestPage();
+    (void)runScript("location.href = '" + server.url("/") + "'; return 0;");
+    ASSERT_TRUE(pumpUntil([&] { return logLinesWith("WARNING: Refused a navigation: " + server.url("/")) == 1; }));
+    EXPECT_EQ(runScript("return location.href;").value, "this://app/index.htm");
+    EXPECT_EQ(server.totalRequests(), 0u);
+}
+
+TEST_F(HostilePageTest, OversizedAndDeepCallsAreAnsweredWithAnErrorAndTheWindowLives) {
+    std::vector<std::string> dispatched;
+    window->setCallDispatcher([&](const std::string& name, const json&, const ScriptReply& reply) {
+        dispatched.push_back(name);
+        reply.answer(true);
+        return true;
+    });
+    loadTestPage();
+    const Outcome o = runScript(
+        "const nest = (n) => { let v = 1; for (let i = 0; i < n; i++) v = [v]; return v; };\n"
+        "const outcome = (p) => p.then(() => 'answered', (e) => String(e && e.message || e));\n"
+        "const post = (call) => outcome(window.webkit.messageHandlers.xcall.postMessage(call));\n"
+        "return [await outcome(xcall('echo', nest(100000))), await outcome(xcall('echo', 'x'.repeat(2 << 20))),\n"
+        "        await post({name: 'echo', args: [nest(40)]}), await post({name: 'echo', args: ['x'.repeat(2 << 20)]}),\n"
+        "        await outcome(xcall('echo', nest(20)))];");
+    ASSERT_TRUE(o.ok) << o.error;
+    EXPECT_EQ(o.value, json::array({"xcall: the call is too large or nested too deeply",
+                                    "xcall: the call is too large or nested too deeply",
+                                    "xcall: the call is nested too deeply", "xcall: the call is too large",
+                                    "answered"}));
+    EXPECT_EQ(dispatched, (std::vector<std::string>{"greet", "echo"}));
+    EXPECT_EQ(logLinesWith("WARNING: Refused a page call that is"), 2);
+}
+
+TEST_F(HostilePageTest, AKilledWebProcessIsLoggedAndThePageReloadedAndCanStillClose) {
+    int loads = 0;
+    bool closed = false;
+    window->setClosedHandler([&] { closed = true; });
+    loadTestPage();
+    window->setLoadFinishedHandler([&] { ++loads; });
+    ASSERT_TRUE(killWebProcess());
+    ASSERT_TRUE(pumpUntil([&] { return loads == 1; })) << "the page was not loaded again";
+    EXPECT_EQ(logLinesWith("ERROR: The window's web process ended (crashed)"), 1);
+    EXPECT_EQ(logLinesWith("Reloading the page this://app/index.htm"), 1);
+    EXPECT_EQ(textOf("heading"), "Engine test page");
+    (void)runScript("await xcall('windowClose'); return 0;");
+    ASSERT_TRUE(pumpUntil([&] { return closed; }));
+}
+
+TEST_F(HostilePageTest, AWebProcessThatEndsAgainClosesTheWindowAfterAMessage) {
+    std::vector<MessageBoxRequest> boxes;
+    setMessageBoxHook([&](const MessageBoxRequest& box) -> std::optional<MessageBoxAnswer> {
+        boxes.push_back(box);
+        return std::nullopt;
+    });
+    int loads = 0;
+    bool closed = false;
+    window->setClosedHandler([&] { closed = true; });
+    loadTestPage();
+    window->setLoadFinishedHandler([&] { ++loads; });
+    ASSERT_TRUE(killWebProcess());
+    ASSERT_TRUE(pumpUntil([&] { return loads == 1; }));
+    ASSERT_TRUE(killWebProcess());
+    ASSERT_TRUE(pumpUntil([&] { return closed; }));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kPageStoppedText);
+    EXPECT_EQ(boxes[0].buttons, MessageBoxButtons::Close);
+    EXPECT_TRUE(boxes[0].owned);
+    EXPECT_EQ(loads, 1);
+    EXPECT_EQ(logLinesWith("ERROR: The page stopped again; the window closes"), 1);
+}
+
+TEST_F(HostilePageTest, TheWindowManagersCloseEndsAWindowWhosePageIsDead) {
+    bool closed = false;
+    window->setClosedHandler([&] { closed = true; });
+    loadTestPage();
+    ASSERT_TRUE(killWebProcess());
+    // What the window manager sends for its close control.
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window->nativeWindow()))));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+    ASSERT_TRUE(pumpUntil([&] { return closed; }));
+    EXPECT_FALSE(window->isAlive());
 }
 
 class MessageBoxTest : public EngineWindowTest {

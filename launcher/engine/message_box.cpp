@@ -88,6 +88,15 @@ gboolean onFirstDraw(GtkWidget* dialog, cairo_t*, gpointer data) {
     return FALSE;
 }
 
+GtkButtonsType gtkButtons(MessageBoxButtons buttons) {
+    switch (buttons) {
+        case MessageBoxButtons::Ok: return GTK_BUTTONS_OK;
+        case MessageBoxButtons::YesNo: return GTK_BUTTONS_YES_NO;
+        case MessageBoxButtons::Close: return GTK_BUTTONS_CLOSE;
+    }
+    return GTK_BUTTONS_OK;
+}
+
 }  // namespace
 
 MessageBoxAnswer defaultAnswer(MessageBoxButtons buttons) {
@@ -113,14 +122,16 @@ MessageBoxAnswer showMessageBoxOver(GtkWindow* parent, std::u16string_view text,
     const BoxKind& kind = boxKind(icon);
     const std::string body = toUtf8(text);
     GtkWidget* dialog = gtk_message_dialog_new(parent, parent ? GTK_DIALOG_MODAL : GtkDialogFlags{}, kind.type,
-                                               buttons == MessageBoxButtons::YesNo ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK,
+                                               gtkButtons(buttons),
                                                "%s", body.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), toUtf8(caption).c_str());
     if (parent == nullptr) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     GtkWidget* image = addKindIcon(dialog, kind.iconName);
     // The default button takes Enter and starts with the focus, so Enter or
     // Space alone never answers Yes.
-    const gint defaultResponse = buttons == MessageBoxButtons::YesNo ? GTK_RESPONSE_NO : GTK_RESPONSE_OK;
+    const gint defaultResponse = buttons == MessageBoxButtons::YesNo   ? GTK_RESPONSE_NO
+                                 : buttons == MessageBoxButtons::Close ? GTK_RESPONSE_CLOSE
+                                                                       : GTK_RESPONSE_OK;
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), defaultResponse);
     if (GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), defaultResponse))
         gtk_widget_grab_focus(button);

@@ -17,7 +17,9 @@ namespace mendly {
 class EngineWindow;
 
 enum class MessageBoxIcon { None, Info, Warning, Error, Question };
-enum class MessageBoxButtons { Ok, YesNo };  // Yes/No boxes default to No
+// Yes/No boxes default to No; a Close box has the one button Close and
+// answers Ok.
+enum class MessageBoxButtons { Ok, YesNo, Close };
 enum class MessageBoxAnswer { Ok, Yes, No };
 
 struct MessageBoxRequest {

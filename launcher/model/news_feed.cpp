@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "log/text.h"
+#include "model/feed_date.h"
 #include "net/http_client.h"
 
 namespace mendly {
@@ -18,8 +19,8 @@ bool isAsciiSpace(char c) {
 // A reference spans at most 13 bytes: the ";" lies at most 12 bytes after the "&".
 constexpr std::size_t kMaxEntityReach = 12;
 constexpr int kDecodePasses = 4;
-constexpr std::size_t kMaxCleanText = 240;
-constexpr std::size_t kCutCleanText = 237;
+constexpr std::size_t kMaxCleanText = kMaxFeedTextBytes;
+constexpr std::size_t kCutCleanText = kMaxFeedTextBytes - 3;
 
 constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kPercentEntities{{
     {"%amp;", "&"},
@@ -160,6 +161,14 @@ nlohmann::ordered_json itemJson(const RssItem& item) {
     return object;
 }
 
+// The link without surrounding white space; empty when it is too long to be
+// shown whole.
+std::string feedLink(std::string_view text) {
+    while (!text.empty() && isAsciiSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isAsciiSpace(text.back())) text.remove_suffix(1);
+    return text.size() > kMaxFeedLinkBytes ? std::string() : std::string(text);
+}
+
 }  // namespace
 
 int feedItemLimit(const nlohmann::json& maximum) {
@@ -181,25 +190,39 @@ int feedItemLimit(const nlohmann::json& maximum) {
 }
 
 nlohmann::ordered_json fetchRssFeed(const nlohmann::json& url, const nlohmann::json& maximum) {
+    return fetchRssFeed(url, maximum, std::chrono::steady_clock::now() + kFeedDeadline);
+}
+
+nlohmann::ordered_json fetchRssFeed(const nlohmann::json& url, const nlohmann::json& maximum,
+                                    std::chrono::steady_clock::time_point deadline) {
     nlohmann::ordered_json result = nlohmann::ordered_json::object();
     if (!url.is_string()) {
         result["error"] = "Invalid RSS URL";
         result["items"] = nlohmann::ordered_json::array();
         return result;
     }
-    const auto feed = loadFeed(toWide(url.get_ref<const std::string&>()), feedItemLimit(maximum));
+    const auto feed = loadFeed(toWide(url.get_ref<const std::string&>()), feedItemLimit(maximum), deadline);
     result["error"] = toUtf8(feed.error);
     result["items"] = nlohmann::ordered_json::array();
     for (const auto& item : feed.items) result["items"].push_back(itemJson(item));
     return result;
 }
 
-FeedResult loadFeed(std::u16string_view url, int maximum) {
+FeedResult loadFeed(std::u16string_view url, int maximum, std::chrono::steady_clock::time_point deadline) {
     FeedResult result;
     std::string body;
     std::u16string error;
-    if (!httpGet(url, body, error, smallDocumentRequest())) {
-        result.error = error.empty() ? u"Could not load the news feed." : error;
+    if (std::chrono::steady_clock::now() >= deadline) {  // waited too long for a worker
+        result.error = kNewsUnavailable;
+        return result;
+    }
+    HttpRequestOptions options = smallDocumentRequest();
+    options.deadline = deadline;
+    if (!httpGet(url, body, error, options)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            result.error = kNewsUnavailable;
+        else
+            result.error = error.empty() ? u"Could not load the news feed." : error;
         return result;
     }
     result.items = parseRssItems(body, maximum);
@@ -221,8 +244,8 @@ std::vector<RssItem> parseRssItems(std::string_view text, int maximum) {
 
         RssItem item;
         item.title = cleanFeedText(extractTag(body, "title").value_or(std::string()));
-        item.link = extractTag(body, "link").value_or(std::string());
-        item.date = extractTag(body, "pubDate").value_or(std::string());
+        item.link = feedLink(extractTag(body, "link").value_or(std::string()));
+        item.date = feedDate(extractTag(body, "pubDate").value_or(std::string())).value_or(std::string());
         item.summary = cleanFeedText(extractTag(body, "description").value_or(std::string()));
         if (!item.title.empty()) items.push_back(std::move(item));
 

@@ -3,12 +3,17 @@
 // XML parser) and the cleaning of the texts the page shows.
 //
 // Every function here works in time linear in its input: a hostile feed costs
-// at most a few passes over its bytes. Items are capped at 12 per call and
-// titles and summaries at 240 bytes; links and dates are bounded by the feed's
-// own size. Entities only ever shrink the text.
+// at most a few passes over its bytes. Items are capped at 12 per call, and
+// every field the page gets is short, whatever the feed holds (the page lays
+// out what it is given, and one long unbroken word costs it far more than its
+// length): titles and summaries are cut to kMaxFeedTextBytes, a link longer
+// than kMaxFeedLinkBytes and a date that does not read as a date (or is longer
+// than kMaxFeedDateBytes) are left out. Entities only ever shrink the text.
 //
-// fetchRssFeed runs on the UI thread (the page call waits for the download);
-// the other functions are pure and callable from any thread.
+// fetchRssFeed and loadFeed download and so belong on a worker thread (the
+// bridge runs them on its feed pool); the other functions are pure. All are
+// callable from any thread.
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +39,17 @@ struct FeedResult {
 };
 
 inline constexpr int kDefaultFeedItems = 6;
+// Titles and summaries: longer ones are cut to 237 bytes and "...".
+inline constexpr std::size_t kMaxFeedTextBytes = 240;
+// A longer link is dropped (the item shows its title without a link): a cut
+// link would lead somewhere else.
+inline constexpr std::size_t kMaxFeedLinkBytes = 2048;
+// A longer date is dropped; every date format read here fits well inside.
+inline constexpr std::size_t kMaxFeedDateBytes = 64;
+// The whole download of one feed, redirects included, from the page's call.
+inline constexpr std::chrono::seconds kFeedDeadline{10};
+// The error of a feed that did not arrive within its deadline.
+inline constexpr char16_t kNewsUnavailable[] = u"News unavailable";
 inline constexpr int kMaximumFeedItems = 12;
 
 // The page's item count: a number truncated toward zero (any other value, and
@@ -44,16 +60,22 @@ int feedItemLimit(const nlohmann::json& maximum);
 // The page function: {"error": text, "items": [{"title","link","date",
 // "summary"}...]}, keys in that order, texts as valid UTF-8 (invalid bytes of
 // the feed become U+FFFD). A url that is not a string gives the error
-// "Invalid RSS URL" and no items.
+// "Invalid RSS URL" and no items. The download ends at `deadline` (steady
+// clock); the two-argument form allows kFeedDeadline from now.
+nlohmann::ordered_json fetchRssFeed(const nlohmann::json& url, const nlohmann::json& maximum,
+                                    std::chrono::steady_clock::time_point deadline);
 nlohmann::ordered_json fetchRssFeed(const nlohmann::json& url, const nlohmann::json& maximum);
 
-// httpGet of `url` (not cancellable) and parseRssItems of its body. The error
-// is the HTTP client's sentence, or "Could not load the news feed." when it
+// httpGet of `url` (not cancellable, ending at `deadline`) and parseRssItems
+// of its body. The error is kNewsUnavailable once the deadline has passed,
+// else the HTTP client's sentence, or "Could not load the news feed." when it
 // gave none.
-FeedResult loadFeed(std::u16string_view url, int maximum);
+FeedResult loadFeed(std::u16string_view url, int maximum, std::chrono::steady_clock::time_point deadline);
 
 // The items of a feed text in feed order: every "<item...>...</item>" whose
-// title is not empty, until `maximum` items are collected.
+// title is not empty, until `maximum` items are collected. Fields as the
+// header says: link trimmed and dropped when too long, date through feedDate
+// (model/feed_date.h).
 std::vector<RssItem> parseRssItems(std::string_view text, int maximum);
 
 // The decoded content of the first "<tag...>...</tag>" in `body` (a longer tag
@@ -76,7 +98,7 @@ std::string decodeEntities(std::string_view text);
 std::optional<std::string> decodeNumericEntity(std::string_view entity);
 
 // Markup dropped, line breaks and tabs as spaces, white space trimmed, and cut
-// to 237 bytes + "..." when longer than 240 bytes.
+// to 237 bytes + "..." when longer than kMaxFeedTextBytes (240).
 std::string cleanFeedText(std::string_view text);
 
 }  // namespace mendly

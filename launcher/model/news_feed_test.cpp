@@ -1,7 +1,10 @@
 #include "model/news_feed.h"
 
+#include "model/feed_date.h"
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <limits>
 
 #include "support/loopback_server.h"
@@ -283,6 +286,78 @@ TEST_F(FetchRssFeedTest, InvalidUtf8AndSplitCharactersReachThePageAsReplacementC
     EXPECT_NO_THROW((void)result.dump());
 }
 
+TEST_F(FetchRssFeedTest, ATricklingHostEndsAsNewsUnavailableAtTheDeadline) {
+    server.streamBody("/rss", 16, std::chrono::milliseconds(50));  // endless, 320 bytes a second
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = fetchRssFeed(server.url("/rss"), 6, start + std::chrono::milliseconds(800));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.dump(), R"({"error":"News unavailable","items":[]})");
+    EXPECT_GE(took, std::chrono::milliseconds(800));
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(FetchRssFeedTest, ADeadlineAlreadyPastAsksNothing) {
+    server.respond("/rss", 200, titledItems(1));
+    const auto result = fetchRssFeed(server.url("/rss"), 6, std::chrono::steady_clock::now());
+    EXPECT_EQ(result["error"], "News unavailable");
+    EXPECT_EQ(server.totalRequests(), 0u);
+}
+
+// --- field caps -------------------------------------------------------------
+
+TEST(FeedFieldCaps, EveryFieldOfAHugeItemReachesThePageShort) {
+    const std::string word(900 * 1024, 'w');
+    const auto items = parseRssItems("<item><title>" + word + "</title><link>https://k.invalid/" + word +
+                                         "</link><pubDate>" + word + "</pubDate><description>" + word +
+                                         "</description></item>",
+                                     6);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].title, std::string(237, 'w') + "...");
+    EXPECT_EQ(items[0].summary, std::string(237, 'w') + "...");
+    EXPECT_EQ(items[0].link, "");
+    EXPECT_EQ(items[0].date, "");
+}
+
+TEST(FeedFieldCaps, LinksAreTrimmedAndKeptUpToTheirLimit) {
+    const std::string longest = "https://k.invalid/" + std::string(kMaxFeedLinkBytes - 18, 'a');
+    const auto item = [](const std::string& link) {
+        return parseRssItems("<item><title>T</title><link>" + link + "</link></item>", 1).at(0).link;
+    };
+    EXPECT_EQ(item(" \n https://k.invalid/1 \t"), "https://k.invalid/1");
+    EXPECT_EQ(item(longest), longest);
+    EXPECT_EQ(item(longest + "a"), "");
+}
+
+TEST(FeedFieldCaps, DatesAreKeptAsWrittenOnlyWhenTheyReadAsDates) {
+    struct Case {
+        std::string text;
+        std::string kept;  // empty: dropped
+    };
+    const Case cases[] = {
+        {"Thu, 04 Sep 2025 08:00:00 +0000", "Thu, 04 Sep 2025 08:00:00 +0000"},
+        {"  Mon, 02 Dec 2024\n", "Mon, 02 Dec 2024"},
+        {"4 sep 25 8:00 GMT", "4 sep 25 8:00 GMT"},
+        {"Sun, 31 Dec 2023 23:59:60 PDT", "Sun, 31 Dec 2023 23:59:60 PDT"},
+        {"Tue, 1 Oct 2024 10:00 Z", "Tue, 1 Oct 2024 10:00 Z"},
+        {"2025-09-03", "2025-09-03"},
+        {"2025-09-03T08:00:00.250+02:00", "2025-09-03T08:00:00.250+02:00"},
+        {"2025-09-03 08:00Z", "2025-09-03 08:00Z"},
+        {"", ""},
+        {"yesterday", ""},
+        {"Thu, 32 Sep 2025", ""},
+        {"Thu, 04 Sept 2025", ""},
+        {"Thu 04 Sep 2025", ""},
+        {"Thu, 04 Sep 2025 24:00", ""},
+        {"Thu, 04 Sep 2025 08:00:00 +0000 and more", ""},
+        {"Thu, 04 Sep 2025 08:00 J", ""},
+        {"04 Sep 725", ""},
+        {"2025-13-01", ""},
+        {"2025-09-03T08:61", ""},
+        {"<script>alert(1)</script>", ""},
+        {"04 Sep 2025 " + std::string(kMaxFeedDateBytes, ' ') + "x", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(feedDate(c.text).value_or(""), c.kept) << c.text;
+}
 
 }  // namespace
 }  // namespace mendly

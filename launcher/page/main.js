@@ -15,8 +15,30 @@
 // Failing native calls are written to the console with a short "<what> failed"
 // message; the page keeps its content or shows a fallback text.
 
-// The only place that touches the host's message handler.
-function xcall(name, ...args) { return window.webkit.messageHandlers.xcall.postMessage({name, args}); }
+// The only place that touches the host's message handler. A call larger or
+// nested deeper than native code takes (1 MiB of JSON, 32 levels counting the
+// call object and its argument list) is refused here, before it is posted.
+const XCALL_MAX_DEPTH = 32;
+const XCALL_MAX_LENGTH = 1048576;
+const XCALL_MAX_NODES = 100000;
+
+function xcallFits(call) {
+  const pending = [[call, 1]];
+  let nodes = 0;
+  while (pending.length > 0) {
+    const [value, depth] = pending.pop();
+    if (value === null || typeof value !== 'object') continue;
+    if (depth > XCALL_MAX_DEPTH || ++nodes > XCALL_MAX_NODES) return false;
+    for (const key of Object.keys(value)) pending.push([value[key], depth + 1]);
+  }
+  try { return JSON.stringify(call).length <= XCALL_MAX_LENGTH; } catch (e) { return false; }
+}
+
+function xcall(name, ...args) {
+  const call = {name, args};
+  if (!xcallFits(call)) return Promise.reject(new Error('xcall: the call is too large or nested too deeply'));
+  return window.webkit.messageHandlers.xcall.postMessage(call);
+}
 
 // ---------------------------------------------------------------------------
 // Script state
@@ -47,6 +69,10 @@ let serverListSeq = 0;
 
 const NO_VALUE = '—';
 const FEED_MAXIMUM = 6;
+// Native code answers a feed within 10 s; past this bound the page stops
+// waiting on its own.
+const FEED_WAIT_MS = 15000;
+const NEWS_UNAVAILABLE = 'News unavailable';
 const BUSY_WORDS = ['installing', 'patching', 'checking', 'cancelling'];
 
 // ---------------------------------------------------------------------------
@@ -153,13 +179,19 @@ function renderFeed(feed) {
 async function loadRssFeed(url, container, maximum) {
   if (!container) return;
   container.innerHTML = '<p class="rss-status muted">Loading…</p>';
+  let timer;
+  const late = new Promise((resolve) => {
+    timer = setTimeout(() => resolve({error: NEWS_UNAVAILABLE, items: []}), FEED_WAIT_MS);
+  });
   let feed;
   try {
-    feed = await xcall('fetchRssFeed', url, maximum || FEED_MAXIMUM);
+    feed = await Promise.race([xcall('fetchRssFeed', url, maximum || FEED_MAXIMUM), late]);
   } catch (e) {
     logError('fetchRssFeed failed', e);
     container.innerHTML = '<p class="rss-status rss-error">Could not load feed.</p>';
     return;
+  } finally {
+    clearTimeout(timer);
   }
   container.innerHTML = renderFeed(feed);
 }
