@@ -27,7 +27,8 @@ std::string stampFromNow(std::chrono::hours offset) {
 }
 
 std::string informationFor(const std::string& tidewrightBytes, const std::string& expires) {
-    return "{\"version\":\"ffffffff\",\"expires\":\"" + expires + "\",\"files\":[{\"name\":\"tidewright\",\"sha256\":\"" +
+    return "{\"version\":\"ffffffff\",\"release\":1,\"expires\":\"" + expires +
+           "\",\"files\":[{\"name\":\"tidewright\",\"sha256\":\"" +
            sha256Hex(tidewrightBytes) + "\",\"size\":" + std::to_string(tidewrightBytes.size()) + "}]}";
 }
 

@@ -1,10 +1,9 @@
 #include "patch/manifest_policy.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "log/text.h"
-#include "platform/file.h"
+#include "trust/release_number.h"
 #include "trust/utc_timestamp.h"
 
 namespace mendly {
@@ -36,17 +35,11 @@ std::u16string signedManifestProblem(const PatchManifest& manifest, const Truste
 }
 
 std::optional<std::uint64_t> loadInstalledRelease(const std::filesystem::path& installDir) {
-    std::string text;
-    if (platform::readWholeFile(installDir / kReleaseFileName, text) != platform::FileRead::Read) return std::nullopt;
-    std::uint64_t value = 0;
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (problem != std::errc() || (end != text.data() + text.size() && *end != '\n')) return std::nullopt;
-    return value;
+    return loadReleaseNumber(installDir / kReleaseFileName);
 }
 
 bool saveInstalledRelease(const std::filesystem::path& installDir, std::uint64_t release) {
-    return platform::replaceWholeFile(installDir / kReleaseFileName, std::to_string(release) + "\n") ==
-           platform::FileWrite::Written;
+    return saveReleaseNumber(installDir / kReleaseFileName, release);
 }
 
 }  // namespace mendly

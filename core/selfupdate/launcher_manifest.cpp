@@ -31,6 +31,9 @@ bool parseLauncherManifest(std::string_view body, LauncherManifest& manifest, st
     manifest.expires.clear();
     if (const auto expires = doc.find("expires"); expires != doc.end() && expires->is_string())
         manifest.expires = expires->get<std::string>();
+    manifest.release.reset();
+    if (const auto release = doc.find("release"); release != doc.end() && release->is_number_unsigned())
+        manifest.release = release->get<std::uint64_t>();
     manifest.files.clear();
     for (const auto& item : doc["files"]) {
         if (!item.is_object() || !item.contains("name") || !item.contains("sha256") || !item["name"].is_string() ||

@@ -1,6 +1,7 @@
 #pragma once
 // latest.json: the published launcher files with their SHA-256 digests.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@ struct LauncherFileEntry {
 struct LauncherManifest {
     std::string version;  // build identifier of the published files
     std::string expires;  // "expires" when it is a string (signed information must carry it), else empty
+    std::optional<std::uint64_t> release;  // "release" when it is a whole number (signed information must carry it)
     std::vector<LauncherFileEntry> files;
 };
 

@@ -15,6 +15,7 @@
 #include "selfupdate/launcher_manifest.h"
 #include "selfupdate/update_information.h"
 #include "selfupdate/update_notice.h"
+#include "trust/release_number.h"
 
 namespace mendly {
 namespace {
@@ -244,9 +245,10 @@ std::optional<StagedLauncherUpdate> stageLauncherUpdate(const std::filesystem::p
     if (logSkip(skip)) return std::nullopt;
 
     const std::u16string manifestUrl = launcherManifestUrl(source.baseUrl);
+    const std::filesystem::path releaseFile = programFolder / kLauncherReleaseFileName;
     const UpdateInformation info = fetchUpdateInformation(
         manifestUrl, source.trust, std::chrono::steady_clock::now() + source.checkDeadline,
-        std::chrono::system_clock::now());
+        std::chrono::system_clock::now(), loadReleaseNumber(releaseFile));
     switch (info.result) {
         case UpdateInformationResult::Usable: break;
         case UpdateInformationResult::Rejected:
@@ -258,6 +260,9 @@ std::optional<StagedLauncherUpdate> stageLauncherUpdate(const std::filesystem::p
             return std::nullopt;
     }
     const LauncherManifest& manifest = info.manifest;
+    // Remembered once accepted, so that no older information is taken later.
+    if (source.trust.required && manifest.release && !raiseReleaseNumber(releaseFile, *manifest.release))
+        LogFile::write(u"ERROR: Cannot write: " + widePath(releaseFile));
     const std::string local = buildIdentifierUtf8();
     LogFile::write(u"Launcher version " + toWide(local) + u" (remote " + toWide(manifest.version) + u")");
 

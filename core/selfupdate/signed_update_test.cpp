@@ -8,6 +8,7 @@
 #include "net/http_testing.h"
 #include "selfupdate/launcher_files.h"
 #include "selfupdate/self_update.h"
+#include "selfupdate/update_information.h"
 #include "selfupdate/update_notice.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
@@ -40,9 +41,11 @@ protected:
         setUpdateNoticeSink(nullptr);
         setHttpStallTimeoutForTesting(30s);
     }
-    // latest.json naming one new keelswap, expiring at `expires` (none when empty).
-    std::string information(const std::string& expires, std::uint64_t size = 9) const {
+    // latest.json naming one new keelswap, expiring at `expires` (none when
+    // empty), of `release` (none when 0).
+    std::string information(const std::string& expires, std::uint64_t size = 9, std::uint64_t release = 1) const {
         return "{\"version\":\"ffffffff\"," + (expires.empty() ? "" : "\"expires\":\"" + expires + "\",") +
+               (release == 0 ? "" : "\"release\":" + std::to_string(release) + ",") +
                "\"files\":[{\"name\":\"keelswap\",\"sha256\":\"" + sha256Hex("published") +
                "\",\"size\":" + std::to_string(size) + "}]}";
     }
@@ -72,6 +75,7 @@ TEST_F(SignedUpdateTest, OnlyValidSignedUnexpiredInformationStagesFiles) {
         {"stranger", information(soon), &test::strangerSigningKey(), "signature does not match a trusted key"},
         {"expired", information(past), &test::testSigningKey(), "expired " + past},
         {"no expiry", information(""), &test::testSigningKey(), "no expiry date"},
+        {"no release", information(soon, 9, 0), &test::testSigningKey(), "no release number"},
         {"valid", information(soon), &test::testSigningKey(), ""},
         {"valid far beyond 2262", information("9999-12-31T23:59:59Z"), &test::testSigningKey(), ""},
     };
@@ -89,6 +93,30 @@ TEST_F(SignedUpdateTest, OnlyValidSignedUnexpiredInformationStagesFiles) {
         }
         EXPECT_EQ(test::readFile(dir / "keelswap"), "old");
     }
+}
+
+TEST_F(SignedUpdateTest, AnOlderReleaseIsRefusedOnceANewerOneWasAccepted) {
+    const std::string soon = stampFromNow(24h);
+    serve(information(soon, 9, 5), &test::testSigningKey());
+    EXPECT_FALSE(run());
+    EXPECT_EQ(test::readFile(dir / std::string(kLauncherReleaseFileName)), "5\n");
+    EXPECT_EQ(server.requestCount("/keelswap"), 1u);
+
+    // A mirror replays release 4: validly signed, not expired, and refused.
+    std::filesystem::remove_all(launcherStagingFolder(dir.path()));
+    serve(information(soon, 9, 4), &test::testSigningKey());
+    EXPECT_FALSE(run());
+    EXPECT_EQ(server.requestCount("/keelswap"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(launcherStagingFolder(dir.path()) / "keelswap"));
+    EXPECT_NE(log().find("ERROR: Launcher update information rejected: release 4 is older than the one already "
+                         "installed (release 5)"),
+              std::string::npos);
+    EXPECT_EQ(test::readFile(dir / std::string(kLauncherReleaseFileName)), "5\n");
+    EXPECT_EQ(test::readFile(dir / "keelswap"), "old");
+
+    serve(information(soon, 9, 5), &test::testSigningKey());  // the same release again is fine
+    EXPECT_FALSE(run());
+    EXPECT_EQ(server.requestCount("/keelswap"), 2u);
 }
 
 TEST_F(SignedUpdateTest, ASignatureOverOtherBytesIsRefused) {

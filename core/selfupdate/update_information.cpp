@@ -25,11 +25,21 @@ std::u16string expiryProblem(const LauncherManifest& manifest, std::chrono::syst
     return {};
 }
 
+// Empty when the signed information is not older than what was accepted before.
+std::u16string releaseProblem(const LauncherManifest& manifest, std::optional<std::uint64_t> installed) {
+    if (!manifest.release) return u"no release number";
+    if (installed && *manifest.release < *installed)
+        return u"release " + toWide(std::to_string(*manifest.release)) +
+               u" is older than the one already installed (release " + toWide(std::to_string(*installed)) + u")";
+    return {};
+}
+
 }  // namespace
 
 UpdateInformation fetchUpdateInformation(std::u16string_view manifestUrl, const TrustedKeys& trust,
                                          std::chrono::steady_clock::time_point deadline,
-                                         std::chrono::system_clock::time_point now) {
+                                         std::chrono::system_clock::time_point now,
+                                         std::optional<std::uint64_t> installedRelease) {
     HttpRequestOptions options;
     options.deadline = deadline;
     options.documentLimit = kHttpSmallDocumentLimit;
@@ -49,6 +59,8 @@ UpdateInformation fetchUpdateInformation(std::u16string_view manifestUrl, const 
         return failed(UpdateInformationResult::Unparsable, std::move(error));
     if (trust.required) {
         if (auto problem = expiryProblem(info.manifest, now); !problem.empty())
+            return failed(UpdateInformationResult::Rejected, std::move(problem));
+        if (auto problem = releaseProblem(info.manifest, installedRelease); !problem.empty())
             return failed(UpdateInformationResult::Rejected, std::move(problem));
     }
     info.result = UpdateInformationResult::Usable;

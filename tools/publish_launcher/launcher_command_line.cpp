@@ -9,7 +9,7 @@ namespace {
 
 // The options as written, before they are checked.
 struct Given {
-    std::string programs, root, version, sign, expires;
+    std::string programs, root, version, sign, expires, release;
 };
 
 struct OptionRule {
@@ -21,7 +21,8 @@ constexpr OptionRule kOptions[] = {{"--programs", &Given::programs},
                                    {"--root", &Given::root},
                                    {"--version", &Given::version},
                                    {"--sign", &Given::sign},
-                                   {"--expires", &Given::expires}};
+                                   {"--expires", &Given::expires},
+                                   {"--release", &Given::release}};
 
 bool readOptions(int argc, const char* const* argv, Given& given, std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -64,6 +65,16 @@ bool checkExpiry(const Given& given, PublishLauncherCommand& command, std::strin
     return true;
 }
 
+bool checkRelease(const Given& given, PublishLauncherCommand& command, std::string& error) {
+    if (given.release.empty()) return true;
+    if (given.release.size() > 18 || given.release.find_first_not_of("0123456789") != std::string::npos) {
+        error = "--release needs a whole number";
+        return false;
+    }
+    command.release = std::stoull(given.release);
+    return true;
+}
+
 }  // namespace
 
 const char* const kPublishLauncherUsage =
@@ -75,6 +86,10 @@ const char* const kPublishLauncherUsage =
     "  --programs DIR   the folder with the built programs\n"
     "  --root HOSTDIR   the folder the update host serves\n"
     "  --version V      the programs' build identifier: eight lowercase hex digits\n"
+    "  --release N      latest.json's release number (default: one more than the\n"
+    "                   latest.json HOSTDIR holds, or 1); never lower than that one,\n"
+    "                   since builds with \"signingKeys\" refuse a lower release\n"
+    "                   than one they accepted\n"
     "  --sign KEY.pem   sign latest.json with this Ed25519 private key (PEM), written\n"
     "                   as HOSTDIR/latest.json.sig; builds with \"signingKeys\" accept\n"
     "                   only signed update information that has not expired\n"
@@ -102,7 +117,7 @@ bool parsePublishLauncherCommand(int argc, const char* const* argv, PublishLaunc
         error = "--version must be eight lowercase hexadecimal digits: " + given.version;
         return false;
     }
-    if (!checkExpiry(given, command, error)) return false;
+    if (!checkExpiry(given, command, error) || !checkRelease(given, command, error)) return false;
     command.programs = given.programs;
     command.root = given.root;
     command.version = given.version;

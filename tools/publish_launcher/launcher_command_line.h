@@ -1,8 +1,10 @@
 #pragma once
 // publish_launcher's command line:
-//   publish_launcher --programs DIR --root HOSTDIR --version V [--sign KEY.pem [--expires DAYS]]
+//   publish_launcher --programs DIR --root HOSTDIR --version V [--release N] [--sign KEY.pem [--expires DAYS]]
 //   publish_launcher --help
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace mendly::publish {
@@ -15,6 +17,7 @@ struct PublishLauncherCommand {
     std::string version;
     std::filesystem::path signingKey;  // --sign; empty = unsigned
     int expiresDays = 0;               // when signing: --expires, else kDefaultExpiryDays
+    std::optional<std::uint64_t> release;  // --release; empty = one more than the host serves
     bool help = false;
 };
 

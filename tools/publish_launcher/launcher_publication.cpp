@@ -72,11 +72,24 @@ bool stageProgram(const fs::path& source, const fs::path& hostRoot, const std::s
     return true;
 }
 
-std::string manifestText(const LauncherPublishOptions& options, const std::vector<StagedProgram>& staged) {
+// The release of the latest.json at `path`; nothing when there is none (or
+// it is unreadable or has no release).
+std::optional<std::uint64_t> servedRelease(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    const nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+    if (!document.is_object()) return std::nullopt;
+    const auto release = document.find("release");
+    if (release == document.end() || !release->is_number_unsigned()) return std::nullopt;
+    return release->get<std::uint64_t>();
+}
+
+std::string manifestText(const LauncherPublishOptions& options, const std::vector<StagedProgram>& staged,
+                         std::uint64_t release) {
     nlohmann::json files = nlohmann::json::array();
     for (const StagedProgram& entry : staged)
         files.push_back({{"name", entry.program.name}, {"sha256", entry.program.sha256}, {"size", entry.program.size}});
-    nlohmann::json document = {{"version", options.version}, {"files", std::move(files)}};
+    nlohmann::json document = {{"version", options.version}, {"files", std::move(files)}, {"release", release}};
     if (options.signingKey) document["expires"] = formatUtcTimestamp(options.expires);
     return document.dump(2) + "\n";
 }
@@ -151,6 +164,13 @@ bool publishLauncher(const LauncherPublishOptions& options, LauncherPublishSumma
     }
     const fs::path manifest = options.hostRoot / "latest.json";
     const fs::path signature = options.hostRoot / "latest.json.sig";
+    const std::optional<std::uint64_t> served = servedRelease(manifest);
+    const std::uint64_t release = options.release.value_or(served.value_or(0) + 1);
+    if (served && release < *served) {
+        error = "Release " + std::to_string(release) + " is lower than the one the host serves now (" +
+                std::to_string(*served) + "): players who have that one would refuse it";
+        return false;
+    }
     // A signature for another document must not be left where an unsigned
     // publication would never overwrite it.
     fs::remove(temporaryFor(signature), ec);
@@ -158,7 +178,7 @@ bool publishLauncher(const LauncherPublishOptions& options, LauncherPublishSumma
     bool ok = true;
     for (std::size_t i = 0; ok && i < names.size(); ++i)
         ok = stageProgram(options.programs / names[i], options.hostRoot, names[i], staged[i], error);
-    const std::string text = ok ? manifestText(options, staged) : std::string();
+    const std::string text = ok ? manifestText(options, staged, release) : std::string();
     ok = ok && writeText(temporaryFor(manifest), text, error) &&
          (!options.signingKey || writeSignature(*options.signingKey, text, temporaryFor(signature), error)) &&
          swapIn(staged, manifest, signature, options.signingKey != nullptr, error);
@@ -169,6 +189,7 @@ bool publishLauncher(const LauncherPublishOptions& options, LauncherPublishSumma
         return false;
     }
     for (const StagedProgram& entry : staged) summary.programs.push_back(entry.program);
+    summary.release = release;
     summary.manifestPath = manifest;
     if (options.signingKey) summary.signaturePath = signature;
     return true;

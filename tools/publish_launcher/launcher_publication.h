@@ -5,6 +5,7 @@
 //   launcher, keelswap, tidewright   each program found in the programs folder
 //   latest.json                      {"expires": "<UTC time>" (when signed),
 //                                     "files": [{"name", "sha256", "size"}, ...],
+//                                     "release": <whole number>,
 //                                     "version": "<8 lowercase hex digits>"},
 //                                    two-space indented, a line feed at the end
 //   latest.json.sig                  when signed: the signature text of
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,10 @@ struct LauncherPublishOptions {
     std::string version;                              // the programs' build identifier
     const signing::SigningKey* signingKey = nullptr;  // signs latest.json when set
     std::chrono::sys_seconds expires{};               // latest.json's "expires" when signed
+    // latest.json's "release": programs that require signatures refuse a
+    // lower one than they accepted before. Default: one more than the
+    // latest.json hostRoot holds (1 when it holds none with a release).
+    std::optional<std::uint64_t> release;
 };
 
 struct PublishedProgram {
@@ -43,6 +49,7 @@ struct PublishedProgram {
 
 struct LauncherPublishSummary {
     std::vector<PublishedProgram> programs;  // in latest.json's order
+    std::uint64_t release = 0;
     std::filesystem::path manifestPath;
     std::filesystem::path signaturePath;  // empty when unsigned
 };
@@ -51,8 +58,9 @@ struct LauncherPublishSummary {
 bool isLauncherVersion(std::string_view text);
 
 // False with one sentence in `error` when the version is not a build
-// identifier, the programs folder holds none of the programs (nothing is
-// written then), or reading, signing or writing fails.
+// identifier, the release is lower than the one hostRoot serves, the
+// programs folder holds none of the programs (nothing is written then), or
+// reading, signing or writing fails.
 [[nodiscard]] bool publishLauncher(const LauncherPublishOptions& options, LauncherPublishSummary& summary,
                                    std::string& error);
 

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
         std::cout << kPublishLauncherUsage;
         return 0;
     }
-    LauncherPublishOptions options{command.programs, command.root, command.version, nullptr, {}};
+    LauncherPublishOptions options{command.programs, command.root, command.version, nullptr, {}, command.release};
     // A key that cannot sign stops the publication before anything is written.
     std::optional<mendly::signing::SigningKey> key;
     if (!command.signingKey.empty()) {
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "Published " << command.version << ":";
     for (const auto& program : summary.programs) std::cout << ' ' << program.name << " (" << program.size << " bytes)";
-    std::cout << "\nlatest.json: " << summary.manifestPath.string() << '\n';
+    std::cout << "\nlatest.json: " << summary.manifestPath.string() << " (release " << summary.release << ")\n";
     if (summary.signaturePath.empty())
         std::cerr << "publish_launcher: warning: latest.json is not signed; builds with signing keys refuse it\n";
     else

@@ -112,6 +112,24 @@ TEST_F(PublishLauncherTest, AnUnsignedPublicationCarriesNoExpiryAndNoSignatureOf
     EXPECT_FALSE(fs::exists(root() / "latest.json.sig"));
 }
 
+TEST_F(PublishLauncherTest, ReleasesRiseByOneUnlessGivenAndNeverFall) {
+    ASSERT_EQ(publish({"--version", "0123abcd"}).exitCode, 0);
+    EXPECT_EQ(parsed().release, 1u);
+    ASSERT_EQ(publish({"--version", "0123abce", "--sign", keyFile().string()}).exitCode, 0);
+    EXPECT_EQ(parsed().release, 2u);
+    ASSERT_EQ(publish({"--version", "0123abcf", "--release", "40"}).exitCode, 0);
+    EXPECT_EQ(parsed().release, 40u);
+    ASSERT_EQ(publish({"--version", "0123abcf", "--release", "40"}).exitCode, 0);  // the same again is fine
+
+    const std::string before = readFile(root() / "latest.json");
+    const auto lower = publish({"--version", "0123abd0", "--release", "39"});
+    EXPECT_EQ(lower.exitCode, 1);
+    EXPECT_EQ(lower.err, "publish_launcher: Release 39 is lower than the one the host serves now (40): players who "
+                         "have that one would refuse it\n");
+    EXPECT_EQ(readFile(root() / "latest.json"), before);
+    EXPECT_EQ(publish({"--version", "0123abd0", "--release", "x"}).exitCode, 2);
+}
+
 TEST_F(PublishLauncherTest, RefusalsWriteNothing) {
     writeFile(dir / "junk.pem", "not a key");
     fs::create_directories(dir / "empty");
