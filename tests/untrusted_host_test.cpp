@@ -164,6 +164,25 @@ TEST_F(SignedCustomServer, OnlyAManifestSignedByItsKeyIsInstalled) {
     EXPECT_EQ(test::readFile(program / "clients" / "signed" / "kaltrisclient.exe"), "client executable");
 }
 
+TEST_F(SignedCustomServer, AKeyOfSmallOrderIsRefusedBeforeTheHostIsAsked) {
+    // The identity point: with it, R = identity and S = 0 "sign" any manifest.
+    test::writeFile(program / "customlist.json",
+                    "{\"servers\":[{\"name\":\"signed\",\"server\":\"demo\",\"patchBaseUrl\":\"" + host.baseUrl() +
+                        "\",\"launchExecutable\":\"kaltrisclient.exe\",\"manifestKey\":"
+                        "\"AQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\"}]}");
+    Signature forged{};
+    forged[0] = 1;
+    test::writeFile(hostRoot / "demo.manifest.sig", signatureText(forged));
+    const auto r = install();
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("Error: No usable key is known to check this server's patch manifest, so it cannot be "
+                         "updated.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(host.totalRequests(), 0u);
+    EXPECT_FALSE(fs::exists(program / "clients" / "signed" / "kaltrisclient.exe"));
+}
+
 // Hosts that never stop: a trickle of two bytes a second, and endless bodies.
 class HostileHost : public ::testing::Test {
 protected:

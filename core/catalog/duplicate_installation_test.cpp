@@ -1,6 +1,7 @@
 #include "catalog/duplicate_installation.h"
 
 #include "catalog/manifest_trust.h"
+#include "support/test_signing.h"
 #include "log/text.h"
 
 #include "installations_test_fixture.h"
@@ -177,6 +178,29 @@ TEST(ManifestTrust, CustomEntriesAskForTheirOwnKeyAndAnUnreadableKeyTrustsNothin
     // A non-string key is not passed over: the list is refused.
     EXPECT_FALSE(parseServerList(
         R"({"servers":[{"name":"n","server":"s","patchBaseUrl":"https://h:8080","manifestKey":7}]})"));
+}
+
+TEST(ManifestTrust, ACopyOfABuiltInEntryFollowsTheBuildsKeysWhateverKeyItWasWrittenWith) {
+    const std::string pinned = publicKeyText(test::strangerSigningKey().publicKey());
+    ServerCatalog catalog;
+    catalog.entries = {ServerEntry{"retail", "", "aurum", "https://p.test", "", "", ""},
+                       ServerEntry{"copy", "", "Aurum", "https://p.test", "", "", pinned},
+                       ServerEntry{"elsewhere", "", "aurum", "https://mirror.test", "", "", pinned}};
+    catalog.builtInCount = 1;
+    const TrustedKeys copy = manifestTrust(catalog, 1);
+    EXPECT_EQ(copy.required, deploymentTrust().required);
+    EXPECT_EQ(copy.keys, deploymentTrust().keys);  // the build's list, not the key written with the copy
+    const TrustedKeys other = manifestTrust(catalog, 2);  // another host: its own key
+    ASSERT_EQ(other.keys.size(), 1u);
+    EXPECT_EQ(publicKeyText(other.keys[0]), pinned);
+}
+
+TEST(ManifestTrust, AKeyOfSmallOrderTrustsNothing) {
+    // The identity point: every "signature" S = 0, R = identity would verify.
+    ServerEntry entry{"c", "c", "aurum", "https://p.test:8080", "", "", "AQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="};
+    const TrustedKeys weak = manifestTrust(entry, false);
+    EXPECT_TRUE(weak.required);
+    EXPECT_TRUE(weak.keys.empty());
 }
 
 }  // namespace

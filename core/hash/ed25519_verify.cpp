@@ -248,7 +248,26 @@ Bytes32 reduceModL(const Sha512::Digest& wide) {
 
 const Bytes32 kBaseEncoding = repeatedBytes(0x58, 0x66, 0x66);  // y = 4/5, x even
 
+const Bytes32 kIdentityEncoding = [] {
+    Bytes32 one{};
+    one[0] = 1;
+    return one;
+}();
+
 }  // namespace
+
+bool ed25519PublicKeyIsStrong(const std::array<unsigned char, 32>& publicKey) {
+    Point a;
+    if (!decode(publicKey, a)) return false;
+    for (int i = 0; i < 3; ++i) a = addPoints(a, a);
+    return encode(a) != kIdentityEncoding;
+}
+
+bool ed25519SignatureIsCanonical(const std::array<unsigned char, 64>& signature) {
+    Bytes32 s;
+    std::memcpy(s.data(), signature.data() + 32, 32);
+    return lessThan(s, kL);
+}
 
 bool ed25519Verify(std::string_view message, const std::array<unsigned char, 64>& signature,
                    const std::array<unsigned char, 32>& publicKey) {

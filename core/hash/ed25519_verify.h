@@ -16,4 +16,14 @@ namespace mendly {
 bool ed25519Verify(std::string_view message, const std::array<unsigned char, 64>& signature,
                    const std::array<unsigned char, 32>& publicKey);
 
+// True when `publicKey` is the canonical encoding of a curve point outside
+// the small subgroup ([8]A is not the identity). The identity and the other
+// seven points of small order make signatures anyone can forge verify; a
+// non-canonical encoding is read differently by different verifiers.
+bool ed25519PublicKeyIsStrong(const std::array<unsigned char, 32>& publicKey);
+
+// True when the S half of `signature` is below the group order (the only
+// canonical form of S).
+bool ed25519SignatureIsCanonical(const std::array<unsigned char, 64>& signature);
+
 }  // namespace mendly

@@ -29,7 +29,6 @@ std::string randomBytes(std::mt19937& random, std::size_t size) {
     return bytes;
 }
 
-
 // OpenSSL's signature of `message` by the key with this 32-byte secret.
 Signature opensslSign(std::string_view secret, std::string_view message) {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
@@ -46,7 +45,6 @@ Signature opensslSign(std::string_view secret, std::string_view message) {
     }
     return signature;
 }
-
 
 TEST(Ed25519VerifyAgainstOpenSsl, ThePublishedVectorsAreWhatOpenSslMakesAndAccepts) {
     for (const auto& v : kVectors) {
@@ -92,10 +90,23 @@ TEST(Ed25519VerifyAgainstOpenSsl, AgreesOnRandomKeysMessagesAndDamage) {
         for (const auto& [m, s, k] : cases) {
             const bool portable = ed25519Verify(m, s, k);
             EXPECT_EQ(portable, verifySignature(m, s, k)) << "round " << round;
+            EXPECT_EQ(portable, platformVerifySignature(m, s, k)) << "round " << round;
             accepted += portable ? 1 : 0;
         }
     }
     EXPECT_EQ(accepted, 24);  // exactly the undamaged signatures
+}
+
+// What OpenSSL alone takes and the portable check refuses (a key written the
+// long way: y = p + 1 is the identity) is refused by verifySignature on both.
+TEST(Ed25519VerifyAgainstOpenSsl, NonCanonicalKeysGetTheSameVerdictAsThePortableCheck) {
+    Signature forged{};
+    forged[0] = 1;  // R = the identity, S = 0
+    const auto longIdentity = fixedFromHex<32>("eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f");
+    EXPECT_FALSE(ed25519Verify("document", forged, longIdentity));
+    EXPECT_FALSE(verifySignature("document", forged, longIdentity));
+    const auto identity = fixedFromHex<32>("0100000000000000000000000000000000000000000000000000000000000000");
+    EXPECT_FALSE(verifySignature("document", forged, identity));
 }
 
 TEST(Ed25519VerifyAgainstOpenSsl, WrongLengthsNeverReachTheCheck) {

@@ -14,8 +14,6 @@ namespace {
 
 using namespace ed25519_testing;
 
-
-
 TEST(Ed25519Verify, AcceptsThePublishedVectorsAndNothingNearThem) {
     for (const auto& v : kVectors) {
         const std::string message = fromHex(v.message);
@@ -45,6 +43,35 @@ TEST(Ed25519Verify, RefusesKeysThatAreNotCanonicalCurvePoints) {
         fixedFromHex<32>("0100000000000000000000000000000000000000000000000000000000000080"),
     };
     for (const auto& key : refused) EXPECT_FALSE(ed25519Verify("", signature, key));
+}
+
+// Keys of small order: the identity (y = 1), the point of order 2 (y = -1)
+// and the two of order 4 (y = 0), and the identity written the long way
+// (y = p + 1). With A the identity, R the identity and S = 0 "sign" every
+// message: [0]B = R + [k]A whatever k is.
+const PublicKey kWeakKeys[] = {
+    fixedFromHex<32>("0100000000000000000000000000000000000000000000000000000000000000"),
+    fixedFromHex<32>("ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+    fixedFromHex<32>("0000000000000000000000000000000000000000000000000000000000000000"),
+    fixedFromHex<32>("0000000000000000000000000000000000000000000000000000000000000080"),
+    fixedFromHex<32>("eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+};
+
+TEST(Ed25519Verify, WeakKeysAreRefusedSoNoForgedSignatureVerifies) {
+    Signature forged{};
+    forged[0] = 1;  // R = the identity, S = 0
+    const auto identity = kWeakKeys[0];
+    ASSERT_TRUE(ed25519Verify("any document at all", forged, identity));  // the check alone is fooled
+    for (const auto& key : kWeakKeys) {
+        EXPECT_FALSE(isUsablePublicKey(key));
+        EXPECT_FALSE(verifySignature("any document at all", forged, key));
+    }
+    for (const auto& v : kVectors) {
+        const auto key = fixedFromHex<32>(v.publicKey);
+        EXPECT_TRUE(isUsablePublicKey(key)) << v.publicKey;
+        EXPECT_TRUE(verifySignature(fromHex(v.message), fixedFromHex<64>(v.signature), key)) << v.publicKey;
+        EXPECT_FALSE(verifySignature(fromHex(v.message), withScalarPlusOrder(fixedFromHex<64>(v.signature)), key));
+    }
 }
 
 TEST(Sha512, KnownAnswersFromTheStandard) {

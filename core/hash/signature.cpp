@@ -1,6 +1,7 @@
 #include "hash/signature.h"
 
 #include "hash/base64.h"
+#include "hash/ed25519_verify.h"
 
 namespace mendly {
 namespace {
@@ -32,6 +33,13 @@ std::optional<PublicKey> parsePublicKeyText(std::string_view text) { return pars
 std::optional<Signature> parseSignatureText(std::string_view text) { return parseFixed<kSignatureSize>(text); }
 std::string publicKeyText(const PublicKey& key) { return fixedText(key); }
 std::string signatureText(const Signature& signature) { return fixedText(signature); }
+
+bool isUsablePublicKey(const PublicKey& key) { return ed25519PublicKeyIsStrong(key); }
+
+bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key) {
+    return isUsablePublicKey(key) && ed25519SignatureIsCanonical(signature) &&
+           platformVerifySignature(document, signature, key);
+}
 
 SignatureCheck checkSignature(std::string_view document, const std::optional<std::string>& signatureFile,
                               std::span<const PublicKey> keys) {

@@ -26,10 +26,19 @@ std::optional<Signature> parseSignatureText(std::string_view text);
 std::string publicKeyText(const PublicKey& key);
 std::string signatureText(const Signature& signature);
 
+// True when `key` may be trusted at all: the canonical encoding of a point
+// outside the small subgroup (see ed25519PublicKeyIsStrong).
+bool isUsablePublicKey(const PublicKey& key);
+
 // True when `signature` is a valid Ed25519 signature of `document` by `key`.
-// POSIX: OpenSSL (signature_posix.cpp). Windows: the portable check of
-// ed25519_verify.h (signature_win.cpp).
+// Keys that are not usable and signatures whose S is not canonical are
+// refused here, before the platform's check, so that every platform gives the
+// same verdict. POSIX: OpenSSL (signature_posix.cpp). Windows: the portable
+// check of ed25519_verify.h (signature_win.cpp).
 bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key);
+
+// The platform's check alone (no gate); for verifySignature and its tests.
+bool platformVerifySignature(std::string_view document, const Signature& signature, const PublicKey& key);
 
 enum class SignatureCheck {
     Valid,          // signed by one of the keys

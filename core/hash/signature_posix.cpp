@@ -1,4 +1,4 @@
-// verifySignature on OpenSSL's Ed25519.
+// The signature check itself on OpenSSL's Ed25519.
 #include "hash/signature.h"
 
 #include <memory>
@@ -7,7 +7,7 @@
 
 namespace mendly {
 
-bool verifySignature(std::string_view document, const Signature& signature, const PublicKey& key) {
+bool platformVerifySignature(std::string_view document, const Signature& signature, const PublicKey& key) {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()), &EVP_PKEY_free);
     if (!pkey) return false;

@@ -67,6 +67,11 @@ bool acceptSignedManifest(const PatchManifest& manifest, const TrustedKeys& trus
 // `digest` is the SHA-256 of the manifest as served.
 bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
                    const fs::path& installDir, PatchManifest& manifest, std::string& digest, std::u16string& error) {
+    // Keys were asked for and none can be used (unreadable, or weak enough
+    // that anyone could forge what they sign): nothing could be believed.
+    if (trust.required && trust.keys.empty())
+        return failWithLog(error, u"No usable key is known to check this server's patch manifest, so it cannot be "
+                                  u"updated.", u"ERROR: ");
     reportStatus(window, u"Downloading manifest...");
     std::string manifestBytes;
     std::u16string fetchError;

@@ -2,6 +2,7 @@
 
 #include "deployment.h"
 #include "log/log_file.h"
+#include "log/text.h"
 
 namespace mendly {
 
@@ -9,7 +10,7 @@ TrustedKeys trustedKeysFromTexts(const std::vector<std::string>& texts) {
     TrustedKeys trust;
     trust.required = !texts.empty();
     for (const std::string& text : texts)
-        if (const auto key = parsePublicKeyText(text)) trust.keys.push_back(*key);
+        if (const auto key = parsePublicKeyText(text); key && isUsablePublicKey(*key)) trust.keys.push_back(*key);
     return trust;
 }
 
@@ -20,6 +21,11 @@ const TrustedKeys& deploymentTrust() {
 
 void logUpdateSigningState() {
     if (!deploymentTrust().required) LogFile::write(u"WARNING: updates are not signed in this build");
+    for (const std::string& text : deployment::signingKeys()) {
+        const auto key = parsePublicKeyText(text);
+        if (!key || !isUsablePublicKey(*key))
+            LogFile::write(u"ERROR: A signing key of this build is not a usable public key: " + toWide(text));
+    }
 }
 
 }  // namespace mendly

@@ -22,14 +22,19 @@ struct TrustedKeys {
 };
 
 // Each text is one public key (base64 of its 32 bytes). Required when there
-// is at least one text.
+// is at least one text. A text that is not a key, or a key that is not
+// usable (isUsablePublicKey: small order or not canonical, so that anyone
+// could forge what it "signs"), is left out: with none left, nothing is
+// trusted and nothing that needs a signature is taken.
 TrustedKeys trustedKeysFromTexts(const std::vector<std::string>& texts);
 
 // The "signingKeys" this program was built with (read once).
 const TrustedKeys& deploymentTrust();
 
 // Logs "WARNING: updates are not signed in this build" when the build has no
-// signing keys; nothing otherwise. Called once as a program starts.
+// signing keys, and "ERROR: A signing key of this build is not a usable
+// public key: <text>" for each that cannot be used; nothing otherwise. Called
+// once as a program starts.
 void logUpdateSigningState();
 
 }  // namespace mendly

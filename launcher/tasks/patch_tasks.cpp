@@ -129,8 +129,9 @@ void startTask(LauncherState& state, PageHost& host, const ServerEntry& entry, b
     createInstallFolders(state.programFolder, folder);
 
     // Every task works on the selected entry.
-    const bool builtIn = state.selected >= 0 && static_cast<std::size_t>(state.selected) < state.builtInCount;
-    PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode, manifestTrust(entry, builtIn)};
+    const TrustedKeys trust = state.selected >= 0 ? manifestTrust(state.catalog, static_cast<std::size_t>(state.selected))
+                                                  : manifestTrust(entry, false);
+    PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode, trust};
     state.busy = true;
     state.launchAfterTask = launchAfter;
     state.progressDone = 0;
