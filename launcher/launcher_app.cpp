@@ -7,6 +7,7 @@
 #include "bridge/page_refresh.h"
 #include "bridge/script_bridge.h"
 #include "build_info.h"
+#include "catalog/entry_confinement.h"
 #include "catalog/server_catalog.h"
 #include "checks/background_checks.h"
 #include "engine_runtime.h"
@@ -59,7 +60,7 @@ bool initLauncherState(LauncherState& state) {
 
 
     // No window yet: the first status check starts once it is shown.
-    state.applyCatalog(loadServerCatalog(state.programFolder));
+    state.applyCatalog(loadUsableCatalog(state.programFolder));
     if (state.catalog.entries.empty()) {
         // No window will open, so nothing waits on the check here; a new
         // build may still bring the servers.

@@ -55,5 +55,32 @@ TEST(TidewrightList, ShowsEveryStatusWithItsVersion) {
     EXPECT_EQ(host.requestCount("/newer/_version._"), 1u);
 }
 
+TEST(TidewrightList, EntriesThatLeadOutOfTheirFoldersAreLeftOutAndNamedInTheLog) {
+    test::TempDir program{"tw-list-hostile"};
+    fs::copy_file(TIDEWRIGHT_EXE, program / "tidewright");
+    test::writeFile(program / "customlist.json",
+                    "{\"servers\":[{\"name\":\"../../dotdot\",\"server\":\"s\",\"patchBaseUrl\":\"http://127.0.0.1:1\"},"
+                    "{\"name\":\"evil\",\"server\":\"s\",\"patchBaseUrl\":\"http://127.0.0.1:1\","
+                    "\"launchExecutable\":\"../../outside/evil.exe\"},"
+                    "{\"name\":\"friends\",\"server\":\"s\",\"patchBaseUrl\":\"http://127.0.0.1:1\"}]}");
+    const auto r = test::runProcess(program / "tidewright", {{"--skip-self-update"}, {}, program.path()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("friends "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("dotdot"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("evil"), std::string::npos) << r.out;
+    const std::string log = test::readFile(program / "launcher.log");
+    EXPECT_NE(log.find("WARNING: Catalog entry \"../../dotdot\" left out: its name leads out of the clients folder"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("WARNING: Catalog entry \"evil\" left out: its launchExecutable leads out of its installation"),
+              std::string::npos)
+        << log;
+    // Updating it is no longer possible either: it is not in the catalog.
+    const auto update = test::runProcess(program / "tidewright",
+                                         {{"--update-single", "evil", "--skip-self-update"}, {}, program.path()});
+    EXPECT_NE(update.exitCode, 0);
+    EXPECT_FALSE(fs::exists(program.path().parent_path() / "dotdot"));
+}
+
 }  // namespace
 }  // namespace mendly

@@ -1,5 +1,6 @@
 #include "entry_point.h"
 
+#include "catalog/entry_confinement.h"
 #include "catalog/path_text.h"
 #include "catalog/server_catalog.h"
 #include "command_line.h"
@@ -75,7 +76,7 @@ int runTidewright(const std::vector<std::u16string>& argv) {
         }))
         return 1;
 
-    const ServerCatalog catalog = loadServerCatalog(folder);
+    const ServerCatalog catalog = loadUsableCatalog(folder);
     if (catalog.entries.empty()) {
         console.printError(u"No servers configured.");
         LogFile::close();

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "catalog/entry_confinement.h"
 #include "catalog/server_catalog.h"
 #include "launcher_app_messages.h"
 #include "log/log_file.h"
@@ -52,7 +53,7 @@ void refreshStatuses(LauncherState& state, PageHost& host) {
 }
 
 void reloadCatalog(LauncherState& state, PageHost& host) {
-    state.applyCatalog(loadServerCatalog(state.programFolder));
+    state.applyCatalog(loadUsableCatalog(state.programFolder));
     refreshStatuses(state, host);
 }
 

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "catalog/entry_confinement.h"
 #include "catalog/path_text.h"
 #include "log/text.h"
 
@@ -33,7 +34,10 @@ fs::path findIgnoringCase(const fs::path& folder, std::string_view name) {
 fs::path findGameExecutable(const fs::path& folder, std::string_view launchExecutable) {
     if (!pathExists(folder)) return {};
     if (!launchExecutable.empty()) {
-        const fs::path direct = joinName(folder, toWide(launchExecutable));
+        // Never one that leads out of the installation (entry_confinement.h).
+        const auto inside = executableInside(folder, launchExecutable);
+        if (!inside) return {};
+        const fs::path direct = *inside;
         if (pathExists(direct)) return direct;
         if (auto found = findIgnoringCase(folder, launchExecutable); !found.empty()) return found;
     }

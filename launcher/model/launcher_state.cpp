@@ -1,5 +1,6 @@
 #include "model/launcher_state.h"
 
+#include "catalog/entry_confinement.h"
 #include "catalog/install_layout.h"
 #include "log/log_file.h"
 #include "log/text.h"
@@ -118,6 +119,11 @@ std::string LauncherState::readLanguage() const {
 std::optional<Notice> LauncherState::writeLanguage(std::string_view code) {
     const auto* entry = selectedEntry();
     if (busy || !entry || !isSupportedLanguage(code)) return std::nullopt;
+    if (const std::u16string problem = entryEscapeProblem(programFolder, *entry); !problem.empty()) {
+        LogFile::write(u"ERROR: Refusing to use catalog entry \"" + toWide(entry->name) + u"\": " + problem);
+        return Notice{u"This server entry points outside its folder; its language cannot be set.", u"Set Language",
+                      NoticeIcon::Warning};
+    }
     auto failure = mendly::writeLanguage(programFolder, installFolderOf(*entry), code);
     if (!failure) LogFile::write(u"Set language " + toWide(code) + u" for " + toWide(entry->name));
     return failure;

@@ -2,7 +2,9 @@
 
 #include <system_error>
 
+#include "catalog/entry_confinement.h"
 #include "launcher_app_messages.h"
+#include "log/text.h"
 #include "log/log_file.h"
 #include "model/game_executable.h"
 
@@ -28,6 +30,18 @@ bool reportMissingWine(PageHost& host, const fs::path& exe, std::u16string_view 
     return true;
 }
 
+// True when `entry` points outside its folders (entry_confinement.h): logged,
+// and the player told, and nothing is opened, made or started for it.
+bool refuseEscapingEntry(const LauncherState& state, PageHost& host, const ServerEntry& entry,
+                         std::u16string_view caption) {
+    const std::u16string problem = entryEscapeProblem(state.programFolder, entry);
+    if (problem.empty()) return false;
+    LogFile::write(u"ERROR: Refusing to use catalog entry \"" + toWide(entry.name) + u"\": " + problem);
+    host.showNotice({u"This server entry points outside its folder, so it is not used.", std::u16string(caption),
+                     NoticeIcon::Warning});
+    return true;
+}
+
 }  // namespace
 
 void createInstallFolders(const fs::path& programFolder, const fs::path& folder) {
@@ -40,6 +54,7 @@ bool launchGame(LauncherState& state, PageHost& host) {
     const auto* selected = state.selectedEntry();
     if (!selected) return false;
     const ServerEntry entry = *selected;
+    if (refuseEscapingEntry(state, host, entry, u"Play")) return false;
     const fs::path folder = state.installFolderOf(entry);
     const fs::path exe = findGameExecutable(folder, entry.launchExecutable);
     if (exe.empty()) {
@@ -69,6 +84,7 @@ void configureSelected(LauncherState& state, PageHost& host) {
     const auto* selected = state.selectedEntry();
     if (!selected) return;
     const ServerEntry entry = *selected;
+    if (refuseEscapingEntry(state, host, entry, u"Configure")) return;
     const fs::path folder = state.installFolderOf(entry);
     const fs::path exe = findGameExecutable(folder, entry.launchExecutable);
     if (exe.empty()) {
@@ -86,7 +102,7 @@ void configureSelected(LauncherState& state, PageHost& host) {
 void openInstallFolder(LauncherState& state, PageHost& host) {
     if (state.busy) return;
     const auto* selected = state.selectedEntry();
-    if (!selected) return;
+    if (!selected || refuseEscapingEntry(state, host, *selected, u"Open Folder")) return;
     const fs::path folder = state.installFolderOf(*selected);
     createInstallFolders(state.programFolder, folder);
     if (!host.shell().openPath(folder)) {
