@@ -51,20 +51,22 @@ void logLeftOut(const ServerEntry& entry, const std::u16string& problem) {
 
 }  // namespace
 
-std::optional<fs::path> executableInside(const fs::path& folder, std::string_view launchExecutable) {
+std::optional<fs::path> executableInside(const fs::path& folder, std::string_view launchExecutable,
+                                         EscapeCheck check) {
     if (launchExecutable.empty()) return std::nullopt;
     const std::u16string text = toWide(launchExecutable);
     if (text.find(u'\0') != std::u16string::npos || hasEscapingComponent(text)) return std::nullopt;
     const fs::path exe = joinName(folder, text);
-    if (!isWithin(folder, exe) || !isWithin(resolved(folder), resolved(exe))) return std::nullopt;
+    if (!isWithin(folder, exe)) return std::nullopt;
+    if (check == EscapeCheck::TextsAndLinks && !isWithin(resolved(folder), resolved(exe))) return std::nullopt;
     return exe;
 }
 
-std::u16string entryEscapeProblem(const fs::path& programFolder, const ServerEntry& entry) {
+std::u16string entryEscapeProblem(const fs::path& programFolder, const ServerEntry& entry, EscapeCheck check) {
     if (entry.installPath.empty() && !staysInClients(programFolder, defaultInstallFolder(programFolder, entry)))
         return u"its name leads out of the clients folder";
     if (!entry.launchExecutable.empty() &&
-        !executableInside(installFolder(programFolder, entry), entry.launchExecutable))
+        !executableInside(installFolder(programFolder, entry), entry.launchExecutable, check))
         return u"its launchExecutable leads out of its installation";
     return {};
 }
@@ -73,7 +75,7 @@ ServerCatalog loadUsableCatalog(const fs::path& programFolder) {
     ServerCatalog catalog = loadServerCatalog(programFolder);
     const auto firstCustom = catalog.entries.begin() + static_cast<std::ptrdiff_t>(catalog.builtInCount);
     const auto kept = std::remove_if(firstCustom, catalog.entries.end(), [&](const ServerEntry& entry) {
-        const std::u16string problem = entryEscapeProblem(programFolder, entry);
+        const std::u16string problem = entryEscapeProblem(programFolder, entry, EscapeCheck::Texts);
         if (!problem.empty()) logLeftOut(entry, problem);
         return !problem.empty();
     });

@@ -20,15 +20,24 @@
 
 namespace mendly {
 
+// How far a check looks: at what the entry says (its texts), or also at what
+// is on disk now (links in the installation followed).
+enum class EscapeCheck { Texts, TextsAndLinks };
+
 // Empty when `entry` stays inside its folders; else why not, as a phrase:
 // "its name leads out of the clients folder" or "its launchExecutable leads
-// out of its installation".
-std::u16string entryEscapeProblem(const std::filesystem::path& programFolder, const ServerEntry& entry);
+// out of its installation". The catalog is judged by Texts: a link planted
+// in an installation is for an update to replace, not a reason to drop the
+// entry; what opens or starts something judges TextsAndLinks.
+std::u16string entryEscapeProblem(const std::filesystem::path& programFolder, const ServerEntry& entry,
+                                  EscapeCheck check = EscapeCheck::TextsAndLinks);
 
 // `launchExecutable` below `folder`, or nothing when it is empty or would
-// lead out of it (absolute, a ".." component, a link that points out).
+// lead out of it (absolute, a ".." component, and with TextsAndLinks a link
+// that points out).
 std::optional<std::filesystem::path> executableInside(const std::filesystem::path& folder,
-                                                      std::string_view launchExecutable);
+                                                      std::string_view launchExecutable,
+                                                      EscapeCheck check = EscapeCheck::TextsAndLinks);
 
 // loadServerCatalog without the custom entries that do not stay inside their
 // folders; each left out is logged once per process: "WARNING: Catalog entry
