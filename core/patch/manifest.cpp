@@ -63,6 +63,10 @@ void readDocument(std::string_view bytes, PatchManifest& out) {
                 throw Json::other_error::create(501, "sha256 of \"" + printable(entry.relative) +
                                                          "\" is not 64 hexadecimal digits", &element);
         }
+        // Optional; a value that is there must be a path (checked with the
+        // others once the document is read).
+        if (const auto served = element.find("served"); served != element.end())
+            entry.served = served->get<std::string>();
         out.files.push_back(std::move(entry));
     }
     if (const auto generated = root.find("generated"); generated != root.end() && generated->is_string())
@@ -73,6 +77,33 @@ void readDocument(std::string_view bytes, PatchManifest& out) {
         out.expires = expires->get<std::string>();
     if (const auto server = root.find("server"); server != root.end() && server->is_string())
         out.server = server->get<std::string>();
+}
+
+// Empty when `served` may be fetched as it stands below the server's
+// folder, otherwise why not. Only publishers write it, so it is held to what
+// an address carries unescaped.
+std::string servedPathProblem(std::string_view served) {
+    for (const char c : served) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) return "contains a space or a control character";
+        if (c == '\\' || c == '%' || c == '#' || c == '?') return std::string("contains '") + c + "'";
+    }
+    return manifestPathProblem(served);
+}
+
+// Why a listed path or served path is unusable, or empty.
+std::string entryPathProblem(const std::vector<ManifestEntry>& files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const ManifestEntry& entry = files[i];
+        if (const std::string problem = manifestPathProblem(entry.relative); !problem.empty())
+            return "files[" + std::to_string(i) + "]: unsafe path \"" + printable(entry.relative) + "\" \u2014 " +
+                   problem;
+        if (entry.served.empty()) continue;
+        if (const std::string problem = servedPathProblem(entry.served); !problem.empty())
+            return "files[" + std::to_string(i) + "]: unusable served path \"" + printable(entry.served) +
+                   "\" \u2014 " + problem;
+    }
+    return {};
 }
 
 }  // namespace
@@ -89,11 +120,7 @@ bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16stri
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    for (std::size_t i = 0; failure.empty() && i < parsed.files.size(); ++i) {
-        const std::string& relative = parsed.files[i].relative;
-        if (const std::string problem = manifestPathProblem(relative); !problem.empty())
-            failure = "files[" + std::to_string(i) + "]: unsafe path \"" + printable(relative) + "\" \u2014 " + problem;
-    }
+    if (failure.empty()) failure = entryPathProblem(parsed.files);
     if (failure.empty()) failure = manifestCollisionProblem(parsed.files);
     if (!failure.empty()) {
         error = toWide("manifest parse: " + failure);
@@ -104,7 +131,7 @@ bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16stri
 }
 
 std::u16string fileUrl(std::u16string_view filesBaseUrl, const ManifestEntry& entry) {
-    std::u16string relative = toWide(entry.relative);
+    std::u16string relative = toWide(entry.served.empty() ? entry.relative : entry.served);
     std::replace(relative.begin(), relative.end(), u'\\', u'/');
     std::size_t end = filesBaseUrl.size();
     while (end > 0 && (filesBaseUrl[end - 1] == u'/' || filesBaseUrl[end - 1] == u'\\')) --end;

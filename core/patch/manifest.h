@@ -27,6 +27,13 @@ struct ManifestEntry {
     // Bytes of the file as served ("size", optional): lets a run check free
     // disk space first and cut off a body that runs longer.
     std::optional<std::uint64_t> size;
+    // Where below the server's folder the file is fetched from ("served",
+    // optional): '/' separated; empty means its own path, `relative`. A host
+    // names here a copy that stays in place while this manifest is served,
+    // so files replaced by a newer publication do not change under a run
+    // that holds this one. Only the address depends on it: what the file is
+    // and where it goes are `relative`'s.
+    std::string served;
 };
 
 struct PatchManifest {
@@ -41,12 +48,15 @@ struct PatchManifest {
 // Parses the document {"files":[{"relative":..,"md5":..,"size":..},..],"generated":..}.
 // Extra keys are ignored; an empty "files" array is accepted. Every listed
 // path must stay inside the installation folder and name a file (see
-// manifestPathProblem). On failure `manifest` is left empty, nothing is kept
-// of the document, and `error` is "manifest parse: " + what went wrong.
+// manifestPathProblem); a "served" path must too, and must travel in an
+// address as it is (no '\', spaces, control characters, '%', '#' or '?').
+// On failure `manifest` is left empty, nothing is kept of the document, and
+// `error` is "manifest parse: " + what went wrong.
 [[nodiscard]] bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16string& error);
 
-// filesBaseUrl without trailing '/' or '\', then "/", then relative with
-// every '\' turned into '/'. Nothing is percent-encoded.
+// filesBaseUrl without trailing '/' or '\', then "/", then the entry's
+// served path, or when it has none its relative path with every '\' turned
+// into '/'. Nothing is percent-encoded.
 std::u16string fileUrl(std::u16string_view filesBaseUrl, const ManifestEntry& entry);
 
 // Where a loose entry lives: installDir joined with relative, '\' taken as a

@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     warnUnmatched(summary.unmatchedPatterns);
+    if (!summary.versionWarning.empty())
+        std::cerr << "publish_patch: warning: " << summary.versionWarning << " (--strict refuses such a release)\n";
     std::printf("Published %s: %llu loose file(s), %llu archive member(s), %llu payload(s), %.1f MiB\n",
                 command.server.c_str(), static_cast<unsigned long long>(summary.looseFiles),
                 static_cast<unsigned long long>(summary.plainMembers),

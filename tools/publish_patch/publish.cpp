@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -16,10 +17,14 @@
 
 #include "client_inventory.h"
 #include "hash/digest.h"
+#include "patch/manifest.h"
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
 #include "payload_pattern.h"
+#include "release_preview.h"
+#include "served_folder.h"
 #include "signing_key.h"
+#include "version_check.h"
 
 namespace mendly::publish {
 namespace {
@@ -30,7 +35,6 @@ struct HostPaths {
     fs::path folder;         // hostRoot/S
     fs::path manifest;       // hostRoot/S.manifest
     fs::path staging;        // hostRoot/.S.staging
-    fs::path retired;        // hostRoot/.S.old
     fs::path manifestPart;   // hostRoot/.S.manifest.part
     fs::path signature;      // hostRoot/S.manifest.sig
     fs::path nextSignature;  // hostRoot/.S.manifest.sig.part
@@ -40,7 +44,6 @@ HostPaths hostPathsFor(const fs::path& hostRoot, const std::string& server) {
     return {hostRoot / server,
             hostRoot / (server + ".manifest"),
             hostRoot / ("." + server + ".staging"),
-            hostRoot / ("." + server + ".old"),
             hostRoot / ("." + server + ".manifest.part"),
             hostRoot / (server + ".manifest.sig"),
             hostRoot / ("." + server + ".manifest.sig.part")};
@@ -134,6 +137,11 @@ private:
     static bool checkPath(const std::string& relative, std::string& error) {
         if (const std::string problem = publishedPathProblem(relative); !problem.empty()) {
             error = "Cannot publish " + relative + ": the path " + problem;
+            return false;
+        }
+        if (isInContentFolder(relative)) {
+            error = "Cannot publish " + relative + ": " + std::string(kContentFolder) +
+                    "/ holds the copies of the published files named by their digests";
             return false;
         }
         return true;
@@ -243,7 +251,11 @@ struct ManifestClaims {
 std::string manifestText(const std::vector<ServedFile>& files, const ManifestClaims& claims) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& file : files)
-        list.push_back({{"relative", file.relative}, {"md5", file.md5}, {"sha256", file.sha256}, {"size", file.size}});
+        list.push_back({{"relative", file.relative},
+                        {"md5", file.md5},
+                        {"served", contentPathFor(file.sha256)},
+                        {"sha256", file.sha256},
+                        {"size", file.size}});
     nlohmann::json document = {{"files", std::move(list)},
                                {"generated", claims.generated},
                                {"server", claims.server},
@@ -276,37 +288,23 @@ bool writeStagedSignature(const signing::SigningKey& key, std::string_view manif
     return writeBytes(host.nextSignature, signatureText(*signature) + "\n", error);
 }
 
-// Takes the old publication away (manifest first, then its signature), puts
-// the staged folder in its place, then the new signature when there is one,
-// then the manifest. Between the first and the last step the server has no
-// manifest: clients fail to fetch it rather than read one that does not fit
-// the files or the signature.
+// Moves the staged publication into place (see publish.h for the order and
+// why): copies, plain files, then the manifest and its signature.
 bool swapIn(const HostPaths& host, bool signedManifest, std::string& error) {
     std::error_code ec;
-    fs::remove(host.manifest, ec);
+    if (const auto status = fs::symlink_status(host.folder, ec); fs::exists(status) && !fs::is_directory(host.folder, ec))
+        fs::remove(host.folder, ec);  // a file where the folder belongs (replaced under --force)
+    fs::create_directories(host.folder, ec);
     if (ec) {
-        // Nothing has changed yet.
-        error = "Cannot remove the old manifest: " + host.manifest.string() + " (" + ec.message() + ")";
+        error = "Cannot create " + host.folder.string() + " (" + ec.message() + ")";
         return false;
     }
-    fs::remove(host.signature, ec);
-    if (ec) {
-        error = "Cannot remove the old signature: " + host.signature.string() + " (" + ec.message() + ")";
+    if (!moveContentIntoPlace(host.staging, host.folder, error) || !replacePlainFiles(host.staging, host.folder, error))
         return false;
-    }
-    fs::remove_all(host.retired, ec);
-    if (fs::exists(fs::symlink_status(host.folder, ec))) {
-        fs::rename(host.folder, host.retired, ec);
-        if (ec) {
-            error = "Cannot move the old publication aside: " + host.folder.string() + " (" + ec.message() + ")";
-            return false;
-        }
-    }
-    fs::rename(host.staging, host.folder, ec);
+    fs::remove(signedManifest ? host.manifest : host.signature, ec);
     if (ec) {
-        error = "Cannot move the new publication into place: " + host.folder.string() + " (" + ec.message() + ")";
-        std::error_code ignored;
-        if (fs::exists(fs::symlink_status(host.retired, ignored))) fs::rename(host.retired, host.folder, ignored);
+        error = "Cannot remove the old " + std::string(signedManifest ? "manifest: " : "signature: ") +
+                (signedManifest ? host.manifest : host.signature).string() + " (" + ec.message() + ")";
         return false;
     }
     if (signedManifest) fs::rename(host.nextSignature, host.signature, ec);
@@ -319,8 +317,21 @@ bool swapIn(const HostPaths& host, bool signedManifest, std::string& error) {
         error = "Cannot move the manifest into place: " + host.manifest.string() + " (" + ec.message() + ")";
         return false;
     }
-    fs::remove_all(host.retired, ec);
     return true;
+}
+
+// The copies a run may still fetch once `files` are published: theirs and
+// those the manifest being replaced names. Nothing when that manifest exists
+// but cannot be read: then nothing is removed.
+std::optional<std::set<std::string>> copiesToKeep(const std::vector<ServedFile>& files,
+                                                  const std::optional<PatchManifest>& previous, bool previousKnown) {
+    if (!previousKnown) return std::nullopt;
+    std::set<std::string> keep;
+    for (const ServedFile& file : files) keep.insert(contentPathFor(file.sha256));
+    if (previous)
+        for (const ManifestEntry& entry : previous->files)
+            if (!entry.served.empty()) keep.insert(entry.served);
+    return keep;
 }
 
 // Refuses a publication that would overwrite another without `force`, and
@@ -335,7 +346,7 @@ bool checkPlaces(const fs::path& clientFolder, const fs::path& hostRoot, const H
         error = "The host folder must not lie inside the client folder: " + hostRoot.string();
         return false;
     }
-    for (const fs::path& place : {host.folder, host.staging, host.retired})
+    for (const fs::path& place : {host.folder, host.staging})
         if (const fs::path canonical = fs::weakly_canonical(place, ec); client == canonical || isInside(client, canonical)) {
             error = "The client folder must not lie inside the publication it is published to: " + clientFolder.string();
             return false;
@@ -380,6 +391,76 @@ bool checkClientFolder(const fs::path& clientFolder, std::string& error) {
     return false;
 }
 
+// What the publication being replaced tells the new one.
+struct Previous {
+    std::optional<PatchManifest> manifest;  // nothing: none is served, or it cannot be read
+    bool known = true;                      // false: one is there but it cannot be read
+};
+
+Previous readPrevious(const fs::path& hostRoot, const std::string& server) {
+    Previous previous;
+    std::string unusable;  // such a manifest is replaced like any other under --force
+    previous.known = readServedManifest(hostRoot, server, previous.manifest, unusable);
+    return previous;
+}
+
+// With `strict`: refuses a changed client whose version file is the one
+// served now. Reads the client (only when the version file is unchanged),
+// writes nothing.
+bool checkStrictVersion(const fs::path& clientFolder, const PublishOptions& options, const Previous& previous,
+                        std::string& error) {
+    if (!options.strict || !previous.manifest || !versionFileUnchanged(clientFolder, *previous.manifest)) return true;
+    std::vector<ServedFile> next;
+    std::vector<std::string> unmatched;
+    if (!listServedFiles(clientFolder, options, next, unmatched, error)) return false;
+    const std::string problem = unchangedVersionProblem(clientFolder, *previous.manifest, next);
+    if (problem.empty()) return true;
+    error = problem + "; change _version._, or publish without --strict";
+    return false;
+}
+
+// An empty staging folder, and no temporary files of an earlier run.
+bool prepareStaging(const fs::path& hostRoot, const HostPaths& host, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(hostRoot, ec);
+    fs::remove_all(host.staging, ec);
+    fs::remove(host.manifestPart, ec);
+    fs::remove(host.nextSignature, ec);
+    fs::create_directories(host.staging, ec);
+    if (ec) {
+        error = "Cannot create " + host.staging.string() + " (" + ec.message() + ")";
+        return false;
+    }
+    return true;
+}
+
+void removeStaging(const HostPaths& host) {
+    std::error_code ignored;
+    fs::remove_all(host.staging, ignored);
+    fs::remove(host.manifestPart, ignored);
+    fs::remove(host.nextSignature, ignored);
+}
+
+// Writes every file, its copy, the manifest and its signature to staging,
+// then moves them into place; `files` gets what is served.
+bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>& payload, const std::string& server,
+                  const PublishOptions& options, const HostPaths& host, std::vector<ServedFile>& files,
+                  std::string& error) {
+    Publisher publisher(host.staging, options.threads);
+    if (!publisher.serveAll(items, payload, files, error) || !sortServedFiles(files, error) ||
+        !stageContentCopies(host.staging, files, error))
+        return false;
+    ManifestClaims claims;
+    claims.generated = options.generated.empty() ? utcNow() : options.generated;
+    claims.server = server;
+    claims.release = options.release.value_or(servedRelease(host.manifest).value_or(0) + 1);
+    if (options.signingKey) claims.expires = utcFromNow(std::chrono::hours(24) * options.expiresDays);
+    const std::string text = manifestText(files, claims);
+    return writeBytes(host.manifestPart, text, error) &&
+           (!options.signingKey || writeStagedSignature(*options.signingKey, text, host, error)) &&
+           swapIn(host, options.signingKey != nullptr, error);
+}
+
 }  // namespace
 
 std::string serverNameProblem(std::string_view name) {
@@ -403,47 +484,20 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     if (!checkClientFolder(clientFolder, error)) return false;
     const HostPaths host = hostPathsFor(hostRoot, server);
     if (!checkPlaces(clientFolder, hostRoot, host, options.force, error)) return false;
+    const Previous previous = readPrevious(hostRoot, server);
+    if (!checkStrictVersion(clientFolder, options, previous, error)) return false;
 
     std::vector<ClientItem> items;
     if (!collectClientItems(clientFolder, items, error)) return false;
-
     const std::vector<bool> payload = choosePayloads(items, options, summary.unmatchedPatterns);
-
-    std::error_code ec;
-    fs::create_directories(hostRoot, ec);
-    fs::remove_all(host.staging, ec);
-    fs::remove(host.manifestPart, ec);
-    fs::remove(host.nextSignature, ec);
-    fs::create_directories(host.staging, ec);
-    if (ec) {
-        error = "Cannot create " + host.staging.string() + " (" + ec.message() + ")";
-        return false;
-    }
-    auto cleanUp = [&] {
-        std::error_code ignored;
-        fs::remove_all(host.staging, ignored);
-        fs::remove(host.manifestPart, ignored);
-        fs::remove(host.nextSignature, ignored);
-    };
+    if (!prepareStaging(hostRoot, host, error)) return false;
 
     std::vector<ServedFile> files;
-    std::string text;
-    Publisher publisher(host.staging, options.threads);
-    const bool served = publisher.serveAll(items, payload, files, error) && sortServedFiles(files, error);
-    if (served) {
-        ManifestClaims claims;
-        claims.generated = options.generated.empty() ? utcNow() : options.generated;
-        claims.server = std::string(serverName);
-        claims.release = options.release.value_or(servedRelease(host.manifest).value_or(0) + 1);
-        if (options.signingKey) claims.expires = utcFromNow(std::chrono::hours(24) * options.expiresDays);
-        text = manifestText(files, claims);
-    }
-    if (!served || !writeBytes(host.manifestPart, text, error) ||
-        (options.signingKey && !writeStagedSignature(*options.signingKey, text, host, error)) ||
-        !swapIn(host, options.signingKey != nullptr, error)) {
-        cleanUp();
-        return false;
-    }
+    const bool published = stageAndSwap(items, payload, std::string(serverName), options, host, files, error);
+    removeStaging(host);
+    if (!published) return false;
+    if (const auto keep = copiesToKeep(files, previous.manifest, previous.known)) pruneContent(host.folder, *keep);
+    if (previous.manifest) summary.versionWarning = unchangedVersionProblem(clientFolder, *previous.manifest, files);
 
     for (const auto& file : files) {
         summary.bytesWritten += file.size;

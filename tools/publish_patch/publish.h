@@ -2,10 +2,15 @@
 // Publishing a complete client folder on a static patch host.
 //
 // Layout written below hostRoot for server S:
-//   S.manifest       {"files":[{"md5":..,"relative":..},..],"generated":"<UTC time>"},
-//                    two-space indented, keys in byte order, entries sorted by
-//                    path, no final line feed
+//   S.manifest       {"files":[{"md5":..,"relative":..,"served":..,"sha256":..,
+//                    "size":..},..],"generated":"<UTC time>","release":..,
+//                    "server":"S"} (and "expires" when signed), two-space
+//                    indented, keys in byte order, entries sorted by path, no
+//                    final line feed
 //   S/<relative>     every listed file, exactly the bytes whose MD5 is listed
+//   S/by-sha256/..   the same files under names made of their SHA-256, which
+//                    "served" gives (see served_folder.h), and those of the
+//                    publication replaced, kept until the next one
 //   S/_version._     the client's version file (listed like any loose file)
 //   S.manifest.sig   when a signing key is given: the signature text of the
 //                    manifest's exact bytes and a line feed (otherwise a
@@ -18,14 +23,20 @@
 // because its compressed form is exactly as long) is published plain. A
 // member whose own file name begins with "pak_" can only travel as a payload
 // (the client takes any "pak_" file for one) and is published as
-// "pak_pak_<rest>".
+// "pak_pak_<rest>". A client file below "by-sha256/" cannot be published.
 //
-// The files go to a staging folder beside S first; only when all of them are
-// written is the old publication (manifest first, then its signature) taken
-// away, the staging folder renamed to S, the new signature and last the
-// manifest moved into place from temporary files, so a client never reads a
-// half-written manifest, a manifest whose files are not there yet or one
-// whose signature is not.
+// The files go to a staging folder beside S first; nothing served changes
+// until all of them are written. Then, with the old manifest still served:
+// the new by-digest copies join S/by-sha256 (a run holding the old manifest
+// fetches the old copies, which stay), the plain paths are replaced file by
+// file, the old manifest is taken away (when the new one is signed) or its
+// signature (when not), the new signature and last the manifest are moved
+// into place from temporary files, and only then are copies that neither
+// manifest names removed. So a client never reads a half-written manifest, a
+// manifest whose files are not there or one whose signature is not, and a
+// run that fetched the old manifest finishes from the old files. Clients
+// that do not read "served" fetch the plain paths, which hold the newest
+// files: a run of theirs that was in flight can still meet a changed file.
 //
 // Runs on the calling thread with its own worker threads, joined before it
 // returns. Nothing else may write below hostRoot/S meanwhile.
@@ -53,6 +64,10 @@ struct PublishOptions {
     // replaces holds (1 for the first).
     std::optional<std::uint64_t> release;
     unsigned expiresDays = 30;  // a signed manifest's "expires": this many days from now
+    // A release that changes the client but not its _version._ (see
+    // version_check.h) is refused, before anything is written, instead of
+    // published with a warning.
+    bool strict = false;
 };
 
 // One file as the host serves it below hostRoot/S.
@@ -74,12 +89,18 @@ struct PublishSummary {
     std::vector<std::string> unmatchedPatterns;     // payload patterns that chose no member
     std::filesystem::path manifestPath;
     std::filesystem::path signaturePath;            // empty when the manifest is not signed
+    // One sentence when the client changed but its _version._ did not, else empty.
+    std::string versionWarning;
 };
 
 // False with one sentence in `error` (and nothing of the old publication
 // touched, apart from a leftover staging folder being cleared) when the
 // client or the server name is unusable, the publication exists and `force`
-// is not set, or reading or writing fails.
+// is not set, `strict` is set and the version text did not change with the
+// client, or reading or writing the new files fails. Failing to move them
+// into place is reported the same way; unless it is the manifest or its
+// signature that could not be moved, the old manifest and every copy it
+// names are then still served.
 [[nodiscard]] bool publishClient(const std::filesystem::path& clientFolder, std::string_view serverName,
                                  const std::filesystem::path& hostRoot, const PublishOptions& options,
                                  PublishSummary& summary, std::string& error);

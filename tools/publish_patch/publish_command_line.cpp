@@ -19,7 +19,12 @@ const char* const kPublishUsage =
     "                     (pak_<file>); PATTERN matches <archive>/<member>, '*' any run\n"
     "                     of characters, '?' one character; may be repeated\n"
     "  --payload-all      deliver every archive member as a payload\n"
-    "  --force            replace an existing publication of NAME\n"
+    "  --force            replace an existing publication of NAME; the files of the\n"
+    "                     publication replaced stay served (below NAME/by-sha256/)\n"
+    "                     until the next one, so players' runs in flight finish\n"
+    "  --strict           refuse, writing nothing, a release that changes the client\n"
+    "                     but not its _version._ (without it: a warning), since every\n"
+    "                     player's listing would keep saying \"Up To Date\"\n"
     "  --release N        the manifest's release number (default: one more than the\n"
     "                     publication it replaces holds, 1 for the first); players refuse\n"
     "                     a signed manifest older than the one they installed\n"
@@ -82,6 +87,8 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
             command.options.payloadAll = true;
         } else if (arg == "--force") {
             command.options.force = true;
+        } else if (arg == "--strict") {
+            command.options.strict = true;
         } else if (arg == "--release" || arg == "--expires") {
             if (!value(text)) return false;
             if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos ||

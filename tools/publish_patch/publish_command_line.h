@@ -1,8 +1,8 @@
 #pragma once
 // publish_patch's command line:
 //   publish_patch --client DIR --server NAME --root DIR
-//                 [--payload PATTERN]... [--payload-all] [--force] [--threads N]
-//                 [--sign KEY.pem]
+//                 [--payload PATTERN]... [--payload-all] [--force] [--strict] [--threads N]
+//                 [--sign KEY.pem] [--release N] [--expires DAYS]
 //   publish_patch --preview [--against HOSTDIR] --client DIR --server NAME [--root DIR]
 //                 [--payload PATTERN]... [--payload-all] [--threads N]
 //   publish_patch --help
