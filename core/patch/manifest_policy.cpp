@@ -42,4 +42,13 @@ bool saveInstalledRelease(const std::filesystem::path& installDir, std::uint64_t
     return saveReleaseNumber(installDir / kReleaseFileName, release);
 }
 
+std::u16string manifestSignatureSentence(SignatureFault fault) {
+    switch (fault) {
+        case SignatureFault::Unsigned: return u"The patch manifest is not signed.";
+        case SignatureFault::NotMatching: return u"The patch manifest does not match its signature.";
+        case SignatureFault::UntrustedKey: break;
+    }
+    return u"The patch manifest is not signed by a trusted key.";
+}
+
 }  // namespace mendly

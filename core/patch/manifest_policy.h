@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "patch/manifest.h"
+#include "trust/signature_diagnosis.h"
 #include "trust/trusted_keys.h"
 
 namespace mendly {
@@ -37,5 +38,11 @@ std::u16string signedManifestProblem(const PatchManifest& manifest, const Truste
 std::optional<std::uint64_t> loadInstalledRelease(const std::filesystem::path& installDir);
 // Records `release` as taken. False when it cannot be written.
 [[nodiscard]] bool saveInstalledRelease(const std::filesystem::path& installDir, std::uint64_t release);
+
+// What a run says when a required signature fails (signature_diagnosis.h):
+// "The patch manifest is not signed.", "The patch manifest does not match its
+// signature." (changed after it was signed by a trusted key) or "The patch
+// manifest is not signed by a trusted key."
+std::u16string manifestSignatureSentence(SignatureFault fault);
 
 }  // namespace mendly

@@ -83,9 +83,11 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const T
     }
     HttpRequestOptions signatureOptions;
     signatureOptions.cancel = &patchCancelFlag();
-    if (checkServedSignature(manifestUrl, manifestBytes, trust, signatureOptions) != SignatureCheck::Valid) {
+    if (const auto check = checkServedSignature(manifestUrl, manifestBytes, trust, signatureOptions);
+        check != SignatureCheck::Valid) {
         if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
-        return failWithLog(error, u"The patch manifest is not signed by a trusted key.", u"ERROR: ");
+        return failWithLog(error, manifestSignatureSentence(diagnoseSignatureFailure(manifestBytes, check, trust)),
+                           u"ERROR: ");
     }
     digest = sha256Hex(manifestBytes);
     std::u16string parseError;

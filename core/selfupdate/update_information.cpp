@@ -2,6 +2,7 @@
 
 #include "log/text.h"
 #include "net/http_client.h"
+#include "trust/signature_diagnosis.h"
 #include "trust/signed_fetch.h"
 #include "trust/utc_timestamp.h"
 
@@ -52,6 +53,9 @@ UpdateInformation fetchUpdateInformation(std::u16string_view manifestUrl, const 
         case SignatureCheck::Valid: break;
         case SignatureCheck::NoSignature: return failed(UpdateInformationResult::Rejected, u"no signature");
         case SignatureCheck::NoTrustedKey:
+            // Named by a trusted key yet not matching: changed after signing.
+            if (diagnoseSignatureFailure(body, SignatureCheck::NoTrustedKey, trust) == SignatureFault::NotMatching)
+                return failed(UpdateInformationResult::Rejected, u"signature does not match latest.json");
             return failed(UpdateInformationResult::Rejected, u"signature does not match a trusted key");
     }
     UpdateInformation info;

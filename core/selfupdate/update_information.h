@@ -5,7 +5,9 @@
 // + ".sig") by one of its keys and carry an "expires" time stamp
 // (YYYY-MM-DDTHH:MM:SSZ, UTC) that has not passed; otherwise it is rejected
 // with one of the reasons "no signature", "signature does not match a trusted
-// key", "no expiry date" or "expired " + the stamp as written. It must also
+// key", "signature does not match latest.json" (it names a trusted key as
+// its signer, so it was changed after signing), "no expiry date" or
+// "expired " + the stamp as written. It must also
 // carry a "release" number no lower than `installedRelease` (the highest one
 // the programs accepted before; see release_number.h): "no release number",
 // or "release N is older than the one already installed (release M)".

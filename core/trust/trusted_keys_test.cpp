@@ -7,6 +7,7 @@
 #include "support/temp_dir.h"
 #include "support/test_signing.h"
 #include "trust/release_number.h"
+#include "trust/signature_diagnosis.h"
 
 namespace mendly {
 namespace {
@@ -51,6 +52,31 @@ TEST(ReleaseNumber, OnlyRisesAndAnUnreadableFileIsNoRelease) {
         test::writeFile(file, text);
         EXPECT_FALSE(loadReleaseNumber(file)) << text;
     }
+}
+
+// Which of the three refusals an operator is shown, from the signer a
+// document names; the verdict itself is the signature check's alone.
+TEST(SignatureDiagnosis, TellsUnsignedChangedAfterSigningAndSignedByAnotherKeyApart) {
+    const auto& trusted = test::testSigningKey();
+    const auto& stranger = test::strangerSigningKey();
+    const TrustedKeys trust = trustedKeysFromTexts({publicKeyText(trusted.publicKey())});
+    const auto naming = [](const signing::SigningKey& key) {
+        return "{\"signedBy\":\"" + publicKeyText(key.publicKey()) + "\",\"files\":[]}";
+    };
+    struct Case {
+        const char* what;
+        std::string document;
+        SignatureCheck check;
+        SignatureFault fault;
+    } cases[] = {
+        {"no signature", naming(trusted), SignatureCheck::NoSignature, SignatureFault::Unsigned},
+        {"changed after a trusted key signed it", naming(trusted), SignatureCheck::NoTrustedKey,
+         SignatureFault::NotMatching},
+        {"signed by another key", naming(stranger), SignatureCheck::NoTrustedKey, SignatureFault::UntrustedKey},
+        {"names no signer", "{\"files\":[]}", SignatureCheck::NoTrustedKey, SignatureFault::UntrustedKey},
+        {"not JSON", "<html>", SignatureCheck::NoTrustedKey, SignatureFault::UntrustedKey},
+    };
+    for (const Case& c : cases) EXPECT_EQ(diagnoseSignatureFailure(c.document, c.check, trust), c.fault) << c.what;
 }
 
 }  // namespace

@@ -90,7 +90,10 @@ std::string manifestText(const LauncherPublishOptions& options, const std::vecto
     for (const StagedProgram& entry : staged)
         files.push_back({{"name", entry.program.name}, {"sha256", entry.program.sha256}, {"size", entry.program.size}});
     nlohmann::json document = {{"version", options.version}, {"files", std::move(files)}, {"release", release}};
-    if (options.signingKey) document["expires"] = formatUtcTimestamp(options.expires);
+    if (options.signingKey) {
+        document["expires"] = formatUtcTimestamp(options.expires);
+        document["signedBy"] = publicKeyText(options.signingKey->publicKey());
+    }
     return document.dump(2) + "\n";
 }
 

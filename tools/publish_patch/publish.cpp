@@ -245,6 +245,7 @@ struct ManifestClaims {
     std::string server;
     std::uint64_t release = 1;
     std::string expires;  // empty: none (an unsigned manifest)
+    std::string signedBy;  // the signing key's public text; empty when unsigned
 };
 
 // `files` sorted by sortServedFiles.
@@ -261,6 +262,7 @@ std::string manifestText(const std::vector<ServedFile>& files, const ManifestCla
                                {"server", claims.server},
                                {"release", claims.release}};
     if (!claims.expires.empty()) document["expires"] = claims.expires;
+    if (!claims.signedBy.empty()) document["signedBy"] = claims.signedBy;
     return document.dump(2);
 }
 
@@ -454,7 +456,10 @@ bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>&
     claims.generated = options.generated.empty() ? utcNow() : options.generated;
     claims.server = server;
     claims.release = options.release.value_or(servedRelease(host.manifest).value_or(0) + 1);
-    if (options.signingKey) claims.expires = utcFromNow(std::chrono::hours(24) * options.expiresDays);
+    if (options.signingKey) {
+        claims.expires = utcFromNow(std::chrono::hours(24) * options.expiresDays);
+        claims.signedBy = publicKeyText(options.signingKey->publicKey());
+    }
     const std::string text = manifestText(files, claims);
     return writeBytes(host.manifestPart, text, error) &&
            (!options.signingKey || writeStagedSignature(*options.signingKey, text, host, error)) &&
