@@ -22,6 +22,7 @@
 #include "page_archive.h"
 #include "window_icon.h"
 #include "patch/cancel_flag.h"
+#include "tasks/pause_tasks.h"
 #include "selfupdate/self_update.h"
 #include "selfupdate/update_notice.h"
 #include "trust/trusted_keys.h"
@@ -74,6 +75,7 @@ bool initLauncherState(LauncherState& state) {
         return false;
     }
     LogFile::writeServerCount(state.catalog.entries.size());
+    state.settings = loadLauncherSettings(state.programFolder);
     state.shortcuts = loadShortcuts(state.programFolder);
     if (!state.shortcuts.empty())
         LogFile::write(u"Loaded " + toDecimal(static_cast<long long>(state.shortcuts.size())) + u" Shortcuts");
@@ -142,6 +144,7 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
     // the state into the page.
     refreshStatuses(state, host);
     refreshPage(&state, host);
+    continuePausedDownload(state, host);
     runEngineLoop();
 
     // The window is gone: a run still going is cancelled (it keeps what it
@@ -149,6 +152,8 @@ int runLauncher(LauncherState& state, std::string_view pageArchive, const Launch
     if (state.busy) {
         requestPatchCancel();
         LogFile::write(u"Patch cancelled: the window was closed");
+        // As a pause: the next start continues the download.
+        recordPauseOnClose(state);
     }
     host.taskbar().off();
     // Late posts of the workers now fail and they free their payloads.

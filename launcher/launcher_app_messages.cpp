@@ -8,6 +8,7 @@
 #include "message_box.h"
 #include "selfupdate/update_notice.h"
 #include "tasks/patch_tasks.h"
+#include "tasks/pause_tasks.h"
 
 namespace mendly {
 namespace {
@@ -41,9 +42,20 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
             onPatchProgress(*state, host, static_cast<std::int32_t>(message.wParam),
                             static_cast<std::int32_t>(message.lParam));
             break;
+        case WM_PATCH_TRANSFER: {
+            const auto transfer = adoptTransferPayload(message.lParam);
+            // After a pause the last figures before it stay on show.
+            if (transfer && state->busy && !state->pauseRequested) {
+                state->transfer = *transfer;
+                postRefresh(host);
+            }
+            break;
+        }
         case WM_PATCH_FINISHED: {
             const auto error = adoptTextPayload(message.lParam);
+            const FinishedTask finishing = noteFinishingTask(*state);
             onPatchFinished(*state, host, message.wParam != 0, error.get());
+            settleFinishedTask(*state, host, finishing, message.wParam != 0);
             handOverWhenIdle(*state);
             break;
         }
@@ -85,6 +97,9 @@ void freeLauncherPayload(const PostedMessage& message) {
         case WM_PATCH_STATUS:
         case WM_PATCH_FINISHED:
             adoptTextPayload(message.lParam);
+            break;
+        case WM_PATCH_TRANSFER:
+            adoptTransferPayload(message.lParam);
             break;
         case WM_SELECTED_VERSION:
             delete reinterpret_cast<SelectedVersionRecord*>(message.lParam);

@@ -1,6 +1,6 @@
 #pragma once
 // The launcher's private window messages (the WM_APP range, WM_APP = 0x8000;
-// WM_APP + 4 is not used) and their heap payloads. Workers post them to the
+// WM_APP + 1 to 4 are the patch run's, patch_window.h) and their heap payloads. Workers post them to the
 // main window (EngineWindow::postMessage / its PostChannel); the UI thread
 // dispatches them through handleLauncherMessage.
 //
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "patch/patch_window.h"  // WM_PATCH_STATUS, WM_PATCH_PROGRESS, WM_PATCH_FINISHED
+#include "patch/patch_window.h"  // WM_PATCH_STATUS, WM_PATCH_PROGRESS, WM_PATCH_FINISHED, WM_PATCH_TRANSFER
 #include "bridge/page_host.h"
 #include "model/launcher_state.h"
 #include "post_channel.h"

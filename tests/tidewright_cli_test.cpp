@@ -38,7 +38,16 @@ const std::string kUsage =
     "      Delete a custom installation and remove it from customlist.json.\n"
     "      Built-in servers cannot be deleted.\n"
     "\n"
-    "  tidewright --help\n";
+    "  tidewright --help\n"
+    "\n"
+    "Options for --update-all, --update-single and --verify:\n"
+    "  --limit-rate <rate>\n"
+    "      Download at most this many bytes per second, all transfers together;\n"
+    "      K, M and G mean 1024, 1024*1024 and 1024*1024*1024 (for example 5M).\n"
+    "  --quiet\n"
+    "      Print only errors and the summary.\n"
+    "  --json\n"
+    "      Print one JSON object per line for every event (for scripts).\n";
 const std::string kUnrecognized = "Error: Unrecognized command. Run tidewright --help.\n";
 const std::string kChecking = "Checking for launcher updates...\n";
 const std::string kBuiltInTable =

@@ -1,5 +1,6 @@
 #pragma once
 // tidewright's command line: what to do and on which entries.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,24 @@ enum class CliCommandKind : int {
     Verify = 6,        // "--verify" name: update with every file hashed again
 };
 
+// How a command's progress and lines are written (--quiet, --json); Standard
+// is the bar on a terminal and plain lines elsewhere.
+enum class CliOutput : int { Standard = 0, Quiet = 1, Json = 2 };
+
 struct CliCommand {
     CliCommandKind kind = CliCommandKind::List;
     std::u16string name;     // first operand, trimmed; empty when there is none
     std::u16string newName;  // Duplicate's second operand, trimmed
     std::u16string error;    // empty when understood; otherwise the message to show
+    std::uint64_t rateLimit = 0;  // "--limit-rate N[K|M|G]" in bytes per second; 0: none
+    CliOutput output = CliOutput::Standard;
 };
 
 // `arguments` are those after the program name. Option words ignore letter
-// case; every "--skip-self-update" (any case) is dropped before matching.
+// case; every "--skip-self-update" (any case) is dropped before matching, and
+// so are "--quiet", "--json" and "--limit-rate VALUE" (or "--limit-rate=VALUE"),
+// which may stand anywhere; a value parseRateLimit refuses, a missing value
+// or both --quiet and --json make the error.
 // Operands are trimmed of white space at both ends and not examined further:
 // one that trims to nothing becomes an empty name.
 CliCommand parseCommandLine(const std::vector<std::u16string>& arguments);

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "log/log_file.h"
 #include "log/text.h"
 #include "support/temp_dir.h"
@@ -166,6 +168,80 @@ TEST_F(ConsoleOutputTest, LinesFromManyThreadsNeverMix) {
         EXPECT_TRUE(seen.insert(piece).second) << "twice: " << piece;
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
+}
+
+// Reports out of order, as verification workers send them: what is shown
+// never steps back, in every style; 0 starts a stage anew.
+TEST_F(ConsoleOutputTest, ProgressNeverStepsBackWithinAStage) {
+    ConsoleOutput console(sink_, true);
+    console.beginStage(PatchStage::Verify);
+    console.printProgress(46, 227);
+    console.printProgress(38, 227);
+    console.printProgress(47, 227);
+    console.printProgress(0, 227);
+    EXPECT_EQ(written(), "\r" + toUtf8(progressBarText(46, 227)) + "\r" + toUtf8(progressBarText(47, 227)) + "\r" +
+                             toUtf8(progressBarText(0, 227)));
+}
+
+TEST_F(ConsoleOutputTest, LinesStyleWritesAtMostOneLinePerFivePercentAndSpeedDuringADownload) {
+    ConsoleOutput console(sink_, false, ConsoleStyle::Lines);
+    console.printStatus(u"Verifying local files...");
+    console.beginStage(PatchStage::Verify);
+    for (int done = 0; done <= 200; ++done) console.printProgress(done, 200);
+    console.printStatus(u"Downloading files...");
+    console.beginStage(PatchStage::Download);
+    console.printSpeedStatus(u"Downloading files (1.0 MB/s)");  // carried by the lines instead
+    console.printTransfer({3u << 20, 10u << 20, 1048576.0, 7});
+    console.printProgress(0, 3);
+    console.printProgress(1, 3);
+    console.printProgress(3, 3);
+    const std::string out = written();
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    std::istringstream in(out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 1u + 20u + 1u + 2u) << out;
+    EXPECT_EQ(lines[0], "  Verifying local files...");
+    EXPECT_EQ(lines[1], "  5%  10/200");
+    EXPECT_EQ(lines[20], "  100%  200/200");
+    EXPECT_EQ(lines[21], "  Downloading files...");
+    EXPECT_EQ(lines[22], "  33%  1/3  1.0 MB/s  7 s left");
+    EXPECT_EQ(lines[23], "  100%  3/3  1.0 MB/s  7 s left");
+}
+
+TEST_F(ConsoleOutputTest, JsonStyleWritesOneObjectPerEventWithStageCountsBytesAndSpeed) {
+    ConsoleOutput console(sink_, false, ConsoleStyle::Json);
+    console.printSegments({{u"Kaltris CLI Updater", ConsoleColour::White}});
+    console.beginStage(PatchStage::Download);
+    console.printStatus(u"Downloading files...");
+    console.printProgress(1, 4);
+    console.printTransfer({2048, 8192, 1024.0, -1});
+    console.printResult(u"Updated 1, skipped 0, failed 0.");
+    std::istringstream in(written());
+    std::vector<nlohmann::json> events;
+    for (std::string line; std::getline(in, line);) {
+        events.push_back(nlohmann::json::parse(line, nullptr, false));
+        ASSERT_TRUE(events.back().is_object()) << line;
+    }
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0]["event"], "message");
+    EXPECT_EQ(events[1], nlohmann::json::parse(R"({"event":"status","stage":"download","text":"Downloading files..."})"));
+    EXPECT_EQ(events[2], nlohmann::json::parse(
+                             R"({"event":"progress","stage":"download","done":1,"total":4,"bytes":0,"speed":0})"));
+    EXPECT_EQ(events[3], nlohmann::json::parse(R"({"event":"transfer","stage":"download","done":1,"total":4,
+                                                   "bytes":2048,"speed":1024,"bytesTotal":8192})"));
+    EXPECT_EQ(events[4]["event"], "result");
+}
+
+TEST_F(ConsoleOutputTest, QuietStyleKeepsOnlyErrorsAndResults) {
+    ConsoleOutput console(sink_, true, ConsoleStyle::Quiet);
+    console.printSegments({{u"banner", ConsoleColour::White}});
+    console.printLine(u"Installing demo");
+    console.printStatus(u"Verifying local files...");
+    console.printProgress(1, 2);
+    console.printResult(u"Updated 1, skipped 0, failed 0.");
+    EXPECT_EQ(console.printError(u"broken"), 1);
+    EXPECT_EQ(written(), "Updated 1, skipped 0, failed 0.\nError: broken\n");
 }
 
 }  // namespace

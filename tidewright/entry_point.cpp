@@ -24,14 +24,14 @@ int dispatch(ConsoleOutput& console, const CliCommand& command, const std::files
         case CliCommandKind::List:
             return listInstallations(console, folder, catalog);
         case CliCommandKind::UpdateAll:
-            return runUpdates(console, folder, catalog, std::nullopt);
+            return runUpdates(console, folder, catalog, std::nullopt, UpdateDepth::TrustRecord, command.rateLimit);
         case CliCommandKind::UpdateSingle:
         case CliCommandKind::Verify: {
             const auto index = findServer(catalog, toUtf8(command.name));
             if (!index) return console.printError(u"No installation named \"" + command.name + u"\".");
             const UpdateDepth depth =
                 command.kind == CliCommandKind::Verify ? UpdateDepth::VerifyEverything : UpdateDepth::TrustRecord;
-            return runUpdates(console, folder, catalog, catalog.entries[*index], depth);
+            return runUpdates(console, folder, catalog, catalog.entries[*index], depth, command.rateLimit);
         }
         case CliCommandKind::Duplicate:
             return duplicateCommand(console, folder, catalog, command.name, command.newName);
@@ -57,6 +57,8 @@ int runTidewright(const std::vector<std::u16string>& argv) {
     logUpdateSigningState();
 
     const CliCommand command = parseCommandLine({argv.begin() + 1, argv.end()});
+    if (command.output == CliOutput::Quiet) console.setStyle(ConsoleStyle::Quiet);
+    if (command.output == CliOutput::Json) console.setStyle(ConsoleStyle::Json);
     printBanner(console);
     if (!command.error.empty()) {
         console.printError(command.error);

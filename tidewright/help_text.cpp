@@ -33,6 +33,15 @@ void printUsage(ConsoleOutput& console) {
         u"      Built-in servers cannot be deleted.",
         u"",
         u"  tidewright --help",
+        u"",
+        u"Options for --update-all, --update-single and --verify:",
+        u"  --limit-rate <rate>",
+        u"      Download at most this many bytes per second, all transfers together;",
+        u"      K, M and G mean 1024, 1024*1024 and 1024*1024*1024 (for example 5M).",
+        u"  --quiet",
+        u"      Print only errors and the summary.",
+        u"  --json",
+        u"      Print one JSON object per line for every event (for scripts).",
     };
     for (const char16_t* line : kLines) console.printLine(line);
 }

@@ -6,6 +6,7 @@
 #include "catalog/manifest_trust.h"
 #include "log/log_file.h"
 #include "log/text.h"
+#include "net/rate_limit.h"
 #include "patch/cancel_flag.h"
 #include "patch/patch_reporting.h"
 #include "patch/patch_run.h"
@@ -25,11 +26,13 @@ public:
         g_console = &console;
         resetPatchCancel();
         setPatchCallbacks(&cliStatusCallback, &cliProgressCallback);
+        setPatchDetailCallbacks({&cliStageCallback, &cliSpeedStatusCallback, &cliTransferCallback});
         handlerInstalled_ = platform::installCancelHandler(patchCancelFlagForSignalHandler());
     }
     ~UpdateSession() {
         if (handlerInstalled_) platform::removeCancelHandler();
         setPatchCallbacks(nullptr, nullptr);
+        setPatchDetailCallbacks({});
         g_console = nullptr;
     }
     UpdateSession(const UpdateSession&) = delete;
@@ -44,7 +47,7 @@ std::u16string widePath(const std::filesystem::path& p) { return pathText(p); }
 }  // namespace
 
 void cliStatusCallback(const std::u16string& text) {
-    if (g_console) g_console->printLine(u"  " + text);
+    if (g_console) g_console->printStatus(text);
     LogFile::write(text);
 }
 
@@ -52,8 +55,21 @@ void cliProgressCallback(std::int32_t done, std::int32_t total) {
     if (g_console) g_console->printProgress(done, total);
 }
 
+void cliSpeedStatusCallback(const std::u16string& text) {
+    if (g_console) g_console->printSpeedStatus(text);
+    LogFile::write(text);
+}
+
+void cliStageCallback(PatchStage stage) {
+    if (g_console) g_console->beginStage(stage);
+}
+
+void cliTransferCallback(const PatchTransfer& transfer) {
+    if (g_console) g_console->printTransfer(transfer);
+}
+
 int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolder, const ServerCatalog& catalog,
-               const std::optional<ServerEntry>& chosen, UpdateDepth depth) {
+               const std::optional<ServerEntry>& chosen, UpdateDepth depth, std::uint64_t rateLimit) {
     const bool verifying = depth == UpdateDepth::VerifyEverything;
     int updated = 0, skipped = 0, failed = 0;
     {
@@ -78,7 +94,7 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
             std::error_code ec;
             std::filesystem::create_directories(folder, ec);
             if (ec || !std::filesystem::is_directory(folder, ec)) {
-                console.printLine(u"Error: Could not create " + widePath(folder));
+                console.printResult(u"Error: Could not create " + widePath(folder));
                 LogFile::write(u"ERROR: Could not create " + widePath(folder));
                 ++failed;
                 continue;
@@ -89,15 +105,18 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         console.printLine(announcement);
         LogFile::write(!installed ? u"--- CLI install ---" : verifying ? u"--- CLI verify ---" : u"--- CLI update ---");
         LogFile::write(u"Server: " + name + u" (" + toWide(entry.server) + u")");
+        if (rateLimit > 0) LogFile::write(u"Download limit: " + formatRateLimit(rateLimit) + u" per second");
 
         std::u16string error;
+        PatchRunOptions options;
+        options.rateLimit = rateLimit;
         const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
                                  !installed ? PatchMode::Install : verifying ? PatchMode::Verify : PatchMode::Update,
-                                 error);
+                                 options, error);
         console.endProgressLine();
 
         if (isPatchCancelRequested() || error == u"Cancelled") {
-            console.printLine(u"Cancelled.");
+            console.printResult(u"Cancelled.");
             LogFile::write(u"CLI update cancelled");
             return 2;
         }
@@ -107,14 +126,14 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
             ++updated;
         } else {
             const std::u16string message = error.empty() ? u"Update failed." : error;
-            console.printLine(u"Error: " + message);
+            console.printResult(u"Error: " + message);
             LogFile::write(u"ERROR: " + name + u" \u2014 " + message);
             ++failed;
         }
     }
     }  // the handler and the callbacks are gone before the summary
 
-    console.printLine(u"Updated " + toDecimal(updated) + u", skipped " + toDecimal(skipped) + u", failed " +
+    console.printResult(u"Updated " + toDecimal(updated) + u", skipped " + toDecimal(skipped) + u", failed " +
                       toDecimal(failed) + u".");
     return failed != 0 ? 1 : 0;
 }

@@ -30,10 +30,11 @@ fs::path resolved(const fs::path& path) {
 }
 
 // Both separators count: a name written for Windows reads "..\x" as "../x".
+// A leading separator does not lead out: the name is joined to its folder as
+// text (joinName), so "/x.exe" names the folder's own x.exe.
 bool hasEscapingComponent(std::u16string text) {
     std::replace(text.begin(), text.end(), u'\\', u'/');
     const fs::path path = widePath(text);
-    if (path.has_root_name() || path.has_root_directory()) return true;
     return std::any_of(path.begin(), path.end(), [](const fs::path& part) { return part == ".."; });
 }
 

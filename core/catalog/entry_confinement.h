@@ -32,9 +32,9 @@ enum class EscapeCheck { Texts, TextsAndLinks };
 std::u16string entryEscapeProblem(const std::filesystem::path& programFolder, const ServerEntry& entry,
                                   EscapeCheck check = EscapeCheck::TextsAndLinks);
 
-// `launchExecutable` below `folder`, or nothing when it is empty or would
-// lead out of it (absolute, a ".." component, and with TextsAndLinks a link
-// that points out).
+// `launchExecutable` below `folder` (joined as text, so a leading separator
+// stays below it), or nothing when it is empty or would lead out of it (a
+// ".." component, and with TextsAndLinks a link that points out).
 std::optional<std::filesystem::path> executableInside(const std::filesystem::path& folder,
                                                       std::string_view launchExecutable,
                                                       EscapeCheck check = EscapeCheck::TextsAndLinks);

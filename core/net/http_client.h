@@ -33,6 +33,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/rate_limit.h"
+
 namespace mendly {
 
 // `cancel` may be null (not cancellable); it is only read. It is honoured once
@@ -56,11 +58,15 @@ inline constexpr std::uint64_t kHttpMinimumBytesPerWindow = 1024;
 
 // What a request may cost. `cancel` as above; `deadline` (steady clock) ends
 // the whole request, redirects included, with the time-out sentence;
-// `documentLimit` is httpGet's body limit in bytes (whole MiB).
+// `documentLimit` is httpGet's body limit in bytes (whole MiB); `rateLimit`
+// (may be null: no limit) is shared with the other transfers of a run, and
+// every piece of the body waits its turn there before the sink sees it (a
+// cancel ends the wait as a cancellation).
 struct HttpRequestOptions {
     const std::atomic<bool>* cancel = nullptr;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     std::uint64_t documentLimit = kHttpDocumentLimit;
+    TransferRateLimit* rateLimit = nullptr;
 };
 
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,

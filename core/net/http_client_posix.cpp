@@ -29,6 +29,7 @@ struct Transfer {
     const HttpBodySink* sink = nullptr;
     std::u16string sinkError;  // the sink's sentence when it stopped the transfer
     const std::atomic<bool>* cancel = nullptr;
+    TransferRateLimit* rateLimit = nullptr;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     TransferPace pace{httpStallTimeout(), kHttpMinimumBytesPerWindow};
     bool onHttps = false;       // scheme of the address being answered
@@ -117,7 +118,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         t.stopStatus = status;
         return 0;
     }
-    if (cancelRequested(t)) {
+    if (cancelRequested(t) || (t.rateLimit != nullptr && !t.rateLimit->take(n, t.cancel))) {
         t.stop = Stop::Cancelled;
         return 0;
     }
@@ -245,6 +246,7 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
     }
     t.sink = &sink;
     t.cancel = options.cancel;
+    t.rateLimit = options.rateLimit;
     t.deadline = options.deadline;
     t.onHttps = parts.secure;
 

@@ -326,6 +326,10 @@ bool readBody(Transfer& t, const HttpBodySink& sink) {
         if (!runStep(t, [&] { return WinHttpReadData(t.request, buffer.data(), want, nullptr); })) return false;
         if (t.count == 0) return bodyComplete(t);
         t.bodyBytes += t.count;
+        if (t.options.rateLimit != nullptr && !t.options.rateLimit->take(t.count, t.options.cancel)) {
+            t.stop = Stop::Cancelled;
+            return false;
+        }
         t.pace.received(t.count);
         if (outOfTime(t)) return false;
         if (!sink(std::string_view(buffer.data(), t.count), t.sinkError)) {

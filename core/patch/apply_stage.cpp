@@ -99,7 +99,7 @@ void updatePayloadRecords(const PatchManifest& manifest, const std::vector<Downl
 bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
                       const StagingArea& staging, const fs::path& installDir, PatchMode mode,
                       const ArchiveRemovals& orphans, std::u16string& error) {
-    reportStatus(window, u"Applying patches...");
+    reportStage(window, PatchStage::Apply);
     reportProgress(window, 0, 1);
     ArchiveUpdates updates;
     ArchiveRemovals removals;

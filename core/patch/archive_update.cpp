@@ -106,7 +106,7 @@ bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir
 bool pruneOrphanArchiveEntries(PatchWindow* window, const std::filesystem::path& installDir,
                                const ArchiveRemovals& orphans, std::u16string& error) {
     if (orphans.empty()) return true;
-    reportStatus(window, u"Pruning orphan archive entries...");
+    reportStage(window, PatchStage::Prune);
     std::int32_t done = 0;
     const auto archives = static_cast<std::int32_t>(orphans.size());
     reportProgress(window, 0, std::max<std::int32_t>(1, archives));

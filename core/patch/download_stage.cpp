@@ -17,6 +17,7 @@
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
+#include "patch/transfer_estimate.h"
 #include "patch/worker_count.h"
 #include "platform/disk.h"
 
@@ -84,8 +85,10 @@ private:
 // Shared by the workers of one stage.
 struct StageState {
     StageState(const PatchManifest& m, const std::vector<std::size_t>& l, std::u16string_view base, PatchWindow* w,
-               const StagingArea& st, const std::filesystem::path& dir, std::vector<DownloadSlot>& s)
-        : manifest(m), list(l), filesBaseUrl(base), window(w), staging(st), installDir(dir), slots(s) {}
+               const StagingArea& st, const std::filesystem::path& dir, std::vector<DownloadSlot>& s,
+               TransferRateLimit* limit)
+        : manifest(m), list(l), filesBaseUrl(base), window(w), staging(st), installDir(dir), slots(s),
+          rateLimit(limit), progress(w, static_cast<std::int32_t>(l.size())) {}
 
     const PatchManifest& manifest;
     const std::vector<std::size_t>& list;
@@ -94,6 +97,8 @@ struct StageState {
     const StagingArea& staging;
     const std::filesystem::path& installDir;
     std::vector<DownloadSlot>& slots;
+    TransferRateLimit* const rateLimit;  // may be null
+    MonotonicProgress progress;
 
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::int32_t> failed{0};
@@ -103,6 +108,8 @@ struct StageState {
     std::atomic<std::int32_t> failedJobs{0};
     std::atomic<bool> gaveUp{false};
     std::atomic<std::uint64_t> bytesReceived{0};
+    // What the byte reports count: bytes received and files found staged.
+    std::atomic<std::uint64_t> bytesDone{0};
     std::mutex firstErrorMutex;
     std::u16string firstError;
     // The CPU work after a transfer (compressing a member, checking a payload,
@@ -217,13 +224,17 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     }
     const HttpBodySink sink = [&](std::string_view piece, std::u16string& sinkError) {
         state.bytesReceived.fetch_add(piece.size(), std::memory_order_relaxed);
+        state.bytesDone.fetch_add(piece.size(), std::memory_order_relaxed);
         if (writer.write(piece)) return true;
         if (writer.writeFailed() &&
             classifyWriteFailure(state.staging.folder(), piece.size()) == StagingStatus::DiskFull)
             sinkError = diskFullMessage(state, entry.size.value_or(writer.received() + piece.size()));
         return false;
     };
-    const bool fetched = httpGetStream(url, sink, error, &patchCancelFlag());
+    HttpRequestOptions options;
+    options.cancel = &patchCancelFlag();
+    options.rateLimit = state.rateLimit;
+    const bool fetched = httpGetStream(url, sink, error, options);
     const bool closed = writer.close();
     if (!fetched && (isPatchCancelRequested() || error == u"Cancelled")) return false;
     if (writer.overLimit()) {
@@ -277,6 +288,7 @@ bool runJob(WorkerContext& ctx, const Job& job) {
         if (reuseStaged(ctx, job, kind, appliedName)) {
             ok = true;
             state.reused.fetch_add(1);
+            state.bytesDone.fetch_add(state.manifest.files[job.index].size.value_or(0), std::memory_order_relaxed);
         } else if (!fetchJob(ctx, job, kind, appliedName, ok)) {
             return false;
         }
@@ -296,7 +308,7 @@ bool runJob(WorkerContext& ctx, const Job& job) {
     const auto count = static_cast<std::int32_t>(job.positions.size());
     const std::int32_t done = state.done.fetch_add(count) + count;
     try {
-        reportProgress(state.window, done, static_cast<std::int32_t>(state.list.size()));
+        state.progress.report(done);
         ctx.speed.tick();
     } catch (...) {
         // A report that could not be allocated is lost; the file itself is safe.
@@ -317,13 +329,22 @@ std::string stagedNameFor(const ManifestEntry& entry) {
 
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
-                             const std::filesystem::path& installDir) {
+                             const std::filesystem::path& installDir, TransferRateLimit* rateLimit) {
     DownloadResult result;
     result.slots.resize(list.size());
     for (std::size_t position = 0; position < list.size(); ++position) result.slots[position].index = list[position];
     const std::vector<Job> jobs = planJobs(manifest, list);
-    StageState state(manifest, list, filesBaseUrl, window, staging, installDir, result.slots);
+    StageState state(manifest, list, filesBaseUrl, window, staging, installDir, result.slots, rateLimit);
     SpeedReporter speed(state.bytesReceived, window);
+    std::uint64_t bytesTotal = 0;
+    for (const Job& job : jobs) {
+        const auto size = manifest.files[job.index].size;
+        if (!size) {
+            bytesTotal = 0;  // without every size no total is known
+            break;
+        }
+        bytesTotal += *size;
+    }
 
     auto worker = [&] {
         WorkerContext ctx{state, speed, {}};
@@ -336,6 +357,7 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
     };
 
     {
+        const TransferReporter bytes(state.bytesDone, bytesTotal, window);  // reports until the workers ended
         std::vector<std::jthread> workers;
         const unsigned count = transferCount(static_cast<std::int64_t>(jobs.size()));
         workers.reserve(count);

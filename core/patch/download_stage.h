@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/rate_limit.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
 #include "patch/staging_area.h"
@@ -62,12 +63,15 @@ std::string stagedNameFor(const ManifestEntry& entry);
 // other files still download. A full disk gives the sentence of
 // notEnoughDiskSpace for installDir. Progress (done, N) per staged position
 // and now and then "Downloading files (<speed>)" come from the worker
-// threads. A cancellation ends the workers quietly: nothing is counted or
+// threads, and twice a second the stage's bytes with speed and time left
+// (reportTransfer; files found staged count as done). Progress never steps
+// back. Every transfer waits its turn at `rateLimit` when it is not null. A
+// cancellation ends the workers quietly: nothing is counted or
 // logged for the transfers it cut short, and their slots stay not ok. The
 // caller has sent the statuses and (0, N) before, and checks the cancel flag
 // afterwards.
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
-                             const std::filesystem::path& installDir);
+                             const std::filesystem::path& installDir, TransferRateLimit* rateLimit = nullptr);
 
 }  // namespace mendly

@@ -130,6 +130,8 @@ VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::ve
 
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::int32_t> checked{0};
+    // Workers finish out of order; the reports still only go up.
+    MonotonicProgress progress(window, total);
     std::atomic<std::size_t> fromRecord{0};
     std::mutex resultMutex;
     std::vector<std::size_t> needPatching;
@@ -149,7 +151,7 @@ VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::ve
                 needPatching.push_back(index);  // capacity reserved: never allocates
             }
             const std::int32_t done = checked.fetch_add(1) + 1;
-            if (done == total || done % step == 0) reportProgress(window, done, total);
+            if (done == total || done % step == 0) progress.report(done);
         }
     };
 

@@ -66,16 +66,20 @@ bool acceptSignedManifest(const PatchManifest& manifest, const TrustedKeys& trus
 
 // `digest` is the SHA-256 of the manifest as served.
 bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
-                   const fs::path& installDir, PatchManifest& manifest, std::string& digest, std::u16string& error) {
+                   const fs::path& installDir, TransferRateLimit* limit, PatchManifest& manifest, std::string& digest,
+                   std::u16string& error) {
     // Keys were asked for and none can be used (unreadable, or weak enough
     // that anyone could forge what they sign): nothing could be believed.
     if (trust.required && trust.keys.empty())
         return failWithLog(error, u"No usable key is known to check this server's patch manifest, so it cannot be "
                                   u"updated.", u"ERROR: ");
-    reportStatus(window, u"Downloading manifest...");
+    reportStage(window, PatchStage::Manifest);
     std::string manifestBytes;
     std::u16string fetchError;
-    if (!httpGet(manifestUrl, manifestBytes, fetchError, &patchCancelFlag())) {
+    HttpRequestOptions manifestOptions;
+    manifestOptions.cancel = &patchCancelFlag();
+    manifestOptions.rateLimit = limit;
+    if (!httpGet(manifestUrl, manifestBytes, fetchError, manifestOptions)) {
         if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
         if (fetchError.empty()) fetchError = u"Manifest download failed";
         const std::u16string logPrefix = u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash);
@@ -83,6 +87,7 @@ bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const T
     }
     HttpRequestOptions signatureOptions;
     signatureOptions.cancel = &patchCancelFlag();
+    signatureOptions.rateLimit = limit;
     if (const auto check = checkServedSignature(manifestUrl, manifestBytes, trust, signatureOptions);
         check != SignatureCheck::Valid) {
         if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
@@ -127,7 +132,7 @@ struct VerifiedState {
 VerifiedState verifyEntries(PatchWindow* window, const PatchManifest& manifest,
                             const std::vector<std::size_t>& selected, const fs::path& installDir,
                             const InstallRecord* record, HolderStamps& stamps, PatchMode mode) {
-    reportStatus(window, u"Verifying local files...");
+    reportStage(window, PatchStage::Verify);
     reportProgress(window, 0, progressCount(std::max<std::size_t>(1, selected.size())));
     VerifiedState state;
     ArchiveCache cache;
@@ -156,15 +161,15 @@ std::future<std::optional<InstallRecord>> startRecordLoad(const fs::path& instal
 // Fetches `list` into staging; false with the run's error unless every file arrived.
 bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
                      std::u16string_view filesBaseUrl, const fs::path& installDir, const StagingArea& staging,
-                     DownloadResult& downloads, std::u16string& error) {
+                     TransferRateLimit* limit, DownloadResult& downloads, std::u16string& error) {
     const std::int32_t n = progressCount(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
     if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
         return failWithLog(error, *full, u"ERROR: ");
     if (!staging.create()) return failWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
-    reportStatus(window, u"Downloading files...");
+    reportStage(window, PatchStage::Download);
     reportProgress(window, 0, n);
-    downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir);
+    downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir, limit);
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during download");
     if (downloads.failed > 0) {
         error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
@@ -221,7 +226,8 @@ struct RecordKeeping {
 // The steps of one run: manifest, select, verify, download, apply. May throw
 // std::bad_alloc or a file-system error, which runPatch turns into a message.
 bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
-              const TrustedKeys& trust, const fs::path& installDir, PatchMode mode, std::u16string& error) {
+              const TrustedKeys& trust, const fs::path& installDir, PatchMode mode, const PatchRunOptions& options,
+              std::u16string& error) {
     if (isPatchCancelRequested()) {
         error = u"Cancelled";
         return false;
@@ -235,10 +241,16 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     removeLegacyStateFiles(installDir);
     recoverInterruptedArchiveUpdates(installDir);
 
+    // One schedule for every transfer of the run, so the limit holds for all together.
+    std::optional<TransferRateLimit> limit;
+    if (options.rateLimit > 0) limit.emplace(options.rateLimit);
+    TransferRateLimit* const limitOrNull = limit ? &*limit : nullptr;
+
     auto pendingRecord = startRecordLoad(installDir, mode);
     PatchManifest manifest;
     RecordKeeping keeping;
-    if (!fetchManifest(window, manifestUrl, trust, installDir, manifest, keeping.manifestDigest, error)) return false;
+    if (!fetchManifest(window, manifestUrl, trust, installDir, limitOrNull, manifest, keeping.manifestDigest, error))
+        return false;
     // What an earlier run staged and this manifest no longer names is stale.
     const StagingArea staging(installDir);
     {
@@ -271,7 +283,8 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     DownloadResult downloads;
-    if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, downloads, error)) return false;
+    if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, limitOrNull, downloads, error))
+        return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, error))
         return false;
     keeping.noteWritten(installDir);
@@ -296,10 +309,17 @@ bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
 
 bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
               const TrustedKeys& manifestTrust, const fs::path& installDir, PatchMode mode, std::u16string& error) {
+    return runPatch(window, manifestUrl, filesBaseUrl, manifestTrust, installDir, mode, PatchRunOptions{}, error);
+}
+
+bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+              const TrustedKeys& manifestTrust, const fs::path& installDir, PatchMode mode,
+              const PatchRunOptions& options, std::u16string& error) {
     std::u16string message;
     try {
         std::u16string stepError;
-        const bool ok = runSteps(window, manifestUrl, filesBaseUrl, manifestTrust, installDir, mode, stepError);
+        const bool ok =
+            runSteps(window, manifestUrl, filesBaseUrl, manifestTrust, installDir, mode, options, stepError);
         // A long-lived caller (the launcher) gets the run's memory back.
         platform::releaseFreeMemory();
         if (ok) return true;

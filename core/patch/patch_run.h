@@ -1,6 +1,7 @@
 #pragma once
 // One patch run: brings the installation in installDir up to date with the
 // server's patch manifest (install, update or INI reset, by mode).
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,5 +35,15 @@ namespace mendly {
 [[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
                             const TrustedKeys& manifestTrust, const std::filesystem::path& installDir,
                             PatchMode mode, std::u16string& error);
+
+// What a caller may ask of one run beyond the installation and the mode.
+struct PatchRunOptions {
+    // Bytes per second for every transfer of the run together (manifest,
+    // signature and files); 0: no limit.
+    std::uint64_t rateLimit = 0;
+};
+[[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+                            const TrustedKeys& manifestTrust, const std::filesystem::path& installDir,
+                            PatchMode mode, const PatchRunOptions& options, std::u16string& error);
 
 }  // namespace mendly

@@ -52,6 +52,8 @@ public:
             statuses_.push_back(toUtf8(*adoptTextPayload(lParam)));
         } else if (message == WM_PATCH_PROGRESS) {
             progress_.push_back("progress: " + std::to_string(wParam) + "/" + std::to_string(lParam));
+        } else if (message == WM_PATCH_TRANSFER) {
+            transferred_.push_back(adoptTransferPayload(lParam)->bytesDone);
         } else {
             others_.push_back(message);
         }
@@ -69,12 +71,18 @@ public:
         const std::lock_guard lock(mutex_);
         return others_;
     }
+    // bytesDone of every WM_PATCH_TRANSFER, in arrival order.
+    std::vector<std::uint64_t> transferred() const {
+        const std::lock_guard lock(mutex_);
+        return transferred_;
+    }
 
 private:
     const bool accepts_;
     mutable std::mutex mutex_;
     std::vector<std::string> statuses_, progress_;
     std::vector<unsigned> others_;
+    std::vector<std::uint64_t> transferred_;
 };
 
 class PatchRunTest : public ::testing::Test {
@@ -394,6 +402,11 @@ TEST_F(PatchRunTest, WindowReceivesEveryStatusAndProgressAsAMessage) {
     std::sort(posted.begin(), posted.end());
     EXPECT_EQ(posted, progress);
     EXPECT_TRUE(window.others().empty());  // the end-of-run message is the launcher's
+    // The download's bytes: at least the report at its end, never going down.
+    const std::vector<std::uint64_t> bytes = window.transferred();
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
+    EXPECT_GT(bytes.back(), 0u);
 }
 
 TEST_F(PatchRunTest, WindowThatIsGoneCostsNothing) {

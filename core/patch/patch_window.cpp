@@ -20,4 +20,15 @@ std::unique_ptr<std::u16string> adoptTextPayload(std::intptr_t lParam) {
     return std::unique_ptr<std::u16string>(reinterpret_cast<std::u16string*>(lParam));
 }
 
+bool postTransferMessage(PatchWindow& window, const PatchTransfer& transfer) {
+    auto payload = std::make_unique<PatchTransfer>(transfer);
+    if (!window.post(WM_PATCH_TRANSFER, 0, reinterpret_cast<std::intptr_t>(payload.get()))) return false;
+    payload.release();  // the receiver owns it now
+    return true;
+}
+
+std::unique_ptr<PatchTransfer> adoptTransferPayload(std::intptr_t lParam) {
+    return std::unique_ptr<PatchTransfer>(reinterpret_cast<PatchTransfer*>(lParam));
+}
+
 }  // namespace mendly

@@ -7,6 +7,8 @@
 //   WM_PATCH_PROGRESS  wParam done           lParam total (both int32, sign-extended)
 //   WM_PATCH_FINISHED  wParam 1 ok / 0 fail  lParam: new std::u16string*, the error text,
 //                                            or 0 when the error text is empty
+//   WM_PATCH_TRANSFER  wParam 0              lParam: new PatchTransfer*, the download's
+//                                            bytes, speed and time left
 // A string payload belongs to the receiver once post() returned true; the
 // receiver deletes it (adoptTextPayload). When post() returns false the sender
 // still owns it and deletes it at once (postTextMessage does both).
@@ -20,6 +22,16 @@ namespace mendly {
 inline constexpr unsigned WM_PATCH_STATUS = 0x8001;    // WM_APP + 1
 inline constexpr unsigned WM_PATCH_PROGRESS = 0x8002;  // WM_APP + 2
 inline constexpr unsigned WM_PATCH_FINISHED = 0x8003;  // WM_APP + 3
+inline constexpr unsigned WM_PATCH_TRANSFER = 0x8004;  // WM_APP + 4
+
+// Where the download stage stands, in bytes. `bytesDone` never goes down
+// within a stage and counts files an earlier run staged as done.
+struct PatchTransfer {
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesTotal = 0;   // 0: the manifest gives no sizes (no time left then)
+    double bytesPerSecond = 0;      // moving average; 0 before the first second
+    std::int64_t secondsLeft = -1;  // -1 until the estimate has settled
+};
 
 class PatchWindow {
 public:
@@ -42,5 +54,10 @@ bool postPatchFinished(PatchWindow* window, bool succeeded, std::u16string_view 
 
 // Receiver side: takes ownership of a string payload; null for lParam 0.
 std::unique_ptr<std::u16string> adoptTextPayload(std::intptr_t lParam);
+
+// WM_PATCH_TRANSFER with a copy of `transfer` (freed again when the post fails).
+bool postTransferMessage(PatchWindow& window, const PatchTransfer& transfer);
+// Receiver side of WM_PATCH_TRANSFER; null for lParam 0.
+std::unique_ptr<PatchTransfer> adoptTransferPayload(std::intptr_t lParam);
 
 }  // namespace mendly

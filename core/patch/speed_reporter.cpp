@@ -44,7 +44,7 @@ void SpeedReporter::tickAt(std::int64_t elapsedMs) {
     const double seconds = static_cast<double>(elapsedMs) / 1000.0;
     if (seconds <= 0) return;
     const double speed = static_cast<double>(bytesReceived_.load()) / seconds;
-    reportStatus(window_, u"Downloading files (" + formatSpeed(speed) + u")");
+    reportSpeedStatus(window_, u"Downloading files (" + formatSpeed(speed) + u")");
 }
 
 }  // namespace mendly

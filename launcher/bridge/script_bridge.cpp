@@ -16,6 +16,7 @@
 #include "model/language.h"
 #include "model/news_feed.h"
 #include "model/server_version.h"
+#include "tasks/pause_tasks.h"
 
 namespace mendly {
 namespace {
@@ -114,6 +115,8 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
             answer(state ? buildFooterStateJson(*state) : std::string("{}"));
         } else if (name == "getPlayButtonLabel") {
             answer(text(state ? state->playButtonLabel() : std::u16string(u"Install")));
+        } else if (name == "getDownloadSettings") {
+            answer(state ? downloadSettingsJson(*state) : std::string("{}"));
         } else if (name == "getShortcutsJson") {
             answer(state ? buildShortcutsJson(state->shortcuts) : std::string("[]"));
         } else if (name == "launcher.play" || name == "launcher.reinstall") {
@@ -151,6 +154,14 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
             }
             if (auto failure = state->writeLanguage(languageCode(arg(0)))) host_.showNotice(*failure);
             answer(true);
+        } else if (name == "setDownloadLimit") {
+            // A text (a number is taken as bytes per second); the answer
+            // says what is set now and why a text was refused.
+            const nlohmann::json& value = arg(0);
+            const std::string limit = value.is_string()            ? value.get<std::string>()
+                                      : value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                                                   : std::string("?");
+            answer(state ? setDownloadLimit(*state, limit) : std::string("{\"ok\":false}"));
         } else if (name == "launcher.asset_url") {
             answer(state ? launcherAssetUrl(state->programFolder, arg(0)) : std::string());
         } else if (name == "launcher.select_server") {

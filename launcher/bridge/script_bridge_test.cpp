@@ -66,9 +66,9 @@ TEST_F(ScriptBridgeTest, SelectServerRefreshesThePageInOrderEvenWhenRefusedWhile
         R"(setSelectedServerVersion["2.5.1"])",
         R"(setSelectedLanguage["en"])",
         R"(setPlayButtonCaption["Patching..."])",
-        R"(updateLauncherFooter["{\"busy\":true,\"canPlay\":false,\"playLabel\":\"Patching...\",)"
-        R"(\"progressDone\":0,\"progressTotal\":0,\"progressVisible\":false,)"
-        R"(\"taskStatus\":\"Verifying local files...\"}"])",
+        R"(updateLauncherFooter["{\"busy\":true,\"canPause\":false,\"canPlay\":false,\"paused\":false,)"
+        R"(\"playLabel\":\"Patching...\",\"progressDone\":0,\"progressTotal\":0,\"progressVisible\":false,)"
+        R"(\"taskStatus\":\"Verifying local files...\",\"transferText\":\"\"}"])",
     };
     EXPECT_EQ(host.pageCalls, expected);
 }
@@ -82,8 +82,8 @@ TEST_F(ScriptBridgeTest, SelectionWithoutAWindowShowsADashAndFetchesNothing) {
 TEST_F(ScriptBridgeTest, FooterOfAnIdleLauncherWithAnInstalledSelection) {
     install(0);
     EXPECT_EQ(call("getFooterStateJson"),
-              R"({"busy":false,"canPlay":true,"playLabel":"Launch","progressDone":0,"progressTotal":0,)"
-              R"("progressVisible":false,"taskStatus":""})");
+              R"({"busy":false,"canPause":false,"canPlay":true,"paused":false,"playLabel":"Launch",)"
+              R"("progressDone":0,"progressTotal":0,"progressVisible":false,"taskStatus":"","transferText":""})");
 }
 
 TEST_F(ScriptBridgeTest, VersionIsEmptyBeforeAnyFetch) { EXPECT_EQ(call("getSelectedServerVersion"), ""); }

@@ -6,6 +6,7 @@
 #include "tasks/game_launch.h"
 #include "tasks/installation_dialogs.h"
 #include "tasks/patch_tasks.h"
+#include "tasks/pause_tasks.h"
 
 namespace mendly {
 namespace {
@@ -16,7 +17,7 @@ struct TaskAction {
     bool answerWithoutState;
 };
 
-constexpr std::array<TaskAction, 9> kTaskActions = {{
+constexpr std::array<TaskAction, 11> kTaskActions = {{
     {"play", &playSelected, true},
     {"install", &installSelected, false},
     {"resetIniDirectory", &resetIniSelected, false},
@@ -26,6 +27,8 @@ constexpr std::array<TaskAction, 9> kTaskActions = {{
     {"openInstallFolder", &openInstallFolder, false},
     {"deleteInstallation", &deleteSelected, false},
     {"cancelPatch", &cancelTask, false},
+    {"pausePatch", &pauseTask, false},
+    {"resumePatch", &resumeTask, false},
 }};
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The page's task and dialog functions without arguments (play, install,
 // reinstall, resetIniDirectory, configure, openInstallFolder, cancelPatch,
-// duplicateInstallation, deleteInstallation). UI thread only.
+// pausePatch, resumePatch, duplicateInstallation, deleteInstallation). UI
+// thread only.
 #include <optional>
 #include <string>
 

@@ -42,12 +42,15 @@ std::string compactJson(const nlohmann::json& value) {
 std::string buildFooterStateJson(const LauncherState& state) {
     nlohmann::json footer = nlohmann::json::object();
     footer["busy"] = state.busy;
+    footer["canPause"] = state.canPause();
     footer["canPlay"] = state.canPlay();
+    footer["paused"] = !state.busy && state.pausedSelected() != nullptr;
     footer["playLabel"] = utf8(state.playButtonLabel());
     footer["progressDone"] = state.progressDone;
     footer["progressTotal"] = state.progressTotal;
     footer["progressVisible"] = state.progressVisible();
     footer["taskStatus"] = utf8(state.taskStatus);
+    footer["transferText"] = utf8(state.transferText());
     return compactJson(footer);
 }
 

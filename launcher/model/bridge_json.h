@@ -26,7 +26,8 @@ namespace mendly {
 inline constexpr char kEmptyServerListHtml[] = "<div class=\"server-empty\">No servers configured</div>";
 inline constexpr char kTileIconUrl[] = "icon_48.png";
 
-// {"busy","canPlay","playLabel","progressDone","progressTotal","progressVisible","taskStatus"}
+// {"busy","canPause","canPlay","paused","playLabel","progressDone","progressTotal","progressVisible",
+// "taskStatus","transferText"}
 std::string buildFooterStateJson(const LauncherState& state);
 
 // {"servers":[{desc, installPath (only when set), launchExecutable, name,

@@ -24,8 +24,8 @@ protected:
 TEST_F(BridgeTest, FooterForAnIdleLauncherWithAnInstalledSelection) {
     install(0);
     EXPECT_EQ(buildFooterStateJson(state),
-              R"({"busy":false,"canPlay":true,"playLabel":"Launch","progressDone":0,"progressTotal":0,)"
-              R"("progressVisible":false,"taskStatus":""})");
+              R"({"busy":false,"canPause":false,"canPlay":true,"paused":false,"playLabel":"Launch",)"
+              R"("progressDone":0,"progressTotal":0,"progressVisible":false,"taskStatus":"","transferText":""})");
 }
 
 TEST_F(BridgeTest, FooterWhileATaskRuns) {
@@ -34,9 +34,15 @@ TEST_F(BridgeTest, FooterWhileATaskRuns) {
     state.progressDone = 3;
     state.progressTotal = 40;
     state.taskStatus = u"Downloading files... 1.2 MB/s \u2014 \u00fcber";
+    state.transfer = PatchTransfer{1258291, 10u << 20, 1048576.0, 75};
     EXPECT_EQ(buildFooterStateJson(state),
-              R"({"busy":true,"canPlay":false,"playLabel":"Patching...","progressDone":3,"progressTotal":40,)"
-              R"("progressVisible":true,"taskStatus":"Downloading files... 1.2 MB/s — über"})");
+              R"({"busy":true,"canPause":true,"canPlay":false,"paused":false,"playLabel":"Patching...",)"
+              R"("progressDone":3,"progressTotal":40,"progressVisible":true,)"
+              R"("taskStatus":"Downloading files... 1.2 MB/s — über",)"
+              R"("transferText":"1.2 MB of 10.0 MB · 1.0 MB/s · 2 min left"})");
+    state.pauseRequested = true;  // Pause was pressed: not offered again, and the label says so
+    EXPECT_NE(buildFooterStateJson(state).find(R"("canPause":false)"), std::string::npos);
+    EXPECT_EQ(state.playButtonLabel(), u"Pausing...");
 }
 
 TEST_F(BridgeTest, ServersJsonHasTheRawFieldsInKeyOrder) {

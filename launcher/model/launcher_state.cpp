@@ -7,6 +7,8 @@
 #include "model/language.h"
 #include "model/server_version.h"
 #include "patch/cancel_flag.h"
+#include "patch/speed_reporter.h"
+#include "patch/transfer_estimate.h"
 
 namespace mendly {
 
@@ -37,22 +39,54 @@ std::u16string LauncherState::selectedServerHeader() const {
 
 std::u16string LauncherState::playButtonLabel() const {
     if (busy) {
+        if (pauseRequested) return u"Pausing...";
         if (isPatchCancelRequested()) return u"Cancelling...";
         return launchAfterTask ? u"Patching..." : u"Installing...";
     }
+    if (pausedSelected() != nullptr) return u"Resume";
     const auto* entry = selectedEntry();
     return entry && isEntryInstalled(*entry) ? u"Launch" : u"Install";
 }
 
+const PausedDownload* LauncherState::pausedSelected() const {
+    const auto* entry = selectedEntry();
+    if (!entry || !settings.paused || settings.paused->name != entry->name) return nullptr;
+    return &*settings.paused;
+}
+
+bool LauncherState::canPause() const {
+    return busy && transfer.has_value() && !pauseRequested && !isPatchCancelRequested();
+}
+
+namespace {
+
+std::u16string byteSize(std::uint64_t bytes) {
+    // formatSpeed's units without the "/s".
+    std::u16string text = formatSpeed(static_cast<double>(bytes));
+    return text.substr(0, text.size() - 2);
+}
+
+}  // namespace
+
+std::u16string LauncherState::transferText() const {
+    if (!transfer) return {};
+    std::u16string text = byteSize(transfer->bytesDone);
+    if (transfer->bytesTotal > 0) text += u" of " + byteSize(transfer->bytesTotal);
+    if (transfer->bytesPerSecond > 0) text += u" · " + formatSpeed(transfer->bytesPerSecond);
+    if (transfer->secondsLeft >= 0) text += u" · " + formatTimeLeft(transfer->secondsLeft) + u" left";
+    return text;
+}
+
 bool LauncherState::canPlay() const {
     if (busy) return false;
+    if (pausedSelected() != nullptr) return true;
     const auto* entry = selectedEntry();
     if (!entry) return false;
     return !entry->launchExecutable.empty() || isEntryInstalled(*entry);
 }
 
 bool LauncherState::progressVisible() const {
-    return busy && progressTotal > 0;
+    return (busy || pausedSelected() != nullptr) && progressTotal > 0;
 }
 
 bool LauncherState::select(std::int32_t index) {

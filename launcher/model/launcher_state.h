@@ -19,9 +19,12 @@
 #include <vector>
 
 #include "catalog/server_catalog.h"
+#include "patch/patch_window.h"
+#include "model/launcher_settings.h"
 #include "model/notice.h"
 #include "model/shortcuts.h"
 #include "model/status_check.h"
+#include "patch/patch_mode.h"
 
 namespace mendly {
 
@@ -44,6 +47,20 @@ struct LauncherState {
     std::u16string selectedVersion;           // version text or placeholder (server_version.h)
     std::vector<std::int32_t> entryStatuses;  // EntryStatus per catalog index
     std::int32_t checkGeneration = 0;         // number of the newest status check
+    LauncherSettings settings;                // launcher-settings.json, loaded at start-up
+    bool pauseRequested = false;              // the running task was paused: it ends as Paused
+    PatchMode taskMode = PatchMode::Install;  // the running task's mode
+    std::optional<PatchTransfer> transfer;    // the running (or paused) download's bytes and speed
+
+    // The paused download of the selected entry, if any (settings.paused
+    // naming it).
+    const PausedDownload* pausedSelected() const;
+    // Pause is offered while a task downloads and nothing stops it yet.
+    bool canPause() const;
+    // "12.3 MB of 27.0 MB · 1.2 MB/s · 2 min left": what the progress area
+    // shows under the status while a download runs or is paused; the parts
+    // not known yet are left out, empty without a transfer.
+    std::u16string transferText() const;
 
     // 0 <= selected < number of entries. Operations on the selected entry do
     // nothing when the selection is not valid.
@@ -58,9 +75,10 @@ struct LauncherState {
 
     // displayName of the selected entry, "—" when none is valid.
     std::u16string selectedServerHeader() const;
-    // "Cancelling...", "Patching...", "Installing..." while busy (by the cancel
-    // flag and the task kind); "Launch" for an installed selected entry; else
-    // "Install".
+    // "Pausing...", "Cancelling...", "Patching...", "Installing..." while busy
+    // (by the pause request, the cancel flag and the task kind); "Resume" for
+    // a selected entry with a paused download; "Launch" for an installed
+    // selected entry; else "Install".
     std::u16string playButtonLabel() const;
     // False while busy or without a valid selection; else true when the entry
     // names a launch executable, or when it is installed anyway.

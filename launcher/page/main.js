@@ -52,6 +52,9 @@ const state = {
   progressVisible: undefined,
   progressDone: undefined,
   progressTotal: undefined,
+  canPause: false,      // Pause is offered (a download is under way)
+  paused: false,        // the selected entry's download is paused: the play button resumes it
+  transferText: '',     // bytes, speed and time left of the download, from native code
 };
 let contextServerIndex = -1;  // tile the open server menu acts on; -1: none
 let prevFooterBusy = false;   // busy flag of the previous footer update
@@ -73,7 +76,8 @@ const FEED_MAXIMUM = 6;
 // waiting on its own.
 const FEED_WAIT_MS = 15000;
 const NEWS_UNAVAILABLE = 'News unavailable';
-const BUSY_WORDS = ['installing', 'patching', 'checking', 'cancelling'];
+const BUSY_WORDS = ['installing', 'patching', 'checking', 'cancelling', 'pausing'];
+const RESUME_LABEL = 'Resume';
 
 // ---------------------------------------------------------------------------
 // Small helpers
@@ -388,7 +392,7 @@ async function refreshPlayButton() {
       if (generation !== footerGeneration) return;
     }
   }
-  setPlayButtonCaption(labelFromSelectedTile());
+  setPlayButtonCaption(state.paused ? RESUME_LABEL : labelFromSelectedTile());
 }
 
 function updatePlayButtonAppearance() {
@@ -398,7 +402,7 @@ function updatePlayButtonAppearance() {
   const label = state.playLabel || 'Install';
   const lower = label.toLowerCase();
   const isBusy = state.busy || isBusyLabel(label);
-  const isLaunch = !isBusy && (lower.startsWith('launch') || lower.startsWith('play'));
+  const isLaunch = !isBusy && (lower.startsWith('launch') || lower.startsWith('play') || lower === 'resume');
   const isInstall = !isBusy && lower === 'install';
   const showStop = isBusy && button.classList.contains('is-hovered') && !lower.startsWith('cancell');
   const shown = showStop ? 'STOP' : label;
@@ -419,6 +423,7 @@ function playButtonReacts() { return state.busy || state.canPlay; }
 async function onPlayClick() {
   try {
     if (state.busy) await xcall('cancelPatch');
+    else if (state.paused) await xcall('resumePatch');
     else if (labelFromSelectedTile() === 'Launch') await xcall('play');
     else await xcall('install');
   } catch (e) {
@@ -441,6 +446,9 @@ function wirePlayButton() {
   });
   button.addEventListener('mouseup', () => button.classList.remove('is-pressed'));
   button.addEventListener('click', onPlayClick);
+  $('#btn-pause').addEventListener('click', () => {
+    if (state.canPause) callAndLog('pausePatch');
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -449,12 +457,16 @@ function wirePlayButton() {
 function updateFooterDetail() {
   const total = state.progressTotal;
   const percent = total > 0 ? Math.min(100, Math.max(0, Math.round((state.progressDone * 100) / total))) : 0;
-  const showProgress = state.busy && state.progressVisible && total > 0;
+  const active = state.busy || state.paused;
+  const showProgress = active && state.progressVisible && total > 0;
 
   const text = state.taskStatus || (state.busy ? 'Working...' : '');
   $('#task-status-label').textContent = text;
   $('#task-status-count').textContent = showProgress ? percent + '%' : '';
-  $('#footer-detail').classList.toggle('patch-busy', state.busy);
+  $('#footer-detail').classList.toggle('patch-busy', active);
+  $('#footer-detail').classList.toggle('patch-paused', state.paused);
+  $('#task-transfer').textContent = active ? state.transferText : '';
+  $('#btn-pause').classList.toggle('hidden', !state.canPause);
 
   $('#patch-progress').classList.toggle('visible', showProgress);
   $('#patch-progress-fill').style.width = percent + '%';
@@ -687,6 +699,69 @@ function onShortcutsClick(event) {
 }
 
 // ---------------------------------------------------------------------------
+// Settings panel: the download limit (getDownloadSettings / setDownloadLimit)
+
+const LIMIT_HINT = 'K, M or G: for example 5M. Empty: no limit. Applies from the next download on.';
+
+function settingsMessage(text, kind) {
+  const message = $('#download-limit-message');
+  message.textContent = text;
+  message.classList.toggle('error', kind === 'error');
+  message.classList.toggle('saved', kind === 'saved');
+}
+
+function closeSettings() {
+  $('#settings-panel').classList.add('hidden');
+  $('#btn-settings').setAttribute('aria-expanded', 'false');
+}
+
+async function openSettings() {
+  closeMenu();
+  $('#settings-panel').classList.remove('hidden');
+  $('#btn-settings').setAttribute('aria-expanded', 'true');
+  settingsMessage(LIMIT_HINT, '');
+  try {
+    const json = await xcall('getDownloadSettings');
+    const data = typeof json === 'string' ? JSON.parse(json) : json;
+    $('#download-limit').value = data && typeof data.downloadLimit === 'string' ? data.downloadLimit : '';
+  } catch (e) {
+    logError('getDownloadSettings failed', e);
+  }
+  $('#download-limit').focus();
+}
+
+async function saveDownloadLimit() {
+  const input = $('#download-limit');
+  try {
+    const json = await xcall('setDownloadLimit', input.value);
+    const data = typeof json === 'string' ? JSON.parse(json) : json;
+    if (!data || !data.ok) {
+      settingsMessage(data && data.error ? String(data.error) : 'The limit was not saved.', 'error');
+      return;
+    }
+    input.value = typeof data.downloadLimit === 'string' ? data.downloadLimit : '';
+    settingsMessage(input.value ? 'Saved: at most ' + input.value + ' per second.' : 'Saved: no limit.', 'saved');
+  } catch (e) {
+    logError('setDownloadLimit failed', e);
+  }
+}
+
+function wireSettings() {
+  $('#btn-settings').addEventListener('click', (event) => {
+    event.stopPropagation();
+    if ($('#settings-panel').classList.contains('hidden')) openSettings();
+    else closeSettings();
+  });
+  $('#settings-panel').addEventListener('click', (event) => event.stopPropagation());
+  $('#download-limit-save').addEventListener('click', saveDownloadLimit);
+  $('#settings-close').addEventListener('click', closeSettings);
+  $('#download-limit').addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') saveDownloadLimit();
+    else if (event.key === 'Escape') closeSettings();
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Globals called by native code
 
 function setSelectedServerHeader(label) {
@@ -715,7 +790,8 @@ function setSelectedLanguage(code) {
 
 function setPlayButtonCaption(label) {
   const text = label == null ? '' : String(label);
-  state.playLabel = isBusyLabel(text) ? text : labelFromSelectedTile();
+  if (isBusyLabel(text)) state.playLabel = text;
+  else state.playLabel = text === RESUME_LABEL || state.paused ? RESUME_LABEL : labelFromSelectedTile();
   updatePlayButtonAppearance();
 }
 
@@ -737,8 +813,11 @@ function updateLauncherFooter(json) {
   if (wasBusy && !state.busy) afterTaskEnded();
 
   state.canPlay = Boolean(data.canPlay);
+  state.canPause = Boolean(data.canPause);
+  state.paused = Boolean(data.paused);
+  state.transferText = data.transferText ? String(data.transferText) : '';
   if (state.busy && isBusyLabel(data.playLabel)) state.playLabel = String(data.playLabel);
-  else if (!state.busy) state.playLabel = labelFromSelectedTile();
+  else if (!state.busy) state.playLabel = state.paused ? RESUME_LABEL : labelFromSelectedTile();
 
   state.taskStatus = data.taskStatus ? String(data.taskStatus) : '';
   state.progressVisible = Boolean(data.progressVisible);
@@ -781,6 +860,7 @@ function wireHandlers() {
 
   $('#server-settings').addEventListener('click', onServerSettingsClick);
   wirePlayButton();
+  wireSettings();
 
   $('#language-select').addEventListener('change', (event) => {
     if (languageSyncing) return;

@@ -132,6 +132,10 @@ void startTask(LauncherState& state, PageHost& host, const ServerEntry& entry, b
     const TrustedKeys trust = state.selected >= 0 ? manifestTrust(state.catalog, static_cast<std::size_t>(state.selected))
                                                   : manifestTrust(entry, false);
     PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode, trust};
+    start.rateLimit = state.settings.downloadLimit;
+    state.taskMode = mode;
+    state.pauseRequested = false;
+    state.transfer.reset();
     state.busy = true;
     state.launchAfterTask = launchAfter;
     state.progressDone = 0;

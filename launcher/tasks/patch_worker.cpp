@@ -8,9 +8,10 @@ namespace mendly {
 
 void patchWorker(const std::shared_ptr<PatchWindow>& window, const PatchStart& start) {
     std::u16string error;
-    const bool ok =
-        runPatch(window.get(), start.manifestUrl, start.filesBaseUrl, start.manifestTrust, start.installFolder,
-                 start.mode, error);
+    PatchRunOptions options;
+    options.rateLimit = start.rateLimit;
+    const bool ok = runPatch(window.get(), start.manifestUrl, start.filesBaseUrl, start.manifestTrust,
+                             start.installFolder, start.mode, options, error);
     if (window) (void)postPatchFinished(window.get(), ok, error);
 }
 

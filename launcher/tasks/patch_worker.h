@@ -2,6 +2,7 @@
 // The background run of a patch task: one detached thread per run that calls
 // runPatch and posts WM_PATCH_FINISHED to the launcher window when it ends.
 // The engine posts its own WM_PATCH_STATUS and WM_PATCH_PROGRESS meanwhile.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <filesystem>
@@ -18,6 +19,7 @@ struct PatchStart {
     std::filesystem::path installFolder;
     PatchMode mode = PatchMode::Update;
     TrustedKeys manifestTrust;  // who must have signed the manifest
+    std::uint64_t rateLimit = 0;  // bytes per second for the whole run; 0: none
 };
 
 // Clears the cancel flag and starts the worker. Throws std::system_error when

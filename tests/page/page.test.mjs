@@ -573,3 +573,68 @@ describe('players see consistent text and progress', () => {
     assert.deepEqual(overflow, [[0, true], [0, true]]);
   });
 });
+
+describe('pause, resume and the download limit', () => {
+  const shown = (page, selector) => page.locator(selector).isVisible();
+  const downloading = (fields) => footerJson({ busy: true, canPlay: false, playLabel: 'Installing...',
+    taskStatus: 'Downloading files...', progressDone: 4, progressTotal: 10, progressVisible: true, ...fields });
+
+  it('PauseIsOfferedOnlyWhileNativeCodeSaysSoAndCallsPausePatch', async () => {
+    const page = await open({ pausePatch: true });
+    await native(page, 'updateLauncherFooter',
+      downloading({ canPause: true, transferText: '4.0 MB of 10.0 MB · 1.0 MB/s · 6 s left' }));
+    assert.equal(await shown(page, '#btn-pause'), true);
+    assert.equal(await text(page, '#task-transfer'), '4.0 MB of 10.0 MB · 1.0 MB/s · 6 s left');
+    await page.click('#btn-pause');
+    await settle(page);
+    assert.equal((await callsNamed(page, 'pausePatch')).length, 1);
+    assert.equal((await callsNamed(page, 'cancelPatch')).length, 0);
+    await native(page, 'updateLauncherFooter', downloading({ canPause: false, playLabel: 'Pausing...',
+      taskStatus: 'Pausing...' }));
+    assert.equal(await shown(page, '#btn-pause'), false);
+    assert.equal(await text(page, '#btn-play-caption'), 'Pausing...');
+  });
+
+  it('APausedDownloadKeepsItsProgressAndTransferAndThePlayButtonResumes', async () => {
+    const page = await open({ resumePatch: true });
+    await native(page, 'updateLauncherFooter', footerJson({ paused: true, playLabel: 'Resume', taskStatus: 'Paused',
+      progressDone: 3, progressTotal: 10, progressVisible: true, transferText: '3.0 MB of 10.0 MB · 1.0 MB/s' }));
+    await native(page, 'setPlayButtonCaption', 'Resume');
+    assert.equal(await text(page, '#btn-play-caption'), 'Resume');
+    assert.equal(await text(page, '#task-status-label'), 'Paused');
+    assert.equal(await text(page, '#task-status-count'), '30%');
+    assert.equal(await text(page, '#task-transfer'), '3.0 MB of 10.0 MB · 1.0 MB/s');
+    assert.equal(await shown(page, '#patch-progress'), true);
+    assert.equal(await shown(page, '#btn-pause'), false);
+    await page.click('#btn-play');
+    await settle(page);
+    assert.equal((await callsNamed(page, 'resumePatch')).length, 1);
+    assert.equal((await callsNamed(page, 'play')).length, 0);
+  });
+
+  it('TheSettingsFieldShowsTheLimitSavesItAndShowsWhyATextWasRefused', async () => {
+    const page = await open({
+      getDownloadSettings: '{"downloadLimit":"5M"}',
+      setDownloadLimit: { $fn: `([value]) => value === '2m'
+        ? '{"downloadLimit":"2M","ok":true}'
+        : '{"downloadLimit":"5M","error":"not a download limit","ok":false}'` },
+    });
+    assert.equal(await shown(page, '#settings-panel'), false);
+    await page.click('#btn-settings');
+    await settle(page);
+    assert.equal(await shown(page, '#settings-panel'), true);
+    assert.equal(await page.inputValue('#download-limit'), '5M');
+    for (const [typed, message, kind, value] of [['fast', 'not a download limit', 'error', 'fast'],
+      ['2m', 'Saved: at most 2M per second.', 'saved', '2M']]) {
+      await page.fill('#download-limit', typed);
+      await page.press('#download-limit', 'Enter');
+      await settle(page);
+      assert.equal(await text(page, '#download-limit-message'), message);
+      assert.equal(await hasClass(page, '#download-limit-message', kind), true);
+      assert.equal(await page.inputValue('#download-limit'), value);
+    }
+    assert.deepEqual(await argsOf(page, 'setDownloadLimit'), [['fast'], ['2m']]);
+    await page.press('#download-limit', 'Escape');
+    assert.equal(await shown(page, '#settings-panel'), false);
+  });
+});
