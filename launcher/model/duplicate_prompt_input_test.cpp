@@ -87,6 +87,16 @@ TEST_F(GameExecutableTest, AnAbsoluteLaunchExecutableStaysInsideTheFolder) {
     EXPECT_EQ(findGameExecutable(folder.path(), (outside / "evil.exe").string()), folder / "Kaltris.exe");
 }
 
+TEST_F(GameExecutableTest, ALaunchExecutableLeadingOutOfTheFolderStartsNothing) {
+    test::TempDir outside{"game_exe_outside"};
+    test::writeFile(outside / "evil.exe", "MZ");
+    test::writeFile(folder / "Kaltris.exe", "MZ");
+    fs::create_symlink(outside / "evil.exe", folder / "linked.exe");
+    const std::string climbing = (fs::path("..") / outside.path().filename() / "evil.exe").string();
+    for (const std::string& name : {climbing, std::string("linked.exe"), std::string("..\\evil.exe")})
+        EXPECT_TRUE(findGameExecutable(folder.path(), name).empty()) << name;  // not even the fixed names
+}
+
 TEST_F(GameExecutableTest, AMissingFolderFindsNothingAndExpectedSaysWhatWasLookedFor) {
     EXPECT_TRUE(findGameExecutable(folder / "gone", "kaltrisclient.exe").empty());
     EXPECT_EQ(expectedGameExecutable(folder / "gone", ""), u"(not configured)");
