@@ -30,20 +30,15 @@ bool copyThroughBuffer(int in, std::uint64_t offset, std::uint64_t size, int out
     return true;
 }
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 }  // namespace
 
 FileOutput::~FileOutput() {
-    closeFd(sourceFd_);
-    closeFd(fd_);
+    closeDescriptor(sourceFd_);
+    closeDescriptor(fd_);
 }
 
 bool FileOutput::create(const std::filesystem::path& path) {
-    closeFd(fd_);
+    closeDescriptor(fd_);
     // Whatever is at the name goes (a link is removed, never followed), then
     // the file is made exclusively: O_EXCL also refuses a link planted since.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
@@ -56,7 +51,7 @@ bool FileOutput::write(std::string_view bytes) { return fd_ >= 0 && writeAll(fd_
 bool FileOutput::appendFrom(const std::filesystem::path& source, std::uint64_t offset, std::uint64_t size) {
     if (fd_ < 0) return false;
     if (source != sourcePath_ || sourceFd_ < 0) {
-        closeFd(sourceFd_);
+        closeDescriptor(sourceFd_);
         sourceFd_ = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
         sourcePath_ = source;
         if (sourceFd_ < 0) return false;
@@ -73,7 +68,7 @@ bool FileOutput::flush() {
 }
 
 bool FileOutput::close() {
-    closeFd(sourceFd_);
+    closeDescriptor(sourceFd_);
     sourcePath_.clear();
     if (fd_ < 0) return false;
     const int rc = ::close(fd_);

@@ -1,4 +1,5 @@
 #include "platform/file_update.h"
+#include "platform/descriptor_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,57 +13,28 @@ namespace {
 
 constexpr std::size_t kCopyChunk = 1u << 20;
 
-bool writeAllAt(int fd, const char* data, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-bool readAllAt(int fd, char* data, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // an error, or the file ends early
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 }  // namespace
 
 FileUpdate::~FileUpdate() {
-    closeFd(sourceFd_);
-    closeFd(fd_);
+    closeDescriptor(sourceFd_);
+    closeDescriptor(fd_);
 }
 
 bool FileUpdate::open(const std::filesystem::path& path) {
-    closeFd(fd_);
+    closeDescriptor(fd_);
     written_ = 0;
     fd_ = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0) return false;
     struct stat info {};
     if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-        closeFd(fd_);
+        closeDescriptor(fd_);
         return false;
     }
     return true;
 }
 
 bool FileUpdate::create(const std::filesystem::path& path) {
-    closeFd(fd_);
+    closeDescriptor(fd_);
     written_ = 0;
     // Whatever is at the name goes (a link is removed, never followed), then
     // the file is made exclusively: O_EXCL also refuses a link planted since.
@@ -84,20 +56,20 @@ bool FileUpdate::hasOtherNames() const {
 
 bool FileUpdate::readAt(std::uint64_t offset, std::size_t count, std::string& bytes) {
     bytes.assign(count, '\0');
-    return fd_ >= 0 && readAllAt(fd_, bytes.data(), count, offset);
+    return fd_ >= 0 && readFromDescriptorAt(fd_, bytes.data(), count, offset);
 }
 
 bool FileUpdate::writeAt(std::uint64_t offset, std::string_view bytes) {
     if (fd_ < 0) return false;
     written_ += bytes.size();
-    return writeAllAt(fd_, bytes.data(), bytes.size(), offset);
+    return writeToDescriptorAt(fd_, bytes, offset);
 }
 
 bool FileUpdate::copyFrom(const std::filesystem::path& source, std::uint64_t sourceOffset, std::uint64_t size,
                           std::uint64_t at) {
     if (fd_ < 0) return false;
     if (source != sourcePath_ || sourceFd_ < 0) {
-        closeFd(sourceFd_);
+        closeDescriptor(sourceFd_);
         sourceFd_ = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
         sourcePath_ = source;
         if (sourceFd_ < 0) return false;
@@ -106,8 +78,8 @@ bool FileUpdate::copyFrom(const std::filesystem::path& source, std::uint64_t sou
     written_ += size;
     while (size > 0) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kCopyChunk));
-        if (!readAllAt(sourceFd_, buffer_.get(), piece, sourceOffset)) return false;
-        if (!writeAllAt(fd_, buffer_.get(), piece, at)) return false;
+        if (!readFromDescriptorAt(sourceFd_, buffer_.get(), piece, sourceOffset)) return false;
+        if (!writeToDescriptorAt(fd_, std::string_view(buffer_.get(), piece), at)) return false;
         sourceOffset += piece;
         at += piece;
         size -= piece;
@@ -130,7 +102,7 @@ bool FileUpdate::flush() {
 }
 
 bool FileUpdate::close() {
-    closeFd(sourceFd_);
+    closeDescriptor(sourceFd_);
     sourcePath_.clear();
     if (fd_ < 0) return false;
     const int rc = ::close(fd_);
