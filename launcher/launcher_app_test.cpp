@@ -13,7 +13,7 @@
 #include "support/loopback_server.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
-#include "virtual_display.h"
+#include "display_suite.h"
 
 namespace mendly {
 namespace {
@@ -30,17 +30,8 @@ std::vector<std::string> logMessages(const std::string& log) {
     return messages;
 }
 
-class LauncherProgram : public ::testing::Test {
+class LauncherProgram : public test::DisplaySuite {
 protected:
-    static void SetUpTestSuite() {
-        display = new test::VirtualDisplay;
-        ASSERT_TRUE(display->start());
-    }
-    static void TearDownTestSuite() {
-        delete display;
-        display = nullptr;
-    }
-
     void SetUp() override {
         program = folder / "launcher";
         fs::copy_file(LAUNCHER_EMPTY_CATALOG_EXE, program);
@@ -55,12 +46,10 @@ protected:
         return test::runProcess(program, options);
     }
 
-    static test::VirtualDisplay* display;
     test::TempDir folder{"launcher_app"};
     fs::path program;
 };
 
-test::VirtualDisplay* LauncherProgram::display = nullptr;
 
 TEST_F(LauncherProgram, EmptyCatalogShowsOnlyTheErrorAndExitsWithZero) {
     const test::ProcessResult r = run({"--skip-self-update", "--test-answer-dialogs"});

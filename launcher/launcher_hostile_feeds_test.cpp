@@ -12,7 +12,7 @@
 #include "support/loopback_server.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
-#include "virtual_display.h"
+#include "display_suite.h"
 
 namespace mendly {
 namespace {
@@ -23,17 +23,8 @@ namespace fs = std::filesystem;
 constexpr int kMostLauncherThreads = 48;
 constexpr int kParallelFeeds = 300;
 
-class LauncherHostileFeeds : public ::testing::Test {
+class LauncherHostileFeeds : public test::DisplaySuite {
 protected:
-    static void SetUpTestSuite() {
-        display = new test::VirtualDisplay;
-        ASSERT_TRUE(display->start());
-    }
-    static void TearDownTestSuite() {
-        delete display;
-        display = nullptr;
-    }
-
     void SetUp() override {
         fs::copy_file(LAUNCHER_EMPTY_CATALOG_EXE, folder / "launcher");
         test::writeFile(folder / "customlist.json",
@@ -68,12 +59,10 @@ protected:
         return -1;
     }
 
-    static test::VirtualDisplay* display;
     test::TempDir folder{"launcher_feeds"};
     test::LoopbackServer server;
 };
 
-test::VirtualDisplay* LauncherHostileFeeds::display = nullptr;
 
 TEST_F(LauncherHostileFeeds, AHugeDateIsDroppedAndTheFeedRendersAtOnce) {
     const std::string word(900 * 1024, '9');

@@ -25,7 +25,7 @@
 #include "support/patch_fixture.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
-#include "virtual_display.h"
+#include "display_suite.h"
 
 namespace mendly {
 namespace {
@@ -61,17 +61,8 @@ std::string serverJson(const std::string& name, const std::string& desc, const s
            R"(","launchExecutable":"Kaltris.exe"})";
 }
 
-class LauncherWindowLook : public ::testing::Test {
+class LauncherWindowLook : public test::DisplaySuite {
 protected:
-    static void SetUpTestSuite() {
-        display = new test::VirtualDisplay;
-        ASSERT_TRUE(display->start());
-    }
-    static void TearDownTestSuite() {
-        delete display;
-        display = nullptr;
-    }
-
     void SetUp() override {
         fs::copy_file(LAUNCHER_EMPTY_CATALOG_EXE, folder / "launcher");
         fs::create_directories(bin);
@@ -119,7 +110,6 @@ protected:
 
     static fs::path snapshot(const std::string& name) { return fs::path(SNAPSHOT_DIR) / name; }
 
-    static test::VirtualDisplay* display;
     test::TempDir folder{"launcher_look"};
     test::TempDir served{"launcher_look_host"};
     fs::path bin = folder / "bin";
@@ -128,7 +118,6 @@ protected:
     test::LoopbackServer server;
 };
 
-test::VirtualDisplay* LauncherWindowLook::display = nullptr;
 
 TEST_F(LauncherWindowLook, TheFirstFrameIsAlreadyDarkAndTheTilesFollow) {
     publish(1, 100);

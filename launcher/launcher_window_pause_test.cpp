@@ -21,7 +21,7 @@
 #include "support/patch_fixture.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
-#include "virtual_display.h"
+#include "display_suite.h"
 
 namespace mendly {
 namespace {
@@ -60,17 +60,8 @@ const timeLeft = await until(() => text('#task-transfer').endsWith(' left') && p
 const pauseShown = !document.querySelector('#btn-pause').classList.contains('hidden');
 )JS";
 
-class LauncherWindowPause : public ::testing::Test {
+class LauncherWindowPause : public test::DisplaySuite {
 protected:
-    static void SetUpTestSuite() {
-        display = new test::VirtualDisplay;
-        ASSERT_TRUE(display->start());
-    }
-    static void TearDownTestSuite() {
-        delete display;
-        display = nullptr;
-    }
-
     void SetUp() override {
         fs::copy_file(LAUNCHER_EMPTY_CATALOG_EXE, folder / "launcher");
         hostFiles.addFile("Kaltris.exe", "MZ stand-in client");
@@ -130,14 +121,12 @@ protected:
         EXPECT_EQ(settings.find("pausedDownload"), std::string::npos) << settings;
     }
 
-    static test::VirtualDisplay* display;
     test::TempDir folder{"launcher_pause"};
     test::TempDir served{"launcher_pause_host"};
     test::PatchHostFolder hostFiles{served.path(), "aurum"};
     test::LoopbackServer server;
 };
 
-test::VirtualDisplay* LauncherWindowPause::display = nullptr;
 
 TEST_F(LauncherWindowPause, PauseKeepsWhatArrivedAndResumeFetchesOnlyTheRest) {
     // The first answer for one large file comes late: a transfer still

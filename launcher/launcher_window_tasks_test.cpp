@@ -19,7 +19,7 @@
 #include "support/patch_fixture.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
-#include "virtual_display.h"
+#include "display_suite.h"
 
 namespace mendly {
 namespace {
@@ -40,17 +40,8 @@ constexpr const char* kUntil =
     "await new Promise(r => setTimeout(r, 100)); } return false; };\n"
     "const text = (s) => document.querySelector(s).textContent;\n";
 
-class LauncherWindowTasks : public ::testing::Test {
+class LauncherWindowTasks : public test::DisplaySuite {
 protected:
-    static void SetUpTestSuite() {
-        display = new test::VirtualDisplay;
-        ASSERT_TRUE(display->start());
-    }
-    static void TearDownTestSuite() {
-        delete display;
-        display = nullptr;
-    }
-
     void SetUp() override {
         fs::copy_file(LAUNCHER_EMPTY_CATALOG_EXE, folder / "launcher");
         // The game's files as the patch host publishes them.
@@ -116,7 +107,6 @@ protected:
             EXPECT_EQ(test::readFile(installFolder() / file.relative), file.served) << file.relative;
     }
 
-    static test::VirtualDisplay* display;
     test::TempDir folder{"launcher_tasks"};
     test::TempDir served{"launcher_tasks_host"};
     fs::path bin = folder / "bin";
@@ -124,7 +114,6 @@ protected:
     test::LoopbackServer server;
 };
 
-test::VirtualDisplay* LauncherWindowTasks::display = nullptr;
 
 TEST_F(LauncherWindowTasks, InstallShowsBusyStatusAndProgressAndEndsUpToDate) {
     fs::remove(snapshot("launcher_installing.png"));
