@@ -101,6 +101,10 @@ RESULTS=$WORK/results.txt
 : >"$RESULTS"
 note() { echo "$1 $2" | tee -a "$RESULTS"; }
 now() { date +%s.%N; }
+# published DIR FIND-ACTION...: the files of the publication in DIR (a host
+# root's NAME folder), leaving out NAME/by-sha256/, whose entries are hard
+# links to the same files under the addresses the manifest serves them at.
+published() { local d=$1; shift; find "$d" -path "$d/by-sha256" -prune -o -type f "$@"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
 mibps() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", bytes / 1048576 / s; else print "n/a" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -222,9 +226,9 @@ latency_case() {
 
   # What a whole install fetches: the manifest and every file below root/lat.
   local files bytes requests
-  files=$(find "$root/$LAT_SERVER" -type f | wc -l)
+  files=$(published "$root/$LAT_SERVER" -print | wc -l)
   requests=$((files + 1))
-  bytes=$(find "$root/$LAT_SERVER" "$root/$LAT_SERVER.manifest" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+  bytes=$({ published "$root/$LAT_SERVER" -printf '%s\n'; stat -c %s "$root/$LAT_SERVER.manifest"; } | awk '{ s += $1 } END { printf "%.0f\n", s }')
   note lat_files "$files"
   note lat_requests "$requests"
   note lat_bytes "$bytes"
@@ -391,8 +395,8 @@ t0=$(now)
 "$PUBLISH" --client "$WORK/client" --server "$SERVER" --root "$WORK/host" --force | tee "$WORK/publish.txt"
 note publish_s "$(elapsed "$t0" "$(now)")"
 
-FILES=$(find "$WORK/host/$SERVER" -type f | wc -l)
-BYTES=$(find "$WORK/host/$SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+FILES=$(published "$WORK/host/$SERVER" -print | wc -l)
+BYTES=$(published "$WORK/host/$SERVER" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 PAK_BYTES=$(find "$WORK/client" -maxdepth 1 -name '*.pak' -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 LOOSE_BYTES=$(find "$WORK/client" -type f -printf '%s\n' | awk -v p="$PAK_BYTES" '{ s += $1 } END { printf "%.0f\n", s - p }')
 note files "$FILES"
@@ -447,7 +451,7 @@ done
 # install stores the payload bodies as they come instead of compressing.
 "$PUBLISH" --client "$WORK/client" --server "$SERVER-pak" --root "$WORK/host" --force --payload-all \
   | tee "$WORK/publish-pak.txt"
-PAK_SERVED_BYTES=$(find "$WORK/host/$SERVER-pak" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
+PAK_SERVED_BYTES=$(published "$WORK/host/$SERVER-pak" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 note payload_served_bytes "$PAK_SERVED_BYTES"
 for i in $(seq "$REPEAT"); do
   rm -rf "$WORK/install-pak"
@@ -475,7 +479,7 @@ if [ -n "$RSS_ALSO" ] && [ "$RSS_ALSO" != none ] && [ "$RSS_ALSO" != "$SIZE" ]; 
   "$PUBLISH" --client "$WORK/client-also" --server "$SERVER-also" --root "$WORK/host" --force >"$WORK/publish-also.txt"
   rm -rf "$WORK/client-also"
   note also_size "$RSS_ALSO"
-  note also_content_bytes "$(find "$WORK/host/$SERVER-also" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
+  note also_content_bytes "$(published "$WORK/host/$SERVER-also" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
   : >"$WORK/install-also.rss"
   for i in $(seq "$REPEAT"); do
     rm -rf "$WORK/install-also"
@@ -492,11 +496,11 @@ if [ -n "$RSS_ALSO" ] && [ "$RSS_ALSO" != none ] && [ "$RSS_ALSO" != "$SIZE" ]; 
 fi
 
 # --- (a) verification of the matching client against md5sum ---------------
-MD5_CMD="find host/$SERVER -type f -print0 | xargs -0 -P$JOBS -n 16 md5sum"
-find "$WORK/host/$SERVER" -type f -print0 | xargs -0 -P"$JOBS" -n 16 md5sum >/dev/null  # warm-up
+MD5_CMD="find host/$SERVER -path host/$SERVER/by-sha256 -prune -o -type f -print0 | xargs -0 -P$JOBS -n 16 md5sum"
+published "$WORK/host/$SERVER" -print0 | xargs -0 -P"$JOBS" -n 16 md5sum >/dev/null  # warm-up
 for i in $(seq "$REPEAT"); do
   t0=$(now)
-  find "$WORK/host/$SERVER" -type f -print0 | xargs -0 -P"$JOBS" -n 16 md5sum >/dev/null
+  published "$WORK/host/$SERVER" -print0 | xargs -0 -P"$JOBS" -n 16 md5sum >/dev/null
   elapsed "$t0" "$(now)" >>"$WORK/md5sum.times"
 done
 MD5SUM_S=$(median <"$WORK/md5sum.times")
@@ -682,7 +686,8 @@ note update_paks_bytes_last "$(pak_bytes "$WORK/paks.after.$REPEAT")"
 # each run was served: the sizes of the files under host/ that the logged GETs
 # answered 200 name. The log is appended to, so it can be emptied between runs.
 (cd "$WORK/host" && find "$SERVER" "$SERVER.manifest" -type f -printf '/%p\t%s\n') >"$WORK/served-sizes"
-WHOLE_SERVED=$(awk -F'\t' '{ s += $2 } END { printf "%.0f\n", s }' "$WORK/served-sizes")
+# (Its by-sha256/ lines name the same files again, at the addresses served.)
+WHOLE_SERVED=$(awk -F'\t' '$1 !~ "/by-sha256/" { s += $2 } END { printf "%.0f\n", s }' "$WORK/served-sizes")
 note resume_whole_bytes "$WHOLE_SERVED"
 # served LOG: "bytes files unknown" answered 200 to GETs in LOG; unknown counts
 # targets that name no file of this client.
@@ -829,8 +834,8 @@ if [ -n "$CHECK_SIZE" ] && [ "$CHECK_SIZE" != none ]; then
   note check_publish_s "$(elapsed "$t0" "$(now)")"
   rm -rf "$WORK/client-check"
   note check_size "$CHECK_SIZE"
-  note check_host_files "$(find "$WORK/host/$CHECK_SERVER" -type f | wc -l)"
-  note check_content_bytes "$(find "$WORK/host/$CHECK_SERVER" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
+  note check_host_files "$(published "$WORK/host/$CHECK_SERVER" -print | wc -l)"
+  note check_content_bytes "$(published "$WORK/host/$CHECK_SERVER" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
   "$BENCH" run --mode install --base "$BASE" --server "$CHECK_SERVER" --dir "$CHECK_DIR" >"$WORK/check-install.txt"
   [ "$(field result "$WORK/check-install.txt")" = ok ] || { cat "$WORK/check-install.txt" >&2; exit 1; }
   note check_install_s "$(field total_s "$WORK/check-install.txt")"
@@ -1152,7 +1157,7 @@ patch_bench run --mode verify --base URL --server $SERVER --dir install-resume
 \`\`\`
 
 Bytes served are the sizes of the files under \`host/\` that the logged GET requests answered 200
-name; the whole client is $(awk -v b="$WHOLE_SERVED" 'BEGIN { printf "%.1f", b / 1048576 }') MiB ($(wc -l <"$WORK/served-sizes") files with the manifest). A
+name; the whole client is $(awk -v b="$WHOLE_SERVED" 'BEGIN { printf "%.1f", b / 1048576 }') MiB ($(grep -vc /by-sha256/ "$WORK/served-sizes") files with the manifest). A
 response cut short by the kill is logged as 200 too, so the first column may count a little more
 than was delivered.
 

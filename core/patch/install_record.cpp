@@ -4,6 +4,7 @@
 
 #include "hash/digest.h"
 #include "log/text.h"
+#include "patch/json_reader.h"
 #include "patch/manifest.h"
 #include "platform/file.h"
 
@@ -20,6 +21,15 @@ using nlohmann::json;
 bool isLowerHex(std::string_view text, std::size_t length) {
     return text.size() == length &&
            text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// Sets the entry's sizes when they and its digests are what a record holds.
+bool takeSizes(RecordedEntry& entry, std::uint64_t stored, std::uint64_t original) {
+    if (!isLowerHex(entry.md5, 32) || stored > UINT32_MAX || original > UINT32_MAX) return false;
+    if (!entry.sha256.empty() && !isLowerHex(entry.sha256, 64)) return false;
+    entry.storedSize = static_cast<std::uint32_t>(stored);
+    entry.originalSize = static_cast<std::uint32_t>(original);
+    return true;
 }
 
 std::optional<platform::FileStamp> stampFrom(const json& value) {
@@ -44,27 +54,89 @@ std::optional<RecordedEntry> entryFrom(const json& value) {
     const auto stored = value[2].get<std::uint64_t>();
     const auto original = value[3].get<std::uint64_t>();
     entry.sha256 = value[4].get<std::string>();
-    if (!isLowerHex(entry.md5, 32) || stored > UINT32_MAX || original > UINT32_MAX) return std::nullopt;
-    if (!entry.sha256.empty() && !isLowerHex(entry.sha256, 64)) return std::nullopt;
-    entry.storedSize = static_cast<std::uint32_t>(stored);
-    entry.originalSize = static_cast<std::uint32_t>(original);
+    if (!takeSizes(entry, stored, original)) return std::nullopt;
     return entry;
+}
+
+// [size, mtime, file id, volume id], as text() writes it.
+bool readPlainStamp(JsonReader& reader, platform::FileStamp& stamp) {
+    return reader.beginArray() && reader.nextElement() && reader.readUnsigned(stamp.size) && reader.nextElement() &&
+           reader.readSigned(stamp.mtimeNs) && reader.nextElement() && reader.readUnsigned(stamp.fileId) &&
+           reader.nextElement() && reader.readUnsigned(stamp.volumeId) && !reader.nextElement() && !reader.failed();
+}
+
+// [holder, md5, stored size, original size, sha256], as text() writes it.
+bool readPlainEntry(JsonReader& reader, RecordedEntry& entry) {
+    std::uint64_t stored = 0, original = 0;
+    if (!(reader.beginArray() && reader.nextElement() && reader.readString(entry.holder) && reader.nextElement() &&
+          reader.readString(entry.md5) && reader.nextElement() && reader.readUnsigned(stored) &&
+          reader.nextElement() && reader.readUnsigned(original) && reader.nextElement() &&
+          reader.readString(entry.sha256) && !reader.nextElement() && !reader.failed()))
+        return false;
+    return takeSizes(entry, stored, original);
+}
+
+// An object of key -> value read by `readValue`; a key given twice keeps
+// the last value, as the library does.
+template <typename Map, typename ReadValue>
+bool readPlainMap(JsonReader& reader, Map& map, ReadValue readValue) {
+    if (!reader.beginObject()) return false;
+    std::string key;
+    while (reader.nextMember(key)) {
+        typename Map::mapped_type value{};
+        if (!readValue(reader, value)) return false;
+        map.insert_or_assign(key, std::move(value));
+    }
+    return !reader.failed();
 }
 
 }  // namespace
 
 std::string InstallRecord::text() const {
-    json holders = json::object();
-    for (const auto& [key, stamp] : holders_)
-        holders[key] = json::array({stamp.size, stamp.mtimeNs, stamp.fileId, stamp.volumeId});
-    json entries = json::object();
-    for (const auto& [relative, entry] : entries_)
-        entries[relative] = json::array({entry.holder, entry.md5, entry.storedSize, entry.originalSize, entry.sha256});
-    const json body = {{"manifest", manifestSha256_}, {"holders", std::move(holders)}, {"entries", std::move(entries)}};
-    // Paths the manifest named are UTF-8; anything else is replaced rather
-    // than refused (such an entry then simply never matches).
-    const std::string bodyText = body.dump(-1, ' ', false, json::error_handler_t::replace);
-    return std::string(kFormatLine) + sha256Hex(bodyText) + "\n" + bodyText;
+    // The JSON library's compact form, written directly: members in key
+    // order ("entries", "holders", "manifest"), each map in its own order.
+    std::string body;
+    body.reserve(64 + entries_.size() * 192 + holders_.size() * 96);
+    const auto quoted = [&body](std::string_view text) {
+        body.push_back('"');
+        appendJsonString(body, text);
+        body.push_back('"');
+    };
+    const auto number = [&body](auto value) { body += std::to_string(value); };
+    body += "{\"entries\":{";
+    for (const auto& [relative, entry] : entries_) {
+        if (body.back() != '{') body.push_back(',');
+        quoted(relative);
+        body += ":[";
+        quoted(entry.holder);
+        body.push_back(',');
+        quoted(entry.md5);
+        body.push_back(',');
+        number(entry.storedSize);
+        body.push_back(',');
+        number(entry.originalSize);
+        body.push_back(',');
+        quoted(entry.sha256);
+        body.push_back(']');
+    }
+    body += "},\"holders\":{";
+    for (const auto& [key, stamp] : holders_) {
+        if (body.back() != '{') body.push_back(',');
+        quoted(key);
+        body += ":[";
+        number(stamp.size);
+        body.push_back(',');
+        number(stamp.mtimeNs);
+        body.push_back(',');
+        number(stamp.fileId);
+        body.push_back(',');
+        number(stamp.volumeId);
+        body.push_back(']');
+    }
+    body += "},\"manifest\":";
+    quoted(manifestSha256_);
+    body.push_back('}');
+    return std::string(kFormatLine) + sha256Hex(body) + "\n" + body;
 }
 
 std::optional<InstallRecord> InstallRecord::fromText(std::string_view text) {
@@ -74,7 +146,13 @@ std::optional<InstallRecord> InstallRecord::fromText(std::string_view text) {
     const std::string_view digest = text.substr(kFormatLine.size(), kDigestLength);
     const std::string_view bodyText = text.substr(bodyStart);
     if (!isLowerHex(digest, kDigestLength) || sha256Hex(bodyText) != digest) return std::nullopt;
+    if (auto record = fromPlainBody(bodyText)) return record;
+    return fromBody(bodyText);
+}
 
+// The body as the JSON library reads it: for records that the plain reader
+// leaves to it (none that text() writes).
+std::optional<InstallRecord> InstallRecord::fromBody(std::string_view bodyText) {
     const json body = json::parse(bodyText, nullptr, false);
     if (!body.is_object() || !body.contains("manifest") || !body["manifest"].is_string() ||
         !body.contains("holders") || !body["holders"].is_object() || !body.contains("entries") ||
@@ -89,11 +167,44 @@ std::optional<InstallRecord> InstallRecord::fromText(std::string_view text) {
     }
     for (const auto& [relative, value] : body["entries"].items()) {
         auto entry = entryFrom(value);
-        // An entry whose holder is not recorded: the record contradicts itself.
-        if (!entry || !record.holders_.contains(entry->holder)) return std::nullopt;
+        if (!entry) return std::nullopt;
         record.entries_.emplace(relative, std::move(*entry));
     }
+    return record.consistent() ? std::optional<InstallRecord>(std::move(record)) : std::nullopt;
+}
+
+// The body through the plain reader; nothing when it leaves the body to the
+// library (the library then decides, and refuses what is not a record).
+std::optional<InstallRecord> InstallRecord::fromPlainBody(std::string_view bodyText) {
+    JsonReader reader(bodyText);
+    InstallRecord record;
+    bool haveManifest = false, haveHolders = false, haveEntries = false;
+    std::string key;
+    if (!reader.beginObject()) return std::nullopt;
+    while (reader.nextMember(key)) {
+        bool ok = false;
+        if (key == "manifest") {
+            ok = haveManifest = reader.readString(record.manifestSha256_);
+        } else if (key == "holders") {
+            record.holders_.clear();
+            ok = haveHolders = readPlainMap(reader, record.holders_, readPlainStamp);
+        } else if (key == "entries") {
+            record.entries_.clear();
+            ok = haveEntries = readPlainMap(reader, record.entries_, readPlainEntry);
+        } else {
+            ok = reader.skipValue();
+        }
+        if (!ok) return std::nullopt;
+    }
+    if (!reader.atEnd() || !haveManifest || !haveHolders || !haveEntries || !record.consistent()) return std::nullopt;
     return record;
+}
+
+// Every entry's holder is recorded; otherwise the record contradicts itself.
+bool InstallRecord::consistent() const {
+    for (const auto& item : entries_)
+        if (!holders_.contains(item.second.holder)) return false;
+    return true;
 }
 
 std::optional<InstallRecord> InstallRecord::load(const std::filesystem::path& installDir) {

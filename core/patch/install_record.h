@@ -68,6 +68,10 @@ public:
     static std::optional<InstallRecord> fromText(std::string_view text);
 
 private:
+    static std::optional<InstallRecord> fromPlainBody(std::string_view bodyText);
+    static std::optional<InstallRecord> fromBody(std::string_view bodyText);
+    bool consistent() const;
+
     std::string manifestSha256_;
     std::map<std::string, platform::FileStamp, std::less<>> holders_;
     std::map<std::string, RecordedEntry, std::less<>> entries_;

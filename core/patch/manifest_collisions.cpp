@@ -24,9 +24,11 @@ std::string fileKey(const std::string& relative) {
     return lowerAscii(std::move(path));
 }
 
-bool isArchiveFileName(const std::string& key) {
+bool isArchiveFileName(std::string_view key) {
+    if (!key.ends_with(".pak")) return false;
+    key.remove_suffix(4);
     for (const auto name : archiveNameTable)
-        if (key == std::string(name) + ".pak") return true;
+        if (key == name) return true;
     return false;
 }
 
@@ -38,11 +40,11 @@ std::string manifestCollisionProblem(const std::vector<ManifestEntry>& files) {
     std::unordered_map<std::string, std::size_t> seen;
     seen.reserve(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::string key = fileKey(files[i].relative);
-        const std::string where = "files[" + std::to_string(i) + "]: " + quoted(files[i].relative);
-        if (isArchiveFileName(key)) return where + " is the file of an archive whose members are patched one by one";
-        const auto [at, added] = seen.emplace(key, i);
-        if (!added) return where + " names the same file as files[" + std::to_string(at->second) + "]";
+        std::string key = fileKey(files[i].relative);
+        const auto where = [&] { return "files[" + std::to_string(i) + "]: " + quoted(files[i].relative); };
+        if (isArchiveFileName(key)) return where() + " is the file of an archive whose members are patched one by one";
+        const auto [at, added] = seen.emplace(std::move(key), i);
+        if (!added) return where() + " names the same file as files[" + std::to_string(at->second) + "]";
     }
     return {};
 }
