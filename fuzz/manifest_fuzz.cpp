@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (plain.files.size() != library.files.size()) std::abort();
         for (std::size_t i = 0; i < plain.files.size(); ++i) {
             const ManifestEntry &a = plain.files[i], &b = library.files[i];
-            if (std::tie(a.relative, a.md5, a.sha256, a.size, a.served) !=
-                std::tie(b.relative, b.md5, b.sha256, b.size, b.served))
+            if (std::tie(a.relative, a.md5, a.sha256, a.size, a.served, a.deltas) !=
+                std::tie(b.relative, b.md5, b.sha256, b.size, b.served, b.deltas))
                 std::abort();
         }
         if (std::tie(plain.generated, plain.release, plain.expires, plain.server) !=

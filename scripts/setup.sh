@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache git pkg-config xxd
   nlohmann-json3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
-  libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev libdeflate-dev
+  libgtest-dev libgmock-dev libcpp-httplib-dev liblzf-dev libdeflate-dev libzstd-dev zstd
   curl openssl time nginx
   libwebkit2gtk-4.1-dev libgl1-mesa-dri xvfb webkit2gtk-driver imagemagick chromium nodejs dbus-daemon desktop-file-utils
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine

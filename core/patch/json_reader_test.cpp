@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "patch/install_record.h"
+#include "log/text.h"
 #include "patch/manifest_document.h"
 
 namespace mendly {
@@ -55,8 +56,8 @@ void expectSameManifest(const PatchManifest& a, const PatchManifest& b, const ch
     ASSERT_EQ(a.files.size(), b.files.size()) << text;
     for (std::size_t i = 0; i < a.files.size(); ++i) {
         const ManifestEntry &x = a.files[i], &y = b.files[i];
-        EXPECT_EQ(std::tie(x.relative, x.md5, x.sha256, x.size, x.served),
-                  std::tie(y.relative, y.md5, y.sha256, y.size, y.served))
+        EXPECT_EQ(std::tie(x.relative, x.md5, x.sha256, x.size, x.served, x.deltas),
+                  std::tie(y.relative, y.md5, y.sha256, y.size, y.served, y.deltas))
             << text << " #" << i;
     }
     EXPECT_EQ(std::tie(a.generated, a.release, a.expires, a.server),
@@ -71,8 +72,16 @@ TEST(PlainManifestReader, TakesOnlyWhatTheLibraryReadsTheSame) {
     const std::string sha(64, 'a');
     const std::string withSha = R"({"files":[{"relative":"a.txt","md5":"x","sha256":")" + sha +
                                 R"(","size":12,"served":"by/a"}],"release":7,"server":"s","expires":"e","generated":"g"})";
+    const std::string d = R"("from":")" + sha + R"(","sha256":")" + sha + R"(")";
+    // One good item, then items that lack a field or have one of the wrong
+    // kind (left out by both readers), then the list in a wrong form.
+    const std::string withDeltas = R"({"files":[{"relative":"a","md5":"x","deltas":[{)" + d +
+                                   R"(,"path":"deltas/1","size":9},{)" + d + R"(,"path":"deltas/2"},{)" + d +
+                                   R"(,"path":5,"size":1},{)" + d + R"(,"path":"p","size":1,"from":7},7,[]]},)" +
+                                   R"({"relative":"b","md5":"x","deltas":{}}]})";
     const Document cases[] = {
         {withSha.c_str(), true},
+        {withDeltas.c_str(), true},
         {" {\r\n\t\"files\" : [ ] } \n", true},
         {R"({"files":[{"relative":"a","md5":"x","size":1,"size":"big"}]})", true},  // the last one counts
         {R"({"files":[{"relative":"a","md5":"x"}],"files":[{"relative":"b","md5":"y"}]})", true},
@@ -110,6 +119,24 @@ TEST(PlainManifestReader, TakesOnlyWhatTheLibraryReadsTheSame) {
         if (!took) continue;
         ASSERT_NO_THROW(readManifestDocument(document.text, library)) << document.text;
         expectSameManifest(plain, library, document.text);
+    }
+}
+
+TEST(PlainManifestReader, DeltasKeepOnlyCompleteItemsAndTheirPathsFollowTheServedRules) {
+    const std::string sha(64, 'e');
+    const auto document = [&](const std::string& path) {
+        return R"({"files":[{"relative":"a","md5":"x","deltas":[{"from":")" + sha + R"(","sha256":")" + sha +
+               R"(","size":3,"path":")" + path + R"("},{"from":"short","sha256":")" + sha +
+               R"(","size":3,"path":"d"}]}]})";
+    };
+    PatchManifest manifest;
+    std::u16string error;
+    ASSERT_TRUE(parseManifest(document("deltas/ab-cd"), manifest, error)) << toUtf8(error);
+    ASSERT_EQ(manifest.files[0].deltas.size(), 1u);
+    EXPECT_EQ(manifest.files[0].deltas[0], (ManifestDelta{sha, "deltas/ab-cd", 3, sha}));
+    for (const std::string bad : {"../up", "a?b", "/abs"}) {
+        EXPECT_FALSE(parseManifest(document(bad), manifest, error)) << bad;
+        EXPECT_NE(toUtf8(error).find("unusable delta path"), std::string::npos) << toUtf8(error);
     }
 }
 

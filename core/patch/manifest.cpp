@@ -38,10 +38,16 @@ std::string entryPathProblem(const std::vector<ManifestEntry>& files) {
         if (const std::string problem = manifestPathProblem(entry.relative); !problem.empty())
             return "files[" + std::to_string(i) + "]: unsafe path \"" + printablePath(entry.relative) + "\" \u2014 " +
                    problem;
-        if (entry.served.empty()) continue;
-        if (const std::string problem = servedPathProblem(entry.served); !problem.empty())
-            return "files[" + std::to_string(i) + "]: unusable served path \"" + printablePath(entry.served) +
+        const auto unusable = [&](const char* what, const std::string& path, const std::string& problem) {
+            return "files[" + std::to_string(i) + "]: unusable " + what + " path \"" + printablePath(path) +
                    "\" \u2014 " + problem;
+        };
+        if (!entry.served.empty())
+            if (const std::string problem = servedPathProblem(entry.served); !problem.empty())
+                return unusable("served", entry.served, problem);
+        for (const ManifestDelta& delta : entry.deltas)
+            if (const std::string problem = servedPathProblem(delta.path); !problem.empty())
+                return unusable("delta", delta.path, problem);
     }
     return {};
 }

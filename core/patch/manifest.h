@@ -14,6 +14,19 @@
 
 namespace mendly {
 
+// One item of an entry's "deltas": a zstd delta (vfile/delta_codec.h) that
+// turns the content whose SHA-256 is `from` into the entry's content. Items
+// missing a field, or with a field of the wrong form, are left out; a path
+// is held to the rules of "served".
+struct ManifestDelta {
+    std::string from;    // SHA-256 of the older content, 64 hexadecimal digits
+    std::string path;    // below the server's folder, '/' separated
+    std::uint64_t size = 0;  // bytes of the delta file
+    std::string sha256;  // of the delta file, 64 hexadecimal digits
+
+    bool operator==(const ManifestDelta&) const = default;
+};
+
 struct ManifestEntry {
     ManifestEntry() = default;
     ManifestEntry(std::string relativePath, std::string md5Text, std::optional<std::uint64_t> bytes = std::nullopt)
@@ -34,6 +47,9 @@ struct ManifestEntry {
     // that holds this one. Only the address depends on it: what the file is
     // and where it goes are `relative`'s.
     std::string served;
+    // Smaller ways to the same bytes ("deltas", optional): each rebuilds this
+    // entry's content from an older content the installation may hold.
+    std::vector<ManifestDelta> deltas;
 };
 
 struct PatchManifest {
@@ -49,7 +65,8 @@ struct PatchManifest {
 // Extra keys are ignored; an empty "files" array is accepted. Every listed
 // path must stay inside the installation folder and name a file (see
 // manifestPathProblem); a "served" path must too, and must travel in an
-// address as it is (no '\', spaces, control characters, '%', '#' or '?').
+// address as it is (no '\', spaces, control characters, '%', '#' or '?'),
+// and so must every delta's path.
 // On failure `manifest` is left empty, nothing is kept of the document, and
 // `error` is "manifest parse: " + what went wrong.
 [[nodiscard]] bool parseManifest(std::string_view bytes, PatchManifest& manifest, std::u16string& error);

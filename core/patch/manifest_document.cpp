@@ -31,6 +31,50 @@ bool readOptionalCount(JsonReader& reader, std::optional<std::uint64_t>& out) {
     return true;
 }
 
+bool isDeltaComplete(const ManifestDelta& delta, bool haveSize) {
+    return haveSize && isSha256Text(delta.from) && isSha256Text(delta.sha256) && !delta.path.empty();
+}
+
+// One item of "deltas": kept when it has every field in its form.
+bool readPlainDelta(JsonReader& reader, std::vector<ManifestDelta>& deltas) {
+    if (reader.peek() != JsonKind::Object) return reader.skipValue();
+    if (!reader.beginObject()) return false;
+    ManifestDelta delta;
+    std::optional<std::uint64_t> size;
+    std::string key;
+    while (reader.nextMember(key)) {
+        std::string* text = key == "from" ? &delta.from : key == "path" ? &delta.path
+                          : key == "sha256" ? &delta.sha256 : nullptr;
+        bool ok = true;
+        if (text) {
+            // A field of another kind spoils the item, however it is given later.
+            const bool isText = reader.peek() == JsonKind::String;
+            ok = isText ? reader.readString(*text) : reader.skipValue();
+            if (!isText) text->clear();
+        } else if (key == "size") {
+            ok = readOptionalCount(reader, size);
+        } else {
+            ok = reader.skipValue();
+        }
+        if (!ok) return false;
+    }
+    if (reader.failed()) return false;
+    if (isDeltaComplete(delta, size.has_value())) {
+        delta.size = *size;
+        deltas.push_back(std::move(delta));
+    }
+    return true;
+}
+
+bool readPlainDeltas(JsonReader& reader, std::vector<ManifestDelta>& deltas) {
+    deltas.clear();
+    if (reader.peek() != JsonKind::Array) return reader.skipValue();
+    if (!reader.beginArray()) return false;
+    while (reader.nextElement())
+        if (!readPlainDelta(reader, deltas)) return false;
+    return !reader.failed();
+}
+
 // One element of "files"; the same member given twice counts as the last.
 bool readPlainEntry(JsonReader& reader, ManifestEntry& entry) {
     if (!reader.beginObject()) return false;
@@ -48,6 +92,8 @@ bool readPlainEntry(JsonReader& reader, ManifestEntry& entry) {
             ok = haveSha256 = reader.readString(entry.sha256);
         } else if (key == "served") {
             ok = reader.readString(entry.served);
+        } else if (key == "deltas") {
+            ok = readPlainDeltas(reader, entry.deltas);
         } else {
             ok = reader.skipValue();
         }
@@ -95,6 +141,29 @@ bool readPlainManifest(std::string_view bytes, PatchManifest& out) {
     return haveFiles && reader.atEnd();
 }
 
+// The library's reading of "deltas", to the same rules as readPlainDelta.
+static std::vector<ManifestDelta> deltasFrom(const Json& list) {
+    std::vector<ManifestDelta> deltas;
+    if (!list.is_array()) return deltas;
+    for (const Json& item : list) {
+        if (!item.is_object()) continue;
+        ManifestDelta delta;
+        const auto text = [&item](const char* key, std::string& out) {
+            const auto found = item.find(key);
+            if (found != item.end() && found->is_string()) out = found->get<std::string>();
+        };
+        text("from", delta.from);
+        text("path", delta.path);
+        text("sha256", delta.sha256);
+        const auto size = item.find("size");
+        const bool haveSize = size != item.end() && size->is_number_unsigned();
+        if (!isDeltaComplete(delta, haveSize)) continue;
+        delta.size = size->get<std::uint64_t>();
+        deltas.push_back(std::move(delta));
+    }
+    return deltas;
+}
+
 void readManifestDocument(std::string_view bytes, PatchManifest& out) {
     const Json root = Json::parse(bytes.data(), bytes.data() + bytes.size(), nullptr,
                                   /*allow_exceptions=*/true, /*ignore_comments=*/false);
@@ -123,6 +192,7 @@ void readManifestDocument(std::string_view bytes, PatchManifest& out) {
         // others once the document is read).
         if (const auto served = element.find("served"); served != element.end())
             entry.served = served->get<std::string>();
+        if (const auto deltas = element.find("deltas"); deltas != element.end()) entry.deltas = deltasFrom(*deltas);
         out.files.push_back(std::move(entry));
     }
     if (const auto generated = root.find("generated"); generated != root.end() && generated->is_string())

@@ -46,7 +46,11 @@ bool openFresh(std::ofstream& out, const fs::path& path) {
 
 StagingWriter::StagingWriter(const ManifestEntry& entry, fs::path partPath, std::optional<std::uint64_t> limit,
                              std::size_t memoryLimit)
-    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit), digest_(entry) {}
+    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit), digest_(entry) {
+    // A body of a declared size that fits is held in one allocation, not
+    // grown (and copied) piece by piece.
+    if (entry.size && *entry.size <= memoryLimit_) memory_.reserve(static_cast<std::size_t>(*entry.size));
+}
 
 bool StagingWriter::open() {
     if (memoryLimit_ > 0) return true;  // the file waits until the body outgrows memory
