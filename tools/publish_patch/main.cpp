@@ -78,6 +78,12 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(summary.plainMembers),
                 static_cast<unsigned long long>(summary.payloads),
                 static_cast<double>(summary.bytesWritten) / (1024.0 * 1024.0));
+    if (summary.deltas.deltas > 0)
+        std::printf("Deltas: %llu for %llu file(s), %.1f MiB in place of %.1f MiB, made in %.1f s\n",
+                    static_cast<unsigned long long>(summary.deltas.deltas),
+                    static_cast<unsigned long long>(summary.deltas.files),
+                    static_cast<double>(summary.deltas.deltaBytes) / (1024.0 * 1024.0),
+                    static_cast<double>(summary.deltas.changedBytes) / (1024.0 * 1024.0), summary.deltas.seconds);
     std::printf("Manifest: %s\n", summary.manifestPath.string().c_str());
     if (!summary.signaturePath.empty()) std::printf("Signature: %s\n", summary.signaturePath.string().c_str());
     return 0;

@@ -3,14 +3,11 @@
 #include "catalog/file_bytes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <ctime>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <system_error>
-#include <thread>
 
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -21,10 +18,12 @@
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/single_file_payload.h"
 #include "payload_pattern.h"
+#include "release_deltas.h"
 #include "release_preview.h"
 #include "served_folder.h"
 #include "signing_key.h"
 #include "version_check.h"
+#include "work_pool.h"
 
 namespace mendly::publish {
 namespace {
@@ -32,6 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct HostPaths {
+    fs::path root;           // hostRoot
     fs::path folder;         // hostRoot/S
     fs::path manifest;       // hostRoot/S.manifest
     fs::path staging;        // hostRoot/.S.staging
@@ -41,7 +41,8 @@ struct HostPaths {
 };
 
 HostPaths hostPathsFor(const fs::path& hostRoot, const std::string& server) {
-    return {hostRoot / server,
+    return {hostRoot,
+            hostRoot / server,
             hostRoot / (server + ".manifest"),
             hostRoot / ("." + server + ".staging"),
             hostRoot / ("." + server + ".manifest.part"),
@@ -111,26 +112,10 @@ public:
     bool serveAll(const std::vector<ClientItem>& items, const std::vector<bool>& payload,
                   std::vector<ServedFile>& files, std::string& error) {
         files.assign(items.size(), {});
-        std::atomic<std::size_t> next{0};
-        std::atomic<bool> failed{false};
-        auto worker = [&] {
-            while (!failed.load()) {
-                const std::size_t i = next.fetch_add(1);
-                if (i >= items.size()) return;
-                std::string message;
-                if (!publishOne(items[i], payload[i], files[i], message)) {
-                    std::lock_guard lock(errorMutex_);
-                    if (!failed.exchange(true)) error = message;
-                }
-            }
-        };
-        unsigned count = threads_ ? threads_ : std::max(1u, std::thread::hardware_concurrency());
-        count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(items.size(), 1)));
-        std::vector<std::thread> pool;
-        for (unsigned t = 1; t < count; ++t) pool.emplace_back(worker);
-        worker();
-        for (auto& thread : pool) thread.join();
-        return !failed.load();
+        return forEachItem(
+            items.size(), threads_,
+            [&](std::size_t i, std::string& message) { return publishOne(items[i], payload[i], files[i], message); },
+            error);
     }
 
 private:
@@ -224,7 +209,6 @@ private:
 
     fs::path staging_;
     unsigned threads_;
-    std::mutex errorMutex_;
 };
 
 // Sorts the served files by path; false when two share one.
@@ -251,12 +235,17 @@ struct ManifestClaims {
 // `files` sorted by sortServedFiles.
 std::string manifestText(const std::vector<ServedFile>& files, const ManifestClaims& claims) {
     nlohmann::json list = nlohmann::json::array();
-    for (const auto& file : files)
-        list.push_back({{"relative", file.relative},
-                        {"md5", file.md5},
-                        {"served", contentPathFor(file.sha256)},
-                        {"sha256", file.sha256},
-                        {"size", file.size}});
+    for (const auto& file : files) {
+        nlohmann::json entry = {{"relative", file.relative},
+                                {"md5", file.md5},
+                                {"served", contentPathFor(file.sha256)},
+                                {"sha256", file.sha256},
+                                {"size", file.size}};
+        for (const ManifestDelta& delta : file.deltas)
+            entry["deltas"].push_back(
+                {{"from", delta.from}, {"path", delta.path}, {"sha256", delta.sha256}, {"size", delta.size}});
+        list.push_back(std::move(entry));
+    }
     nlohmann::json document = {{"files", std::move(list)},
                                {"generated", claims.generated},
                                {"server", claims.server},
@@ -325,14 +314,22 @@ bool swapIn(const HostPaths& host, bool signedManifest, std::string& error) {
 // The copies a run may still fetch once `files` are published: theirs and
 // those the manifest being replaced names. Nothing when that manifest exists
 // but cannot be read: then nothing is removed.
+// The bases of later deltas (the copies the kept releases name) stay too.
 std::optional<std::set<std::string>> copiesToKeep(const std::vector<ServedFile>& files,
-                                                  const std::optional<PatchManifest>& previous, bool previousKnown) {
+                                                  const std::optional<PatchManifest>& previous, bool previousKnown,
+                                                  const std::vector<PatchManifest>& releases) {
     if (!previousKnown) return std::nullopt;
     std::set<std::string> keep;
-    for (const ServedFile& file : files) keep.insert(contentPathFor(file.sha256));
-    if (previous)
+    for (const ServedFile& file : files) {
+        keep.insert(contentPathFor(file.sha256));
+        for (const ManifestDelta& delta : file.deltas) keep.insert(delta.path);
+    }
+    if (previous) {
         for (const ManifestEntry& entry : previous->files)
             if (!entry.served.empty()) keep.insert(entry.served);
+        keepListedDeltas(*previous, keep);
+    }
+    keepReleaseCopies(releases, keep);
     return keep;
 }
 
@@ -446,10 +443,11 @@ void removeStaging(const HostPaths& host) {
 // Writes every file, its copy, the manifest and its signature to staging,
 // then moves them into place; `files` gets what is served.
 bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>& payload, const std::string& server,
-                  const PublishOptions& options, const HostPaths& host, std::vector<ServedFile>& files,
-                  std::string& error) {
+                  const PublishOptions& options, const HostPaths& host, const std::vector<PatchManifest>& releases,
+                  std::vector<ServedFile>& files, PublishSummary& summary, std::string& error) {
     Publisher publisher(host.staging, options.threads);
     if (!publisher.serveAll(items, payload, files, error) || !sortServedFiles(files, error) ||
+        !makeReleaseDeltas(host.staging, host.folder, releases, files, options.threads, summary.deltas, error) ||
         !stageContentCopies(host.staging, files, error))
         return false;
     ManifestClaims claims;
@@ -461,9 +459,12 @@ bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>&
         claims.signedBy = publicKeyText(options.signingKey->publicKey());
     }
     const std::string text = manifestText(files, claims);
-    return writeBytes(host.manifestPart, text, error) &&
-           (!options.signingKey || writeStagedSignature(*options.signingKey, text, host, error)) &&
-           swapIn(host, options.signingKey != nullptr, error);
+    if (!writeBytes(host.manifestPart, text, error) ||
+        (options.signingKey && !writeStagedSignature(*options.signingKey, text, host, error)) ||
+        !swapIn(host, options.signingKey != nullptr, error))
+        return false;
+    rememberRelease(host.root, server, claims.release, text, options.deltasFrom);
+    return true;
 }
 
 }  // namespace
@@ -498,10 +499,12 @@ bool publishClient(const fs::path& clientFolder, std::string_view serverName, co
     if (!prepareStaging(hostRoot, host, error)) return false;
 
     std::vector<ServedFile> files;
-    const bool published = stageAndSwap(items, payload, std::string(serverName), options, host, files, error);
+    const auto releases = recentReleases(hostRoot, server, previous.manifest, options.deltasFrom);
+    const bool published = stageAndSwap(items, payload, server, options, host, releases, files, summary, error);
     removeStaging(host);
     if (!published) return false;
-    if (const auto keep = copiesToKeep(files, previous.manifest, previous.known)) pruneContent(host.folder, *keep);
+    if (const auto keep = copiesToKeep(files, previous.manifest, previous.known, releases))
+        pruneContent(host.folder, *keep);
     if (previous.manifest) summary.versionWarning = unchangedVersionProblem(clientFolder, *previous.manifest, files);
 
     for (const auto& file : files) {

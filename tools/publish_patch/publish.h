@@ -12,6 +12,8 @@
 //                    "served" gives (see served_folder.h), and those of the
 //                    publication replaced, kept until the next one
 //   S/_version._     the client's version file (listed like any loose file)
+//   S/by-sha256/deltas/..  deltas from the content of earlier releases, which
+//                    an entry's "deltas" lists (see release_deltas.h)
 //   S.manifest.sig   when a signing key is given: the signature text of the
 //                    manifest's exact bytes and a line feed (otherwise a
 //                    signature left by an earlier publication is removed)
@@ -47,6 +49,8 @@
 #include <string_view>
 #include <vector>
 
+#include "patch/manifest.h"
+
 namespace mendly::signing {
 class SigningKey;
 }
@@ -68,6 +72,9 @@ struct PublishOptions {
     // version_check.h) is refused, before anything is written, instead of
     // published with a warning.
     bool strict = false;
+    // Deltas from the content of up to this many releases served before
+    // (see release_deltas.h); 0 makes none and keeps no older releases.
+    unsigned deltasFrom = 3;
 };
 
 // One file as the host serves it below hostRoot/S.
@@ -79,6 +86,15 @@ struct ServedFile {
     Kind kind = Kind::Loose;
     std::string contentsMd5;  // Payload only: of the member's contents
     std::string sha256;       // of the served bytes, lowercase hexadecimal
+    std::vector<ManifestDelta> deltas{};  // listed under "deltas"
+};
+
+struct DeltaSummary {
+    std::uint64_t files = 0;         // files that got at least one delta
+    std::uint64_t deltas = 0;        // deltas listed
+    std::uint64_t deltaBytes = 0;    // their size
+    std::uint64_t changedBytes = 0;  // the whole size of the files they replace, once per delta
+    double seconds = 0;              // spent making and reading them
 };
 
 struct PublishSummary {
@@ -91,6 +107,7 @@ struct PublishSummary {
     std::filesystem::path signaturePath;            // empty when the manifest is not signed
     // One sentence when the client changed but its _version._ did not, else empty.
     std::string versionWarning;
+    DeltaSummary deltas;
 };
 
 // False with one sentence in `error` (and nothing of the old publication

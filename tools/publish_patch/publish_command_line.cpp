@@ -31,6 +31,10 @@ const char* const kPublishUsage =
     "  --expires DAYS     a signed manifest expires after DAYS days (default 30):\n"
     "                     publish again before then\n"
     "  --threads N        worker threads (default: all hardware threads)\n"
+    "  --deltas-from N    for each file that changed since one of the last N releases\n"
+    "                     published to ROOT (default 3), also serve a delta from that\n"
+    "                     release's content when it is under half the file; players\n"
+    "                     holding that content fetch the delta instead; 0: none\n"
     "  --sign KEY.pem     sign the manifest with this Ed25519 private key (PEM), written\n"
     "                     as ROOT/NAME.manifest.sig; clients built with the key's public\n"
     "                     key in \"signingKeys\" (or a custom server's \"manifestKey\")\n"
@@ -101,6 +105,13 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
             } else {
                 command.options.expiresDays = static_cast<unsigned>(std::stoul(text));
             }
+        } else if (arg == "--deltas-from") {
+            if (!value(text)) return false;
+            if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) {
+                error = "--deltas-from needs a number from 0 to 99";
+                return false;
+            }
+            command.options.deltasFrom = static_cast<unsigned>(std::stoul(text));
         } else if (arg == "--threads") {
             if (!value(text)) return false;
             if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||

@@ -37,6 +37,7 @@ protected:
         PublishOptions options;
         options.force = true;
         options.strict = strict;
+        options.deltasFrom = 0;  // no releases kept as delta bases: copies last one release
         error.clear();
         return mendly::publish::publishClient(client(), "aurum", root(), options, summary, error);
     }
