@@ -54,18 +54,24 @@ struct MutationOptions {
     double loosePercent = 0;   // share of loose files touched (outside ini/ and "_version._")
     double memberPercent = 0;  // share of the members of each archive touched
     std::uint64_t seed = 7;
+    // Edit every file or member touched instead: about 2% of its bytes
+    // changed in place, a run inserted and a run removed, as a rebuilt
+    // table or executable differs from the last one. Nothing is deleted.
+    bool edit = false;
 };
 
 struct MutationSummary {
     std::uint64_t changed = 0;    // contents replaced (same length, other bytes)
     std::uint64_t deleted = 0;
     std::uint64_t truncated = 0;  // cut to half their length
+    std::uint64_t edited = 0;
     std::uint64_t archivesRewritten = 0;
 };
 
 // Touches ceil(percent of the candidates) files or members of `folder`
 // (never fewer than one when the percentage is above 0 and there are
-// candidates), cycling through change, delete and truncate. Packed archives
+// candidates), cycling through change, delete and truncate (or editing
+// each, with `edit`). Packed archives
 // are rewritten once each; folder-form members are files like loose ones.
 [[nodiscard]] bool mutateClient(const std::filesystem::path& folder, const MutationOptions& options,
                                 MutationSummary& summary, std::string& error);

@@ -3,7 +3,7 @@
 //
 //   make_sample_client --out DIR [--size 1G] [--members N] [--seed S]
 //                      [--pack NAME]... [--folder NAME]...
-//   make_sample_client --mutate DIR [--members-percent P] [--loose-percent P] [--seed S]
+//   make_sample_client --mutate DIR [--members-percent P] [--loose-percent P] [--seed S] [--edit]
 //
 // Exit codes: 0 done, 1 failed, 2 usage error.
 #include <chrono>
@@ -19,7 +19,7 @@ namespace {
 const char* const kUsage =
     "Usage: make_sample_client --out DIR [--size SIZE] [--members N] [--seed S]\n"
     "                          [--pack NAME]... [--folder NAME]...\n"
-    "       make_sample_client --mutate DIR [--members-percent P] [--loose-percent P] [--seed S]\n"
+    "       make_sample_client --mutate DIR [--members-percent P] [--loose-percent P] [--seed S] [--edit]\n"
     "\n"
     "  --out DIR            write a client folder (kaltrisclient.exe, _version._, loose\n"
     "                       files, ini/, archives)\n"
@@ -31,7 +31,9 @@ const char* const kUsage =
     "  --folder NAME        an archive left as the folder NAME/ (repeatable)\n"
     "  --mutate DIR         change, delete or truncate a share of DIR's files and members\n"
     "  --members-percent P  share of each archive's members to touch (default 1)\n"
-    "  --loose-percent P    share of loose files to touch (default 0)\n";
+    "  --loose-percent P    share of loose files to touch (default 0)\n"
+    "  --edit               edit each file or member touched (about 2% of its bytes changed,\n"
+    "                       inserted and removed) instead of changing, deleting or truncating\n";
 
 bool parseNumber(const std::string& text, std::uint64_t& value) {
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -69,6 +71,10 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
+        }
+        if (arg == "--edit") {
+            mutation.edit = true;
+            continue;
         }
         if (i + 1 >= argc) return usage("missing value after " + std::string(arg));
         const std::string value = argv[++i];
@@ -111,9 +117,11 @@ int main(int argc, char** argv) {
             std::cerr << "make_sample_client: " << error << '\n';
             return 1;
         }
-        std::printf("Mutated %s: %llu changed, %llu deleted, %llu truncated, %llu archive(s) rewritten in %.1f s\n",
+        std::printf("Mutated %s: %llu changed, %llu deleted, %llu truncated, %llu edited, %llu archive(s) rewritten"
+                    " in %.1f s\n",
                     mutate.c_str(), static_cast<unsigned long long>(summary.changed),
                     static_cast<unsigned long long>(summary.deleted), static_cast<unsigned long long>(summary.truncated),
+                    static_cast<unsigned long long>(summary.edited),
                     static_cast<unsigned long long>(summary.archivesRewritten), seconds());
         return 0;
     }

@@ -143,6 +143,29 @@ TEST_F(SampleClientTest, MutationIsReproducible) {
     EXPECT_EQ(digests(dir / "a"), digests(dir / "b"));
 }
 
+// Editing keeps every file and member, the same length, with other bytes,
+// alike in two folders of the same client.
+TEST_F(SampleClientTest, EditingChangesTheBytesInsideEachFileTouchedAndDeletesNothing) {
+    ASSERT_TRUE(makeSampleClient(dir / "a", small(5), summary, error)) << error;
+    ASSERT_TRUE(makeSampleClient(dir / "b", small(5), summary, error)) << error;
+    const auto before = digests(dir / "a");
+    MutationOptions options;
+    options.memberPercent = 30;
+    options.loosePercent = 50;
+    options.edit = true;
+    MutationSummary mutated;
+    ASSERT_TRUE(mutateClient(dir / "a", options, mutated, error)) << error;
+    ASSERT_TRUE(mutateClient(dir / "b", options, mutated, error)) << error;
+    EXPECT_GE(mutated.edited, 10u);
+    EXPECT_EQ(mutated.changed + mutated.deleted + mutated.truncated, 0u);
+    const auto after = digests(dir / "a");
+    EXPECT_EQ(after, digests(dir / "b"));
+    ASSERT_EQ(after.size(), before.size());
+    std::size_t differing = 0;
+    for (const auto& [path, md5] : before) differing += after.at(path) != md5;
+    EXPECT_GE(differing, mutated.edited / 2);
+}
+
 TEST(ByteSizeTest, ReadsPowersOfTwoSuffixes) {
     std::uint64_t bytes = 0;
     ASSERT_TRUE(parseByteSize("4096", bytes));
