@@ -38,6 +38,18 @@ const std::string kUsage =
     "      Delete a custom installation and remove it from customlist.json.\n"
     "      Built-in servers cannot be deleted.\n"
     "\n"
+    "  tidewright --add-server <name> <address> [--key <key>] [--folder <folder>]\n"
+    "      Add a server to customlist.json. The address is where the server\n"
+    "      publishes its files, for example https://patch.example.org:8080/aurum;\n"
+    "      its patch manifest is fetched and checked before anything is saved.\n"
+    "      --key: the public key that signs the server's manifests.\n"
+    "      --folder: install the client there instead of under clients.\n"
+    "  tidewright --add-server <server-file.json> [--folder <folder>]\n"
+    "      The same from a server file handed out by the server's operator.\n"
+    "\n"
+    "  tidewright --version\n"
+    "      Show the updater's version.\n"
+    "\n"
     "  tidewright --help\n"
     "\n"
     "Options for --update-all, --update-single and --verify:\n"
@@ -134,12 +146,34 @@ TEST_F(TidewrightProgram, HelpFollowedByAnotherArgumentIsUnrecognized) {
 
 TEST_F(TidewrightProgram, UnknownWordsAndWrongOperandCountsExitWithOne) {
     const fs::path exe = install();
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--frobnicate"}, {"--update-single"}, {"--delete", "a", "b"}, {"retail"}}) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--frobnicate"}, ""},
+        {{"retail"}, ""},
+        {{"--update-single"}, "Usage: tidewright --update-single <name>\n"},
+        {{"--delete", "a", "b"}, "Usage: tidewright --delete <name>\n"},
+        {{"--updte-all", "--skip-self-update"}, "Unknown command \"--updte-all\". Did you mean --update-all?\n"},
+        {{"--verison"}, "Unknown command \"--verison\". Did you mean --version?\n"},
+    };
+    for (const auto& [args, hint] : cases) {
         const test::ProcessResult r = run(exe, args);
         EXPECT_EQ(r.exitCode, 1) << args[0];
-        EXPECT_EQ(r.out, kBanner + kUnrecognized) << args[0];
+        EXPECT_EQ(r.out, kBanner + kUnrecognized + hint) << args[0];
     }
+    // The log keeps the error line alone; the hint is for the console.
+    const auto messages = log(dir_.path());
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "ERROR: Unrecognized command. Run tidewright --help."),
+              messages.end());
+}
+
+TEST_F(TidewrightProgram, VersionPrintsTheBuildIdentifierWithoutCheckingForUpdates) {
+    const fs::path exe = install(TIDEWRIGHT_EMPTY_CATALOG_EXE);  // needs no catalog either
+    for (const char* word : {"--version", "--VERSION"}) {
+        const test::ProcessResult r = run(exe, {word});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, kBanner + "tidewright version " + buildIdentifierUtf8() + "\n");
+    }
+    const test::ProcessResult quiet = run(exe, {"--version", "--quiet"});
+    EXPECT_EQ(quiet.out, "tidewright version " + std::string(buildIdentifierUtf8()) + "\n");
 }
 
 TEST_F(TidewrightProgram, ListWithNothingInstalledShowsBothBuiltInEntries) {
@@ -230,7 +264,8 @@ TEST_F(TidewrightProgram, NonAsciiNameSurvivesIntoTheNotFoundError) {
     const fs::path exe = install();
     const test::ProcessResult r = run(exe, {"--skip-self-update", "--update-single", "\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, kBanner + "Error: No installation named \"\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0\".\n");
+    EXPECT_EQ(r.out, kBanner + "Error: No installation named \"\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0\".\n"
+                               "Known installations: retail, pts\n");
     const auto messages = log(dir_.path());
     EXPECT_NE(std::find(messages.begin(), messages.end(),
                         "ERROR: No installation named \"\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0\"."),
@@ -241,7 +276,30 @@ TEST_F(TidewrightProgram, NameOfOnlySpacesIsShownAsTwoQuotationMarks) {
     const fs::path exe = install();
     const test::ProcessResult r = run(exe, {"--update-single", "   ", "--skip-self-update"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, kBanner + "Error: No installation named \"\".\n");
+    EXPECT_EQ(r.out, kBanner + "Error: No installation named \"\".\nKnown installations: retail, pts\n");
+}
+
+TEST_F(TidewrightProgram, UnknownNamesAreFollowedByTheNamesThereAre) {
+    test::writeFile(dir_ / "customlist.json",
+                    R"({"servers":[{"name":"Mine","server":"s","patchBaseUrl":"http://127.0.0.1:1"},)"
+                    R"({"name":"mine","server":"s","patchBaseUrl":"http://127.0.0.1:1"},)"
+                    R"({"name":"Caf\u00e9","server":"s","patchBaseUrl":"http://127.0.0.1:1"}]})");
+    const fs::path exe = install();
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--update-single", "retial"},
+         "Error: No installation named \"retial\".\nKnown installations: retail, pts, Mine, Caf\xC3\xA9\n"},
+        {{"--verify", "x"}, "Error: No installation named \"x\".\nKnown installations: retail, pts, Mine, Caf\xC3\xA9\n"},
+        {{"--duplicate", "x", "y"},
+         "Error: No installation named \"x\".\nKnown installations: retail, pts, Mine, Caf\xC3\xA9\n"},
+        {{"--delete", "x"}, "Error: No custom installation named \"x\".\nCustom installations: Mine, Caf\xC3\xA9\n"},
+    };
+    for (const auto& [args, expected] : cases) {
+        std::vector<std::string> withSkip = args;
+        withSkip.push_back("--skip-self-update");
+        const test::ProcessResult r = run(exe, withSkip);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_EQ(r.out, kBanner + expected) << args[0];
+    }
 }
 
 

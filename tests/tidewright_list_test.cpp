@@ -1,8 +1,11 @@
 // tidewright without arguments against a patch host on loopback: one entry per
-// installation status, with the version column and the header padding.
+// installation status, with the version column and the header padding; and
+// an interrupted install, listed as such and carried on by --update-all.
 #include <gtest/gtest.h>
 
+#include "patch/staging_area.h"
 #include "support/loopback_server.h"
+#include "support/patch_fixture.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
 
@@ -80,6 +83,59 @@ TEST(TidewrightList, EntriesThatLeadOutOfTheirFoldersAreLeftOutAndNamedInTheLog)
                                          {{"--update-single", "evil", "--skip-self-update"}, {}, program.path()});
     EXPECT_NE(update.exitCode, 0);
     EXPECT_FALSE(fs::exists(program.path().parent_path() / "dotdot"));
+}
+
+// What an interrupted install leaves behind: files the host served, staged
+// under their manifest digests, and no client in place yet.
+TEST(TidewrightList, AnInterruptedInstallIsListedAsPartlyDownloadedAndResumedByUpdateAll) {
+    test::TempDir program{"tw-list-resume"};
+    fs::copy_file(TIDEWRIGHT_EXE, program / "tidewright");
+    test::TempDir hostRoot{"tw-list-host"};
+    test::LoopbackServer host;
+    host.serveFolder(hostRoot.path());
+    test::PatchHostFolder ember{hostRoot.path(), "ember"};
+    ember.addFile("kaltrisclient.exe", "client executable");
+    ember.addFile("_version._", "Kaltris Nexum-2.5.9");
+    ember.addFile("data/big.bin", std::string((3u << 20) + 4096, 'b'));
+    ember.addFile("data/small.txt", "small");
+    ember.publish();
+    test::writeFile(program / "customlist.json",
+                    "{\"servers\":[{\"name\":\"ember\",\"server\":\"ember\",\"patchBaseUrl\":\"" + host.baseUrl() +
+                        "\",\"launchExecutable\":\"kaltrisclient.exe\"},{\"name\":\"idle\",\"server\":\"ember\","
+                        "\"patchBaseUrl\":\"" + host.baseUrl() + "\",\"launchExecutable\":\"kaltrisclient.exe\"}]}");
+    const fs::path client = program / "clients" / "ember";
+    const StagingArea staging(client);
+    for (const char* relative : {"data/big.bin", "kaltrisclient.exe"}) {
+        const auto& file = ember.file(relative);
+        test::writeFile(staging.pathFor(StagingArea::nameFor({file.relative, file.md5}, StagedForm::AsServed)),
+                        file.served);
+    }
+    test::writeFile(staging.pathFor("unfinished.part"), std::string(5u << 20, 'p'));  // never reused
+
+    const auto list = test::runProcess(program / "tidewright", {{"--skip-self-update"}, {}, program.path()});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.out.find("Name    Status                    Version  Description\n"
+                            "retail  Not Installed                      Kaltris Nexum 2.5\n"
+                            "pts     Not Installed                      Kaltris Nexum 2.5 - Public Test Server\n"
+                            "ember   Partly downloaded (3 MB)           ember\n"
+                            "idle    Not Installed                      idle\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_EQ(host.totalRequests(), 0u);  // nothing installed: no version asked for
+
+    const auto update =
+        test::runProcess(program / "tidewright", {{"--update-all", "--skip-self-update"}, {}, program.path(),
+                                                  std::chrono::seconds(60)});
+    EXPECT_EQ(update.exitCode, 0) << update.out;
+    EXPECT_NE(update.out.find("Installing ember\n"), std::string::npos) << update.out;
+    EXPECT_NE(update.out.find("Skipping idle (not installed).\n"), std::string::npos) << update.out;
+    EXPECT_NE(update.out.find("Updated 1, skipped 3, failed 0.\n"), std::string::npos) << update.out;
+    // What was staged is used, not fetched again.
+    EXPECT_EQ(host.requestCount("/ember/data/big.bin"), 0u);
+    EXPECT_EQ(host.requestCount("/ember/kaltrisclient.exe"), 0u);
+    EXPECT_EQ(host.requestCount("/ember/data/small.txt"), 1u);
+    EXPECT_TRUE(test::readFile(client / "data" / "big.bin") == ember.file("data/big.bin").served);
+    EXPECT_EQ(test::readFile(client / "data" / "small.txt"), "small");
 }
 
 }  // namespace

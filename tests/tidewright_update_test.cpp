@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "support/child_process.h"
+#include "support/file_text_wait.h"
 #include "support/loopback_server.h"
 #include "support/patch_fixture.h"
 #include "support/process_runner.h"
@@ -160,6 +162,88 @@ TEST_F(TidewrightUpdateTest, DuplicateAndDeletePrintAndLogTheirLines) {
     EXPECT_FALSE(fs::exists(copy));
     EXPECT_TRUE(fs::exists(program / "clients" / "demo" / "kaltrisclient.exe"));
     EXPECT_NE(log().find("CLI deleted custom installation: Копия"), std::string::npos);
+}
+
+// An entry of the custom list, named "demo" and shown as "Demo Server", on `base`.
+std::string namedEntry(const std::string& base) {
+    return "{\"name\":\"demo\",\"desc\":\"Demo Server\",\"server\":\"demo\",\"patchBaseUrl\":\"" + base +
+           "\",\"launchExecutable\":\"kaltrisclient.exe\"}";
+}
+
+std::string hostPort(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+// A failed download's sentence is followed by a line naming what was being
+// fetched and from which host, on the console and in the log.
+struct FetchFailureCase {
+    const char* name;
+    bool hostDown;        // nothing listens on the entry's port; otherwise one file is missing
+    const char* sentence;
+    const char* what;     // the context line up to " from "
+};
+
+class TidewrightFetchFailureTest : public TidewrightUpdateTest,
+                                   public ::testing::WithParamInterface<FetchFailureCase> {};
+
+TEST_P(TidewrightFetchFailureTest, TheErrorNamesWhatWasFetchedAndTheHost) {
+    const FetchFailureCase c = GetParam();
+    const std::uint16_t downPort = test::unusedLoopbackPort();
+    if (!c.hostDown) {
+        demo.setPublished("data/readme.txt", false);
+        demo.publish();
+    }
+    writeCustomList(namedEntry(c.hostDown ? "http://" + hostPort(downPort) : host.baseUrl()));
+    const auto r = run({"--update-single", "demo"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    const std::string where = c.hostDown ? hostPort(downPort) : hostPort(host.port());
+    const std::string context = std::string(c.what) + " from " + where;
+    EXPECT_NE(r.out.find("\nError: " + std::string(c.sentence) + "\n" + context + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(log().find("ERROR: demo \xE2\x80\x94 " + std::string(c.sentence) + "\n"), std::string::npos) << log();
+    EXPECT_NE(log().find(" " + context + "\n"), std::string::npos) << log();
+    if (c.hostDown) {
+        // A refused connection is asked again twice, after 1 s and 2 s.
+        EXPECT_NE(r.out.find("  Retrying in 1 s (attempt 2 of 3): " + where + " refused the connection\n"
+                             "  Retrying in 2 s (attempt 3 of 3): " + where + " refused the connection\n"),
+                  std::string::npos)
+            << r.out;
+    } else {
+        EXPECT_EQ(r.out.find("Retrying"), std::string::npos) << "a missing file is not asked for again";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ManifestAndFile, TidewrightFetchFailureTest,
+    ::testing::Values(
+        FetchFailureCase{"HostDown", true,
+                         "Could not connect to the server. Check your internet connection and try again. (error 7)",
+                         "while fetching the patch list of Demo Server"},
+        FetchFailureCase{"FileMissing", false, "That file is not on the server right now (HTTP 404)",
+                         "while fetching the file data/readme.txt of Demo Server"}),
+    [](const ::testing::TestParamInfo<FetchFailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(TidewrightUpdateTest, AHostThatRefusesTwiceAndThenAnswersSucceedsWithRetryLines) {
+    const std::uint16_t port = test::unusedLoopbackPort();
+    writeCustomList(namedEntry("http://" + hostPort(port)));
+    test::TempDir scratch("tw-retry");
+    const fs::path output = scratch / "output.txt";
+    test::ChildProcess child;
+    ASSERT_TRUE(child.start(program / "tidewright", {"--update-single", "demo", "--skip-self-update"}, program.path(),
+                            output));
+    // The second refusal has been announced: the host comes up during the
+    // 2 s pause before the third attempt.
+    const std::string secondRetry = "Retrying in 2 s (attempt 3 of 3): " + hostPort(port) + " refused the connection";
+    ASSERT_TRUE(test::waitForFileText(output, secondRetry, std::chrono::seconds(30))) << test::readFile(output);
+    test::LoopbackServer late(test::LoopbackServer::Scheme::Http, test::LoopbackServer::KeepAlive::Off, port);
+    late.serveFolder(hostRoot.path());
+    const test::ChildOutcome outcome = child.wait(std::chrono::seconds(60));
+    const std::string out = test::readFile(output);
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << out;
+    EXPECT_NE(out.find("  Retrying in 1 s (attempt 2 of 3): " + hostPort(port) + " refused the connection\n  " +
+                       secondRetry + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Finished demo.\n"), std::string::npos) << out;
+    EXPECT_EQ(test::readFile(program / "clients" / "demo" / "data" / "readme.txt"), "hello");
+    EXPECT_EQ(late.requestCount("/demo.manifest"), 1u);
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ enum class CliCommandKind : int {
     Duplicate = 4,     // "--duplicate" name new-name
     Delete = 5,        // "--delete" name
     Verify = 6,        // "--verify" name: update with every file hashed again
+    Version = 7,       // "--version"
+    // "--add-server" name address [--key KEY] [--folder PATH], or
+    // "--add-server" server-file [--folder PATH]
+    AddServer = 8,
 };
 
 // How a command's progress and lines are written (--quiet, --json); Standard
@@ -25,8 +29,18 @@ struct CliCommand {
     std::u16string name;     // first operand, trimmed; empty when there is none
     std::u16string newName;  // Duplicate's second operand, trimmed
     std::u16string error;    // empty when understood; otherwise the message to show
+    // Lines shown after the error: the mistyped word and the command it was
+    // probably meant to be, or the usage of a command given the wrong operands.
+    std::vector<std::u16string> hint;
     std::uint64_t rateLimit = 0;  // "--limit-rate N[K|M|G]" in bytes per second; 0: none
     CliOutput output = CliOutput::Standard;
+
+    // AddServer: `name` and `address`, or the server file the operator handed
+    // out (then name and address are empty); all trimmed.
+    std::u16string address;
+    std::u16string serverFile;
+    std::u16string key;     // "--key KEY" or "--key=KEY"; empty: none
+    std::u16string folder;  // "--folder PATH" or "--folder=PATH"; empty: clients/<name>
 };
 
 // `arguments` are those after the program name. Option words ignore letter
@@ -35,7 +49,8 @@ struct CliCommand {
 // which may stand anywhere; a value parseRateLimit refuses, a missing value
 // or both --quiet and --json make the error.
 // Operands are trimmed of white space at both ends and not examined further:
-// one that trims to nothing becomes an empty name.
+// one that trims to nothing becomes an empty name. "--key" and "--folder"
+// belong to "--add-server" and may stand anywhere after it, once each.
 CliCommand parseCommandLine(const std::vector<std::u16string>& arguments);
 
 }  // namespace mendly

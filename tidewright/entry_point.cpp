@@ -1,5 +1,6 @@
 #include "entry_point.h"
 
+#include "add_server_command.h"
 #include "catalog/entry_confinement.h"
 #include "catalog/path_text.h"
 #include "catalog/server_catalog.h"
@@ -28,7 +29,11 @@ int dispatch(ConsoleOutput& console, const CliCommand& command, const std::files
         case CliCommandKind::UpdateSingle:
         case CliCommandKind::Verify: {
             const auto index = findServer(catalog, toUtf8(command.name));
-            if (!index) return console.printError(u"No installation named \"" + command.name + u"\".");
+            if (!index) {
+                console.printError(u"No installation named \"" + command.name + u"\".");
+                console.printLine(knownNamesLine(catalog));
+                return 1;
+            }
             const UpdateDepth depth =
                 command.kind == CliCommandKind::Verify ? UpdateDepth::VerifyEverything : UpdateDepth::TrustRecord;
             return runUpdates(console, folder, catalog, catalog.entries[*index], depth, command.rateLimit);
@@ -37,7 +42,10 @@ int dispatch(ConsoleOutput& console, const CliCommand& command, const std::files
             return duplicateCommand(console, folder, catalog, command.name, command.newName);
         case CliCommandKind::Delete:
             return deleteCommand(console, folder, catalog, command.name);
+        case CliCommandKind::AddServer:
+            return addServerCommand(console, folder, catalog, command);
         case CliCommandKind::Help:  // answered before the catalog is loaded
+        case CliCommandKind::Version:
             break;
     }
     return 1;
@@ -62,11 +70,13 @@ int runTidewright(const std::vector<std::u16string>& argv) {
     printBanner(console);
     if (!command.error.empty()) {
         console.printError(command.error);
+        for (const std::u16string& line : command.hint) console.printLine(line);
         LogFile::close();
         return 1;
     }
-    if (command.kind == CliCommandKind::Help) {
-        printUsage(console);
+    if (command.kind == CliCommandKind::Help || command.kind == CliCommandKind::Version) {
+        if (command.kind == CliCommandKind::Help) printUsage(console);
+        else console.printResult(u"tidewright version " + buildIdentifier());
         LogFile::close();
         return 0;
     }
@@ -78,8 +88,9 @@ int runTidewright(const std::vector<std::u16string>& argv) {
         }))
         return 1;
 
+    // A server can be added to a catalog that has none yet.
     const ServerCatalog catalog = loadUsableCatalog(folder);
-    if (catalog.entries.empty()) {
+    if (catalog.entries.empty() && command.kind != CliCommandKind::AddServer) {
         console.printError(u"No servers configured.");
         LogFile::close();
         return 1;

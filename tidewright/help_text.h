@@ -7,7 +7,8 @@ namespace mendly {
 // "Kaltris CLI Updater" (white), " by the ", "Kaltris Support Team" (green),
 // then an empty line.
 void printBanner(ConsoleOutput& console);
-// The 18 usage lines. "--skip-self-update" is deliberately not listed.
+// The usage lines: the commands, then the options of the update commands.
+// "--skip-self-update" is deliberately not listed.
 void printUsage(ConsoleOutput& console);
 
 }  // namespace mendly

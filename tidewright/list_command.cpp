@@ -4,6 +4,7 @@
 
 #include "catalog/install_layout.h"
 #include "log/text.h"
+#include "patch/interrupted_install.h"
 
 namespace mendly {
 
@@ -12,6 +13,14 @@ std::u16string listedVersion(std::u16string_view version) {
     if (dash != std::u16string_view::npos && dash + 1 < version.size())
         return std::u16string(version.substr(dash + 1));
     return std::u16string(version);
+}
+
+std::u16string partlyDownloadedText(std::uint64_t stagedBytes) {
+    constexpr std::uint64_t kMiB = 1048576;
+    std::uint64_t megabytes = (stagedBytes + kMiB / 2) / kMiB;
+    if (megabytes == 0 && stagedBytes > 0) megabytes = 1;
+    return installStatusText(InstallStatus::PartlyDownloaded) + u" (" +
+           toDecimal(static_cast<long long>(megabytes)) + u" MB)";
 }
 
 std::u16string padRight(std::u16string_view text, std::size_t width) {
@@ -29,13 +38,16 @@ std::vector<ListRow> buildListRows(const std::filesystem::path& programFolder, c
         row.description = toWide(displayName(entry));
         const std::filesystem::path folder = installFolder(programFolder, entry);
         if (!isInstalled(folder, entry.launchExecutable)) {
-            row.status = installStatusText(InstallStatus::NotInstalled);
+            const std::uint64_t staged = interruptedInstallBytes(folder, entry.launchExecutable);
+            row.state = staged > 0 ? InstallStatus::PartlyDownloaded : InstallStatus::NotInstalled;
+            row.status = staged > 0 ? partlyDownloadedText(staged) : installStatusText(row.state);
         } else {
             std::u16string local;
             const bool ok = readLocalVersion(folder, local);
             // Always fetched, also without a local version: the status needs it.
             const std::u16string published = fetchRemoteVersion(entry);
-            row.status = installStatusText(installStatus(true, local, published));
+            row.state = installStatus(true, local, published);
+            row.status = installStatusText(row.state);
             row.version = listedVersion(ok ? local : published);
         }
         rows.push_back(std::move(row));
@@ -55,10 +67,15 @@ ListColumnWidths columnWidths(const std::vector<ListRow>& rows) {
 
 namespace {
 
-ConsoleColour statusColour(const std::u16string& status) {
-    if (status == installStatusText(InstallStatus::UpToDate)) return ConsoleColour::Green;
-    if (status == installStatusText(InstallStatus::OutOfDate)) return ConsoleColour::Yellow;
-    if (status == installStatusText(InstallStatus::NotInstalled)) return ConsoleColour::Red;
+// A partly downloaded client wants the same attention as an outdated one.
+ConsoleColour statusColour(InstallStatus status) {
+    switch (status) {
+        case InstallStatus::UpToDate: return ConsoleColour::Green;
+        case InstallStatus::OutOfDate:
+        case InstallStatus::PartlyDownloaded: return ConsoleColour::Yellow;
+        case InstallStatus::NotInstalled: return ConsoleColour::Red;
+        case InstallStatus::Unknown: break;
+    }
     return ConsoleColour::Default;
 }
 
@@ -71,7 +88,7 @@ void printListTable(ConsoleOutput& console, const std::vector<ListRow>& rows) {
     for (const ListRow& row : rows) {
         console.printSegments({
             {padRight(row.name, widths.name) + u"  ", ConsoleColour::Default},
-            {padRight(row.status, widths.status), statusColour(row.status)},
+            {padRight(row.status, widths.status), statusColour(row.state)},
             {u"  " + padRight(row.version, widths.version) + u"  " + row.description, ConsoleColour::Default},
         });
     }

@@ -3,10 +3,12 @@
 // version and description. Runs on the main thread; the published versions of
 // installed entries are downloaded one after another, and nothing is printed
 // until every row is built.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "catalog/install_status.h"
 #include "catalog/server_catalog.h"
 #include "console_output.h"
 
@@ -14,9 +16,12 @@ namespace mendly {
 
 struct ListRow {
     std::u16string name;
-    std::u16string status;  // "Not Installed", "Unknown", "Up To Date", "Out of Date"
+    // "Not Installed", "Unknown", "Up To Date", "Out of Date" or
+    // partlyDownloadedText; `state` says which (and gives the colour).
+    std::u16string status;
     std::u16string version;
     std::u16string description;
+    InstallStatus state = InstallStatus::Unknown;
 };
 
 // Widths in UTF-16 units: at least the header word, raised to the longest text.
@@ -30,11 +35,17 @@ struct ListColumnWidths {
 // something follows that "-"; otherwise the text unchanged.
 std::u16string listedVersion(std::u16string_view version);
 
+// "Partly downloaded (N MB)": N the staged bytes in whole MB (1 MB = 1048576
+// bytes), rounded, and at least 1 when anything is staged.
+std::u16string partlyDownloadedText(std::uint64_t stagedBytes);
+
 // Appends spaces on the right up to `width`; a longer text stays as it is.
 std::u16string padRight(std::u16string_view text, std::size_t width);
 
 // One row per entry, in catalog order. Downloads the published version of
-// every installed entry (failures become "Unknown" and are logged).
+// every installed entry (failures become "Unknown" and are logged). An entry
+// that is not installed but has an interrupted install staged is listed as
+// partly downloaded, without a version.
 std::vector<ListRow> buildListRows(const std::filesystem::path& programFolder, const ServerCatalog& catalog);
 
 ListColumnWidths columnWidths(const std::vector<ListRow>& rows);

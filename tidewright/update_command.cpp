@@ -1,5 +1,8 @@
 #include "update_command.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/cancel_signal.h"
 #include "catalog/install_layout.h"
 #include "catalog/path_text.h"
@@ -8,6 +11,7 @@
 #include "log/text.h"
 #include "net/rate_limit.h"
 #include "patch/cancel_flag.h"
+#include "patch/interrupted_install.h"
 #include "patch/patch_reporting.h"
 #include "patch/patch_run.h"
 
@@ -43,6 +47,18 @@ private:
 };
 
 std::u16string widePath(const std::filesystem::path& p) { return pathText(p); }
+
+// "ERROR: " + name + " — " + the message's first line; each further line of
+// it (what was being fetched, and from where) as a log line of its own.
+void logFailure(const std::u16string& name, std::u16string_view message) {
+    std::size_t start = 0;
+    for (bool first = true; start <= message.size(); first = false) {
+        const std::size_t end = std::min(message.find(u'\n', start), message.size());
+        const std::u16string_view line = message.substr(start, end - start);
+        LogFile::write(first ? u"ERROR: " + name + u" \u2014 " + std::u16string(line) : std::u16string(line));
+        start = end + 1;
+    }
+}
 
 }  // namespace
 
@@ -85,7 +101,7 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         std::u16string announcement;
         if (installed) {
             announcement = (verifying ? u"Verifying " : u"Updating ") + name;
-        } else if (!chosen) {
+        } else if (!chosen && !isInterruptedInstall(folder, entry.launchExecutable)) {
             console.printLine(u"Skipping " + name + u" (not installed).");
             LogFile::write(u"CLI skip (not installed): " + name);
             ++skipped;
@@ -110,6 +126,8 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         std::u16string error;
         PatchRunOptions options;
         options.rateLimit = rateLimit;
+        options.mirrors = mirrorAddresses(entry);
+        options.serverName = toWide(displayName(entry));
         const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
                                  !installed ? PatchMode::Install : verifying ? PatchMode::Verify : PatchMode::Update,
                                  options, error);
@@ -127,7 +145,7 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         } else {
             const std::u16string message = error.empty() ? u"Update failed." : error;
             console.printResult(u"Error: " + message);
-            LogFile::write(u"ERROR: " + name + u" \u2014 " + message);
+            logFailure(name, message);
             ++failed;
         }
     }

@@ -8,6 +8,7 @@ std::u16string installStatusText(InstallStatus status) {
         case InstallStatus::Unknown: return u"Unknown";
         case InstallStatus::UpToDate: return u"Up To Date";
         case InstallStatus::OutOfDate: return u"Out of Date";
+        case InstallStatus::PartlyDownloaded: return u"Partly downloaded";
     }
     return u"Unknown";
 }

@@ -5,9 +5,12 @@
 
 namespace mendly {
 
-enum class InstallStatus { NotInstalled, Unknown, UpToDate, OutOfDate };
+// PartlyDownloaded: no complete installation, but an interrupted install left
+// downloads in the installation's staging folder that the next run reuses
+// (patch/interrupted_install.h decides it; installStatus never gives it).
+enum class InstallStatus { NotInstalled, Unknown, UpToDate, OutOfDate, PartlyDownloaded };
 
-// "Not Installed", "Unknown", "Up To Date", "Out of Date".
+// "Not Installed", "Unknown", "Up To Date", "Out of Date", "Partly downloaded".
 std::u16string installStatusText(InstallStatus status);
 
 // `local`: the cleaned local version text, empty when it could not be read.

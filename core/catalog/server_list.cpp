@@ -1,7 +1,10 @@
 #include "catalog/server_list.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace mendly {
 namespace {
@@ -31,6 +34,36 @@ bool readMember(const nlohmann::json& object, const char* key, Rule rule, std::s
     return false;
 }
 
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+// "mirrors": an array of http(s) base addresses. It only adds hosts to an
+// entry that works without them, so nothing in it rejects the document: a
+// value that is not an array, elements that are not strings, texts that are
+// not http or https addresses and repeats of the primary or of an earlier
+// mirror are left out, and the entry keeps the rest.
+std::vector<std::string> readMirrors(const nlohmann::json& object, const std::string& primary) {
+    std::vector<std::string> mirrors;
+    const auto it = object.find("mirrors");
+    if (it == object.end() || !it->is_array()) return mirrors;
+    for (const auto& element : *it) {
+        if (!element.is_string()) continue;
+        std::string text = element.get<std::string>();
+        const auto first = text.find_first_not_of(" \t\r\n");
+        if (first == std::string::npos) continue;
+        text.erase(0, first);
+        text.erase(text.find_last_not_of(" \t\r\n") + 1);
+        if (!startsWithIgnoreCase(text, "http://") && !startsWithIgnoreCase(text, "https://")) continue;
+        if (text == primary || std::find(mirrors.begin(), mirrors.end(), text) != mirrors.end()) continue;
+        mirrors.push_back(std::move(text));
+    }
+    return mirrors;
+}
+
 std::optional<ServerEntry> toEntry(const nlohmann::json& object) {
     if (!object.is_object()) return std::nullopt;
     ServerEntry entry;
@@ -46,6 +79,7 @@ std::optional<ServerEntry> toEntry(const nlohmann::json& object) {
     if (!readMember(object, "installPath", Rule::OptionalLenient, entry.installPath, present))
         return std::nullopt;
     if (!readMember(object, "manifestKey", Rule::OptionalStrict, entry.manifestKey, present)) return std::nullopt;
+    entry.mirrors = readMirrors(object, entry.patchBaseUrl);
     return entry;
 }
 
@@ -83,6 +117,7 @@ nlohmann::json serverEntryToJson(const ServerEntry& entry) {
     object["launchExecutable"] = entry.launchExecutable;
     if (!entry.installPath.empty()) object["installPath"] = entry.installPath;
     if (!entry.manifestKey.empty()) object["manifestKey"] = entry.manifestKey;
+    if (!entry.mirrors.empty()) object["mirrors"] = entry.mirrors;
     return object;
 }
 

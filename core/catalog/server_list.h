@@ -17,7 +17,9 @@ namespace mendly {
 // follow). Never throws.
 std::optional<std::vector<ServerEntry>> parseServerList(std::string_view text);
 
-// The six members as written to customlist.json; "installPath" only when set.
+// The six members as written to customlist.json; "installPath",
+// "manifestKey" and "mirrors" only when set, so an entry without them is
+// written exactly as before.
 // nlohmann::json keeps its members in byte order of their names, which is the
 // order the file is written in.
 nlohmann::json serverEntryToJson(const ServerEntry& entry);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "catalog/server_list.h"
 #include "support/temp_dir.h"
 
 namespace mendly {
@@ -97,6 +98,50 @@ TEST(ServerListParsing, OneBadEntryRejectsTheWholeDocument) {
 
 TEST(ServerListParsing, InvalidUtf8IsRejected) {
     EXPECT_FALSE(parseServerList(withEntry(R"("name":"a)" "\xFF" R"(","server":"s","patchBaseUrl":"u")")));
+}
+
+// Mirrors only add hosts to an entry that works without them: nothing in
+// "mirrors" rejects the document, the unusable parts are left out.
+TEST(ServerListMirrors, UsableAddressesAreKeptInOrderAndTheRestLeftOut) {
+    const struct {
+        const char* mirrors;  // the member's JSON value
+        std::vector<std::string> kept;
+    } cases[] = {
+        {R"(["https://m1:8080", "http://m2/"])", {"https://m1:8080", "http://m2/"}},
+        {R"([" https://m1:8080\t", "HTTPS://M3"])", {"https://m1:8080", "HTTPS://M3"}},
+        {R"([5, null, {}, [], "", "   ", "ftp://m", "m4:8080", "https://m1"])", {"https://m1"}},
+        {R"(["https://h:8080", "https://m1", "https://m1"])", {"https://m1"}},  // the primary and repeats
+        {R"("https://m1")", {}},
+        {R"({"a": "https://m1"})", {}},
+        {R"(null)", {}},
+    };
+    for (const auto& c : cases) {
+        const auto list = parseServerList(withEntry(kRequired + R"(,"mirrors":)" + c.mirrors));
+        ASSERT_TRUE(list) << c.mirrors;
+        EXPECT_EQ((*list)[0].mirrors, c.kept) << c.mirrors;
+        EXPECT_EQ((*list)[0].patchBaseUrl, "https://h:8080");
+    }
+}
+
+TEST(ServerListMirrors, AnEntryWithoutMirrorsIsWrittenExactlyAsBefore) {
+    const auto list = parseServerList(kOneEntry);
+    ASSERT_TRUE(list);
+    const nlohmann::json written = serverEntryToJson((*list)[0]);
+    EXPECT_FALSE(written.contains("mirrors"));
+    EXPECT_EQ(written.dump(), R"({"desc":"My copy","launchExecutable":"kaltrisclient.exe","name":"Mine",)"
+                              R"("patchBaseUrl":"https://p:8080","server":"aurum"})");
+}
+
+TEST(ServerListMirrors, MirrorsSurviveARoundTripAndTakePartInEquality) {
+    ServerEntry entry{"n", "d", "s", "https://h:8080", "x.exe", "", "", {"https://m1:8080", "http://m2"}};
+    const nlohmann::json written = serverEntryToJson(entry);
+    EXPECT_EQ(written.at("mirrors"), nlohmann::json::parse(R"(["https://m1:8080","http://m2"])"));
+    const auto read = parseServerList(nlohmann::json{{"servers", {written}}}.dump());
+    ASSERT_TRUE(read);
+    EXPECT_EQ((*read)[0], entry);
+    ServerEntry withoutOne = entry;
+    withoutOne.mirrors.pop_back();
+    EXPECT_NE(withoutOne, entry);
 }
 
 class CatalogLoading : public ::testing::Test {

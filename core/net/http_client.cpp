@@ -29,8 +29,20 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
     return httpGet(url, body, error, options);
 }
 
+bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                   const HttpRequestOptions& options) {
+    HttpFailure failure;
+    return httpGetStream(url, sink, error, options, failure);
+}
+
 bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
              const HttpRequestOptions& options) {
+    HttpFailure failure;
+    return httpGet(url, body, error, options, failure);
+}
+
+bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+             const HttpRequestOptions& options, HttpFailure& failure) {
     body.clear();
     bool reserved = false;
     const std::uint64_t limit = options.documentLimit;
@@ -47,7 +59,7 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
         body.append(piece);
         return true;
     };
-    if (httpGetStream(url, append, error, options)) return true;
+    if (httpGetStream(url, append, error, options, failure)) return true;
     std::string().swap(body);
     return false;
 }

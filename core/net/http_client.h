@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/http_failure.h"
 #include "net/rate_limit.h"
 
 namespace mendly {
@@ -71,6 +72,10 @@ struct HttpRequestOptions {
 
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
                            const HttpRequestOptions& options);
+// The same, also saying how a failed request ended (`failure` is set on
+// failure only; on success it is left as it was).
+[[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
+                           const HttpRequestOptions& options, HttpFailure& failure);
 
 // Options for a small document (version text, feed, signature): not
 // cancellable, no deadline, at most kHttpSmallDocumentLimit bytes.
@@ -93,5 +98,8 @@ using HttpBodySink = std::function<bool(std::string_view piece, std::u16string& 
                                  const std::atomic<bool>* cancel);
 [[nodiscard]] bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
                                  const HttpRequestOptions& options);
+// With how a failed request ended, as for httpGet. Each platform provides this one.
+[[nodiscard]] bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
+                                 const HttpRequestOptions& options, HttpFailure& failure);
 
 }  // namespace mendly

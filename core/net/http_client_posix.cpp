@@ -231,17 +231,40 @@ std::u16string describeFailure(const Transfer& t, CURLcode rc) {
     return describeNetworkError(rc);
 }
 
+// The same decision as describeFailure, as a value.
+HttpFailure failureOf(const Transfer& t, CURLcode rc) {
+    switch (t.stop) {
+        case Stop::Cancelled: return {HttpFailure::Kind::Cancelled, 0, 0};
+        case Stop::Status: return statusFailure(t.stopStatus);
+        case Stop::TimedOut: return networkFailure(CURLE_OPERATION_TIMEDOUT);
+        case Stop::OutOfMemory:
+        case Stop::Sink: return {HttpFailure::Kind::Body, 0, 0};
+        case Stop::None: break;
+    }
+    long status = 0;
+    curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
+    if (rc == CURLE_OK) return statusFailure(status);
+    if ((rc == CURLE_UNSUPPORTED_PROTOCOL || rc == CURLE_TOO_MANY_REDIRECTS) && status >= 300 && status < 400)
+        return statusFailure(status);
+    if (rc == CURLE_OUT_OF_MEMORY) return {HttpFailure::Kind::Body, 0, 0};
+    return networkFailure(rc);
+}
+
 }  // namespace
 
 bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
-                   const HttpRequestOptions& options) {
+                   const HttpRequestOptions& options, HttpFailure& failure) {
     SplitUrl parts;
-    if (!splitUrl(url, parts, error)) return false;
+    if (!splitUrl(url, parts, error)) {
+        failure = {HttpFailure::Kind::Address, 0, 0};
+        return false;
+    }
 
     Transfer t;
     t.handle = threadEasyHandle();
     if (t.handle == nullptr) {
         error = describeNetworkError(CURLE_FAILED_INIT);
+        failure = networkFailure(CURLE_FAILED_INIT);
         return false;
     }
     t.sink = &sink;
@@ -257,6 +280,7 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
     curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
     if (rc == CURLE_OK && t.stop == Stop::None && status == 200) return true;
     error = describeFailure(t, rc);
+    failure = failureOf(t, rc);
     return false;
 }
 

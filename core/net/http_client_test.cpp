@@ -255,6 +255,57 @@ TEST_F(HttpsClientTest, RedirectBackToHttpAfterUpgradingIsNotFollowed) {
     EXPECT_EQ(server.requestCount("/plain"), 0u);
 }
 
+// --- How a failure ended, as a value --------------------------------------
+
+// What callers decide on: a passing failure (refused, dropped, timed out,
+// 5xx) is worth asking again, nothing else is; the phrase names it.
+TEST_F(HttpClientTest, EveryFailureSaysWhetherItIsWorthAskingAgain) {
+    setHttpStallTimeoutForTesting(1s);
+    server.respond("/missing", 404, "no");
+    server.respond("/busy", 503, "later");
+    server.respond("/forbidden", 403, "no");
+    server.dropConnection("/drop");
+    server.truncateBody("/cut", std::string(100, 'x'), 500);
+    server.stallBeforeHeaders("/silent");
+    const std::string refused = "http://127.0.0.1:" + std::to_string(test::unusedLoopbackPort()) + "/file";
+    const struct {
+        std::string url;
+        HttpFailure::Kind kind;
+        bool transient;
+        std::u16string_view phrase;
+    } cases[] = {
+        {refused, HttpFailure::Kind::Network, true, u"refused the connection"},
+        {server.url("/drop"), HttpFailure::Kind::Network, true, u"dropped the connection"},
+        {server.url("/cut"), HttpFailure::Kind::Network, true, u"dropped the connection"},
+        {server.url("/silent"), HttpFailure::Kind::Network, true, u"did not answer in time"},
+        {server.url("/busy"), HttpFailure::Kind::Status, true, u"answered HTTP 503"},
+        {server.url("/missing"), HttpFailure::Kind::Status, false, u"answered HTTP 404"},
+        {server.url("/forbidden"), HttpFailure::Kind::Status, false, u"answered HTTP 403"},
+        {"http://patch-host.invalid/file", HttpFailure::Kind::Network, false, u"could not be found"},
+        {"ftp://127.0.0.1/file", HttpFailure::Kind::Address, false, u"failed"},
+    };
+    for (const auto& c : cases) {
+        HttpFailure failure;
+        EXPECT_FALSE(httpGet(toWide(c.url), body, error, HttpRequestOptions{}, failure)) << c.url;
+        EXPECT_EQ(failure.kind, c.kind) << c.url;
+        EXPECT_EQ(isTransientFailure(failure), c.transient) << c.url;
+        EXPECT_EQ(toUtf8(hostFailurePhrase(failure)), toUtf8(c.phrase)) << c.url;
+    }
+}
+
+TEST_F(HttpClientTest, ABodyRefusedHereIsNotTheHostsFailure) {
+    server.respond("/big", 200, std::string(3 << 20, 'x'));
+    HttpRequestOptions options;
+    options.documentLimit = 1 << 20;
+    HttpFailure failure;
+    EXPECT_FALSE(httpGet(server.wideUrl("/big"), body, error, options, failure));
+    EXPECT_EQ(failure.kind, HttpFailure::Kind::Body);
+    EXPECT_FALSE(isTransientFailure(failure));
+    failure = {};
+    EXPECT_TRUE(httpGet(server.wideUrl("/big"), body, error, HttpRequestOptions{}, failure));
+    EXPECT_EQ(failure.kind, HttpFailure::Kind::None) << "left as it was on success";
+}
+
 // --- Network failures -----------------------------------------------------
 
 TEST_F(HttpClientTest, RefusedConnectionCannotConnect) {

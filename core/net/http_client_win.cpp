@@ -401,12 +401,31 @@ std::u16string describeFailure(const Transfer& t) {
     return describeNetworkError(ERROR_WINHTTP_INTERNAL_ERROR);
 }
 
+// The same decision as describeFailure, as a value.
+HttpFailure failureOf(const Transfer& t) {
+    switch (t.stop) {
+        case Stop::Cancelled: return {HttpFailure::Kind::Cancelled, 0, 0};
+        case Stop::Status: return statusFailure(static_cast<long>(t.status));
+        case Stop::TimedOut: return networkFailure(networkErrorCodes().timedOut);
+        case Stop::OutOfMemory:
+        case Stop::Sink: return {HttpFailure::Kind::Body, 0, 0};
+        case Stop::PlatformError:
+            if (isOutOfMemory(t.error)) return {HttpFailure::Kind::Body, 0, 0};
+            return networkFailure(static_cast<int>(t.error));
+        case Stop::None: break;
+    }
+    return networkFailure(ERROR_WINHTTP_INTERNAL_ERROR);
+}
+
 }  // namespace
 
 bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16string& error,
-                   const HttpRequestOptions& options) {
+                   const HttpRequestOptions& options, HttpFailure& failure) {
     SplitUrl parts;
-    if (!splitUrl(url, parts, error)) return false;
+    if (!splitUrl(url, parts, error)) {
+        failure = {HttpFailure::Kind::Address, 0, 0};
+        return false;
+    }
     Transfer t(options);
     bool ok = false;
     try {
@@ -417,7 +436,10 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
     }
     closeRequest(t);
     if (t.session != nullptr) WinHttpCloseHandle(t.session);
-    if (!ok) error = describeFailure(t);
+    if (!ok) {
+        error = describeFailure(t);
+        failure = failureOf(t);
+    }
     return ok;
 }
 

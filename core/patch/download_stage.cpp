@@ -1,9 +1,11 @@
 #include "patch/download_stage.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "hash/digest.h"
@@ -14,6 +16,7 @@
 #include "patch/cancel_flag.h"
 #include "patch/disk_space_check.h"
 #include "patch/entry_digest.h"
+#include "patch/fetch_context.h"
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
@@ -84,15 +87,15 @@ private:
 
 // Shared by the workers of one stage.
 struct StageState {
-    StageState(const PatchManifest& m, const std::vector<std::size_t>& l, std::u16string_view base, PatchWindow* w,
-               const StagingArea& st, const std::filesystem::path& dir, std::vector<DownloadSlot>& s,
+    StageState(const PatchManifest& m, const std::vector<std::size_t>& l, const DownloadSources& src,
+               PatchWindow* w, const StagingArea& st, const std::filesystem::path& dir, std::vector<DownloadSlot>& s,
                TransferRateLimit* limit)
-        : manifest(m), list(l), filesBaseUrl(base), window(w), staging(st), installDir(dir), slots(s),
+        : manifest(m), list(l), sources(src), window(w), staging(st), installDir(dir), slots(s),
           rateLimit(limit), progress(w, static_cast<std::int32_t>(l.size())) {}
 
     const PatchManifest& manifest;
     const std::vector<std::size_t>& list;
-    std::u16string_view filesBaseUrl;
+    const DownloadSources& sources;
     PatchWindow* window;
     const StagingArea& staging;
     const std::filesystem::path& installDir;
@@ -106,6 +109,7 @@ struct StageState {
     std::atomic<std::int32_t> reused{0};
     std::atomic<std::int32_t> endedJobs{0};
     std::atomic<std::int32_t> failedJobs{0};
+    std::atomic<std::int32_t> warnedAttempts{0};
     std::atomic<bool> gaveUp{false};
     std::atomic<std::uint64_t> bytesReceived{0};
     // What the byte reports count: bytes received and files found staged.
@@ -137,11 +141,20 @@ struct WorkerContext {
     vfile::CodecBuffers buffers;
 };
 
-void recordFailure(StageState& state, const Job& job, const std::u16string& url, const std::u16string& message) {
+// `context` (may be empty) follows the message in the run's error text; the
+// log line's address already names the host.
+void recordFailure(StageState& state, const Job& job, const std::u16string& url, const std::u16string& message,
+                   const std::u16string& context = {}) {
     state.failed.fetch_add(static_cast<std::int32_t>(job.positions.size()));
     if (state.failedJobs.fetch_add(1) < kLoggedDownloadFailures) LogFile::write(u"ERROR: " + url + u" \u2014 " + message);
     const std::lock_guard lock(state.firstErrorMutex);
-    if (state.firstError.empty()) state.firstError = message;
+    if (state.firstError.empty()) state.firstError = context.empty() ? message : withContext(message, context);
+}
+
+// A failed attempt that is tried again (from this host or another).
+void noteFailedAttempt(StageState& state, const std::u16string& url, const std::u16string& message) {
+    if (state.warnedAttempts.fetch_add(1) < kLoggedDownloadFailures)
+        LogFile::write(u"WARNING: " + url + u" \u2014 " + message);
 }
 
 std::u16string diskFullMessage(const StageState& state, std::uint64_t wanted) {
@@ -207,24 +220,67 @@ bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& app
     return matches && finishStaged(ctx, job, path, kind, appliedName).empty();
 }
 
-// Fetches the job's file into staging; false when the worker must end
-// (cancelled). Failures are recorded here.
-bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName, bool& ok) {
+// How one attempt at a job's file from one host ended.
+enum class Attempt {
+    Served,     // staged and matching
+    Cancelled,  // the cancel flag ended it
+    Moved,      // the host was demoted meanwhile: the file goes to another
+    HostFailed, // the host failed it (network, status, wrong bytes)
+    Failed,     // failed on this side (staging, disk): no host would do better
+};
+
+struct AttemptResult {
+    Attempt outcome = Attempt::Failed;
+    HttpFailure failure;   // with HostFailed
+    std::u16string error;  // with HostFailed and Failed
+};
+
+// What a complete body became: staged (Served), or the failure.
+AttemptResult stageBody(WorkerContext& ctx, const Job& job, Kind kind, StagingWriter& writer, bool closed,
+                        std::string& appliedName) {
     StageState& state = ctx.state;
     const ManifestEntry& entry = state.manifest.files[job.index];
-    const std::u16string url = fileUrl(state.filesBaseUrl, entry);
     const std::filesystem::path target =
         state.staging.pathFor(kind == Kind::Member ? job.name + ".contents" : job.name);
+    AttemptResult r;
+    if (!closed) {
+        r.error = classifyWriteFailure(state.staging.folder(), 1) == StagingStatus::DiskFull
+                      ? diskFullMessage(state, entry.size.value_or(writer.received()))
+                      : u"Cannot stage download: " + toWide(entry.relative);
+    } else if (!writer.matches(entry)) {
+        r.outcome = Attempt::HostFailed;
+        r.failure.kind = HttpFailure::Kind::Body;
+        r.error = u"Hash mismatch after download: " + toWide(entry.relative);
+    } else if (writer.inMemory()) {
+        r.error = stageMemberFromMemory(ctx, job, writer.memory());
+        appliedName = job.name;
+    } else if (!commitStaged(writer.partPath(), target)) {
+        r.error = u"Cannot stage download: " + toWide(entry.relative);
+    } else {
+        r.error = finishStaged(ctx, job, target, kind, appliedName);
+    }
+    if (r.outcome != Attempt::HostFailed && r.error.empty()) r.outcome = Attempt::Served;
+    return r;
+}
+
+// One transfer of the job's file from `host` into staging.
+AttemptResult fetchFrom(WorkerContext& ctx, const Job& job, Kind kind, std::size_t host, std::string& appliedName) {
+    StageState& state = ctx.state;
+    HostPool& pool = state.sources.hosts;
+    const ManifestEntry& entry = state.manifest.files[job.index];
+    const std::u16string url = fileUrl(pool.addresses(host).filesBaseUrl, entry);
     StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
                          kind == Kind::Member ? kMemberInMemory : 0);
-    std::u16string error;
-    if (!writer.open()) {
-        recordFailure(state, job, url, u"Cannot stage download: " + toWide(entry.relative));
-        return true;
-    }
+    if (!writer.open()) return {Attempt::Failed, {}, u"Cannot stage download: " + toWide(entry.relative)};
+    HostPool::Transfer transfer = pool.begin(host);
+    bool moved = false;
     const HttpBodySink sink = [&](std::string_view piece, std::u16string& sinkError) {
         state.bytesReceived.fetch_add(piece.size(), std::memory_order_relaxed);
         state.bytesDone.fetch_add(piece.size(), std::memory_order_relaxed);
+        if (!pool.received(transfer, piece.size(), HostPool::Clock::now())) {
+            moved = true;
+            return false;
+        }
         if (writer.write(piece)) return true;
         if (writer.writeFailed() &&
             classifyWriteFailure(state.staging.folder(), piece.size()) == StagingStatus::DiskFull)
@@ -234,31 +290,78 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     HttpRequestOptions options;
     options.cancel = &patchCancelFlag();
     options.rateLimit = state.rateLimit;
-    const bool fetched = httpGetStream(url, sink, error, options);
+    AttemptResult r;
+    const bool fetched = httpGetStream(url, sink, r.error, options, r.failure);
+    const auto transferEnded = HostPool::Clock::now();  // the host's time; staging below is ours
     const bool closed = writer.close();
-    if (!fetched && (isPatchCancelRequested() || error == u"Cancelled")) return false;
-    if (writer.overLimit()) {
-        error = u"Hash mismatch after download: " + toWide(entry.relative);
-    } else if (fetched && !closed) {
-        error = classifyWriteFailure(state.staging.folder(), 1) == StagingStatus::DiskFull
-                    ? diskFullMessage(state, entry.size.value_or(writer.received()))
-                    : u"Cannot stage download: " + toWide(entry.relative);
-    } else if (fetched && !writer.matches(entry)) {
-        error = u"Hash mismatch after download: " + toWide(entry.relative);
-    } else if (fetched && writer.inMemory()) {
-        error = stageMemberFromMemory(ctx, job, writer.memory());
-        appliedName = job.name;
-        ok = error.empty();
-    } else if (fetched && !commitStaged(writer.partPath(), target)) {
-        error = u"Cannot stage download: " + toWide(entry.relative);
+    if (!fetched && (isPatchCancelRequested() || r.failure.kind == HttpFailure::Kind::Cancelled)) {
+        r.outcome = Attempt::Cancelled;
+    } else if (moved) {
+        r.outcome = Attempt::Moved;
+    } else if (writer.overLimit()) {
+        r = {Attempt::HostFailed, {HttpFailure::Kind::Body, 0, 0},
+             u"Hash mismatch after download: " + toWide(entry.relative)};
     } else if (fetched) {
-        error = finishStaged(ctx, job, target, kind, appliedName);
-        ok = error.empty();
-    } else if (error.empty()) {
-        error = u"Download failed";
+        r = stageBody(ctx, job, kind, writer, closed, appliedName);
+    } else if (writer.writeFailed()) {
+        r.outcome = Attempt::Failed;  // the sink's sentence (disk full) or the write failure's
+        if (r.failure.kind != HttpFailure::Kind::Body || r.error.empty())
+            r.error = u"Cannot stage download: " + toWide(entry.relative);
+    } else {
+        r.outcome = Attempt::HostFailed;
+        if (r.error.empty()) r.error = u"Download failed";
     }
-    if (!ok) recordFailure(state, job, url, error);
-    return true;
+    pool.end(transfer, r.outcome == Attempt::Served, transferEnded);
+    return r;
+}
+
+// Fetches the job's file into staging from the hosts, trying again as
+// downloadFiles says; false when the worker must end (cancelled). Failures
+// are recorded here.
+bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName, bool& ok) {
+    StageState& state = ctx.state;
+    HostPool& pool = state.sources.hosts;
+    const RetryPolicy& retry = state.sources.retry;
+    const ManifestEntry& entry = state.manifest.files[job.index];
+    std::vector<bool> ruledOut(pool.size(), false);
+    std::optional<std::size_t> previous;
+    int attempt = 0;
+    auto began = std::chrono::steady_clock::now();  // the first attempt on this host
+    while (const auto host = pool.pick(ruledOut)) {
+        attempt = host == previous ? attempt + 1 : 1;
+        if (attempt == 1) began = std::chrono::steady_clock::now();
+        previous = host;
+        const AttemptResult r = fetchFrom(ctx, job, kind, *host, appliedName);
+        const std::u16string url = fileUrl(pool.addresses(*host).filesBaseUrl, entry);
+        if (r.outcome == Attempt::Served) {
+            ok = true;
+            return true;
+        }
+        if (r.outcome == Attempt::Cancelled) return false;
+        if (r.outcome == Attempt::Moved) continue;
+        if (r.outcome == Attempt::Failed) {
+            recordFailure(state, job, url, r.error);
+            return true;
+        }
+        const bool others = pool.hasOtherCandidate(*host, ruledOut);
+        if (isTransientFailure(r.failure) && !others && retry.mayAttempt(attempt + 1, began)) {
+            const auto wait = retry.waitBefore(attempt + 1);
+            noteFailedAttempt(state, url, r.error);
+            reportStatus(state.window, retryLine(wait, attempt + 1, retry.attempts, pool.label(*host), r.failure));
+            if (!retry.wait(wait, &patchCancelFlag())) return false;
+            continue;
+        }
+        ruledOut[*host] = true;
+        pool.demote(*host, r.error);
+        if (others) {
+            noteFailedAttempt(state, url, r.error);
+            continue;
+        }
+        recordFailure(state, job, url, r.error,
+                      fileContext(toWide(entry.relative), state.sources.serverName, pool.label(*host)));
+        return true;
+    }
+    return true;  // not reached: the last host's failure is recorded above
 }
 
 #ifdef MENDLY_INJECT_RACE
@@ -294,7 +397,9 @@ bool runJob(WorkerContext& ctx, const Job& job) {
         }
     } catch (...) {
         try {
-            recordFailure(state, job, fileUrl(state.filesBaseUrl, state.manifest.files[job.index]), u"Download failed");
+            recordFailure(state, job,
+                          fileUrl(state.sources.hosts.addresses(0).filesBaseUrl, state.manifest.files[job.index]),
+                          u"Download failed");
         } catch (...) {
             state.failed.fetch_add(static_cast<std::int32_t>(job.positions.size()));
         }
@@ -330,11 +435,19 @@ std::string stagedNameFor(const ManifestEntry& entry) {
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
                              const std::filesystem::path& installDir, TransferRateLimit* rateLimit) {
+    HostPool hosts({{std::u16string(filesBaseUrl), std::u16string(filesBaseUrl)}});
+    const RetryPolicy retry;
+    return downloadFiles(manifest, list, DownloadSources{hosts, retry, {}}, window, staging, installDir, rateLimit);
+}
+
+DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                             const DownloadSources& sources, PatchWindow* window, const StagingArea& staging,
+                             const std::filesystem::path& installDir, TransferRateLimit* rateLimit) {
     DownloadResult result;
     result.slots.resize(list.size());
     for (std::size_t position = 0; position < list.size(); ++position) result.slots[position].index = list[position];
     const std::vector<Job> jobs = planJobs(manifest, list);
-    StageState state(manifest, list, filesBaseUrl, window, staging, installDir, result.slots, rateLimit);
+    StageState state(manifest, list, sources, window, staging, installDir, result.slots, rateLimit);
     SpeedReporter speed(state.bytesReceived, window);
     std::uint64_t bytesTotal = 0;
     for (const Job& job : jobs) {

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "net/rate_limit.h"
+#include "net/retry_policy.h"
+#include "patch/host_pool.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
 #include "patch/staging_area.h"
@@ -55,6 +57,13 @@ inline constexpr std::int32_t kLoggedDownloadFailures = 100;
 // when its body had to be stored anew), "<md5>" for a loose file.
 std::string stagedNameFor(const ManifestEntry& entry);
 
+// Where a stage fetches its files from and how it asks again.
+struct DownloadSources {
+    HostPool& hosts;
+    const RetryPolicy& retry;
+    std::u16string_view serverName;  // names the server in a failure's context line; may be empty
+};
+
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from
 // under filesBaseUrl into `staging` (which must exist) with up to
 // kTransfersInFlight transfers at once. Entries that share a staged name (same MD5 and form) are fetched
@@ -72,6 +81,24 @@ std::string stagedNameFor(const ManifestEntry& entry);
 // afterwards.
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
+                             const std::filesystem::path& installDir, TransferRateLimit* rateLimit = nullptr);
+
+// The same from the hosts of `sources` (a file from any of them, picked by
+// HostPool::pick). A transfer that fails is tried again:
+// - from another host that has not failed this file, at once, when there is
+//   one (the failing host is demoted);
+// - otherwise, for a transient failure (isTransientFailure), from the same
+//   host after the policy's pause, up to its number of attempts and within
+//   its budget of time; each pause
+//   is announced by a status (retryLine) and its failure logged as
+//   "WARNING: " + url + " — " + message.
+// A host that is demoted while a transfer of it runs loses that transfer,
+// which goes on from another host. A file fails only when no host is left
+// for it; its sentence (firstError) is then followed by the line of
+// fileContext naming the last host asked. Failures on this side (staging,
+// disk) are not the host's and are not tried again.
+DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                             const DownloadSources& sources, PatchWindow* window, const StagingArea& staging,
                              const std::filesystem::path& installDir, TransferRateLimit* rateLimit = nullptr);
 
 }  // namespace mendly

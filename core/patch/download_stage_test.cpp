@@ -167,7 +167,8 @@ TEST_F(DownloadFilesTest, ABodyLongerThanTheDeclaredSizeIsAHashMismatch) {
     manifest.files.push_back({"big.bin", md5Hex(body), body.size() - 1});
     const DownloadResult result = download({0});
     EXPECT_EQ(result.failed, 1);
-    EXPECT_EQ(toUtf8(result.firstError), "Hash mismatch after download: big.bin");
+    EXPECT_EQ(toUtf8(result.firstError), "Hash mismatch after download: big.bin\nwhile fetching the file big.bin from 127.0.0.1:" +
+                                             std::to_string(server.port()));
     EXPECT_FALSE(result.slots[0].ok);
     EXPECT_FALSE(std::filesystem::exists(staging.pathFor(md5Hex(body))));
     EXPECT_EQ(errorLines(), std::vector<std::string>{"ERROR: " + server.url("/srv/big.bin") +
@@ -202,6 +203,67 @@ TEST_F(DownloadFilesTest, FailuresAreListedOneByOneUpToALimit) {
     EXPECT_FALSE(result.gaveUp);
     EXPECT_EQ(result.failed, kLoggedDownloadFailures + 20);
     EXPECT_EQ(errorLines().size(), static_cast<std::size_t>(kLoggedDownloadFailures));
+}
+
+// A host that answers 503 twice and then the file: asked again on the same
+// host after each announced pause (the pauses are the policy's; here they
+// return at once, and the second is where the user cancels in the second case).
+class DownloadRetryTest : public DownloadFilesTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DownloadRetryTest, ATransientFailureIsAskedAgainAfterAnAnnouncedPause) {
+    const bool cancelInSecondPause = GetParam();
+    std::atomic<int> asked{0};
+    server.route("/srv/a.bin", [&](const test::LoopbackRequest&, test::LoopbackReply& reply) {
+        if (asked.fetch_add(1) < 2) reply.status = 503;
+        else reply.body = "alpha";
+    });
+    manifest.files.push_back({"a.bin", md5Hex("alpha")});
+    HostPool hosts({{server.wideUrl("/srv.manifest"), server.wideUrl("/srv/")}});
+    RetryPolicy retry;
+    std::vector<std::chrono::milliseconds> pauses;
+    retry.wait = [&](std::chrono::milliseconds wait, const std::atomic<bool>*) {
+        pauses.push_back(wait);
+        return !(cancelInSecondPause && pauses.size() == 2);
+    };
+    ASSERT_TRUE(staging.create());
+    const DownloadResult result =
+        downloadFiles(manifest, {0}, DownloadSources{hosts, retry, u"Demo"}, nullptr, staging, install.path());
+    const std::string where = "127.0.0.1:" + std::to_string(server.port());
+    EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>{std::chrono::seconds(1), std::chrono::seconds(2)}));
+    EXPECT_EQ(PatchEventRecorder::statuses(),
+              (std::vector<std::string>{"Retrying in 1 s (attempt 2 of 3): " + where + " answered HTTP 503",
+                                        "Retrying in 2 s (attempt 3 of 3): " + where + " answered HTTP 503"}));
+    const std::string warning = "WARNING: " + server.url("/srv/a.bin") +
+                                " \u2014 The server ran into a problem. Try again later (HTTP 503)";
+    EXPECT_EQ(test::logMessages(logDir.path()).size(), 3u);  // opened, two warnings
+    EXPECT_TRUE(errorLines().empty());
+    EXPECT_EQ(result.failed, 0);
+    EXPECT_EQ(result.slots[0].ok, !cancelInSecondPause);
+    EXPECT_EQ(server.requestCount("/srv/a.bin"), cancelInSecondPause ? 2u : 3u);
+    if (!cancelInSecondPause) {
+        EXPECT_EQ(staged(result.slots[0]), "alpha");
+    }
+    EXPECT_EQ(test::logMessages(logDir.path())[1], warning);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnsweredOrCancelled, DownloadRetryTest, ::testing::Bool());
+
+TEST_F(DownloadFilesTest, AMissingFileIsNotAskedForAgainAndItsErrorNamesTheFileAndHost) {
+    manifest.files.push_back({"gone.bin", md5Hex("x")});
+    HostPool hosts({{server.wideUrl("/srv.manifest"), server.wideUrl("/srv/")}});
+    RetryPolicy retry;
+    retry.wait = [](std::chrono::milliseconds, const std::atomic<bool>*) {
+        ADD_FAILURE() << "no pause for a missing file";
+        return true;
+    };
+    ASSERT_TRUE(staging.create());
+    const DownloadResult result =
+        downloadFiles(manifest, {0}, DownloadSources{hosts, retry, u"Demo Server"}, nullptr, staging, install.path());
+    EXPECT_EQ(result.failed, 1);
+    EXPECT_EQ(server.requestCount("/srv/gone.bin"), 1u);
+    EXPECT_EQ(toUtf8(result.firstError), "That file is not on the server right now (HTTP 404)\n"
+                                         "while fetching the file gone.bin of Demo Server from 127.0.0.1:" +
+                                             std::to_string(server.port()));
 }
 
 // A distant host: every answer comes half a second late, so transfers that
@@ -256,7 +318,12 @@ TEST_F(DownloadsInFlightTest, OneStalledTransferDoesNotHoldTheOthers) {
     server.stallMidBody("/srv/stuck.bin", "half", 8);
     manifest.files.push_back({"stuck.bin", md5Hex("halfhalf")});
     list.insert(list.begin(), manifest.files.size() - 1);
-    const DownloadResult result = download(list);
+    HostPool hosts({{server.wideUrl("/srv.manifest"), server.wideUrl("/srv/")}});
+    RetryPolicy once;  // a stall is transient: not asked again here, to keep the test short
+    once.attempts = 1;
+    ASSERT_TRUE(staging.create());
+    const DownloadResult result =
+        downloadFiles(manifest, list, DownloadSources{hosts, once, {}}, nullptr, staging, install.path());
     setHttpStallTimeoutForTesting(kHttpDefaultStallTimeout);
     EXPECT_EQ(result.failed, 1);
     EXPECT_FALSE(result.slots[0].ok);

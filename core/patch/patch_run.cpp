@@ -14,7 +14,6 @@
 
 #include "log/log_file.h"
 #include "log/text.h"
-#include "net/http_client.h"
 #include "patch/apply_stage.h"
 #include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
@@ -26,13 +25,13 @@
 #include "patch/download_stage.h"
 #include "patch/local_verification.h"
 #include "patch/manifest.h"
+#include "patch/manifest_fetch.h"
 #include "patch/manifest_policy.h"
 #include "patch/patch_reporting.h"
 #include "patch/run_record.h"
 #include "patch/staging_area.h"
 #include "platform/install_lock.h"
 #include "platform/memory.h"
-#include "trust/signed_fetch.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
@@ -47,63 +46,6 @@ bool cancelled(std::u16string& error, std::u16string_view logLine) {
     error = u"Cancelled";
     LogFile::write(logLine);
     return false;
-}
-
-// The manifest of the run; false with the run's error when it cannot be had.
-// A signed manifest's own claims (server, expiry, release, digests), checked
-// before any file is looked at; the release it names is then remembered.
-bool acceptSignedManifest(const PatchManifest& manifest, const TrustedKeys& trust, const fs::path& installDir,
-                          std::u16string& error) {
-    if (!trust.required) return true;
-    const auto installed = loadInstalledRelease(installDir);
-    const std::u16string problem =
-        signedManifestProblem(manifest, trust, installed, std::chrono::system_clock::now());
-    if (!problem.empty()) return failWithLog(error, problem, u"ERROR: ");
-    if ((!installed || *manifest.release > *installed) && !saveInstalledRelease(installDir, *manifest.release))
-        LogFile::write(u"ERROR: Cannot write: " + pathText(installDir / kReleaseFileName));
-    return true;
-}
-
-// `digest` is the SHA-256 of the manifest as served.
-bool fetchManifest(PatchWindow* window, std::u16string_view manifestUrl, const TrustedKeys& trust,
-                   const fs::path& installDir, TransferRateLimit* limit, PatchManifest& manifest, std::string& digest,
-                   std::u16string& error) {
-    // Keys were asked for and none can be used (unreadable, or weak enough
-    // that anyone could forge what they sign): nothing could be believed.
-    if (trust.required && trust.keys.empty())
-        return failWithLog(error, u"No usable key is known to check this server's patch manifest, so it cannot be "
-                                  u"updated.", u"ERROR: ");
-    reportStage(window, PatchStage::Manifest);
-    std::string manifestBytes;
-    std::u16string fetchError;
-    HttpRequestOptions manifestOptions;
-    manifestOptions.cancel = &patchCancelFlag();
-    manifestOptions.rateLimit = limit;
-    if (!httpGet(manifestUrl, manifestBytes, fetchError, manifestOptions)) {
-        if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
-        if (fetchError.empty()) fetchError = u"Manifest download failed";
-        const std::u16string logPrefix = u"ERROR: " + std::u16string(manifestUrl) + std::u16string(kDash);
-        return failWithLog(error, std::move(fetchError), logPrefix);
-    }
-    HttpRequestOptions signatureOptions;
-    signatureOptions.cancel = &patchCancelFlag();
-    signatureOptions.rateLimit = limit;
-    if (const auto check = checkServedSignature(manifestUrl, manifestBytes, trust, signatureOptions);
-        check != SignatureCheck::Valid) {
-        if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled while downloading manifest");
-        return failWithLog(error, manifestSignatureSentence(diagnoseSignatureFailure(manifestBytes, check, trust)),
-                           u"ERROR: ");
-    }
-    digest = sha256Hex(manifestBytes);
-    std::u16string parseError;
-    if (!parseManifest(manifestBytes, manifest, parseError))
-        return failWithLog(error, std::move(parseError), u"ERROR: ");
-    if (manifest.files.empty()) {
-        failWithLog(error, u"Manifest contains no files", u"ERROR: ");
-        reportStatus(window, error);
-        return false;
-    }
-    return acceptSignedManifest(manifest, trust, installDir, error);
 }
 
 // The indices `mode` covers, in manifest order (with the skip status in Update mode).
@@ -160,7 +102,7 @@ std::future<std::optional<InstallRecord>> startRecordLoad(const fs::path& instal
 
 // Fetches `list` into staging; false with the run's error unless every file arrived.
 bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                     std::u16string_view filesBaseUrl, const fs::path& installDir, const StagingArea& staging,
+                     const DownloadSources& sources, const fs::path& installDir, const StagingArea& staging,
                      TransferRateLimit* limit, DownloadResult& downloads, std::u16string& error) {
     const std::int32_t n = progressCount(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
@@ -169,7 +111,8 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
     if (!staging.create()) return failWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
     reportStage(window, PatchStage::Download);
     reportProgress(window, 0, n);
-    downloads = downloadFiles(manifest, list, filesBaseUrl, window, staging, installDir, limit);
+    downloads = downloadFiles(manifest, list, sources, window, staging, installDir, limit);
+    sources.hosts.logSummary();
     if (isPatchCancelRequested()) return cancelled(error, u"Patch cancelled during download");
     if (downloads.failed > 0) {
         error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
@@ -225,6 +168,21 @@ struct RecordKeeping {
 
 // The steps of one run: manifest, select, verify, download, apply. May throw
 // std::bad_alloc or a file-system error, which runPatch turns into a message.
+// The run's hosts: the one the caller named, then the mirrors. Logged when there are several.
+std::vector<PatchHostAddresses> runHosts(std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
+                                         const PatchRunOptions& options) {
+    std::vector<PatchHostAddresses> hosts{{std::u16string(manifestUrl), std::u16string(filesBaseUrl)}};
+    hosts.insert(hosts.end(), options.mirrors.begin(), options.mirrors.end());
+    return hosts;
+}
+
+void logHosts(const HostPool& hosts) {
+    if (hosts.size() < 2) return;
+    std::u16string line = u"Patch hosts: " + hosts.label(0);
+    for (std::size_t i = 1; i < hosts.size(); ++i) line += u", " + hosts.label(i);
+    LogFile::write(line);
+}
+
 bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
               const TrustedKeys& trust, const fs::path& installDir, PatchMode mode, const PatchRunOptions& options,
               std::u16string& error) {
@@ -246,10 +204,13 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     if (options.rateLimit > 0) limit.emplace(options.rateLimit);
     TransferRateLimit* const limitOrNull = limit ? &*limit : nullptr;
 
+    HostPool hosts(runHosts(manifestUrl, filesBaseUrl, options));
+    logHosts(hosts);
     auto pendingRecord = startRecordLoad(installDir, mode);
     PatchManifest manifest;
     RecordKeeping keeping;
-    if (!fetchManifest(window, manifestUrl, trust, installDir, limitOrNull, manifest, keeping.manifestDigest, error))
+    if (!fetchRunManifest(window, ManifestSource{hosts, options.retry, options.serverName}, trust, installDir,
+                          limitOrNull, manifest, keeping.manifestDigest, error))
         return false;
     // What an earlier run staged and this manifest no longer names is stale.
     const StagingArea staging(installDir);
@@ -283,7 +244,8 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     DownloadResult downloads;
-    if (!downloadEntries(window, manifest, list, filesBaseUrl, installDir, staging, limitOrNull, downloads, error))
+    const DownloadSources sources{hosts, options.retry, options.serverName};
+    if (!downloadEntries(window, manifest, list, sources, installDir, staging, limitOrNull, downloads, error))
         return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, error))
         return false;

@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "catalog/patch_addresses.h"
+#include "net/retry_policy.h"
 
 #include "patch/patch_mode.h"
 #include "patch/patch_window.h"
@@ -39,8 +43,20 @@ namespace mendly {
 // What a caller may ask of one run beyond the installation and the mode.
 struct PatchRunOptions {
     // Bytes per second for every transfer of the run together (manifest,
-    // signature and files); 0: no limit.
+    // signature and files), whatever host they go to; 0: no limit.
     std::uint64_t rateLimit = 0;
+    // Further hosts of the same server, asked after manifestUrl/filesBaseUrl
+    // (the primary): the manifest and its signature come from the first host
+    // that answers with a usable one, files from any host, and a host that
+    // fails or is slow is demoted for the rest of the run (host_pool.h,
+    // manifest_fetch.h, download_stage.h). Every file is checked by its digest
+    // and the manifest by its signature whichever host served them.
+    std::vector<PatchHostAddresses> mirrors;
+    // The server as the player knows it (its display name), named in the line
+    // that follows a failed download's sentence; empty: not named.
+    std::u16string serverName;
+    // How transient failures are asked again (tests shorten the pauses).
+    RetryPolicy retry;
 };
 [[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
                             const TrustedKeys& manifestTrust, const std::filesystem::path& installDir,

@@ -304,7 +304,8 @@ TEST_F(PatchRunTest, BytesWithTheRightMd5ButAnotherSha256AreAMismatchThatAGoodHo
     // As if a collision twin of the signed file were served: its MD5 passes.
     host.setManifestSha256("Kaltris.exe", sha256Hex("the file that was signed"));
     EXPECT_FALSE(runSigned(PatchMode::Install));
-    EXPECT_EQ(error, u"Hash mismatch after download: Kaltris.exe");
+    EXPECT_EQ(toUtf8(error), "Hash mismatch after download: Kaltris.exe\nwhile fetching the file Kaltris.exe from "
+                             "127.0.0.1:" + std::to_string(server.port()));
     startOver();
     host.setManifestSha256("Kaltris.exe", sha256Hex("MZ game binary v2"));
     ASSERT_TRUE(runSigned(PatchMode::Install)) << toUtf8(error);
@@ -432,7 +433,9 @@ TEST_F(PatchRunTest, CancelBeforeTheRunDoesNothingAtAll) {
 TEST_F(PatchRunTest, MissingManifestReportsTheClientsSentence) {
     writeFile(install / ".mendly-vfile-state.json.part", "{");
     EXPECT_FALSE(runWithManifestAt("/elsewhere.manifest"));
-    EXPECT_EQ(error, u"That file is not on the server right now (HTTP 404)");
+    // The sentence, then what was being fetched from where.
+    EXPECT_EQ(toUtf8(error), "That file is not on the server right now (HTTP 404)\n"
+                             "while fetching the patch list from 127.0.0.1:" + std::to_string(server.port()));
     EXPECT_EQ(logTail(), std::vector<std::string>{"ERROR: " + server.url("/elsewhere.manifest") + kDash +
                                                   "That file is not on the server right now (HTTP 404)"});
     EXPECT_EQ(PatchEventRecorder::events(), std::vector<std::string>{"status: Downloading manifest..."});
@@ -478,7 +481,8 @@ TEST_F(PatchRunTest, OneFailedDownloadOfTenChangesNothingOnDisk) {
     const auto before = test::folderSnapshot(install.path());
 
     EXPECT_FALSE(run(PatchMode::Update));
-    EXPECT_EQ(error, u"That file is not on the server right now (HTTP 404)");
+    EXPECT_EQ(toUtf8(error), "That file is not on the server right now (HTTP 404)\n"
+                             "while fetching the file file3.bin from 127.0.0.1:" + std::to_string(server.port()));
     EXPECT_EQ(test::folderSnapshot(install.path()), before);
     EXPECT_EQ(logTail(),
               (std::vector<std::string>{"ERROR: " + server.url("/aurum/file3.bin") + kDash +
@@ -490,7 +494,8 @@ TEST_F(PatchRunTest, OneFailedDownloadOfTenChangesNothingOnDisk) {
 TEST_F(PatchRunTest, DownloadThatDoesNotMatchItsDigestFailsTheRun) {
     host.setManifestMd5("data\\readme.txt", md5Hex("something else"));
     EXPECT_FALSE(run(PatchMode::Install));
-    EXPECT_EQ(error, u"Hash mismatch after download: data\\readme.txt");
+    EXPECT_EQ(toUtf8(error), "Hash mismatch after download: data\\readme.txt\n"
+                             "while fetching the file data\\readme.txt from 127.0.0.1:" + std::to_string(server.port()));
     EXPECT_EQ(logTail(), (std::vector<std::string>{"ERROR: " + server.url("/aurum/data/readme.txt") + kDash +
                                                        "Hash mismatch after download: data\\readme.txt",
                                                    "ERROR: Patch failed" + kDash + "1 / 11 downloads failed"}));

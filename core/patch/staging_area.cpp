@@ -62,4 +62,19 @@ void StagingArea::removeAll() const {
     fs::remove_all(folder_, ec);
 }
 
+StagedContents StagingArea::measure() const {
+    StagedContents contents;
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder_, ec))) return contents;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code itemError;
+        if (!fs::is_regular_file(it->symlink_status(itemError)) || it->path().extension() == ".part") continue;
+        const std::uintmax_t size = fs::file_size(it->path(), itemError);
+        if (itemError) continue;  // gone meanwhile
+        ++contents.files;
+        contents.bytes += size;
+    }
+    return contents;
+}
+
 }  // namespace mendly

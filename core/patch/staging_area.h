@@ -18,6 +18,7 @@
 //
 // Threads: the functions are thread-safe for distinct names; the folder is
 // created and cleaned by the run's own thread before or after the workers run.
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -28,6 +29,12 @@
 namespace mendly {
 
 inline constexpr std::string_view kPatchStagingFolderName = ".mendly-staging";
+
+// What a staging folder holds for a later run to reuse.
+struct StagedContents {
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;  // sum of the files' sizes
+};
 
 enum class StagedForm {
     AsServed,     // a loose file exactly as the host sent it
@@ -57,6 +64,13 @@ public:
 
     // Removes the folder and everything in it. Failures are ignored.
     void removeAll() const;
+
+    // The staged files a later run may reuse: regular files directly in the
+    // folder, without downloads in progress (".part") and without links (a
+    // run never reads through one). Nothing when the folder is missing or is
+    // itself a link. Only reads; safe beside a run in another process, whose
+    // files may come and go while they are counted.
+    StagedContents measure() const;
 
 private:
     std::filesystem::path folder_;

@@ -6,13 +6,14 @@
 namespace patch_host {
 
 const char* const kUsage =
-    "Usage: patch_host --root DIR [--bind ADDRESS] [--port N] [--log] [--delay MS]\n"
+    "Usage: patch_host --root DIR [--bind ADDRESS] [--port N] [--log] [--delay MS] [--rate BYTES]\n"
     "Serves the files below DIR over HTTP GET (and HEAD) until SIGINT or SIGTERM.\n"
     "  --root DIR       folder to serve (required); folders are never listed\n"
     "  --bind ADDRESS   address to listen on (default 127.0.0.1)\n"
     "  --port N         port to listen on (default 8080; 0 lets the system choose)\n"
     "  --log            write one line per request to stderr\n"
     "  --delay MS       answer every request MS milliseconds late, as a distant host does (0 to 60000)\n"
+    "  --rate BYTES     send each body at BYTES per second at most, as a slow host does (64 to 1e9)\n"
     "Once listening, prints the base address (for example http://127.0.0.1:8080) on stdout.\n";
 
 bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {
@@ -50,6 +51,15 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
                 return false;
             }
             options.delayMs = delay;
+        } else if (arg == "--rate") {
+            if (!value(v)) return false;
+            long long rate = -1;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), rate);
+            if (ec != std::errc() || end != v.data() + v.size() || rate < 64 || rate > 1000000000) {
+                error = "--rate needs bytes per second from 64 to 1000000000, not \"" + std::string(v) + "\"";
+                return false;
+            }
+            options.rate = rate;
         } else if (arg == "--port") {
             if (!value(v)) return false;
             int port = -1;

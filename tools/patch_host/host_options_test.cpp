@@ -26,9 +26,11 @@ TEST_F(HostOptionsTest, RootAloneListensOnLoopbackPort8080) {
 }
 
 TEST_F(HostOptionsTest, EveryOptionIsTaken) {
-    ASSERT_TRUE(parse({"--log", "--port", "0", "--bind", "::1", "--root", "d", "--delay", "50"})) << error;
+    ASSERT_TRUE(parse({"--log", "--port", "0", "--bind", "::1", "--root", "d", "--delay", "50", "--rate", "2048"}))
+        << error;
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.delayMs, 50);
+    EXPECT_EQ(options.rate, 2048);
     EXPECT_EQ(options.bind, "::1");
     EXPECT_TRUE(options.logRequests);
 }
@@ -49,6 +51,13 @@ TEST_F(HostOptionsTest, BadDelaysAreRefused) {
     for (const char* delay : {"60001", "-5", "1s"}) {
         EXPECT_FALSE(parse({"--root", "d", "--delay", delay})) << delay;
         EXPECT_EQ(error, std::string("--delay needs milliseconds from 0 to 60000, not \"") + delay + "\"");
+    }
+}
+
+TEST_F(HostOptionsTest, BadRatesAreRefused) {
+    for (const char* rate : {"63", "1000000001", "5M", ""}) {
+        EXPECT_FALSE(parse({"--root", "d", "--rate", rate})) << rate;
+        EXPECT_EQ(error, std::string("--rate needs bytes per second from 64 to 1000000000, not \"") + rate + "\"");
     }
 }
 

@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -30,7 +31,27 @@ using patch_host::StaticRoot;
 
 constexpr std::size_t kChunk = 256 * 1024;
 
-void answerFile(const StaticRoot& root, const httplib::Request& req, httplib::Response& res) {
+// Holds a body back to `rate` bytes per second (0: no limit): each piece
+// waits until the bytes sent so far are due. One per answer.
+class BodyPace {
+public:
+    explicit BodyPace(long long rate) : rate_(rate), start_(std::chrono::steady_clock::now()) {}
+    // The most to send in one piece: an eighth of a second's worth.
+    std::size_t pieceLimit(std::size_t wanted) const {
+        return rate_ > 0 ? std::min<std::size_t>(wanted, static_cast<std::size_t>(std::max(1LL, rate_ / 8))) : wanted;
+    }
+    void waitFor(std::size_t sentBefore) const {
+        if (rate_ <= 0) return;
+        std::this_thread::sleep_until(start_ + std::chrono::microseconds(static_cast<long long>(sentBefore) *
+                                                                         1000000 / rate_));
+    }
+
+private:
+    long long rate_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+void answerFile(const StaticRoot& root, const httplib::Request& req, httplib::Response& res, long long rate) {
     const auto file = root.resolve(req.path);
     std::error_code ec;
     const auto size = file ? std::filesystem::file_size(*file, ec) : 0;
@@ -41,13 +62,15 @@ void answerFile(const StaticRoot& root, const httplib::Request& req, httplib::Re
         return;
     }
     res.status = 200;
+    auto pace = std::make_shared<BodyPace>(rate);
     res.set_content_provider(
         static_cast<std::size_t>(size), "application/octet-stream",
-        [in, buffer = std::make_shared<std::string>(kChunk, '\0')](std::size_t offset, std::size_t length,
-                                                                   httplib::DataSink& sink) {
+        [in, pace, buffer = std::make_shared<std::string>(kChunk, '\0')](std::size_t offset, std::size_t length,
+                                                                         httplib::DataSink& sink) {
+            pace->waitFor(offset);
             // A file that shrank while being sent ends the connection short.
             in->seekg(static_cast<std::streamoff>(offset));
-            in->read(buffer->data(), static_cast<std::streamsize>(std::min(length, buffer->size())));
+            in->read(buffer->data(), static_cast<std::streamsize>(pace->pieceLimit(std::min(length, buffer->size()))));
             const auto got = in->gcount();
             if (got <= 0) return false;
             return sink.write(buffer->data(), static_cast<std::size_t>(got));
@@ -109,7 +132,9 @@ int main(int argc, char** argv) {
             return httplib::Server::HandlerResponse::Unhandled;
         });
     }
-    server.Get(".*", [&root](const httplib::Request& req, httplib::Response& res) { answerFile(root, req, res); });
+    server.Get(".*", [&root, rate = options.rate](const httplib::Request& req, httplib::Response& res) {
+        answerFile(root, req, res, rate);
+    });
     if (options.logRequests) {
         auto logMutex = std::make_shared<std::mutex>();
         server.set_logger([logMutex](const httplib::Request& req, const httplib::Response& res) {
