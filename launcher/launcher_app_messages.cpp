@@ -64,7 +64,12 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
             break;
         case WM_SELECTED_VERSION: {
             std::unique_ptr<SelectedVersionRecord> record(reinterpret_cast<SelectedVersionRecord*>(message.lParam));
-            if (record && state->onSelectedVersion(record->entryIndex, std::move(record->version)))
+            if (!record) break;
+            // Whether the host answered counts for its tile even when another
+            // entry is selected by now.
+            if (state->noteCheckOutcome(record->entryIndex, record->failure))
+                (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
+            if (state->onSelectedVersion(record->entryIndex, std::move(record->version), record->shown))
                 postRefresh(host);
             break;
         }
@@ -74,8 +79,9 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
             break;
         case WM_SERVER_STATUS: {
             std::unique_ptr<ServerStatusRecord> record(reinterpret_cast<ServerStatusRecord*>(message.lParam));
-            if (record && state->onServerStatus(record->generation, record->entryIndex, record->status))
-                (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
+            if (!record || !state->onServerStatus(record->generation, record->entryIndex, record->status)) break;
+            if (record->asked) (void)state->noteCheckOutcome(record->entryIndex, record->failure);
+            (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
             break;
         }
         case WM_LAUNCHER_UPDATE_NOTICE:

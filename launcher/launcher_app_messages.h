@@ -26,6 +26,8 @@ inline constexpr unsigned WM_SERVER_STATUS = 0x8008;       // lParam: new Server
 struct SelectedVersionRecord {
     std::int32_t entryIndex = -1;
     std::u16string version;
+    VersionShown shown = VersionShown::Known;
+    std::u16string failure;  // the HTTP client's sentence when the fetch failed
 };
 
 // The result of one background status check of one catalog entry.
@@ -33,6 +35,8 @@ struct ServerStatusRecord {
     std::int32_t generation = 0;
     std::int32_t entryIndex = -1;
     std::int32_t status = 0;  // 0 undetermined, 1 up to date, 2 out of date
+    bool asked = false;       // the host was asked (the entry is installed)
+    std::u16string failure;   // the HTTP client's sentence when it did not answer
 };
 
 // The UI thread's handling of one private message: the state changes, page

@@ -90,13 +90,38 @@ TEST_F(LauncherMessagesTest, ACancelledRunKeepsItsStatusAndShowsNoBox) {
     EXPECT_EQ(posted(), (std::vector<unsigned>{WM_RELOAD_SERVER_LIST, WM_REFRESH_PAGE}));
 }
 
-TEST_F(LauncherMessagesTest, AFailedRunShowsItsErrorAndClearsTheStatus) {
+TEST_F(LauncherMessagesTest, AFailedRunLeavesItsErrorOnTheEntryForThePageInsteadOfABox) {
     beBusy();
+    state.taskMode = PatchMode::Install;
     deliver(WM_PATCH_FINISHED, 0, text(u"Could not connect to the server. (error 7)"));
     EXPECT_FALSE(state.busy);
     EXPECT_EQ(state.taskStatus, u"");
-    ASSERT_EQ(host.notices.size(), 1u);
-    EXPECT_EQ(host.notices[0], (Notice{u"Could not connect to the server. (error 7)", u"Update failed", NoticeIcon::Warning}));
+    EXPECT_TRUE(host.notices.empty());
+    ASSERT_NE(state.selectedProblem(), nullptr);
+    EXPECT_EQ(*state.selectedProblem(), (EntryProblem{ProblemKind::TaskFailed, u"Install failed",
+                                                      u"Could not connect to the server. (error 7)"}));
+    EXPECT_EQ(host.taskbarRecord.calls, (std::vector<std::string>{"error", "off"}));
+}
+
+TEST_F(LauncherMessagesTest, VersionAndStatusResultsMarkAHostThatDidNotAnswer) {
+    setEntries({test::makeEntry("retail"), test::makeEntry("pts")}, 2);
+    install(1);
+    // A version fetched for an entry no longer selected still tells about its host.
+    deliver(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(new SelectedVersionRecord{
+                                        1, u"Unavailable", VersionShown::Unavailable, u"Timed out (error 28)"}));
+    ASSERT_NE(state.problemOf(1), nullptr);
+    EXPECT_EQ(state.problemOf(1)->detail, u"Timed out (error 28)");
+    EXPECT_TRUE(state.selectedVersion.empty());
+    EXPECT_EQ(posted(), std::vector<unsigned>{WM_RELOAD_SERVER_LIST});
+    // A status result for an entry that was not asked says nothing about it.
+    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 1, 0, false, u""}));
+    EXPECT_NE(state.problemOf(1), nullptr);
+    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 1, 1, true, u""}));
+    EXPECT_EQ(state.problemOf(1), nullptr);
+    EXPECT_EQ(state.entryStatuses[1], 1);
+    deliver(WM_SERVER_STATUS, 0,
+            reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 0, 0, true, u"Could not connect (error 7)"}));
+    EXPECT_EQ(state.selectedProblem()->caption, u"Server unreachable");
 }
 
 TEST_F(LauncherMessagesTest, ReloadCallsThePageThenRefreshes) {
@@ -108,23 +133,23 @@ TEST_F(LauncherMessagesTest, ReloadCallsThePageThenRefreshes) {
 }
 
 TEST_F(LauncherMessagesTest, AnEmptyVersionTextIsShownAsUnavailable) {
-    deliver(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(new SelectedVersionRecord{0, u""}));
+    deliver(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(new SelectedVersionRecord{0, u"", VersionShown::Known, u""}));
     EXPECT_EQ(state.selectedVersion, u"Unavailable");
     EXPECT_EQ(posted(), std::vector<unsigned>{WM_REFRESH_PAGE});
 }
 
 TEST_F(LauncherMessagesTest, StatusForAnIndexOutsideTheListIsDropped) {
-    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 1, 1}));
-    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, -1, 1}));
+    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 1, 1, false, u""}));
+    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, -1, 1, false, u""}));
     EXPECT_TRUE(posted().empty());
-    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 0, 2}));
+    deliver(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(new ServerStatusRecord{0, 0, 2, false, u""}));
     EXPECT_EQ(state.entryStatuses[0], 2);
     EXPECT_EQ(posted(), std::vector<unsigned>{WM_RELOAD_SERVER_LIST});
 }
 
 TEST_F(LauncherMessagesTest, WithoutAStateOnlyThePayloadIsFreed) {
     handleLauncherMessage(nullptr, host, {WM_SELECTED_VERSION, 0,
-                                          reinterpret_cast<std::intptr_t>(new SelectedVersionRecord{0, u"2.5"})});
+                                          reinterpret_cast<std::intptr_t>(new SelectedVersionRecord{0, u"2.5", VersionShown::Known, u""})});
     handleLauncherMessage(nullptr, host, {WM_PATCH_FINISHED, 1, text(u"x")});
     EXPECT_TRUE(host.pageCalls.empty());
     EXPECT_TRUE(posted().empty());

@@ -157,6 +157,15 @@ void runNextStep(const std::shared_ptr<HookRun>& run) {
         std::fflush(stdout);
         return runNextStep(run);
     }
+    if (step.rfind("#keys ", 0) == 0) {
+        std::istringstream names(step.substr(6));
+        std::vector<std::string> keys;
+        for (std::string key; names >> key;) keys.push_back(key);
+        const bool sent = run->window->sendKeysForTest(keys);
+        std::printf("step %zu: keys %s\n", number, sent ? "sent" : "failed");
+        std::fflush(stdout);
+        return runNextStep(run);
+    }
     if (step.rfind("#snapshot ", 0) == 0) {
         std::string path = step.substr(10);
         while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();

@@ -10,7 +10,11 @@
 //                      "#snapshot PATH" writes the window's page as PNG
 //                      instead ("step N: snapshot written"); a step that is
 //                      "#threads" prints "step N: threads <threads of the
-//                      launcher process now>".
+//                      launcher process now>"; a step "#keys Tab Return ..."
+//                      presses those keys (GDK key names) on the window as
+//                      the keyboard would ("step N: keys sent"); the page
+//                      sees them a moment later, so the next step waits for
+//                      what they do.
 // --test-snapshot PATH the window's page written as PNG after the steps.
 // --test-startup-frame PATH  the window's first frame on the screen (before
 //                      the page may have painted) written as PNG, and

@@ -2,6 +2,7 @@
 
 #include "log/text.h"
 #include "model/bridge_json.h"
+#include "model/server_version.h"
 
 namespace mendly {
 namespace {
@@ -13,7 +14,11 @@ nlohmann::json oneText(const std::u16string& text) { return nlohmann::json::arra
 void refreshPage(const LauncherState* state, PageHost& host) {
     if (state == nullptr) return;
     host.callPage("setSelectedServerHeader", oneText(state->selectedServerHeader()));
-    host.callPage("setSelectedServerVersion", oneText(state->selectedVersion));
+    // The second value says what the text is, so that only a real version
+    // is shown as one.
+    host.callPage("setSelectedServerVersion",
+                  nlohmann::json::array({toUtf8(state->selectedVersion),
+                                         std::string(versionShownName(state->selectedVersionShown))}));
     host.callPage("setSelectedLanguage", nlohmann::json::array({state->readLanguage()}));
     host.callPage("setPlayButtonCaption", oneText(state->playButtonLabel()));
     pushFooterState(*state, host);

@@ -6,8 +6,9 @@
 
 namespace mendly {
 
-// setSelectedServerHeader, setSelectedServerVersion, setSelectedLanguage,
-// setPlayButtonCaption, then pushFooterState. Nothing without a state.
+// setSelectedServerHeader, setSelectedServerVersion (the text and what it is:
+// versionShownName), setSelectedLanguage, setPlayButtonCaption, then
+// pushFooterState. Nothing without a state.
 void refreshPage(const LauncherState* state, PageHost& host);
 
 // updateLauncherFooter(footer state JSON).

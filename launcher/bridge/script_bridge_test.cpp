@@ -59,16 +59,18 @@ TEST_F(ScriptBridgeTest, SelectServerRefreshesThePageInOrderEvenWhenRefusedWhile
     state.launchAfterTask = true;
     state.taskStatus = u"Verifying local files...";
     state.selectedVersion = u"2.5.1";
+    state.selectedVersionShown = VersionShown::Known;
     EXPECT_EQ(call("selectServer", {1}), true);
     EXPECT_EQ(state.selected, 0);
     const std::vector<std::string> expected = {
         R"(setSelectedServerHeader["Kaltris Nexum 2.5"])",
-        R"(setSelectedServerVersion["2.5.1"])",
+        R"(setSelectedServerVersion["2.5.1","known"])",
         R"(setSelectedLanguage["en"])",
         R"(setPlayButtonCaption["Patching..."])",
-        R"(updateLauncherFooter["{\"busy\":true,\"canPause\":false,\"canPlay\":false,\"paused\":false,)"
-        R"(\"playLabel\":\"Patching...\",\"progressDone\":0,\"progressTotal\":0,\"progressVisible\":false,)"
-        R"(\"taskStatus\":\"Verifying local files...\",\"transferText\":\"\"}"])",
+        R"(updateLauncherFooter["{\"busy\":true,\"canPause\":false,\"canPlay\":false,\"installedVersion\":\"\",)"
+        R"(\"paused\":false,\"playLabel\":\"Patching...\",\"problem\":null,\"progressDone\":0,\"progressTotal\":0,)"
+        R"(\"progressVisible\":false,\"sizeText\":\"\",\"taskStatus\":\"Verifying local files...\",)"
+        R"(\"transferText\":\"\",\"versionState\":\"known\"}"])",
     };
     EXPECT_EQ(host.pageCalls, expected);
 }
@@ -82,8 +84,9 @@ TEST_F(ScriptBridgeTest, SelectionWithoutAWindowShowsADashAndFetchesNothing) {
 TEST_F(ScriptBridgeTest, FooterOfAnIdleLauncherWithAnInstalledSelection) {
     install(0);
     EXPECT_EQ(call("getFooterStateJson"),
-              R"({"busy":false,"canPause":false,"canPlay":true,"paused":false,"playLabel":"Launch",)"
-              R"("progressDone":0,"progressTotal":0,"progressVisible":false,"taskStatus":"","transferText":""})");
+              R"({"busy":false,"canPause":false,"canPlay":true,"installedVersion":"","paused":false,)"
+              R"("playLabel":"Launch","problem":null,"progressDone":0,"progressTotal":0,"progressVisible":false,)"
+              R"("sizeText":"","taskStatus":"","transferText":"","versionState":"none"})");
 }
 
 TEST_F(ScriptBridgeTest, VersionIsEmptyBeforeAnyFetch) { EXPECT_EQ(call("getSelectedServerVersion"), ""); }

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "checks/background_checks.h"
 #include "tasks/game_launch.h"
 #include "tasks/installation_dialogs.h"
 #include "tasks/patch_tasks.h"
@@ -17,9 +18,11 @@ struct TaskAction {
     bool answerWithoutState;
 };
 
-constexpr std::array<TaskAction, 11> kTaskActions = {{
+constexpr std::array<TaskAction, 13> kTaskActions = {{
     {"play", &playSelected, true},
     {"install", &installSelected, false},
+    {"update", &updateSelected, false},
+    {"retryChecks", &retryChecks, false},
     {"resetIniDirectory", &resetIniSelected, false},
     {"reinstall", &reinstallSelected, true},
     {"configure", &configureSelected, false},

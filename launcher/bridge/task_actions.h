@@ -1,8 +1,8 @@
 #pragma once
 // The page's task and dialog functions without arguments (play, install,
-// reinstall, resetIniDirectory, configure, openInstallFolder, cancelPatch,
-// pausePatch, resumePatch, duplicateInstallation, deleteInstallation). UI
-// thread only.
+// update, retryChecks, reinstall, resetIniDirectory, configure,
+// openInstallFolder, cancelPatch, pausePatch, resumePatch,
+// duplicateInstallation, deleteInstallation). UI thread only.
 #include <optional>
 #include <string>
 

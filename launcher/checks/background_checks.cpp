@@ -57,15 +57,26 @@ void reloadCatalog(LauncherState& state, PageHost& host) {
     refreshStatuses(state, host);
 }
 
+void retryChecks(LauncherState& state, PageHost& host) {
+    if (state.busy) return;
+    state.clearTaskProblem(state.selected);
+    refreshSelectedVersion(state, host);
+    refreshStatuses(state, host);
+    (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
+}
+
 void versionFetchWorker(const std::shared_ptr<PatchWindow>& mailbox, const VersionFetchJob& job) {
-    auto* record = new SelectedVersionRecord{job.index, fetchVersionText(job.versionUrl)};
+    VersionFetch fetch = fetchVersionText(job.versionUrl);
+    auto* record = new SelectedVersionRecord{job.index, std::move(fetch.text), fetch.shown, std::move(fetch.failure)};
     if (!mailbox->post(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(record))) delete record;
 }
 
 void statusCheckWorker(const std::shared_ptr<PatchWindow>& mailbox, const StatusCheck& check) {
     // One request at a time, in catalog order.
     for (const StatusCheckJob& job : check.jobs) {
-        auto* record = new ServerStatusRecord{check.generation, job.index, checkEntryStatus(job)};
+        EntryCheck result = checkEntryStatus(job);
+        auto* record =
+            new ServerStatusRecord{check.generation, job.index, result.status, result.asked, std::move(result.failure)};
         if (!mailbox->post(WM_SERVER_STATUS, 0, reinterpret_cast<std::intptr_t>(record))) {
             delete record;
             return;  // the window is gone: nobody wants the rest

@@ -34,6 +34,11 @@ void refreshStatuses(LauncherState& state, PageHost& host);
 // clamped, statuses resized), then a status check.
 void reloadCatalog(LauncherState& state, PageHost& host);
 
+// The page's Retry: not while busy. Forgets the selected entry's task
+// problem, then asks the hosts again (the selected entry's version and a
+// status check); an Unreachable mark stays until one of them answers.
+void retryChecks(LauncherState& state, PageHost& host);
+
 // Worker bodies, run on their own threads (called directly by tests). Each
 // blocks for its HTTP requests and then posts its results to `mailbox`.
 void versionFetchWorker(const std::shared_ptr<PatchWindow>& mailbox, const VersionFetchJob& job);

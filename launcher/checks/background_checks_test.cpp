@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/recording_page_host.h"
+#include "model/bridge_json.h"
 #include "model/state_test_fixture.h"
 #include "support/loopback_server.h"
 
@@ -58,7 +59,7 @@ TEST_F(BackgroundChecksTest, SelectingShowsLoadingThenThePublishedVersion) {
     EXPECT_EQ(state.selectedVersion, u"2.5.1");
     EXPECT_EQ(handled.front(), WM_REFRESH_PAGE);
     EXPECT_EQ(host.pageCalls.back().rfind("updateLauncherFooter", 0), 0u);
-    EXPECT_NE(std::find(host.pageCalls.begin(), host.pageCalls.end(), R"(setSelectedServerVersion["2.5.1"])"),
+    EXPECT_NE(std::find(host.pageCalls.begin(), host.pageCalls.end(), R"(setSelectedServerVersion["2.5.1","known"])"),
               host.pageCalls.end());
 }
 
@@ -69,6 +70,35 @@ TEST_F(BackgroundChecksTest, AFailedFetchShowsUnavailableAndAnEmptyFileADash) {
     ASSERT_TRUE(selectEntry(state, host, 1));
     ASSERT_TRUE(pump([&] { return state.selectedVersion != u"Loading\u2026"; }));
     EXPECT_EQ(state.selectedVersion, u"\u2014");
+}
+
+TEST_F(BackgroundChecksTest, AHostThatFailsItsCheckIsMarkedUntilRetryFindsItAnswering) {
+    ASSERT_TRUE(selectEntry(state, host, 2));
+    ASSERT_TRUE(pump([&] { return state.selectedVersion != u"Loading\u2026"; }));
+    EXPECT_EQ(state.selectedVersionShown, VersionShown::Unavailable);
+    ASSERT_NE(state.selectedProblem(), nullptr);
+    EXPECT_EQ(state.selectedProblem()->caption, u"Server unreachable");
+    EXPECT_NE(state.selectedProblem()->detail.find(u"404"), std::u16string::npos);
+    EXPECT_NE(buildServerListHtml(state).find(R"(<div class="tile-problem">Server unreachable</div>)"),
+              std::string::npos);
+    EXPECT_FALSE(state.canPlay());  // nothing is installed: Install waits for the host
+
+    server.respond("/gone/_version._", 200, "2.6.0");
+    state.entryProblems[2].kind = ProblemKind::Unreachable;  // still marked while the retry runs
+    retryChecks(state, host);
+    EXPECT_EQ(state.selectedVersion, u"Loading\u2026");
+    ASSERT_TRUE(pump([&] { return state.selectedVersion != u"Loading\u2026"; }));
+    EXPECT_EQ(state.selectedVersion, u"2.6.0");
+    EXPECT_EQ(state.selectedVersionShown, VersionShown::Known);
+    EXPECT_EQ(state.selectedProblem(), nullptr);
+    EXPECT_TRUE(state.canPlay());
+}
+
+TEST_F(BackgroundChecksTest, RetryWhileBusyAsksNothing) {
+    state.busy = true;
+    retryChecks(state, host);
+    EXPECT_TRUE(host.box->take().empty());
+    EXPECT_EQ(server.totalRequests(), 0u);
 }
 
 TEST_F(BackgroundChecksTest, AVersionForAnEntryNoLongerSelectedIsDropped) {

@@ -560,4 +560,48 @@ void EngineWindow::saveSnapshotPng(const std::filesystem::path& file, std::funct
         new Pending{file, std::move(done)});
 }
 
+namespace {
+
+// One key event for `target` as the keyboard would have made it; false when
+// the keymap has no key for `keyval`.
+bool deliverKey(GdkWindow* target, GdkDevice* keyboard, guint keyval, GdkEventType type) {
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_window_get_display(target)), keyval, &keys,
+                                          &count) == FALSE ||
+        count == 0)
+        return false;
+    GdkEvent* event = gdk_event_new(type);
+    event->key.window = GDK_WINDOW(g_object_ref(target));
+    event->key.send_event = FALSE;
+    event->key.time = GDK_CURRENT_TIME;
+    event->key.state = 0;
+    event->key.keyval = keyval;
+    event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    event->key.group = static_cast<guint8>(keys[0].group);
+    g_free(keys);
+    if (keyboard != nullptr) gdk_event_set_device(event, keyboard);
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+    return true;
+}
+
+}  // namespace
+
+bool EngineWindow::sendKeysForTest(const std::vector<std::string>& keys) {
+    if (webView_ == nullptr) return false;
+    gtk_widget_grab_focus(GTK_WIDGET(webView_));
+    GdkWindow* target = gtk_widget_get_window(GTK_WIDGET(webView_));
+    if (target == nullptr) return false;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(target));
+    GdkDevice* keyboard = seat != nullptr ? gdk_seat_get_keyboard(seat) : nullptr;
+    for (const auto& key : keys) {
+        const guint keyval = gdk_keyval_from_name(key.c_str());
+        if (keyval == GDK_KEY_VoidSymbol || keyval == 0) return false;
+        if (!deliverKey(target, keyboard, keyval, GDK_KEY_PRESS) || !deliverKey(target, keyboard, keyval, GDK_KEY_RELEASE))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace mendly

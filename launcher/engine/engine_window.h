@@ -36,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -145,6 +146,13 @@ public:
     void runScriptForTest(const std::string& body, PageResult done);
     // Test hook: writes the visible page as a PNG file.
     void saveSnapshotPng(const std::filesystem::path& file, std::function<void(bool ok)> done);
+    // Test hook: presses and releases the keys named `keys` (GDK key names:
+    // "Tab", "Return", "space", "Down"...) one after another on the view,
+    // through GTK's event handling as the keyboard's own events go, so the
+    // page gets them as trusted key events (Tab moves the focus). The page
+    // sees them a little later (its process is asked in turn). False for a
+    // name that is no key of the keymap.
+    [[nodiscard]] bool sendKeysForTest(const std::vector<std::string>& keys);
 
 private:
     struct Callbacks;

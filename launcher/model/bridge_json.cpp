@@ -33,6 +33,28 @@ std::string utf8(std::u16string_view text) {
     return toUtf8(text);
 }
 
+nlohmann::json problemJson(const EntryProblem* problem) {
+    if (problem == nullptr) return nullptr;
+    nlohmann::json json = nlohmann::json::object();
+    json["caption"] = utf8(problem->caption);
+    json["detail"] = utf8(problem->detail);
+    json["kind"] = problemKindName(problem->kind);
+    return json;
+}
+
+// The tile's mark: a problem outranks the up-to-date and out-of-date marks,
+// which only installed entries carry.
+std::string tileMark(const LauncherState& state, std::size_t index, bool installed) {
+    if (const auto* problem = state.problemOf(index))
+        return "<span class=\"tile-status problem\" title=\"" + escapeHtmlAttribute(utf8(problem->caption)) +
+               "\">!</span>";
+    if (!installed) return {};
+    const auto status = state.entryStatus(index);
+    if (status == kStatusUpToDate) return "<span class=\"tile-status current\" title=\"Up to date\">&#10003;</span>";
+    if (status == kStatusOutOfDate) return "<span class=\"tile-status outdated\" title=\"Out of date\">&#9888;</span>";
+    return {};
+}
+
 }  // namespace
 
 std::string compactJson(const nlohmann::json& value) {
@@ -44,13 +66,17 @@ std::string buildFooterStateJson(const LauncherState& state) {
     footer["busy"] = state.busy;
     footer["canPause"] = state.canPause();
     footer["canPlay"] = state.canPlay();
+    footer["installedVersion"] = utf8(state.installedVersionText());
     footer["paused"] = !state.busy && state.pausedSelected() != nullptr;
     footer["playLabel"] = utf8(state.playButtonLabel());
+    footer["problem"] = problemJson(state.selectedProblem());
     footer["progressDone"] = state.progressDone;
     footer["progressTotal"] = state.progressTotal;
     footer["progressVisible"] = state.progressVisible();
+    footer["sizeText"] = utf8(state.sizeText);
     footer["taskStatus"] = utf8(state.taskStatus);
     footer["transferText"] = utf8(state.transferText());
+    footer["versionState"] = versionShownName(state.selectedVersionShown);
     return compactJson(footer);
 }
 
@@ -104,14 +130,11 @@ std::string buildServerListHtml(const LauncherState& state) {
         html += "\" data-desc=\"" + desc;
         html += i < state.builtInCount ? "\" data-custom=\"0" : "\" data-custom=\"1";
         html += installed ? "\" data-installed=\"1\">" : "\" data-installed=\"0\">";
-        if (installed) {
-            const auto status = state.entryStatus(i);
-            if (status == kStatusUpToDate)
-                html += "<span class=\"tile-status current\" title=\"Up to date\">&#10003;</span>";
-            else if (status == kStatusOutOfDate)
-                html += "<span class=\"tile-status outdated\" title=\"Out of date\">&#9888;</span>";
-        }
-        html += "<img src=\"icon_48.png\" alt=\"\" /><div class=\"server-name\">" + desc + "</div></div>";
+        html += tileMark(state, i, installed);
+        html += "<img src=\"icon_48.png\" alt=\"\" /><div class=\"server-name\">" + desc + "</div>";
+        if (const auto* problem = state.problemOf(i))
+            html += "<div class=\"tile-problem\">" + escapeHtmlAttribute(utf8(problem->caption)) + "</div>";
+        html += "</div>";
     }
     return html;
 }

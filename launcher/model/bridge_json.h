@@ -26,8 +26,12 @@ namespace mendly {
 inline constexpr char kEmptyServerListHtml[] = "<div class=\"server-empty\">No servers configured</div>";
 inline constexpr char kTileIconUrl[] = "icon_48.png";
 
-// {"busy","canPause","canPlay","paused","playLabel","progressDone","progressTotal","progressVisible",
-// "taskStatus","transferText"}
+// {"busy","canPause","canPlay","installedVersion","paused","playLabel","problem","progressDone",
+// "progressTotal","progressVisible","sizeText","taskStatus","transferText","versionState"}:
+// installedVersion is the selected installation's own version ("" when none);
+// problem the selected entry's ({"caption","detail","kind"}) or null;
+// sizeText what follows the play label ("" while unknown); versionState what
+// the selected-version text is ("known", "loading", "none", "unavailable").
 std::string buildFooterStateJson(const LauncherState& state);
 
 // {"servers":[{desc, installPath (only when set), launchExecutable, name,
@@ -38,7 +42,10 @@ std::string buildServersJson(const LauncherState& state);
 std::string buildShortcutsJson(const std::vector<Shortcut>& shortcuts);
 
 // One tile per catalog entry, without line breaks or separators; the
-// empty-list text when the catalog is empty.
+// empty-list text when the catalog is empty. An entry with a problem carries
+// the mark <span class="tile-status problem" title="CAPTION">!</span> in
+// place of the status mark and <div class="tile-problem">CAPTION</div> after
+// its name.
 std::string buildServerListHtml(const LauncherState& state);
 
 // A double quote, ampersand and less-than sign as "&quot;", "&amp;", "&lt;";

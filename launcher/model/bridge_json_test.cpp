@@ -7,6 +7,7 @@
 #include "model/server_version.h"
 #include "patch/cancel_flag.h"
 #include "state_test_fixture.h"
+#include "support/temp_dir.h"
 
 namespace mendly {
 namespace {
@@ -24,8 +25,9 @@ protected:
 TEST_F(BridgeTest, FooterForAnIdleLauncherWithAnInstalledSelection) {
     install(0);
     EXPECT_EQ(buildFooterStateJson(state),
-              R"({"busy":false,"canPause":false,"canPlay":true,"paused":false,"playLabel":"Launch",)"
-              R"("progressDone":0,"progressTotal":0,"progressVisible":false,"taskStatus":"","transferText":""})");
+              R"({"busy":false,"canPause":false,"canPlay":true,"installedVersion":"","paused":false,)"
+              R"("playLabel":"Launch","problem":null,"progressDone":0,"progressTotal":0,"progressVisible":false,)"
+              R"("sizeText":"","taskStatus":"","transferText":"","versionState":"none"})");
 }
 
 TEST_F(BridgeTest, FooterWhileATaskRuns) {
@@ -36,10 +38,10 @@ TEST_F(BridgeTest, FooterWhileATaskRuns) {
     state.taskStatus = u"Downloading files... 1.2 MB/s \u2014 \u00fcber";
     state.transfer = PatchTransfer{1258291, 10u << 20, 1048576.0, 75};
     EXPECT_EQ(buildFooterStateJson(state),
-              R"({"busy":true,"canPause":true,"canPlay":false,"paused":false,"playLabel":"Patching...",)"
-              R"("progressDone":3,"progressTotal":40,"progressVisible":true,)"
-              R"("taskStatus":"Downloading files... 1.2 MB/s — über",)"
-              R"("transferText":"1.2 MB of 10.0 MB · 1.0 MB/s · 2 min left"})");
+              R"({"busy":true,"canPause":true,"canPlay":false,"installedVersion":"","paused":false,)"
+              R"("playLabel":"Patching...","problem":null,"progressDone":3,"progressTotal":40,"progressVisible":true,)"
+              R"("sizeText":"","taskStatus":"Downloading files... 1.2 MB/s — über",)"
+              R"("transferText":"1.2 MB of 10.0 MB · 1.0 MB/s · 2 min left","versionState":"none"})");
     state.pauseRequested = true;  // Pause was pressed: not offered again, and the label says so
     EXPECT_NE(buildFooterStateJson(state).find(R"("canPause":false)"), std::string::npos);
     EXPECT_EQ(state.playButtonLabel(), u"Pausing...");
@@ -90,6 +92,45 @@ TEST_F(BridgeTest, OutOfDateMarkOnAnInstalledTile) {
               std::string::npos);
     EXPECT_EQ(html.find("tile-status current"), std::string::npos);
     EXPECT_NE(html.find(R"(<div class="server-tile selected" data-index="1")"), std::string::npos);
+}
+
+TEST_F(BridgeTest, FooterNamesTheSelectedProblemTheInstalledVersionAndWhatTheVersionTextIs) {
+    install(0);
+    test::writeFile(state.installFolderOf(state.catalog.entries[0]) / "_version._", "KaltrisNexum-2.5.0\r\n");
+    state.entryStatuses = {kStatusOutOfDate, kStatusUndetermined};
+    ASSERT_TRUE(state.onSelectedVersion(0, u"Unavailable", VersionShown::Unavailable));
+    ASSERT_TRUE(state.noteCheckOutcome(0, u"Could not connect to the server. (error 7)"));
+    const nlohmann::json footer = nlohmann::json::parse(buildFooterStateJson(state));
+    EXPECT_EQ(footer["installedVersion"], "2.5.0");
+    EXPECT_EQ(footer["versionState"], "unavailable");
+    EXPECT_EQ(footer["problem"], (nlohmann::json{{"caption", "Server unreachable"},
+                                                 {"detail", "Could not connect to the server. (error 7)"},
+                                                 {"kind", "unreachable"}}));
+    EXPECT_EQ(footer["playLabel"], "Update");
+    EXPECT_EQ(footer["canPlay"], true);  // installed: the game can still be started
+    // Another entry has no problem of its own.
+    state.selected = 1;
+    EXPECT_EQ(nlohmann::json::parse(buildFooterStateJson(state))["problem"], nullptr);
+}
+
+TEST_F(BridgeTest, AProblemReplacesTheStatusMarkAndIsNamedBelowTheTileName) {
+    install(0);
+    state.entryStatuses = {kStatusUpToDate, kStatusUndetermined};
+    state.noteTaskFailure(0, PatchMode::Update, u"Disk full");
+    ASSERT_TRUE(state.noteCheckOutcome(1, u"Could not find the server. (error 6)"));
+    EXPECT_EQ(buildServerListHtml(state),
+              R"(<div class="server-tile selected" data-index="0" data-name="retail" data-desc="Kaltris Nexum 2.5" )"
+              R"(data-custom="0" data-installed="1"><span class="tile-status problem" title="Update failed">!</span>)"
+              R"(<img src="icon_48.png" alt="" /><div class="server-name">Kaltris Nexum 2.5</div>)"
+              R"(<div class="tile-problem">Update failed</div></div>)"
+              R"(<div class="server-tile" data-index="1" data-name="a&quot;b&amp;c&lt;d>e'f" )"
+              R"(data-desc="a&quot;b&amp;c&lt;d>e'f" data-custom="1" data-installed="0">)"
+              R"(<span class="tile-status problem" title="Server unreachable">!</span>)"
+              R"(<img src="icon_48.png" alt="" /><div class="server-name">a&quot;b&amp;c&lt;d>e'f</div>)"
+              R"(<div class="tile-problem">Server unreachable</div></div>)");
+    // Once the host answers again the entry is as before.
+    ASSERT_TRUE(state.noteCheckOutcome(1, u""));
+    EXPECT_EQ(buildServerListHtml(state).find("Server unreachable"), std::string::npos);
 }
 
 TEST_F(BridgeTest, InstalledTileWithUndeterminedOrMissingStatusHasNoMark) {

@@ -2,6 +2,7 @@
 
 #include "catalog/entry_confinement.h"
 #include "catalog/install_layout.h"
+#include "catalog/version_text.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "model/language.h"
@@ -32,6 +33,40 @@ std::int32_t LauncherState::entryStatus(std::size_t index) const {
     return index < entryStatuses.size() ? entryStatuses[index] : kStatusUndetermined;
 }
 
+const EntryProblem* LauncherState::problemOf(std::size_t index) const {
+    if (index >= entryProblems.size() || entryProblems[index].kind == ProblemKind::None) return nullptr;
+    return &entryProblems[index];
+}
+
+const EntryProblem* LauncherState::selectedProblem() const {
+    return selectionValid() ? problemOf(static_cast<std::size_t>(selected)) : nullptr;
+}
+
+std::u16string LauncherState::installedVersionText() const {
+    const auto* entry = selectedEntry();
+    if (!entry || !isEntryInstalled(*entry)) return {};
+    std::u16string local;
+    if (!readLocalVersion(installFolderOf(*entry), local)) return {};
+    return formatServerVersion(toUtf8(local));
+}
+
+bool LauncherState::noteCheckOutcome(std::int32_t index, std::u16string_view failure) {
+    if (index < 0 || static_cast<std::size_t>(index) >= entryProblems.size()) return false;
+    return applyCheckOutcome(entryProblems[static_cast<std::size_t>(index)], failure);
+}
+
+void LauncherState::noteTaskFailure(std::int32_t index, PatchMode mode, std::u16string detail) {
+    if (index < 0 || static_cast<std::size_t>(index) >= entryProblems.size()) return;
+    entryProblems[static_cast<std::size_t>(index)] = {ProblemKind::TaskFailed, taskFailureCaption(mode),
+                                                      std::move(detail)};
+}
+
+void LauncherState::clearTaskProblem(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= entryProblems.size()) return;
+    auto& problem = entryProblems[static_cast<std::size_t>(index)];
+    if (problem.kind == ProblemKind::TaskFailed) problem = {};
+}
+
 std::u16string LauncherState::selectedServerHeader() const {
     const auto* entry = selectedEntry();
     return entry ? toWide(displayName(*entry)) : std::u16string(kVersionNone);
@@ -41,11 +76,12 @@ std::u16string LauncherState::playButtonLabel() const {
     if (busy) {
         if (pauseRequested) return u"Pausing...";
         if (isPatchCancelRequested()) return u"Cancelling...";
-        return launchAfterTask ? u"Patching..." : u"Installing...";
+        return launchAfterTask || taskMode == PatchMode::Update ? u"Patching..." : u"Installing...";
     }
     if (pausedSelected() != nullptr) return u"Resume";
     const auto* entry = selectedEntry();
-    return entry && isEntryInstalled(*entry) ? u"Launch" : u"Install";
+    if (!entry || !isEntryInstalled(*entry)) return u"Install";
+    return entryStatus(static_cast<std::size_t>(selected)) == kStatusOutOfDate ? u"Update" : u"Launch";
 }
 
 const PausedDownload* LauncherState::pausedSelected() const {
@@ -82,7 +118,10 @@ bool LauncherState::canPlay() const {
     if (pausedSelected() != nullptr) return true;
     const auto* entry = selectedEntry();
     if (!entry) return false;
-    return !entry->launchExecutable.empty() || isEntryInstalled(*entry);
+    const bool installed = isEntryInstalled(*entry);
+    const auto* problem = selectedProblem();
+    if (!installed && problem && problem->kind == ProblemKind::Unreachable) return false;
+    return !entry->launchExecutable.empty() || installed;
 }
 
 bool LauncherState::progressVisible() const {
@@ -103,15 +142,18 @@ void LauncherState::applyCatalog(ServerCatalog loaded) {
     // back it would leave nothing selected and every action inert.
     if (selected < 0 || static_cast<std::size_t>(selected) >= count) selected = count == 0 ? -1 : 0;
     entryStatuses.resize(count, kStatusUndetermined);
+    entryProblems.resize(count);
 }
 
 std::optional<VersionFetchJob> LauncherState::beginVersionFetch() {
     const auto* entry = selectedEntry();
     if (!entry || !window) {
         selectedVersion = kVersionNone;
+        selectedVersionShown = VersionShown::None;
         return std::nullopt;
     }
     selectedVersion = kVersionLoading;
+    selectedVersionShown = VersionShown::Loading;
     return VersionFetchJob{selected, versionUrl(*entry)};
 }
 
@@ -138,9 +180,15 @@ bool LauncherState::onServerStatus(std::int32_t generation, std::int32_t index, 
     return true;
 }
 
-bool LauncherState::onSelectedVersion(std::int32_t index, std::u16string text) {
+bool LauncherState::onSelectedVersion(std::int32_t index, std::u16string text, VersionShown shown) {
     if (!acceptsVersionResult(selected, index)) return false;
-    selectedVersion = text.empty() ? std::u16string(kVersionUnavailable) : std::move(text);
+    if (text.empty()) {
+        selectedVersion = kVersionUnavailable;
+        selectedVersionShown = VersionShown::Unavailable;
+    } else {
+        selectedVersion = std::move(text);
+        selectedVersionShown = shown;
+    }
     return true;
 }
 

@@ -20,6 +20,7 @@
 
 #include "catalog/server_catalog.h"
 #include "patch/patch_window.h"
+#include "model/entry_problem.h"
 #include "model/launcher_settings.h"
 #include "model/notice.h"
 #include "model/shortcuts.h"
@@ -45,7 +46,12 @@ struct LauncherState {
     std::int32_t progressDone = 0;
     std::int32_t progressTotal = 0;
     std::u16string selectedVersion;           // version text or placeholder (server_version.h)
+    VersionShown selectedVersionShown = VersionShown::None;  // what selectedVersion is
     std::vector<std::int32_t> entryStatuses;  // EntryStatus per catalog index
+    std::vector<EntryProblem> entryProblems;  // per catalog index, like the statuses
+    // The download size of the selected entry's next run ("56 MB"), shown
+    // after the play button's label; empty while it is not known.
+    std::u16string sizeText;
     std::int32_t checkGeneration = 0;         // number of the newest status check
     LauncherSettings settings;                // launcher-settings.json, loaded at start-up
     bool pauseRequested = false;              // the running task was paused: it ends as Paused
@@ -72,16 +78,35 @@ struct LauncherState {
     bool isEntryInstalled(const ServerEntry& entry) const;
     // entryStatuses[index], 0 when the list is too short.
     std::int32_t entryStatus(std::size_t index) const;
+    // The problem of the entry at `index`, null when it has none.
+    const EntryProblem* problemOf(std::size_t index) const;
+    const EntryProblem* selectedProblem() const;
+    // The version text of the selected installation's own _version._ as the
+    // header shows it (formatServerVersion); empty when it is not installed
+    // or has no version file. Reads the file.
+    std::u16string installedVersionText() const;
+
+    // A check of the entry at `index` reached its host (`failure` empty) or
+    // did not (the HTTP client's sentence). True when the entry's problem
+    // changed (the caller then reloads the tiles); bad indices are ignored.
+    bool noteCheckOutcome(std::int32_t index, std::u16string_view failure);
+    // A task on the entry at `index` failed with `detail`.
+    void noteTaskFailure(std::int32_t index, PatchMode mode, std::u16string detail);
+    // Forgets a task problem of the entry at `index` (a new task or a retry).
+    void clearTaskProblem(std::int32_t index);
 
     // displayName of the selected entry, "—" when none is valid.
     std::u16string selectedServerHeader() const;
     // "Pausing...", "Cancelling...", "Patching...", "Installing..." while busy
-    // (by the pause request, the cancel flag and the task kind); "Resume" for
-    // a selected entry with a paused download; "Launch" for an installed
-    // selected entry; else "Install".
+    // (by the pause request, the cancel flag and the task kind: Play and
+    // Update runs patch); "Resume" for a selected entry with a paused
+    // download; "Update" for an installed selected entry marked out of date,
+    // "Launch" for another installed one; else "Install".
     std::u16string playButtonLabel() const;
-    // False while busy or without a valid selection; else true when the entry
-    // names a launch executable, or when it is installed anyway.
+    // False while busy or without a valid selection, and for an entry that is
+    // not installed while its host is unreachable (Retry comes first); else
+    // true when the entry names a launch executable, or when it is installed
+    // anyway.
     bool canPlay() const;
     bool progressVisible() const;
 
@@ -110,7 +135,7 @@ struct LauncherState {
     bool onServerStatus(std::int32_t generation, std::int32_t index, std::int32_t status);
     // A version result. True when it was for the selected index and was taken
     // (an empty text is shown as "Unavailable"); the caller refreshes the page.
-    bool onSelectedVersion(std::int32_t index, std::u16string text);
+    bool onSelectedVersion(std::int32_t index, std::u16string text, VersionShown shown = VersionShown::Known);
 
     // The selected installation's language code; "en" without a valid selection.
     std::string readLanguage() const;

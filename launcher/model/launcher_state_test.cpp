@@ -42,6 +42,35 @@ TEST_F(StateRulesTest, IdleLabelIsLaunchOnlyForAnInstalledSelection) {
     EXPECT_EQ(state.playButtonLabel(), u"Install");
 }
 
+TEST_F(StateRulesTest, AnInstalledSelectionMarkedOutOfDateReadsUpdateAndPatchesWhileItRuns) {
+    install(0);
+    state.entryStatuses = {kStatusOutOfDate, kStatusUndetermined, kStatusUndetermined};
+    EXPECT_EQ(state.playButtonLabel(), u"Update");
+    state.entryStatuses[0] = kStatusUpToDate;
+    EXPECT_EQ(state.playButtonLabel(), u"Launch");
+    state.busy = true;
+    state.taskMode = PatchMode::Update;  // an Update run launches nothing, but it patches
+    EXPECT_EQ(state.playButtonLabel(), u"Patching...");
+    state.selected = 1;  // not installed, even when marked
+    state.busy = false;
+    state.entryStatuses[1] = kStatusOutOfDate;
+    EXPECT_EQ(state.playButtonLabel(), u"Install");
+}
+
+TEST_F(StateRulesTest, AnUnreachableHostHoldsBackInstallButNotTheGame) {
+    ASSERT_TRUE(state.noteCheckOutcome(0, u"Could not connect to the server. (error 7)"));
+    EXPECT_FALSE(state.canPlay());
+    install(0);
+    EXPECT_TRUE(state.canPlay());
+    // A failed task does not hold back a new attempt.
+    state.entryProblems[1] = {ProblemKind::TaskFailed, u"Install failed", u"Disk full"};
+    state.selected = 1;
+    EXPECT_TRUE(state.canPlay());
+    state.clearTaskProblem(1);
+    EXPECT_EQ(state.selectedProblem(), nullptr);
+    EXPECT_FALSE(state.noteCheckOutcome(7, u"x"));  // no such entry
+}
+
 TEST_F(StateRulesTest, BusyLabelFollowsTaskKindAndCancelFlag) {
     install(0);
     state.busy = true;
@@ -136,8 +165,20 @@ TEST_F(StateRulesTest, VersionResultIsTakenOnlyForTheSelectedIndex) {
     EXPECT_EQ(state.selectedVersion, u"");
     EXPECT_TRUE(state.onSelectedVersion(1, u"2.5.1"));
     EXPECT_EQ(state.selectedVersion, u"2.5.1");
+    EXPECT_EQ(state.selectedVersionShown, VersionShown::Known);
     EXPECT_TRUE(state.onSelectedVersion(1, u""));
     EXPECT_EQ(state.selectedVersion, u"Unavailable");
+    EXPECT_EQ(state.selectedVersionShown, VersionShown::Unavailable);
+    EXPECT_TRUE(state.onSelectedVersion(1, u"\u2014", VersionShown::None));
+    EXPECT_EQ(state.selectedVersionShown, VersionShown::None);
+}
+
+TEST_F(StateRulesTest, TheInstalledVersionIsReadFromTheSelectedInstallation) {
+    EXPECT_EQ(state.installedVersionText(), u"");  // not installed
+    install(0);
+    EXPECT_EQ(state.installedVersionText(), u"");  // no version file
+    test::writeFile(state.installFolderOf(state.catalog.entries[0]) / "_version._", "\xEF\xBB\xBFKaltrisNexum-2.5.1\n");
+    EXPECT_EQ(state.installedVersionText(), u"2.5.1");
 }
 
 TEST_F(StateRulesTest, StatusCheckNeedsAWindowAndBuildsOneJobPerEntry) {

@@ -42,6 +42,16 @@ std::u16string formatServerVersion(std::string_view bytes) {
     return toWide(view);
 }
 
+std::string_view versionShownName(VersionShown shown) {
+    switch (shown) {
+        case VersionShown::Loading: return "loading";
+        case VersionShown::Known: return "known";
+        case VersionShown::Unavailable: return "unavailable";
+        case VersionShown::None: break;
+    }
+    return "none";
+}
+
 EntryStatus entryStatusOf(std::u16string_view local, std::u16string_view published) {
     if (published.empty()) return kStatusUndetermined;
     return local == published ? kStatusUpToDate : kStatusOutOfDate;

@@ -14,6 +14,14 @@ inline constexpr char16_t kVersionLoading[] = u"Loading\u2026";
 inline constexpr char16_t kVersionUnavailable[] = u"Unavailable";
 inline constexpr char16_t kVersionNone[] = u"\u2014";
 
+// What the selected-version text is: a version the host published, or one of
+// the placeholders above (Unavailable: the fetch failed). The page shows only
+// a Known text in the colour of a real version.
+enum class VersionShown : std::int32_t { None = 0, Loading = 1, Known = 2, Unavailable = 3 };
+
+// "none", "loading", "known" or "unavailable", for the page.
+std::string_view versionShownName(VersionShown shown);
+
 // One value per catalog entry (LauncherState::entryStatuses).
 enum EntryStatus : std::int32_t { kStatusUndetermined = 0, kStatusUpToDate = 1, kStatusOutOfDate = 2 };
 

@@ -63,35 +63,54 @@ protected:
 TEST_F(StatusCheckTest, SameTextIncludingPrefixIsUpToDate) {
     server.respond("/aurum/_version._", 200, "KaltrisNexum-2.5.1\r\n");
     test::writeFile(client / "_version._", "\xEF\xBB\xBFKaltrisNexum-2.5.1\n");
-    EXPECT_EQ(checkEntryStatus(installedJob()), kStatusUpToDate);
-    EXPECT_EQ(fetchVersionText(server.wideUrl("/aurum/_version._")), u"2.5.1");
+    EXPECT_EQ(checkEntryStatus(installedJob()).status, kStatusUpToDate);
+    const VersionFetch fetch = fetchVersionText(server.wideUrl("/aurum/_version._"));
+    EXPECT_EQ(fetch.text, u"2.5.1");
+    EXPECT_EQ(fetch.shown, VersionShown::Known);
+    EXPECT_TRUE(fetch.failure.empty());
 }
 
 TEST_F(StatusCheckTest, LocalTextWithoutThePrefixIsOutOfDate) {
     server.respond("/aurum/_version._", 200, "KaltrisNexum-2.5.1\r\n");
     test::writeFile(client / "_version._", "2.5.1");
-    EXPECT_EQ(checkEntryStatus(installedJob()), kStatusOutOfDate);
+    EXPECT_EQ(checkEntryStatus(installedJob()).status, kStatusOutOfDate);
 }
 
 TEST_F(StatusCheckTest, MissingLocalVersionIsOutOfDateWhenTheServerAnswers) {
     server.respond("/aurum/_version._", 200, "2.5.1");
-    EXPECT_EQ(checkEntryStatus(installedJob()), kStatusOutOfDate);
+    const EntryCheck check = checkEntryStatus(installedJob());
+    EXPECT_EQ(check.status, kStatusOutOfDate);
+    EXPECT_TRUE(check.asked);
+    EXPECT_TRUE(check.failure.empty());
 }
 
 TEST_F(StatusCheckTest, ServerFailureOrEmptyFileLeavesTheEntryUnmarked) {
     server.respond("/aurum/_version._", 404, "");
-    EXPECT_EQ(checkEntryStatus(installedJob()), kStatusUndetermined);
-    EXPECT_EQ(fetchVersionText(server.wideUrl("/aurum/_version._")), u"Unavailable");
+    const EntryCheck failed = checkEntryStatus(installedJob());
+    EXPECT_EQ(failed.status, kStatusUndetermined);
+    // The HTTP client's sentence travels along for the page.
+    EXPECT_NE(failed.failure.find(u"404"), std::u16string::npos);
+    const VersionFetch missing = fetchVersionText(server.wideUrl("/aurum/_version._"));
+    EXPECT_EQ(missing.text, u"Unavailable");
+    EXPECT_EQ(missing.shown, VersionShown::Unavailable);
+    EXPECT_NE(missing.failure.find(u"404"), std::u16string::npos);
     server.respond("/aurum/_version._", 200, " \r\n");
-    EXPECT_EQ(checkEntryStatus(installedJob()), kStatusUndetermined);
-    EXPECT_EQ(fetchVersionText(server.wideUrl("/aurum/_version._")), u"\u2014");
+    const EntryCheck empty = checkEntryStatus(installedJob());
+    EXPECT_EQ(empty.status, kStatusUndetermined);
+    EXPECT_TRUE(empty.failure.empty());  // the host answered
+    const VersionFetch dash = fetchVersionText(server.wideUrl("/aurum/_version._"));
+    EXPECT_EQ(dash.text, u"\u2014");
+    EXPECT_EQ(dash.shown, VersionShown::None);
+    EXPECT_TRUE(dash.failure.empty());
 }
 
 TEST_F(StatusCheckTest, EntryThatIsNotInstalledIsNotFetched) {
     server.respond("/aurum/_version._", 200, "2.5.1");
     auto job = installedJob();
     job.installed = false;
-    EXPECT_EQ(checkEntryStatus(job), kStatusUndetermined);
+    const EntryCheck check = checkEntryStatus(job);
+    EXPECT_EQ(check.status, kStatusUndetermined);
+    EXPECT_FALSE(check.asked);
     EXPECT_EQ(server.totalRequests(), 0u);
 }
 

@@ -26,6 +26,7 @@ protected:
         state.catalog.builtInCount = builtIn;
         state.builtInCount = builtIn;
         state.entryStatuses.assign(state.catalog.entries.size(), 0);
+        state.entryProblems.assign(state.catalog.entries.size(), {});
     }
     // Puts a client executable into the entry's installation folder.
     void install(std::size_t index, const std::string& file = "kaltrisclient.exe") {

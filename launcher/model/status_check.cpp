@@ -5,21 +5,34 @@
 
 namespace mendly {
 
-EntryStatus checkEntryStatus(const StatusCheckJob& job) {
-    if (!job.installed) return kStatusUndetermined;
+EntryCheck checkEntryStatus(const StatusCheckJob& job) {
+    EntryCheck check;
+    if (!job.installed) return check;
+    check.asked = true;
     std::u16string local;
     (void)readLocalVersion(job.installFolder, local);  // a missing file leaves it empty
     std::string body;
-    std::u16string error;
-    if (!httpGet(job.versionUrl, body, error, smallDocumentRequest())) return kStatusUndetermined;
-    return entryStatusOf(local, cleanVersionText(body));
+    if (!httpGet(job.versionUrl, body, check.failure, smallDocumentRequest())) {
+        if (check.failure.empty()) check.failure = kVersionUnavailable;
+        return check;
+    }
+    check.failure.clear();
+    check.status = entryStatusOf(local, cleanVersionText(body));
+    return check;
 }
 
-std::u16string fetchVersionText(const std::u16string& versionUrl) {
+VersionFetch fetchVersionText(const std::u16string& versionUrl) {
+    VersionFetch fetch{std::u16string(kVersionUnavailable), VersionShown::Unavailable, {}};
     std::string body;
-    std::u16string error;
-    if (!httpGet(versionUrl, body, error, smallDocumentRequest())) return kVersionUnavailable;
-    return formatServerVersion(body);
+    if (!httpGet(versionUrl, body, fetch.failure, smallDocumentRequest())) {
+        // The sentence is what the page shows; a client that gave none still failed.
+        if (fetch.failure.empty()) fetch.failure = kVersionUnavailable;
+        return fetch;
+    }
+    fetch.failure.clear();
+    fetch.text = formatServerVersion(body);
+    fetch.shown = fetch.text == kVersionNone ? VersionShown::None : VersionShown::Known;
+    return fetch;
 }
 
 }  // namespace mendly

@@ -33,13 +33,29 @@ struct VersionFetchJob {
     std::u16string versionUrl;
 };
 
+// The outcome of one entry's status check. `asked` says whether the host was
+// asked at all (only installed entries are); `failure` is the HTTP client's
+// sentence when it was asked and did not answer, empty otherwise.
+struct EntryCheck {
+    EntryStatus status = kStatusUndetermined;
+    bool asked = false;
+    std::u16string failure;
+};
+
 // Undetermined for an entry that is not installed or whose published version
 // cannot be fetched or is empty; otherwise the installation's own _version._
 // compared with the published text (entryStatusOf). No cancellation.
-EntryStatus checkEntryStatus(const StatusCheckJob& job);
+EntryCheck checkEntryStatus(const StatusCheckJob& job);
 
-// formatServerVersion of the published _version._, or "Unavailable" when the
-// download fails. No cancellation.
-std::u16string fetchVersionText(const std::u16string& versionUrl);
+// The selected entry's published version as the header shows it.
+struct VersionFetch {
+    std::u16string text;     // formatServerVersion of the file, or "Unavailable"
+    VersionShown shown = VersionShown::Unavailable;
+    std::u16string failure;  // the HTTP client's sentence when the download failed
+};
+
+// formatServerVersion of the published _version._, or "Unavailable" and the
+// failure when the download fails. No cancellation.
+VersionFetch fetchVersionText(const std::u16string& versionUrl);
 
 }  // namespace mendly

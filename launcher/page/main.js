@@ -55,6 +55,10 @@ const state = {
   canPause: false,      // Pause is offered (a download is under way)
   paused: false,        // the selected entry's download is paused: the play button resumes it
   transferText: '',     // bytes, speed and time left of the download, from native code
+  problem: null,        // the selected entry's problem {caption, detail, kind}, from native code
+  installedVersion: '', // the selected installation's own version; '' when none
+  versionState: 'none', // what the version text is: 'known', 'loading', 'none' or 'unavailable'
+  sizeText: '',         // the download size shown after the idle label ('56 MB'); '' while unknown
 };
 let contextServerIndex = -1;  // tile the open server menu acts on; -1: none
 let prevFooterBusy = false;   // busy flag of the previous footer update
@@ -76,6 +80,10 @@ const FEED_MAXIMUM = 6;
 // waiting on its own.
 const FEED_WAIT_MS = 15000;
 const NEWS_UNAVAILABLE = 'News unavailable';
+// A feed that could not be had is asked for again after 30 s, then after
+// twice as long each time, never waiting more than 10 minutes.
+const FEED_RETRY_FIRST_MS = 30000;
+const FEED_RETRY_MOST_MS = 600000;
 const BUSY_WORDS = ['installing', 'patching', 'checking', 'cancelling', 'pausing'];
 const RESUME_LABEL = 'Resume';
 
@@ -151,21 +159,98 @@ function isWebLink(link) {
 }
 
 // ---------------------------------------------------------------------------
+// Feed dates: native code passes a date only when it reads as an RSS
+// (RFC 822) or ISO 8601 date; the page shows it in the player's locale.
+
+const MONTHS = ['january', 'february', 'march', 'april', 'may', 'june', 'july', 'august', 'september', 'october',
+  'november', 'december'];
+// Minutes east of UTC of the zone names RSS dates use.
+const ZONE_OFFSETS = {ut: 0, utc: 0, gmt: 0, z: 0, est: -300, edt: -240, cst: -360, cdt: -300, mst: -420,
+  mdt: -360, pst: -480, pdt: -420};
+const RSS_DATE = /^(?:[a-z]{3,9},?\s+)?(\d{1,2})\s+([a-z]{3,9})\.?\s+(\d{4}|\d{2})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?(?:\s*([a-z]{1,5}|[+-]\d{4}))?)?$/i;
+const ISO_DATE = /^(\d{4})-(\d{2})-(\d{2})(?:[t ](\d{2}):(\d{2})(?::(\d{2})(?:\.\d+)?)?(z|[+-]\d{2}:?\d{2})?)?$/i;
+
+// Minutes east of UTC for "+0200", "-05:00", "GMT", "EST"...; null for a zone
+// that names no offset (the military letters other than Z).
+function zoneOffset(zone) {
+  if (zone === undefined) return null;
+  const numeric = /^([+-])(\d{2}):?(\d{2})$/.exec(zone);
+  if (numeric) return (numeric[1] === '-' ? -1 : 1) * (Number(numeric[2]) * 60 + Number(numeric[3]));
+  const named = ZONE_OFFSETS[zone.toLowerCase()];
+  return named === undefined ? null : named;
+}
+
+// {ms, hasTime, hasZone} of a feed date, or null when it does not read. A
+// time without a known zone is the time as written (shown in UTC, unshifted).
+function readFeedDate(text) {
+  let year, month, day, hour, minute, second, zone;
+  let parts = RSS_DATE.exec(text);
+  if (parts) {
+    // "Dec" or "December", in any letter case.
+    const name = parts[2].toLowerCase();
+    month = MONTHS.findIndex((full) => full === name || full.slice(0, 3) === name);
+    year = Number(parts[3]);
+    if (parts[3].length === 2) year += year < 50 ? 2000 : 1900;
+    [day, hour, minute, second, zone] = [Number(parts[1]), parts[4], parts[5], parts[6], parts[7]];
+  } else if ((parts = ISO_DATE.exec(text))) {
+    [year, month, day] = [Number(parts[1]), Number(parts[2]) - 1, Number(parts[3])];
+    [hour, minute, second, zone] = [parts[4], parts[5], parts[6], parts[7]];
+  } else {
+    return null;
+  }
+  const hasTime = hour !== undefined;
+  const [h, m, sec] = [Number(hour ?? 0), Number(minute ?? 0), Math.min(59, Number(second ?? 0))];
+  if (month < 0 || month > 11 || h > 23 || m > 59) return null;
+  const wall = Date.UTC(year, month, day, h, m, sec);
+  const check = new Date(wall);
+  if (Number.isNaN(wall) || check.getUTCDate() !== day || check.getUTCMonth() !== month) return null;
+  const offset = hasTime ? zoneOffset(zone) : null;
+  return {ms: wall - (offset ?? 0) * 60000, hasTime, hasZone: offset !== null};
+}
+
+// The date in the player's locale (date and time when the feed gave a
+// time); the text as it is when it does not read as a date.
+function formatFeedDate(text) {
+  const raw = String(text ?? '').trim();
+  const date = readFeedDate(raw);
+  if (!date) return raw;
+  try {
+    const options = date.hasTime ? {dateStyle: 'medium', timeStyle: 'short'} : {dateStyle: 'medium'};
+    if (!date.hasZone) options.timeZone = 'UTC';
+    return new Intl.DateTimeFormat(undefined, options).format(new Date(date.ms));
+  } catch (e) {
+    return raw;
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Feeds
+
+// The error of a feed answer ('' for a usable answer).
+function feedError(feed) {
+  if (!feed || typeof feed !== 'object') return 'no answer';
+  return typeof feed.error === 'string' ? feed.error : '';
+}
+
+// A feed that could not be had is a quiet line; the reason is its tooltip.
+function unavailableFeedHtml(reason) {
+  return '<p class="rss-status muted news-unavailable" title="' + escapeHtml(reason) + '">' + NEWS_UNAVAILABLE +
+         '</p>';
+}
 
 function renderFeed(feed) {
   if (typeof feed === 'string') {
     try { feed = JSON.parse(feed); } catch (e) { feed = null; }
   }
-  const error = feed && typeof feed.error === 'string' ? feed.error : '';
-  if (error) return '<p class="rss-status rss-error">' + escapeHtml(error) + '</p>';
-  const items = feed && Array.isArray(feed.items) ? feed.items : [];
+  const error = feedError(feed);
+  if (error) return unavailableFeedHtml(error);
+  const items = Array.isArray(feed.items) ? feed.items : [];
   if (items.length === 0) return '<p class="rss-status muted">No feed items available.</p>';
   const field = (item, key) => (item && item[key] != null ? String(item[key]) : '');
   return items.map((item) => {
     const title = escapeHtml(decodeFeedText(field(item, 'title')) || 'Untitled');
     const link = field(item, 'link');
-    const date = decodeFeedText(field(item, 'date'));
+    const date = decodeFeedText(field(item, 'date')).trim();
     const summary = decodeFeedText(field(item, 'summary'));
     let html = '<article class="rss-item">';
     if (link && isWebLink(link)) {
@@ -174,15 +259,28 @@ function renderFeed(feed) {
     } else {
       html += '<div class="rss-title">' + title + '</div>';
     }
-    if (date) html += '<div class="rss-date">' + escapeHtml(date) + '</div>';
+    const shownDate = formatFeedDate(date);
+    if (date && shownDate !== date) {
+      html += '<div class="rss-date" title="' + escapeHtml(date) + '">' + escapeHtml(shownDate) + '</div>';
+    } else if (date) {
+      html += '<div class="rss-date">' + escapeHtml(date) + '</div>';
+    }
     if (summary) html += '<p class="rss-summary">' + escapeHtml(summary) + '</p>';
     return html + '</article>';
   }).join('');
 }
 
-async function loadRssFeed(url, container, maximum) {
+// The wait before the next attempt after `failures` failed ones in a row.
+function feedRetryDelay(failures) {
+  return Math.min(FEED_RETRY_MOST_MS, FEED_RETRY_FIRST_MS * 2 ** Math.max(0, Math.min(failures, 20) - 1));
+}
+
+// Fills `container` with the feed. A feed that cannot be had shows "News
+// unavailable" and is asked for again later (feedRetryDelay); the attempts
+// after the first show nothing new until one succeeds.
+async function loadRssFeed(url, container, maximum, failures = 0) {
   if (!container) return;
-  container.innerHTML = '<p class="rss-status muted">Loading…</p>';
+  if (failures === 0) container.innerHTML = '<p class="rss-status muted">Loading…</p>';
   let timer;
   const late = new Promise((resolve) => {
     timer = setTimeout(() => resolve({error: NEWS_UNAVAILABLE, items: []}), FEED_WAIT_MS);
@@ -192,12 +290,17 @@ async function loadRssFeed(url, container, maximum) {
     feed = await Promise.race([xcall('fetchRssFeed', url, maximum || FEED_MAXIMUM), late]);
   } catch (e) {
     logError('fetchRssFeed failed', e);
-    container.innerHTML = '<p class="rss-status rss-error">Could not load feed.</p>';
-    return;
+    feed = {error: e instanceof Error ? e.message : String(e), items: []};
   } finally {
     clearTimeout(timer);
   }
-  container.innerHTML = renderFeed(feed);
+  const error = feedError(feed);
+  if (!error) {
+    container.innerHTML = renderFeed(feed);
+    return;
+  }
+  container.innerHTML = unavailableFeedHtml(error);
+  setTimeout(() => loadRssFeed(url, container, maximum, failures + 1), feedRetryDelay(failures + 1));
 }
 
 // ---------------------------------------------------------------------------
@@ -211,11 +314,22 @@ function tileByIndex(index) {
 
 function tileIndex(tile) { return parseInt(tile.getAttribute('data-index'), 10); }
 
-// The idle label, decided by the selected tile only.
+// The idle label, decided by the selected tile only: an installed tile marked
+// out of date updates, another installed one launches.
 function labelFromSelectedTile() {
   const tile = tileByIndex(state.selected);
   if (!tile) return 'Install';
-  return tile.getAttribute('data-installed') === '1' ? 'Launch' : 'Install';
+  if (tile.getAttribute('data-installed') !== '1') return 'Install';
+  return tile.querySelector('.tile-status.outdated') ? 'Update' : 'Launch';
+}
+
+// Every tile is reached with Tab and is an option of the list.
+function prepareTiles() {
+  for (const tile of serverTiles()) {
+    tile.tabIndex = 0;
+    tile.setAttribute('role', 'option');
+    tile.setAttribute('aria-selected', tile.classList.contains('selected') ? 'true' : 'false');
+  }
 }
 
 // Native code gives the page its server list with the page itself
@@ -251,7 +365,17 @@ async function loadServerList() {
     list.innerHTML = '<div class="server-empty">Could not load servers</div>';
     return false;
   }
+  // A tile that has the keyboard keeps it across the reload (status checks
+  // reload the list now and then).
+  const focused = document.activeElement && document.activeElement.closest
+    ? document.activeElement.closest('#server-list .server-tile') : null;
+  const focusedIndex = focused ? tileIndex(focused) : NaN;
   list.innerHTML = String(html);
+  prepareTiles();
+  if (!Number.isNaN(focusedIndex)) {
+    const again = tileByIndex(focusedIndex);
+    if (again) again.focus({preventScroll: true});
+  }
   // For start-up measurements: when the tiles first went in.
   if (serverTiles().length > 0 && performance.getEntriesByName('server-tiles', 'mark').length === 0) {
     performance.mark('server-tiles');
@@ -269,7 +393,10 @@ async function loadServerList() {
 // Marks the tile of `index` as selected and scrolls the list so that it is
 // wholly visible (after a click, a duplicate, a delete or a reload alike).
 function highlightSelected(index) {
-  for (const tile of serverTiles()) tile.classList.toggle('selected', tileIndex(tile) === index);
+  for (const tile of serverTiles()) {
+    tile.classList.toggle('selected', tileIndex(tile) === index);
+    tile.setAttribute('aria-selected', tileIndex(tile) === index ? 'true' : 'false');
+  }
   scrollTileIntoView(tileByIndex(index));
   updateCardBorderMask();
 }
@@ -402,10 +529,13 @@ function updatePlayButtonAppearance() {
   const label = state.playLabel || 'Install';
   const lower = label.toLowerCase();
   const isBusy = state.busy || isBusyLabel(label);
-  const isLaunch = !isBusy && (lower.startsWith('launch') || lower.startsWith('play') || lower === 'resume');
+  const isLaunch = !isBusy && (lower.startsWith('launch') || lower.startsWith('play') || lower === 'resume' ||
+                               lower === 'update');
   const isInstall = !isBusy && lower === 'install';
   const showStop = isBusy && button.classList.contains('is-hovered') && !lower.startsWith('cancell');
-  const shown = showStop ? 'STOP' : label;
+  // The size of what the next run fetches follows the idle label ("Update - 56 MB").
+  const sized = !isBusy && state.sizeText && (isInstall || lower === 'update') ? label + ' - ' + state.sizeText : label;
+  const shown = showStop ? 'STOP' : sized;
 
   for (const [name, on] of [['busy', isBusy], ['play-mode', isLaunch], ['install-mode', isInstall]]) {
     if (button.classList.contains(name) !== on) button.classList.toggle(name, on);
@@ -425,6 +555,7 @@ async function onPlayClick() {
     if (state.busy) await xcall('cancelPatch');
     else if (state.paused) await xcall('resumePatch');
     else if (labelFromSelectedTile() === 'Launch') await xcall('play');
+    else if (labelFromSelectedTile() === 'Update') await xcall('update');
     else await xcall('install');
   } catch (e) {
     logError('play failed', e);
@@ -449,6 +580,19 @@ function wirePlayButton() {
   $('#btn-pause').addEventListener('click', () => {
     if (state.canPause) callAndLog('pausePatch');
   });
+  $('#btn-stop').addEventListener('click', () => {
+    if (state.busy) callAndLog('cancelPatch');
+  });
+  $('#btn-retry').addEventListener('click', () => {
+    if (!state.busy) callAndLog('retryChecks');
+  });
+}
+
+// Stop is on show for the whole of a task, beside Pause, until the task is
+// already stopping.
+function stopOffered() {
+  const lower = String(state.playLabel || '').toLowerCase();
+  return state.busy && !lower.startsWith('cancell') && !lower.startsWith('paus');
 }
 
 // ---------------------------------------------------------------------------
@@ -467,9 +611,37 @@ function updateFooterDetail() {
   $('#footer-detail').classList.toggle('patch-paused', state.paused);
   $('#task-transfer').textContent = active ? state.transferText : '';
   $('#btn-pause').classList.toggle('hidden', !state.canPause);
+  $('#btn-stop').classList.toggle('hidden', !stopOffered());
+  showProblem(active ? null : state.problem);
+  showInstalledVersion();
 
   $('#patch-progress').classList.toggle('visible', showProgress);
   $('#patch-progress-fill').style.width = percent + '%';
+}
+
+// The selected entry's problem in place of the status line, with Retry.
+function showProblem(problem) {
+  const shown = Boolean(problem && (problem.caption || problem.detail));
+  $('#entry-problem').classList.toggle('hidden', !shown);
+  $('#entry-problem').classList.toggle('task-problem', shown && problem.kind === 'task');
+  $('#entry-problem-caption').textContent = shown ? String(problem.caption || '') : '';
+  $('#entry-problem-detail').textContent = shown ? String(problem.detail || '') : '';
+  $('#entry-problem').title = shown ? String(problem.detail || '') : '';
+}
+
+function showInstalledVersion() {
+  const version = state.installedVersion;
+  $('#installed-version').textContent = version;
+  $('#installed-version').classList.toggle('hidden', !version);
+  $('#installed-version-label').classList.toggle('hidden', !version);
+}
+
+// Only a version the host published has the colour of a version.
+function showVersionState() {
+  const element = $('#server-version');
+  for (const name of ['known', 'loading', 'none', 'unavailable']) {
+    element.classList.toggle('version-' + name, state.versionState === name);
+  }
 }
 
 // Called after the busy flag went from set to clear: the task may have
@@ -642,6 +814,29 @@ function onTileClick(event) {
   if (!Number.isNaN(index)) selectServer(index);
 }
 
+// Enter or Space selects the focused tile, the arrow keys move to the next
+// or previous one, the menu key (or Shift+F10) opens its server menu.
+function onTileKey(event) {
+  const tile = event.target.closest ? event.target.closest('.server-tile') : null;
+  if (!tile || event.altKey || event.ctrlKey || event.metaKey) return;
+  const index = tileIndex(tile);
+  if (Number.isNaN(index)) return;
+  if (event.key === 'Enter' || event.key === ' ') {
+    event.preventDefault();
+    selectServer(index);
+  } else if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
+    const tiles = serverTiles();
+    const next = tiles[tiles.indexOf(tile) + (event.key === 'ArrowDown' ? 1 : -1)];
+    if (next) next.focus();
+    event.preventDefault();
+  } else if (event.key === 'ContextMenu' || (event.shiftKey && event.key === 'F10')) {
+    event.preventDefault();
+    if (state.busy) return;
+    contextServerIndex = index;
+    showMenuBelow(buildServerMenu(tile), tile);
+  }
+}
+
 function onServerSettingsClick(event) {
   event.stopPropagation();
   if (state.busy) return;
@@ -769,8 +964,12 @@ function setSelectedServerHeader(label) {
   if (title) title.textContent = label ? String(label) : NO_VALUE;
 }
 
-function setSelectedServerVersion(version) {
+// `shown` (optional): what the text is, as the footer's versionState says.
+function setSelectedServerVersion(version, shown) {
   $('#server-version').textContent = version ? String(version) : NO_VALUE;
+  if (typeof shown === 'string') state.versionState = shown;
+  else if (!version) state.versionState = 'none';
+  showVersionState();
 }
 
 function setSelectedLanguage(code) {
@@ -816,6 +1015,10 @@ function updateLauncherFooter(json) {
   state.canPause = Boolean(data.canPause);
   state.paused = Boolean(data.paused);
   state.transferText = data.transferText ? String(data.transferText) : '';
+  state.problem = data.problem && typeof data.problem === 'object' ? data.problem : null;
+  state.installedVersion = data.installedVersion ? String(data.installedVersion) : '';
+  state.sizeText = data.sizeText ? String(data.sizeText) : '';
+  if (typeof data.versionState === 'string') state.versionState = data.versionState;
   if (state.busy && isBusyLabel(data.playLabel)) state.playLabel = String(data.playLabel);
   else if (!state.busy) state.playLabel = state.paused ? RESUME_LABEL : labelFromSelectedTile();
 
@@ -826,6 +1029,7 @@ function updateLauncherFooter(json) {
 
   updatePlayButtonAppearance();
   updateFooterDetail();
+  showVersionState();
 }
 
 async function reloadServerList() {
@@ -855,6 +1059,7 @@ function callAndLog(name, ...args) {
 function wireHandlers() {
   const list = $('#server-list');
   list.addEventListener('click', onTileClick);
+  list.addEventListener('keydown', onTileKey);
   list.addEventListener('contextmenu', onTileContextMenu);
   list.addEventListener('scroll', updateCardBorderMask);
 

@@ -102,6 +102,13 @@ void playSelected(LauncherState& state, PageHost& host) {
         installSelected(state, host);
 }
 
+void updateSelected(LauncherState& state, PageHost& host) {
+    if (state.busy) return;
+    const auto entry = selectedCopy(state);
+    if (!entry || !state.isEntryInstalled(*entry)) return;
+    startTask(state, host, *entry, false, PatchMode::Update);
+}
+
 void reinstallSelected(LauncherState& state, PageHost& host) {
     deleteThenRun(state, host,
                   {u"This will delete the selected Kaltris installation and reinstall it. Proceed?", u"Reinstall",
@@ -140,13 +147,18 @@ void startTask(LauncherState& state, PageHost& host, const ServerEntry& entry, b
     state.launchAfterTask = launchAfter;
     state.progressDone = 0;
     state.progressTotal = 0;
+    state.clearTaskProblem(state.selected);
     const bool resetIni = mode == PatchMode::ResetIni;
-    state.taskStatus = resetIni ? u"Resetting INI directory..."
-                       : launchAfter ? u"Checking for updates..."
-                                     : u"Installing...";
+    const bool update = mode == PatchMode::Update;
+    state.taskStatus = resetIni                 ? u"Resetting INI directory..."
+                       : launchAfter || update ? u"Checking for updates..."
+                                               : u"Installing...";
     postRefresh(host);
     host.taskbar().busy();
-    LogFile::write(resetIni ? u"--- Reset INI ---" : launchAfter ? u"--- Play ---" : u"--- Install ---");
+    LogFile::write(resetIni      ? u"--- Reset INI ---"
+                   : launchAfter ? u"--- Play ---"
+                   : update      ? u"--- Update ---"
+                                 : u"--- Install ---");
     LogFile::write(u"Server: " + toWide(entry.name) + u" (" + toWide(entry.server) + u")");
 
     try {
@@ -194,6 +206,7 @@ void onPatchFinished(LauncherState& state, PageHost& host, bool ok, const std::u
     const bool wasLaunch = state.launchAfterTask;
     state.launchAfterTask = false;
     bool cancelled = false;
+    bool failed = false;
     if (ok) {
         const auto* entry = state.selectedEntry();
         if (wasLaunch && entry && state.isEntryInstalled(*entry)) (void)launchGame(state, host);
@@ -202,14 +215,18 @@ void onPatchFinished(LauncherState& state, PageHost& host, bool ok, const std::u
         state.taskStatus = u"Cancelled";
         LogFile::write(u"Patch cancelled by user");
     } else if (error) {
+        // The selection cannot change while busy: the failed run was the
+        // selected entry's. The page shows the sentence in its own style.
+        failed = true;
         host.taskbar().error();
-        host.showNotice({*error, u"Update failed", NoticeIcon::Warning});
+        state.noteTaskFailure(state.selected, state.taskMode, *error);
     }
     state.busy = false;
     state.progressDone = 0;
     state.progressTotal = 0;
     if (!cancelled) state.taskStatus.clear();
     host.taskbar().off();
+    if (failed) refreshSelectedVersion(state, host);
     refreshStatuses(state, host);
     (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
     postRefresh(host);

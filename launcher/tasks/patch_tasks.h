@@ -21,6 +21,10 @@ void installSelected(LauncherState& state, PageHost& host);
 // Play: an Update run that launches the game when it succeeds, on an installed
 // entry; otherwise exactly installSelected. Not while busy.
 void playSelected(LauncherState& state, PageHost& host);
+// Update: an Update run on an installed entry that launches nothing
+// afterwards (the label "Update" of an entry marked out of date). Not while
+// busy; an entry that is not installed is left to Install.
+void updateSelected(LauncherState& state, PageHost& host);
 // Reinstall: asks, deletes the installation folder, then an Install run.
 void reinstallSelected(LauncherState& state, PageHost& host);
 // Reset INI: asks, deletes the installation's ini folder, then a ResetIni run.
@@ -39,8 +43,10 @@ bool onPatchStatus(LauncherState& state, PageHost& host, std::u16string text);
 // WM_PATCH_PROGRESS (also while idle): progress, the task bar value, and
 // "Working..." for the first progress of a run without a status line yet.
 void onPatchProgress(LauncherState& state, PageHost& host, std::int32_t done, std::int32_t total);
-// WM_PATCH_FINISHED: the game launch after a successful Play run, the
-// cancelled status or the "Update failed" box, idle again, a status check and
+// WM_PATCH_FINISHED: the game launch after a successful Play run, or the
+// cancelled status, or for a failure the entry's task problem (shown in the
+// page with the engine's sentence, no message box) and a version check that
+// tells whether its host still answers; then idle again, a status check and
 // the page reloaded.
 void onPatchFinished(LauncherState& state, PageHost& host, bool ok, const std::u16string* error);
 

@@ -105,6 +105,22 @@ TEST_F(PatchTasksTest, PlayUpdatesAnInstalledEntryAndInstallsAnotherOne) {
     EXPECT_EQ(state.playButtonLabel(), u"Installing...");
 }
 
+TEST_F(PatchTasksTest, UpdateRunsAnUpdateThatLaunchesNothingAndOnlyOnAnInstalledEntry) {
+    updateSelected(state, host);
+    EXPECT_TRUE(host.starts.empty());  // not installed: that is Install's work
+    install(0);
+    updateSelected(state, host);
+    ASSERT_EQ(host.starts.size(), 1u);
+    EXPECT_EQ(host.starts[0].mode, PatchMode::Update);
+    EXPECT_FALSE(state.launchAfterTask);
+    EXPECT_EQ(state.taskStatus, u"Checking for updates...");
+    EXPECT_EQ(state.playButtonLabel(), u"Patching...");
+    const auto lines = log();
+    EXPECT_EQ(lines[lines.size() - 2], "--- Update ---");
+    onPatchFinished(state, host, true, nullptr);
+    EXPECT_TRUE(host.opener.calls.empty());
+}
+
 TEST_F(PatchTasksTest, NothingStartsWhileBusyOrWithoutASelection) {
     install(0);
     host.answerYes = true;
@@ -235,8 +251,9 @@ TEST_F(PatchTasksTest, AnInstallRunOrAFailedRunLaunchesNothing) {
     const std::u16string error = u"Could not connect to the server. (error 7)";
     onPatchFinished(state, host, false, &error);
     EXPECT_TRUE(host.opener.calls.empty());
-    ASSERT_EQ(host.notices.size(), 1u);
-    EXPECT_EQ(host.notices[0], (Notice{error, u"Update failed", NoticeIcon::Warning}));
+    EXPECT_TRUE(host.notices.empty());
+    ASSERT_NE(state.selectedProblem(), nullptr);
+    EXPECT_EQ(*state.selectedProblem(), (EntryProblem{ProblemKind::TaskFailed, u"Update failed", error}));
     EXPECT_EQ(host.taskbarRecord.calls,
               (std::vector<std::string>{"busy", "off", "busy", "error", "off"}));
     EXPECT_TRUE(state.taskStatus.empty());
@@ -368,16 +385,22 @@ TEST_F(PatchTaskRunTest, InstallRunsToTheEndAndLeavesTheLauncherIdle) {
     EXPECT_EQ(host.taskbarRecord.calls.back(), "off");
 }
 
-TEST_F(PatchTaskRunTest, AFailingHostEndsInTheUpdateFailedBox) {
+TEST_F(PatchTaskRunTest, AFailingHostLeavesTheInstallProblemOnTheEntryAndNoBox) {
     hostFolder.setPublished("data/readme.txt", false);
     hostFolder.publish();
     installSelected(state, host);
     ASSERT_TRUE(host.waitForMessage(WM_PATCH_FINISHED));
     deliverAll();
     EXPECT_FALSE(state.busy);
-    ASSERT_EQ(host.notices.size(), 1u);
-    EXPECT_EQ(host.notices[0].caption, u"Update failed");
-    EXPECT_NE(host.notices[0].text.find(u"404"), std::u16string::npos) << toUtf8(host.notices[0].text);
+    EXPECT_TRUE(host.notices.empty());
+    const EntryProblem* problem = state.selectedProblem();
+    ASSERT_NE(problem, nullptr);
+    EXPECT_EQ(problem->caption, u"Install failed");
+    EXPECT_NE(problem->detail.find(u"404"), std::u16string::npos) << toUtf8(problem->detail);
+    // The next attempt starts clean.
+    host.patchStarts = test::PatchStarts::Record;
+    installSelected(state, host);
+    EXPECT_EQ(state.selectedProblem(), nullptr);
 }
 
 TEST_F(PatchTaskRunTest, CancelDuringASlowDownloadEndsCancelled) {

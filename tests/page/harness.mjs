@@ -37,11 +37,15 @@ export function startServer() {
   });
 }
 
-export async function launchBrowser() {
+// `locale` and `timezoneId` are the player's; the defaults keep dates the
+// same on every machine.
+export async function launchBrowser({ locale = 'en-US', timezoneId = 'UTC' } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'page-test-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
+    locale,
+    timezoneId,
     viewport: { width: 1130, height: 710 },
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
@@ -94,8 +98,10 @@ function installFakeBridge(answers) {
 // Opens the page with `answers` over the default table; console errors are
 // collected in page.consoleErrors. `startup`, when given, is what native code
 // provides with the page (window.launcherStartup).
-export async function openPage(context, url, answers = {}, startup = undefined) {
+// `prepare` (optional) runs on the new page before it loads (a fake clock).
+export async function openPage(context, url, answers = {}, startup = undefined, prepare = undefined) {
   const page = await context.newPage();
+  if (prepare) await prepare(page);
   page.consoleErrors = [];
   page.on('console', (message) => {
     if (message.type() === 'error') page.consoleErrors.push(message.text());
@@ -134,14 +140,17 @@ export async function native(page, fn, ...args) {
   await settle(page);
 }
 
-// One server tile as native code writes it.
-export function tileHtml({ index, name, desc, custom = false, installed = false, status = 0, selected = false }) {
-  const mark = !installed ? '' : status === 1
+// One server tile as native code writes it; `problem` is the caption of the
+// entry's problem ("Server unreachable"), which outranks the status mark.
+export function tileHtml({ index, name, desc, custom = false, installed = false, status = 0, selected = false,
+  problem = '' }) {
+  const mark = problem ? `<span class="tile-status problem" title="${problem}">!</span>` : !installed ? '' : status === 1
     ? '<span class="tile-status current" title="Up to date">&#10003;</span>'
     : status === 2 ? '<span class="tile-status outdated" title="Out of date">&#9888;</span>' : '';
   return `<div class="server-tile${selected ? ' selected' : ''}" data-index="${index}" data-name="${name}" ` +
     `data-desc="${desc}" data-custom="${custom ? 1 : 0}" data-installed="${installed ? 1 : 0}">${mark}` +
-    `<img src="icon_48.png" alt="" /><div class="server-name">${desc}</div></div>`;
+    `<img src="icon_48.png" alt="" /><div class="server-name">${desc}</div>` +
+    (problem ? `<div class="tile-problem">${problem}</div>` : '') + '</div>';
 }
 
 // Retail (built-in, installed), test server (built-in), a custom installed
@@ -159,14 +168,14 @@ export function serverListHtml(servers = sampleServers, selected = 0) {
 
 export function footerJson(fields = {}) {
   return JSON.stringify({ busy: false, canPlay: true, playLabel: 'Launch', progressDone: 0, progressTotal: 0,
-    progressVisible: false, taskStatus: '', ...fields });
+    progressVisible: false, taskStatus: '', versionState: 'known', ...fields });
 }
 
 export const site = 'https://www.kaltris.invalid';
 
 function defaultAnswers() {
   const ok = {};
-  for (const name of ['selectServer', 'play', 'install', 'cancelPatch', 'configure', 'openInstallFolder',
+  for (const name of ['selectServer', 'play', 'install', 'update', 'retryChecks', 'cancelPatch', 'configure', 'openInstallFolder',
     'duplicateInstallation', 'reinstall', 'resetIniDirectory', 'deleteInstallation', 'setLanguage',
     'launchShortcut', 'openUrl', 'windowDrag', 'windowMinimize', 'windowClose']) ok[name] = true;
   return {

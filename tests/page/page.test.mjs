@@ -134,9 +134,14 @@ describe('play button and busy labels', () => {
     await native(page, 'setPlayButtonCaption', 'Launch');
     assert.equal(await text(page, '#btn-play-caption'), 'Install');
     assert.equal(await hasClass(page, '#btn-play', 'install-mode'), true);
-    await page.click(tile(2));
+    await page.click(tile(0));
     await settle(page);
     assert.equal(await text(page, '#btn-play-caption'), 'Launch');
+    assert.equal(await hasClass(page, '#btn-play', 'play-mode'), true);
+    // An installed tile marked out of date updates.
+    await page.click(tile(2));
+    await settle(page);
+    assert.equal(await text(page, '#btn-play-caption'), 'Update');
     assert.equal(await hasClass(page, '#btn-play', 'play-mode'), true);
   });
 
@@ -347,7 +352,7 @@ describe('news feeds', () => {
     assert.equal(await page.locator('#rss-announcements').evaluate((e) => e.innerHTML),
       '<article class="rss-item"><a class="rss-title" href="https://www.kaltris.invalid/news/1?a=1&amp;b=2" ' +
       'data-rss-link="https://www.kaltris.invalid/news/1?a=1&amp;b=2" target="@system">Winter Event</a>' +
-      '<div class="rss-date">Mon, 02 Dec 2024</div><p class="rss-summary">Snow falls.</p></article>' +
+      '<div class="rss-date" title="Mon, 02 Dec 2024">Dec 2, 2024</div><p class="rss-summary">Snow falls.</p></article>' +
       '<article class="rss-item"><div class="rss-title">Untitled</div></article>');
     assert.equal(await text(page, '#rss-news'), 'No feed items available.');
   });
@@ -361,13 +366,13 @@ describe('news feeds', () => {
     assert.equal(await page.locator('#rss-announcements script, #rss-announcements b').count(), 0);
   });
 
-  it('ShowsTheErrorInsteadOfItemsAndAFailedCallAsCouldNotLoad', async () => {
+  it('AFeedErrorOrAFailedCallIsAQuietNewsUnavailableWithTheReasonAsItsTooltip', async () => {
     const page = await open({ fetchRssFeed: { $fn: `(args) => args[0].endsWith('/rss/launcher')
       ? { error: 'Could not connect <host> (error 7)', items: [{ title: 'hidden' }] }
       : Promise.reject(new Error('gone'))` } });
     assert.equal(await page.locator('#rss-announcements').evaluate((e) => e.innerHTML),
-      '<p class="rss-status rss-error">Could not connect &lt;host&gt; (error 7)</p>');
-    assert.equal(await text(page, '#rss-news'), 'Could not load feed.');
+      '<p class="rss-status muted news-unavailable" title="Could not connect &lt;host&gt; (error 7)">News unavailable</p>');
+    assert.equal(await text(page, '#rss-news'), 'News unavailable');
     assert.ok(page.consoleErrors.some((m) => m.startsWith('fetchRssFeed failed')));
   });
 

@@ -11,4 +11,4 @@ done
 if [ ! -d node_modules ]; then
   npm ci --no-audit --no-fund
 fi
-exec node --test page.test.mjs page_security.test.mjs
+exec node --test page.test.mjs page_security.test.mjs page_player.test.mjs
