@@ -14,9 +14,12 @@
 #include "net/http_client.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
+#include "patch/delta_download.h"
+#include "patch/delta_rebuild.h"
 #include "patch/disk_space_check.h"
 #include "patch/entry_digest.h"
 #include "patch/fetch_context.h"
+#include "patch/memory_budget.h"
 #include "patch/patch_reporting.h"
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
@@ -120,6 +123,9 @@ struct StageState {
     // hashing a file an earlier run staged) runs on at most one thread per
     // core, however many transfers are in flight.
     CpuSlots cpuSlots{workerCount(kTransfersInFlight)};
+    // What rebuilding files from deltas may hold at once, however many
+    // transfers run (bytes).
+    MemoryBudget deltaMemory{48ull << 20};
 };
 
 // Holds one of the stage's CPU slots for its lifetime.
@@ -364,6 +370,39 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     return true;  // not reached: the last host's failure is recorded above
 }
 
+// The job's file rebuilt from a delta and the content installed, when the
+// record offers one; false when there is none or it did not work out (then
+// logged), and the whole file is fetched instead.
+bool fetchByDelta(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName) {
+    StageState& state = ctx.state;
+    const ManifestEntry& entry = state.manifest.files[job.index];
+    if (kind == Kind::Payload) return false;
+    const auto delta = chooseDelta(entry, state.sources.record, state.installDir);
+    if (!delta) return false;
+    const BudgetShare memory(state.deltaMemory, deltaMemoryNeed(entry, *delta));
+    std::string content;
+    const DeltaAttempt attempt =
+        rebuildByDelta(entry, *delta, state.sources.hosts, state.rateLimit, state.installDir, content);
+    state.bytesReceived.fetch_add(attempt.fetched, std::memory_order_relaxed);
+    if (isPatchCancelRequested()) return false;
+    std::u16string why = attempt.why;
+    if (attempt.rebuilt) {
+        StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
+                             kind == Kind::Member ? kMemberInMemory : 0);
+        const bool written = writer.open() && writer.write(content);
+        const bool closed = writer.close();
+        const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);
+        if (r.outcome == Attempt::Served) {
+            state.bytesDone.fetch_add(entry.size.value_or(0), std::memory_order_relaxed);
+            LogFile::write(deltaRebuiltLogLine(entry, attempt.fetched));
+            return true;
+        }
+        why = r.outcome == Attempt::HostFailed ? u"the rebuilt content does not match the manifest" : r.error;
+    }
+    LogFile::write(deltaFallbackLogLine(entry, why));
+    return false;
+}
+
 #ifdef MENDLY_INJECT_RACE
 // A deliberate data race (a test-only build, scripts/check-tsan.sh): proves
 // that the ThreadSanitizer stage still reports races in this code.
@@ -392,6 +431,8 @@ bool runJob(WorkerContext& ctx, const Job& job) {
             ok = true;
             state.reused.fetch_add(1);
             state.bytesDone.fetch_add(state.manifest.files[job.index].size.value_or(0), std::memory_order_relaxed);
+        } else if (fetchByDelta(ctx, job, kind, appliedName)) {
+            ok = true;
         } else if (!fetchJob(ctx, job, kind, appliedName, ok)) {
             return false;
         }

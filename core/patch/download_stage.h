@@ -22,6 +22,7 @@
 #include "net/rate_limit.h"
 #include "net/retry_policy.h"
 #include "patch/host_pool.h"
+#include "patch/install_record.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
 #include "patch/staging_area.h"
@@ -62,6 +63,10 @@ struct DownloadSources {
     HostPool& hosts;
     const RetryPolicy& retry;
     std::u16string_view serverName;  // names the server in a failure's context line; may be empty
+    // What the installation holds (Update runs): an entry whose installed
+    // content is the base of one of its deltas is rebuilt from a delta
+    // (delta_download.h) before it is fetched whole. May be null.
+    const InstallRecord* record = nullptr;
 };
 
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from

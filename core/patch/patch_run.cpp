@@ -244,7 +244,8 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     DownloadResult downloads;
-    const DownloadSources sources{hosts, options.retry, options.serverName};
+    const DownloadSources sources{hosts, options.retry, options.serverName,
+                                  keeping.previous ? &*keeping.previous : nullptr};
     if (!downloadEntries(window, manifest, list, sources, installDir, staging, limitOrNull, downloads, error))
         return false;
     if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, error))
