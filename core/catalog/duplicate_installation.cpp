@@ -93,6 +93,7 @@ InstallationResult duplicateInstallation(const std::filesystem::path& programFol
     copy.desc = desc.empty() ? copy.name : toUtf8(desc);
     copy.server = source.server;
     copy.patchBaseUrl = source.patchBaseUrl;
+    copy.mirrors = source.mirrors;  // the same server, served from the same hosts
     copy.launchExecutable = source.launchExecutable;
     copy.manifestKey = manifestKeyOf(source, *sourceIndex < catalog.builtInCount);
 

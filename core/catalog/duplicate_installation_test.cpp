@@ -42,6 +42,16 @@ TEST_F(Duplicating, RetailAsRetail2CopiesTheFolderAndAppendsAnEntry) {
               "}");
 }
 
+TEST_F(Duplicating, TheCopyKeepsTheSourcesMirrors) {
+    ServerCatalog withMirrors = catalog();
+    withMirrors.entries[0].mirrors = {"https://mirror-a.example.org", "https://mirror-b.example.org"};
+    ASSERT_EQ(duplicateInstallation(program(), withMirrors, "retail", "Retail2", "", error), InstallationResult::Done)
+        << toUtf8(error);
+    const auto copy = catalog().entries.back();
+    EXPECT_EQ(copy.name, "Retail2");
+    EXPECT_EQ(copy.mirrors, withMirrors.entries[0].mirrors);
+}
+
 TEST_F(Duplicating, RetailAsRetailIsAlreadyInUse) {
     EXPECT_EQ(duplicate("retail", "RETAIL"), InstallationResult::NameInUse);
     EXPECT_EQ(error, u"That name is already in use. Choose a different name.");

@@ -140,6 +140,8 @@ void startTask(LauncherState& state, PageHost& host, const ServerEntry& entry, b
                                                   : manifestTrust(entry, false);
     PatchStart start{manifestUrl(entry), filesBaseUrl(entry), folder, mode, trust};
     start.rateLimit = state.settings.downloadLimit;
+    start.mirrors = mirrorAddresses(entry);
+    start.serverName = toWide(displayName(entry));
     state.taskMode = mode;
     state.pauseRequested = false;
     state.transfer.reset();

@@ -10,6 +10,8 @@ void patchWorker(const std::shared_ptr<PatchWindow>& window, const PatchStart& s
     std::u16string error;
     PatchRunOptions options;
     options.rateLimit = start.rateLimit;
+    options.mirrors = start.mirrors;
+    options.serverName = start.serverName;
     const bool ok = runPatch(window.get(), start.manifestUrl, start.filesBaseUrl, start.manifestTrust,
                              start.installFolder, start.mode, options, error);
     if (window) (void)postPatchFinished(window.get(), ok, error);

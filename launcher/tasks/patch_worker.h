@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 #include <filesystem>
 
 #include "patch/patch_run.h"
@@ -20,6 +21,8 @@ struct PatchStart {
     PatchMode mode = PatchMode::Update;
     TrustedKeys manifestTrust;  // who must have signed the manifest
     std::uint64_t rateLimit = 0;  // bytes per second for the whole run; 0: none
+    std::vector<PatchHostAddresses> mirrors{};  // the entry's further hosts (PatchRunOptions::mirrors)
+    std::u16string serverName{};              // the entry's display name, named in failures' context lines
 };
 
 // Clears the cancel flag and starts the worker. Throws std::system_error when
