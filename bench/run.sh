@@ -41,6 +41,7 @@
 # needs root; without it they are left out.
 #
 #   BENCH_ONLY=latency bash bench/run.sh
+#   BENCH_ONLY=deltas bash bench/run.sh 256M   ((g) alone, on a client of that size)
 #
 # runs (e) alone, without generating the large client (SIZE is then unused):
 # its section goes to $WORK/performance-latency.md, its raw numbers to
@@ -63,8 +64,8 @@ CHECK_SIZE=${BENCH_CHECK_SIZE:-8G}
 RESUME_PROMISE_PCT=55
 ONLY=${BENCH_ONLY:-}
 case "$ONLY" in
-  "" | latency) ;;
-  *) echo "run.sh: BENCH_ONLY is \"latency\" or unset, not \"$ONLY\"" >&2; exit 2 ;;
+  "" | latency | deltas) ;;
+  *) echo "run.sh: BENCH_ONLY is \"latency\", \"deltas\" or unset, not \"$ONLY\"" >&2; exit 2 ;;
 esac
 # (e): the client's file count, the host's answer delay, and curl's transfers
 # in flight: as many as the engine keeps (read from its source, so that the
@@ -369,6 +370,18 @@ EOF
 
 LOAD_BEFORE=$(loadavg)
 note load_before "$LOAD_BEFORE"
+
+# shellcheck source=bench/delta_case.sh
+. "$HERE/delta_case.sh"
+
+if [ "$ONLY" = deltas ]; then
+  rm -rf "$WORK/client"
+  "$GEN" --out "$WORK/client" --size "$SIZE" --seed 1 >"$WORK/generate.txt"
+  delta_case "$WORK/client"
+  cat "$WORK/delta-section.md"
+  echo "run.sh: wrote $WORK/delta-section.md (docs/performance.md left as it is)"
+  exit 0
+fi
 
 if [ "$ONLY" = latency ]; then
   latency_case
@@ -897,6 +910,10 @@ if [ -n "$CHECK_SIZE" ] && [ "$CHECK_SIZE" != none ]; then
   CHECK_DONE=yes
 fi
 
+# --- (g) one, two and three releases behind, with and without deltas --------
+# (c) left the client at its next release; (g) starts from a copy of it.
+delta_case "$WORK/client"
+
 # --- where the CPU time goes (perf, when the kernel lets us sample) ---------
 PERF_INSTALL=""
 PERF_VERIFY=""
@@ -1172,6 +1189,8 @@ $RESUME_ROWS
 $(cat "$WORK/latency-section.md")
 
 $(cat "$WORK/check-section.md")
+
+$(cat "$WORK/delta-section.md")
 
 ## Single-thread costs (\`patch_bench codec\`, $(codec codec_members) members, $(codec codec_content_mib) MiB of contents)
 

@@ -8,15 +8,15 @@
 
 namespace mendly {
 
-std::uint64_t deltaMemoryNeed(const ManifestEntry& entry, const ManifestDelta& delta) {
+std::uint64_t deltaMemoryNeed(const ManifestEntry& entry, const DeltaChoice& choice) {
     // The content is held twice while it is staged (as rebuilt, and in the
     // staging writer's buffer for a member).
-    return delta.size + 2 * entry.size.value_or(0) + kLargestMemberBase;
+    return choice.delta.size + 2 * entry.size.value_or(0) + choice.baseInMemory;
 }
 
 DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& delta, HostPool& hosts,
                             TransferRateLimit* rateLimit, const std::filesystem::path& installDir,
-                            std::string& content) {
+                            ArchiveCache& archives, std::string& content) {
     DeltaAttempt attempt;
     const auto host = hosts.pick(std::vector<bool>(hosts.size(), false));
     if (!host) {
@@ -46,7 +46,7 @@ DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& del
         attempt.why = u"the delta is not the one listed";
         return attempt;
     }
-    switch (rebuildFromDelta(installDir, entry, bytes, content)) {
+    switch (rebuildFromDelta(installDir, entry, bytes, archives, content)) {
         case RebuildOutcome::Rebuilt: attempt.rebuilt = true; break;
         case RebuildOutcome::NoBase: attempt.why = u"the installed content cannot be read"; break;
         case RebuildOutcome::BadDelta: attempt.why = u"the delta does not apply to the installed content"; break;

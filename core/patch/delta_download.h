@@ -12,6 +12,7 @@
 #include <string>
 
 #include "net/rate_limit.h"
+#include "patch/delta_rebuild.h"
 #include "patch/host_pool.h"
 #include "patch/manifest.h"
 
@@ -19,7 +20,7 @@ namespace mendly {
 
 // What rebuilding by a delta needs to hold at most, for a MemoryBudget:
 // the delta, the base of a member and the content.
-std::uint64_t deltaMemoryNeed(const ManifestEntry& entry, const ManifestDelta& delta);
+std::uint64_t deltaMemoryNeed(const ManifestEntry& entry, const DeltaChoice& choice);
 
 struct DeltaAttempt {
     bool rebuilt = false;
@@ -29,6 +30,6 @@ struct DeltaAttempt {
 
 DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& delta, HostPool& hosts,
                             TransferRateLimit* rateLimit, const std::filesystem::path& installDir,
-                            std::string& content);
+                            ArchiveCache& archives, std::string& content);
 
 }  // namespace mendly

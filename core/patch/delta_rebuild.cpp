@@ -9,8 +9,8 @@
 
 namespace mendly {
 
-std::optional<ManifestDelta> chooseDelta(const ManifestEntry& entry, const InstallRecord* record,
-                                         const std::filesystem::path& installDir) {
+std::optional<DeltaChoice> chooseDelta(const ManifestEntry& entry, const InstallRecord* record,
+                                       const std::filesystem::path& installDir) {
     if (!record || entry.deltas.empty() || !entry.size || *entry.size > kLargestRebuild ||
         !vfile::deltaCodecAvailable())
         return std::nullopt;
@@ -21,12 +21,13 @@ std::optional<ManifestDelta> chooseDelta(const ManifestEntry& entry, const Insta
     if (!held || held->sha256.empty() || (holder.isArchive && held->originalSize > kLargestMemberBase))
         return std::nullopt;
     for (const ManifestDelta& delta : entry.deltas)
-        if (delta.size <= kLargestDelta && equalsIgnoreAsciiCase(delta.from, held->sha256)) return delta;
+        if (delta.size <= kLargestDelta && equalsIgnoreAsciiCase(delta.from, held->sha256))
+            return DeltaChoice{delta, holder.isArchive ? held->originalSize : 0};
     return std::nullopt;
 }
 
 RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const ManifestEntry& entry,
-                                std::string_view deltaBytes, std::string& out) {
+                                std::string_view deltaBytes, ArchiveCache& archives, std::string& out) {
     if (!entry.size || *entry.size > kLargestRebuild) return RebuildOutcome::BadDelta;
     const EntryHolder holder = holderFor(installDir, entry);
     platform::MappedFile mapped;
@@ -34,7 +35,7 @@ RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const M
     std::string_view base;
     if (holder.isArchive) {
         const auto ref = classifyArchivePath(entry.relative);
-        const auto archive = ref ? vfile::Archive::open(holder.path) : std::nullopt;
+        const auto archive = ref ? archives.get(holder.path) : nullptr;
         const auto found = archive ? archive->find(ref->memberPath) : std::nullopt;
         if (!found || found->originalSize > kLargestMemberBase) return RebuildOutcome::NoBase;
         member = archive->readEntry(*found);

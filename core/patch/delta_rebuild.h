@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "patch/archive_cache.h"
 #include "patch/install_record.h"
 #include "patch/manifest.h"
 
@@ -29,11 +30,16 @@ inline constexpr std::uint64_t kLargestRebuild = 24ull << 20;
 inline constexpr std::uint64_t kLargestMemberBase = 24ull << 20;
 inline constexpr std::uint64_t kLargestDelta = 12ull << 20;
 
+struct DeltaChoice {
+    ManifestDelta delta;
+    std::uint64_t baseInMemory = 0;  // bytes the base takes while rebuilding (a member inflated; 0 for a mapped file)
+};
+
 // The delta of `entry` whose base the record says the installation holds
 // now, or nothing (no record, no delta from that content, a holder changed
 // since it was recorded, sizes past the limits above, or no codec).
-std::optional<ManifestDelta> chooseDelta(const ManifestEntry& entry, const InstallRecord* record,
-                                         const std::filesystem::path& installDir);
+std::optional<DeltaChoice> chooseDelta(const ManifestEntry& entry, const InstallRecord* record,
+                                       const std::filesystem::path& installDir);
 
 enum class RebuildOutcome {
     Rebuilt,     // `out` holds entry.size bytes: check them by the entry's digests
@@ -43,8 +49,9 @@ enum class RebuildOutcome {
 
 // Rebuilds the content of `entry` from its installed base and the bytes of
 // `delta` (already checked against delta.sha256 by the caller) into `out`.
+// Archives are read through `archives` (each directory read once per run).
 RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const ManifestEntry& entry,
-                                std::string_view deltaBytes, std::string& out);
+                                std::string_view deltaBytes, ArchiveCache& archives, std::string& out);
 
 // "Rebuilt from a delta: <path> (<n> bytes fetched for <m>)" and the line
 // for a fallback, "Delta not used for <path> (<why>); fetching it whole".

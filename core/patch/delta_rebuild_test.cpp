@@ -53,6 +53,7 @@ protected:
     }
 
     test::TempDir install;
+    ArchiveCache cache;
     InstallRecord record;
     std::string looseOld, looseNew, memberOld, memberNew;
     ManifestEntry loose, member;
@@ -63,9 +64,11 @@ TEST_F(DeltaRebuildTest, ALooseFileAndAMemberAreRebuiltFromWhatIsInstalled) {
     for (const auto& [entry, expected] : {std::pair{&loose, &looseNew}, std::pair{&member, &memberNew}}) {
         const auto chosen = chooseDelta(*entry, &record, install.path());
         ASSERT_TRUE(chosen) << entry->relative;
-        EXPECT_EQ(*chosen, entry->deltas[0]);
+        EXPECT_EQ(chosen->delta, entry->deltas[0]);
+        EXPECT_EQ(chosen->baseInMemory, entry == &member ? memberOld.size() : 0u);
         std::string out;
-        ASSERT_EQ(rebuildFromDelta(install.path(), *entry, deltas[entry->relative], out), RebuildOutcome::Rebuilt);
+        ASSERT_EQ(rebuildFromDelta(install.path(), *entry, deltas[entry->relative], cache, out),
+                  RebuildOutcome::Rebuilt);
         EXPECT_EQ(out, *expected);
     }
 }
@@ -91,13 +94,13 @@ TEST_F(DeltaRebuildTest, AMissingBaseOrAForeignDeltaIsRefused) {
     // Made from another base, which the installed one does not line up with
     // (matches are found backwards from the base's end).
     const std::string foreign = *vfile::makeDelta(looseOld + "and a few bytes more\n", looseNew);
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, foreign, out), RebuildOutcome::BadDelta);
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["gfx/ui/a.txt"], out), RebuildOutcome::BadDelta);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, foreign, cache, out), RebuildOutcome::BadDelta);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["gfx/ui/a.txt"], cache, out), RebuildOutcome::BadDelta);
     std::filesystem::remove(install / "data/t.txt");
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["data/t.txt"], out), RebuildOutcome::NoBase);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["data/t.txt"], cache, out), RebuildOutcome::NoBase);
     ManifestEntry absent = member;
     absent.relative = "gfx/ui/missing.txt";
-    EXPECT_EQ(rebuildFromDelta(install.path(), absent, deltas["gfx/ui/a.txt"], out), RebuildOutcome::NoBase);
+    EXPECT_EQ(rebuildFromDelta(install.path(), absent, deltas["gfx/ui/a.txt"], cache, out), RebuildOutcome::NoBase);
 }
 
 }  // namespace

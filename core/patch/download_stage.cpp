@@ -126,6 +126,9 @@ struct StageState {
     // What rebuilding files from deltas may hold at once, however many
     // transfers run (bytes).
     MemoryBudget deltaMemory{48ull << 20};
+    // The installed archives' directories, read once for every member
+    // rebuilt from a delta (the archives do not change before apply).
+    ArchiveCache deltaBases;
 };
 
 // Holds one of the stage's CPU slots for its lifetime.
@@ -377,12 +380,13 @@ bool fetchByDelta(WorkerContext& ctx, const Job& job, Kind kind, std::string& ap
     StageState& state = ctx.state;
     const ManifestEntry& entry = state.manifest.files[job.index];
     if (kind == Kind::Payload) return false;
-    const auto delta = chooseDelta(entry, state.sources.record, state.installDir);
-    if (!delta) return false;
-    const BudgetShare memory(state.deltaMemory, deltaMemoryNeed(entry, *delta));
+    const auto choice = chooseDelta(entry, state.sources.record, state.installDir);
+    if (!choice) return false;
+    const BudgetShare memory(state.deltaMemory, deltaMemoryNeed(entry, *choice));
     std::string content;
     const DeltaAttempt attempt =
-        rebuildByDelta(entry, *delta, state.sources.hosts, state.rateLimit, state.installDir, content);
+        rebuildByDelta(entry, choice->delta, state.sources.hosts, state.rateLimit, state.installDir,
+                       state.deltaBases, content);
     state.bytesReceived.fetch_add(attempt.fetched, std::memory_order_relaxed);
     if (isPatchCancelRequested()) return false;
     std::u16string why = attempt.why;
