@@ -118,8 +118,15 @@ protected:
     test::ChildProcess nginx;
 };
 
+// A readme large enough that its next version travels as a delta.
+std::string readmeText(const std::string& greeting) {
+    std::string text = greeting + "\n";
+    for (unsigned i = 0; i < 2000; ++i) text += "line " + std::to_string(i * 2654435761u % 1000003u) + "\n";
+    return text;
+}
+
 TEST_F(NginxHost, SelfUpdateInstallUpdateAndListingOverHttp2) {
-    publishClient("hello");
+    publishClient(readmeText("hello"));
     test::TempDir programs{"nginx-programs"};
     const std::string newBuild = test::readFile(TIDEWRIGHT_SIGNED_EXE) + "served by nginx";
     test::writeFile(programs / "tidewright", newBuild);
@@ -145,13 +152,14 @@ TEST_F(NginxHost, SelfUpdateInstallUpdateAndListingOverHttp2) {
     EXPECT_NE(r.out.find("Updating launcher files. The updater will restart."), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Finished demo."), std::string::npos) << r.out;
     EXPECT_EQ(test::readFile(program / "tidewright"), newBuild);
-    EXPECT_EQ(test::readFile(program / "clients" / "demo" / "data" / "readme.txt"), "hello");
+    EXPECT_EQ(test::readFile(program / "clients" / "demo" / "data" / "readme.txt"), readmeText("hello"));
 
-    publishClient("hello again");
+    publishClient(readmeText("hello again"));
     r = tidewright({"--update-single", "demo", "--skip-self-update"});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     EXPECT_NE(r.out.find("Verify done: 1 file(s) need patching"), std::string::npos) << r.out;
-    EXPECT_EQ(test::readFile(program / "clients" / "demo" / "data" / "readme.txt"), "hello again");
+    EXPECT_EQ(test::readFile(program / "clients" / "demo" / "data" / "readme.txt"), readmeText("hello again"));
+    EXPECT_NE(test::readFile(program / "launcher.log").find("Rebuilt from a delta: data/readme.txt"), std::string::npos);
 
     r = tidewright({"--skip-self-update"});
     ASSERT_EQ(r.exitCode, 0) << r.out;
@@ -161,6 +169,7 @@ TEST_F(NginxHost, SelfUpdateInstallUpdateAndListingOverHttp2) {
     const std::string log = test::readFile(prefix / "access.log");
     EXPECT_NE(log.find("HTTP/2.0\" 200"), std::string::npos) << log;
     EXPECT_TRUE(std::regex_search(log, std::regex(" [0-9]+ ([2-9]|[1-9][0-9]+) \"GET /demo"))) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("\"GET /demo/by-sha256/deltas/[0-9a-f-]+ HTTP/2.0\" 200"))) << log;
 }
 
 }  // namespace

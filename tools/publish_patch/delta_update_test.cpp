@@ -18,6 +18,8 @@
 #include "support/loopback_server.h"
 #include "support/patch_fixture.h"
 #include "support/temp_dir.h"
+#include "support/test_signing.h"
+#include "signing_key.h"
 
 namespace mendly {
 namespace {
@@ -46,7 +48,7 @@ protected:
     }
     void TearDown() override { LogFile::close(); }
 
-    void publish(const std::string& version) {
+    void publish(const std::string& version, const signing::SigningKey* key = nullptr) {
         fs::remove_all(client.path());
         writeFile(client / "_version._", version + "\r\n");
         writeFile(client / "data/table.txt", table);
@@ -54,13 +56,14 @@ protected:
         writeFile(client / "data/other.txt", "unchanged");
         publish::PublishOptions options;
         options.force = true;
+        options.signingKey = key;
         std::string failure;
         ASSERT_TRUE(publish::publishClient(client.path(), "aurum", hostDir.path(), options, failure)) << failure;
     }
-    bool run(PatchMode mode) {
+    bool run(PatchMode mode, const TrustedKeys& trust = {}) {
         error.clear();
-        return runPatch(nullptr, server.wideUrl("/aurum.manifest"), server.wideUrl("/aurum/"), install.path(), mode,
-                        error);
+        return runPatch(nullptr, server.wideUrl("/aurum.manifest"), server.wideUrl("/aurum/"), trust, install.path(),
+                        mode, error);
     }
     ManifestEntry listed(const std::string& relative) const {
         PatchManifest manifest;
@@ -128,6 +131,32 @@ TEST_F(DeltaUpdateTest, ADamagedDeltaOrAChangedBaseFallsBackToTheWholeFile) {
     EXPECT_TRUE(logged("Delta not used for data/table.txt (the delta is not the one listed); fetching it whole"));
     EXPECT_EQ(fetchesOf(inArchive), 1u);
     EXPECT_FALSE(logged("Rebuilt from a delta: gfx/ui/a.txt"));
+}
+
+// The deltas are part of what the signature covers: a host that points an
+// entry at another delta (here: the delta of another file) is refused
+// before anything is fetched.
+TEST_F(DeltaUpdateTest, ASignedManifestsDeltasCannotBeChanged) {
+    TrustedKeys trust;
+    trust.required = true;
+    trust.keys.push_back(test::testSigningKey().publicKey());
+    publish("K-1", &test::testSigningKey());
+    ASSERT_TRUE(run(PatchMode::Update, trust)) << toUtf8(error);
+    table.replace(3000, 5, "EDIT!");
+    member.insert(50, "x");
+    publish("K-2", &test::testSigningKey());
+    const ManifestEntry loose = listed("data/table.txt"), inArchive = listed("gfx/ui/a.txt");
+    ASSERT_EQ(loose.deltas.size(), 1u);
+    std::string text = readFile(hostDir / "aurum.manifest");
+    const auto at = text.find(loose.deltas[0].path);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, loose.deltas[0].path.size(), inArchive.deltas[0].path);
+    writeFile(hostDir / "aurum.manifest", text);
+
+    EXPECT_FALSE(run(PatchMode::Update, trust));
+    EXPECT_NE(toUtf8(error).find("signature"), std::string::npos) << toUtf8(error);
+    EXPECT_EQ(server.requestCount("/aurum/" + inArchive.deltas[0].path), 0u);
+    EXPECT_EQ(readFile(install / "data/table.txt").find("EDIT!"), std::string::npos);
 }
 
 }  // namespace
