@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "delta_preview.h"
 #include "preview_report.h"
 #include "publish.h"
 #include "publish_command_line.h"
@@ -36,7 +37,13 @@ int preview(const mendly::publish::PublishCommand& command) {
     warnUnmatched(unmatched);
     const ReleasePreview result = previewRelease(servedNow ? &*servedNow : nullptr, files);
     const auto manifestPath = command.against / (command.server + ".manifest");
-    std::cout << formatReleasePreview(result, command.server, manifestPath.string());
+    std::string behind;
+    if (!previewDeltaCosts(command.client, command.against, command.server, servedNow, files, command.options, behind,
+                           error)) {
+        std::cerr << "publish_patch: " << error << '\n';
+        return 1;
+    }
+    std::cout << formatReleasePreview(result, command.server, manifestPath.string(), behind);
     return 0;
 }
 

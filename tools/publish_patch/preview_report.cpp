@@ -65,7 +65,7 @@ std::string humanSize(std::uint64_t bytes) {
 }
 
 std::string formatReleasePreview(const ReleasePreview& preview, std::string_view server,
-                                 std::string_view manifestPath) {
+                                 std::string_view manifestPath, std::string_view behind) {
     std::string out = "Preview of " + std::string(server);
     if (preview.hostServes) {
         out += " against " + std::string(manifestPath);
@@ -94,6 +94,7 @@ std::string formatReleasePreview(const ReleasePreview& preview, std::string_view
                (preview.userIniFiles == 1 ? "file, " : "files, ") + bytesAndUnits(preview.userIniBytes) +
                ", which an update leaves alone (an install or an INI reset fetches them).\n";
     out += "Fresh install: " + bytesAndUnits(preview.installBytes) + " in " + files(preview.installFiles) + ".\n";
+    out += behind;
     out += "Nothing was written.\n";
     return out;
 }

@@ -16,8 +16,9 @@ std::string humanSize(std::uint64_t bytes);
 // or said to be absent), one line per added, changed or removed file
 // ("<change> <kind> <served bytes> <path> [(note)]", sizes right-aligned,
 // '?' for a removed file whose old size is not listed), then the counts and
-// what an update and a fresh install fetch. Every line ends with '\n'.
+// what an update and a fresh install fetch, then `behind` (the lines of
+// previewDeltaCosts) as given. Every line ends with '\n'.
 std::string formatReleasePreview(const ReleasePreview& preview, std::string_view server,
-                                 std::string_view manifestPath);
+                                 std::string_view manifestPath, std::string_view behind = {});
 
 }  // namespace mendly::publish

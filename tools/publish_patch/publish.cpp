@@ -440,6 +440,11 @@ void removeStaging(const HostPaths& host) {
     fs::remove(host.nextSignature, ignored);
 }
 
+// The content of a served file as staged for publication.
+ContentReader stagedContent(const fs::path& staging) {
+    return [staging](const ServedFile& file) { return readWhole(staging / file.relative); };
+}
+
 // Writes every file, its copy, the manifest and its signature to staging,
 // then moves them into place; `files` gets what is served.
 bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>& payload, const std::string& server,
@@ -447,7 +452,8 @@ bool stageAndSwap(const std::vector<ClientItem>& items, const std::vector<bool>&
                   std::vector<ServedFile>& files, PublishSummary& summary, std::string& error) {
     Publisher publisher(host.staging, options.threads);
     if (!publisher.serveAll(items, payload, files, error) || !sortServedFiles(files, error) ||
-        !makeReleaseDeltas(host.staging, host.folder, releases, files, options.threads, summary.deltas, error) ||
+        !makeReleaseDeltas(host.staging, host.folder, releases, files, options.threads, stagedContent(host.staging),
+                           summary.deltas, error) ||
         !stageContentCopies(host.staging, files, error))
         return false;
     ManifestClaims claims;

@@ -58,7 +58,7 @@ std::vector<const ManifestEntry*> basesFor(const ServedFile& file, const std::ve
 
 // The delta from `base` to the staged file, when it is worth listing.
 struct DeltaWork {
-    const fs::path& staging;
+    const fs::path& staging;  // empty: write nothing
     const fs::path& folder;
 };
 
@@ -75,7 +75,7 @@ bool deltaFor(const DeltaWork& work, const ServedFile& file, const ManifestEntry
         auto made = vfile::makeDelta(*old, target);
         if (!made) return true;
         bytes = std::move(*made);
-        if (static_cast<double>(bytes.size()) < kDeltaShare * static_cast<double>(file.size)) {
+        if (!work.staging.empty() && static_cast<double>(bytes.size()) < kDeltaShare * static_cast<double>(file.size)) {
             const fs::path path = work.staging / delta.path;
             std::error_code ec;
             fs::create_directories(path.parent_path(), ec);
@@ -132,7 +132,8 @@ void rememberRelease(const fs::path& hostRoot, const std::string& server, std::u
 }
 
 bool makeReleaseDeltas(const fs::path& staging, const fs::path& folder, const std::vector<PatchManifest>& releases,
-                       std::vector<ServedFile>& files, unsigned threads, DeltaSummary& summary, std::string& error) {
+                       std::vector<ServedFile>& files, unsigned threads, const ContentReader& read,
+                       DeltaSummary& summary, std::string& error) {
     summary = {};
     if (releases.empty() || !vfile::deltaCodecAvailable()) return true;
     const auto started = std::chrono::steady_clock::now();
@@ -145,7 +146,7 @@ bool makeReleaseDeltas(const fs::path& staging, const fs::path& folder, const st
             if (file.kind == ServedFile::Kind::Payload) return true;
             const auto bases = basesFor(file, releases);
             if (bases.empty()) return true;
-            const auto target = readWhole(staging / file.relative);
+            const auto target = read(file);
             if (!target) return true;
             for (const ManifestEntry* base : bases) {
                 std::optional<ManifestDelta> delta;
@@ -165,6 +166,27 @@ bool makeReleaseDeltas(const fs::path& staging, const fs::path& folder, const st
         error);
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return ok;
+}
+
+std::vector<BehindCost> costsBehind(const std::vector<PatchManifest>& releases, const std::vector<ServedFile>& files) {
+    std::vector<BehindCost> costs;
+    for (const PatchManifest& release : releases) {
+        std::map<std::string_view, std::string_view> before;  // relative -> sha256
+        for (const ManifestEntry& entry : release.files) before[entry.relative] = entry.sha256;
+        BehindCost cost;
+        for (const ServedFile& file : files) {
+            const auto was = before.find(file.relative);
+            if (was != before.end() && was->second == file.sha256) continue;
+            ++cost.files;
+            cost.wholeBytes += file.size;
+            const auto delta = was == before.end() ? file.deltas.end()
+                                                    : std::find_if(file.deltas.begin(), file.deltas.end(),
+                                                                   [&](const ManifestDelta& d) { return d.from == was->second; });
+            cost.withDeltas += delta == file.deltas.end() ? file.size : delta->size;
+        }
+        costs.push_back(cost);
+    }
+    return costs;
 }
 
 void keepReleaseCopies(const std::vector<PatchManifest>& releases, std::set<std::string>& keep) {

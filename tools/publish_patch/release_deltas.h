@@ -15,6 +15,8 @@
 // Runs on the calling thread with its own workers, joined before it returns.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -47,16 +49,29 @@ std::vector<PatchManifest> recentReleases(const std::filesystem::path& hostRoot,
 void rememberRelease(const std::filesystem::path& hostRoot, const std::string& server, std::uint64_t release,
                      std::string_view manifestText, unsigned keep);
 
-// For every loose file and plain member of `files` (staged at
-// staging/<relative>) whose content differs from what one of `releases`
-// served at the same path (read at folder/<served>), makes the delta from
-// that content, writes it to staging/<deltaPathFor> unless `folder` holds
-// it already, and lists it in the file's `deltas` when small enough.
-// Payloads are sent whole. False with a sentence when a delta cannot be
-// written; contents that cannot be read simply get no delta.
+// The bytes a file is served with; nothing when they cannot be read.
+using ContentReader = std::function<std::optional<std::string>(const ServedFile&)>;
+
+// For every loose file and plain member of `files` whose content (as `read`
+// gives it) differs from what one of `releases` served at the same path
+// (read at folder/<served>), makes the delta from that content, writes it to
+// staging/<deltaPathFor> unless `folder` holds it already (nowhere when
+// `staging` is empty: a preview), and lists it in the file's `deltas` when
+// small enough. Payloads are sent whole. False with a sentence when a delta
+// cannot be written; contents that cannot be read simply get no delta.
 [[nodiscard]] bool makeReleaseDeltas(const std::filesystem::path& staging, const std::filesystem::path& folder,
                                      const std::vector<PatchManifest>& releases, std::vector<ServedFile>& files,
-                                     unsigned threads, DeltaSummary& summary, std::string& error);
+                                     unsigned threads, const ContentReader& read, DeltaSummary& summary,
+                                     std::string& error);
+
+// What a player behind by 1, 2, ... releases (releases[0], releases[1], ...)
+// fetches of `files` (with their deltas made): whole, and with deltas.
+struct BehindCost {
+    std::uint64_t files = 0;  // added or changed since that release
+    std::uint64_t wholeBytes = 0;
+    std::uint64_t withDeltas = 0;
+};
+std::vector<BehindCost> costsBehind(const std::vector<PatchManifest>& releases, const std::vector<ServedFile>& files);
 
 // Adds to `keep` the copies the kept releases need as bases and the deltas
 // `manifest` lists.

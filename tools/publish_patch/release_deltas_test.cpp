@@ -6,11 +6,14 @@
 
 #include <map>
 #include <random>
+#include <regex>
 
 #include "hash/digest.h"
 #include "log/text.h"
 #include "patch/vfile/delta_codec.h"
 #include "served_folder.h"
+#include "delta_preview.h"
+#include "release_preview.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -124,6 +127,39 @@ TEST_F(ReleaseDeltasTest, FewerReleasesKeptMeansFewerDeltasAndNoneKeepsNothing) 
     publish({{"_version._", "K-4\r\n"}, {"t.txt", v1}}, 0);
     EXPECT_TRUE(entry("t.txt").deltas.empty());
     EXPECT_FALSE(fs::exists(root() / ".aurum.releases"));
+}
+
+// The preview tells what each player behind fetches, whole and with the
+// deltas the release would get, and writes nothing.
+TEST_F(ReleaseDeltasTest, APreviewCountsWhatPlayersBehindFetchWithAndWithoutDeltas) {
+    std::string v1 = table(3, 8000), v2 = v1;
+    v2.replace(500, 4, "EDIT");
+    publish({{"_version._", "K-1\r\n"}, {"t.txt", v1}});
+    publish({{"_version._", "K-2\r\n"}, {"t.txt", v2}});
+    fs::remove_all(client());
+    writeFile(client() / "_version._", "K-3\r\n");
+    writeFile(client() / "t.txt", v2 + "row 8000\n");
+    std::vector<mendly::publish::ServedFile> files;
+    std::vector<std::string> unmatched;
+    std::string error, report;
+    mendly::publish::PublishOptions options;
+    ASSERT_TRUE(mendly::publish::listServedFiles(client(), options, files, unmatched, error)) << error;
+    std::optional<mendly::PatchManifest> served;
+    ASSERT_TRUE(mendly::publish::readServedManifest(root(), "aurum", served, error)) << error;
+    const auto before = readFile(root() / "aurum.manifest");
+    ASSERT_TRUE(mendly::publish::previewDeltaCosts(client(), root(), "aurum", served, files, options, report, error))
+        << error;
+    EXPECT_EQ(readFile(root() / "aurum.manifest"), before);
+    EXPECT_FALSE(fs::exists(root() / "aurum" / mendly::publish::deltaPathFor(mendly::sha256Hex(v2),
+                                                                              mendly::sha256Hex(v2 + "row 8000\n"))));
+    // Both players fetch the version file and the table, which travels as a
+    // delta of a few bytes in place of the whole.
+    EXPECT_TRUE(std::regex_search(report, std::regex("^Behind by 1 release: 2 files, [0-9.]+ KiB whole, [0-9]+ B with "
+                                                     "deltas\n")))
+        << report;
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nBehind by 2 releases: 2 files, [0-9.]+ KiB whole, [0-9]+ B "
+                                                     "with deltas\n$")))
+        << report;
 }
 
 }  // namespace

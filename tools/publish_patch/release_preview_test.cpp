@@ -1,6 +1,7 @@
 // publish_patch --preview: the comparison of a release with the served
 // manifest, its text, and the program writing nothing while it previews.
 #include "release_preview.h"
+#include "delta_preview.h"
 
 #include <gtest/gtest.h>
 
@@ -224,8 +225,11 @@ protected:
         std::vector<ServedFile> files;
         std::vector<std::string> unmatched;
         EXPECT_TRUE(mendly::publish::listServedFiles(client(), options, files, unmatched, error)) << error;
+        std::string behind;
+        EXPECT_TRUE(mendly::publish::previewDeltaCosts(client(), host(), "aurum", served, files, options, behind, error))
+            << error;
         return mendly::publish::formatReleasePreview(previewRelease(served ? &*served : nullptr, files), "aurum",
-                                                     manifest().string());
+                                                     manifest().string(), behind);
     }
 
     mendly::test::TempDir dir{"publish-preview"};
