@@ -69,7 +69,8 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
             // entry is selected by now.
             if (state->noteCheckOutcome(record->entryIndex, record->failure))
                 (void)host.mailbox()->post(WM_RELOAD_SERVER_LIST, 0, 0);
-            if (state->onSelectedVersion(record->entryIndex, std::move(record->version), record->shown))
+            const bool sized = state->onSelectedSize(record->entryIndex, std::move(record->sizeText));
+            if (state->onSelectedVersion(record->entryIndex, std::move(record->version), record->shown) || sized)
                 postRefresh(host);
             break;
         }

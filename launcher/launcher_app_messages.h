@@ -28,6 +28,7 @@ struct SelectedVersionRecord {
     std::u16string version;
     VersionShown shown = VersionShown::Known;
     std::u16string failure;  // the HTTP client's sentence when the fetch failed
+    std::u16string sizeText{};  // nextRunSizeText; empty when unknown
 };
 
 // The result of one background status check of one catalog entry.

@@ -193,8 +193,9 @@ TEST_F(LauncherWindowTasks, AFailedRunShowsItsErrorInThePageAndNoBox) {
 await until(() => text('#btn-play-caption') === 'Install' && !document.querySelector('#btn-play').disabled);
 document.querySelector('#btn-play').click();
 await until(() => text('#btn-play-caption') === 'Installing...');
-// The run ends, then the check of the host that follows a failure answers.
-const idle = await until(() => text('#btn-play-caption') === 'Install' && text('#server-version') === '2.5.1' &&
+// The run ends, then the check of the host that follows a failure answers;
+// what arrived stays staged, so the install is offered again as Resume.
+const idle = await until(() => text('#btn-play-caption') === 'Resume' && text('#server-version') === '2.5.1' &&
                                getComputedStyle(document.querySelector('#entry-problem')).display !== 'none');
 return [idle, text('#task-status-label'), text('#entry-problem-caption'), text('#entry-problem-detail').includes('500'),
         text('.server-tile .tile-problem')];

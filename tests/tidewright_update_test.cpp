@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "support/child_process.h"
@@ -84,6 +85,32 @@ TEST_F(TidewrightUpdateTest, UpdateSingleInstallsANewEntryAndASecondRunFetchesOn
     EXPECT_EQ(host.totalRequests() - before, 2u);  // the manifest and the one changed file
     EXPECT_EQ(test::readFile(client / "data" / "readme.txt"), "hello");
     EXPECT_NE(log().find("--- CLI update ---\n"), std::string::npos);
+}
+
+TEST_F(TidewrightUpdateTest, SizesAreShownBeforeTheDownloadAndSummedUpAtTheEndOnConsoleAndInTheLog) {
+    writeCustomList(entry("demo", "demo"));
+    auto r = run({"--update-single", "demo"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::regex before(R"(  Verify done: \d+ file\(s\) need patching\n  Download: (\d+\.\d (MB|GB) in )?\d+ )"
+                            R"(file\(s\)( \(free space \d+\.\d (MB|GB)\))?\n  Downloading files\.\.\.\n)");
+    EXPECT_TRUE(std::regex_search(r.out, before)) << r.out;
+    const std::regex summary(R"(  Fetched \d+\.\d MB, wrote \d+\.\d MB in \d+\.\d s\n)");
+    EXPECT_TRUE(std::regex_search(r.out, summary)) << r.out;
+    EXPECT_NE(log().find("Fetched "), std::string::npos);
+    EXPECT_EQ(r.out.find("Reusing"), std::string::npos) << r.out;
+
+    // What an interrupted run left staged (the bytes of data/readme.txt) is reused and said so.
+    const fs::path client = program / "clients" / "demo";
+    test::writeFile(client / "data" / "readme.txt", "changed by hand");
+    test::writeFile(client / ".mendly-staging" / "5d41402abc4b2a76b9719d911017c592", "hello");
+    const auto requests = host.totalRequests();
+    r = run({"--update-single", "demo"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(  Download: (0\.0 MB in )?0 file\(s\))"))) << r.out;
+    EXPECT_NE(r.out.find("  Reusing 0.0 MB already downloaded\n"), std::string::npos) << r.out;
+    EXPECT_NE(log().find("Reusing 0.0 MB already downloaded"), std::string::npos);
+    EXPECT_EQ(host.totalRequests() - requests, 1u);  // the manifest only
+    EXPECT_EQ(test::readFile(client / "data" / "readme.txt"), "hello");
 }
 
 TEST_F(TidewrightUpdateTest, OneFailingAndOneSucceedingEntryEndWithExitCodeOne) {

@@ -15,14 +15,6 @@ std::u16string listedVersion(std::u16string_view version) {
     return std::u16string(version);
 }
 
-std::u16string partlyDownloadedText(std::uint64_t stagedBytes) {
-    constexpr std::uint64_t kMiB = 1048576;
-    std::uint64_t megabytes = (stagedBytes + kMiB / 2) / kMiB;
-    if (megabytes == 0 && stagedBytes > 0) megabytes = 1;
-    return installStatusText(InstallStatus::PartlyDownloaded) + u" (" +
-           toDecimal(static_cast<long long>(megabytes)) + u" MB)";
-}
-
 std::u16string padRight(std::u16string_view text, std::size_t width) {
     std::u16string padded(text);
     if (padded.size() < width) padded.append(width - padded.size(), u' ');

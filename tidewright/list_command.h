@@ -11,6 +11,7 @@
 #include "catalog/install_status.h"
 #include "catalog/server_catalog.h"
 #include "console_output.h"
+#include "patch/partly_downloaded.h"  // partlyDownloadedText, the listing's status of one
 
 namespace mendly {
 
@@ -34,10 +35,6 @@ struct ListColumnWidths {
 // The version as the table shows it: the text after the first "-" when
 // something follows that "-"; otherwise the text unchanged.
 std::u16string listedVersion(std::u16string_view version);
-
-// "Partly downloaded (N MB)": N the staged bytes in whole MB (1 MB = 1048576
-// bytes), rounded, and at least 1 when anything is staged.
-std::u16string partlyDownloadedText(std::uint64_t stagedBytes);
 
 // Appends spaces on the right up to `width`; a longer text stays as it is.
 std::u16string padRight(std::u16string_view text, std::size_t width);

@@ -83,6 +83,11 @@ void reportStatus(PatchWindow* window, const std::u16string& text) {
     if (window != nullptr) postTextMessage(*window, WM_PATCH_STATUS, 0, text);
 }
 
+void reportStatusAndLog(PatchWindow* window, const std::u16string& text) {
+    reportStatus(window, text);
+    LogFile::write(text);
+}
+
 void reportProgress(PatchWindow* window, std::int32_t done, std::int32_t total) {
     if (const PatchProgressCallback callback = g_progress.load()) callback(done, total);
     if (window != nullptr)

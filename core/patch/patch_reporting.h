@@ -44,6 +44,8 @@ void setPatchDetailCallbacks(const PatchDetailCallbacks& callbacks);
 // Status callback with `text`, then WM_PATCH_STATUS with a copy of it when
 // `window` is not null (the copy is freed here if the post fails).
 void reportStatus(PatchWindow* window, const std::u16string& text);
+// reportStatus, and the same line in the log (what a run measured: sizes, times).
+void reportStatusAndLog(PatchWindow* window, const std::u16string& text);
 // Progress callback, then WM_PATCH_PROGRESS (done, total) when `window` is not null.
 void reportProgress(PatchWindow* window, std::int32_t done, std::int32_t total);
 

@@ -29,6 +29,7 @@
 #include "patch/manifest_policy.h"
 #include "patch/patch_reporting.h"
 #include "patch/run_record.h"
+#include "patch/run_summary.h"
 #include "patch/staging_area.h"
 #include "platform/install_lock.h"
 #include "platform/memory.h"
@@ -108,6 +109,9 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
     if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
         return failWithLog(error, *full, u"ERROR: ");
+    const DownloadPlan plan = planDownload(manifest, list, staging);
+    reportStatusAndLog(window, downloadPlanLine(plan, freeSpaceAt(staging.folder())));
+    if (const auto reuse = reuseLine(plan)) reportStatusAndLog(window, *reuse);
     if (!staging.create()) return failWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
     reportStage(window, PatchStage::Download);
     reportProgress(window, 0, n);
@@ -186,6 +190,7 @@ void logHosts(const HostPool& hosts) {
 bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
               const TrustedKeys& trust, const fs::path& installDir, PatchMode mode, const PatchRunOptions& options,
               std::u16string& error) {
+    const auto started = std::chrono::steady_clock::now();
     if (isPatchCancelRequested()) {
         error = u"Cancelled";
         return false;
@@ -260,6 +265,9 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     keeping.save(manifest, selected, installDir, mode);
     const std::int32_t n = progressCount(list.size());
     reportProgress(window, n, n);
+    reportStatusAndLog(window, runSummaryLine(downloads.bytesReceived, bytesOfHolders(keeping.written, installDir),
+                                              std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - started)));
     return true;
 }
 

@@ -16,6 +16,8 @@
 #include "model/language.h"
 #include "model/news_feed.h"
 #include "model/server_version.h"
+#include "patch/patch_address_check.h"
+#include "tasks/add_server_action.h"
 #include "tasks/pause_tasks.h"
 
 namespace mendly {
@@ -173,6 +175,13 @@ bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args,
                 (void)selectEntry(*state, host_, static_cast<std::int32_t>(index));
             }
             answer(state != nullptr);
+        } else if (name == "addServer") {
+            // {name, address, key, folder}: checked against its host before it
+            // is saved; answered later (add_server_action.h).
+            if (state)
+                addServerFromPage(*state, host_, arg(0), answer, &patchAddressProblem);
+            else
+                answer(false);
         } else if (name == "openUrl") {
             const auto url = urlArgument(arg(0));
             answer(url && isWebAddress(*url) && opener_.openUri(*url));

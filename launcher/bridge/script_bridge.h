@@ -6,7 +6,9 @@
 // Thread: the UI thread. Answers are given at once, except fetchRssFeed,
 // whose download runs on the host's worker pool (PageHost::runDetached); its
 // answer arrives later, on the UI thread, at most kFeedDeadline after the
-// call. When the pool refuses the work the feed is answered at once with the
+// call. addServer(request) is answered the same way once the server's
+// address was checked (add_server_action.h), at most kPatchAddressCheckTime
+// after the call. When the pool refuses the work the feed is answered at once with the
 // error kFeedsBusy or kFeedsWithoutThread.
 #include <filesystem>
 #include <functional>

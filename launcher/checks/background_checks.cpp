@@ -67,7 +67,10 @@ void retryChecks(LauncherState& state, PageHost& host) {
 
 void versionFetchWorker(const std::shared_ptr<PatchWindow>& mailbox, const VersionFetchJob& job) {
     VersionFetch fetch = fetchVersionText(job.versionUrl);
-    auto* record = new SelectedVersionRecord{job.index, std::move(fetch.text), fetch.shown, std::move(fetch.failure)};
+    // A host that did not answer the version is not asked for its manifest.
+    std::u16string size = fetch.failure.empty() ? nextRunSizeText(job) : std::u16string();
+    auto* record = new SelectedVersionRecord{job.index, std::move(fetch.text), fetch.shown, std::move(fetch.failure),
+                                             std::move(size)};
     if (!mailbox->post(WM_SELECTED_VERSION, 0, reinterpret_cast<std::intptr_t>(record))) delete record;
 }
 

@@ -63,6 +63,21 @@ TEST_F(BackgroundChecksTest, SelectingShowsLoadingThenThePublishedVersion) {
               host.pageCalls.end());
 }
 
+TEST_F(BackgroundChecksTest, SelectingAClientNotInstalledShowsItsInstallSizeAndAnotherSelectionForgetsIt) {
+    server.respond("/live.manifest", 200,
+                   R"({"files":[{"md5":"0123456789abcdef0123456789abcdef","relative":"a.bin","size":1048576},)"
+                   R"({"md5":"0123456789abcdef0123456789abcde0","relative":"b.bin","size":209716}]})");
+    ASSERT_TRUE(selectEntry(state, host, 0));
+    ASSERT_TRUE(pump([&] { return !state.sizeText.empty(); }));
+    EXPECT_EQ(state.sizeText, u"1.2 MB");
+    EXPECT_NE(host.pageCalls.back().find(R"(\"sizeText\":\"1.2 MB\")"), std::string::npos) << host.pageCalls.back();
+    // A host that serves no manifest gives no size.
+    ASSERT_TRUE(selectEntry(state, host, 1));
+    EXPECT_EQ(state.sizeText, u"");
+    ASSERT_TRUE(pump([&] { return state.selectedVersion != u"Loading\u2026"; }));
+    EXPECT_EQ(state.sizeText, u"");
+}
+
 TEST_F(BackgroundChecksTest, AFailedFetchShowsUnavailableAndAnEmptyFileADash) {
     ASSERT_TRUE(selectEntry(state, host, 2));
     ASSERT_TRUE(pump([&] { return state.selectedVersion != u"Loading\u2026"; }));

@@ -6,6 +6,7 @@
 #include "catalog/server_list.h"
 #include "log/text.h"
 #include "model/server_version.h"
+#include "patch/partly_downloaded.h"
 
 namespace mendly {
 namespace {
@@ -122,6 +123,7 @@ std::string buildServerListHtml(const LauncherState& state) {
     for (std::size_t i = 0; i < state.catalog.entries.size(); ++i) {
         const auto& entry = state.catalog.entries[i];
         const bool installed = state.isEntryInstalled(entry);
+        const std::uint64_t partial = installed ? 0 : state.partlyDownloadedBytes(entry);
         const auto desc = escapeHtmlAttribute(displayName(entry));
         html += "<div class=\"server-tile";
         if (state.selected >= 0 && static_cast<std::size_t>(state.selected) == i) html += " selected";
@@ -129,11 +131,14 @@ std::string buildServerListHtml(const LauncherState& state) {
         html += "\" data-name=\"" + escapeHtmlAttribute(entry.name);
         html += "\" data-desc=\"" + desc;
         html += i < state.builtInCount ? "\" data-custom=\"0" : "\" data-custom=\"1";
-        html += installed ? "\" data-installed=\"1\">" : "\" data-installed=\"0\">";
+        html += installed ? "\" data-installed=\"1" : "\" data-installed=\"0";
+        html += partial > 0 ? "\" data-partial=\"1\">" : "\">";
         html += tileMark(state, i, installed);
         html += "<img src=\"icon_48.png\" alt=\"\" /><div class=\"server-name\">" + desc + "</div>";
         if (const auto* problem = state.problemOf(i))
             html += "<div class=\"tile-problem\">" + escapeHtmlAttribute(utf8(problem->caption)) + "</div>";
+        else if (partial > 0)
+            html += "<div class=\"tile-state\">" + utf8(partlyDownloadedText(partial)) + "</div>";
         html += "</div>";
     }
     return html;

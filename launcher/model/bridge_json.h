@@ -45,7 +45,9 @@ std::string buildShortcutsJson(const std::vector<Shortcut>& shortcuts);
 // empty-list text when the catalog is empty. An entry with a problem carries
 // the mark <span class="tile-status problem" title="CAPTION">!</span> in
 // place of the status mark and <div class="tile-problem">CAPTION</div> after
-// its name.
+// its name. An entry partly downloaded (LauncherState::partlyDownloadedBytes)
+// carries data-partial="1" and, when it has no problem, <div
+// class="tile-state">Partly downloaded (N MB)</div> after its name.
 std::string buildServerListHtml(const LauncherState& state);
 
 // A double quote, ampersand and less-than sign as "&quot;", "&amp;", "&lt;";

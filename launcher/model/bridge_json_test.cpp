@@ -94,6 +94,32 @@ TEST_F(BridgeTest, OutOfDateMarkOnAnInstalledTile) {
     EXPECT_NE(html.find(R"(<div class="server-tile selected" data-index="1")"), std::string::npos);
 }
 
+TEST_F(BridgeTest, APartlyDownloadedEntryIsNamedSoOnItsTileAndResumesUntilItIsInstalled) {
+    const std::filesystem::path staging = state.installFolderOf(state.catalog.entries[0]) / ".mendly-staging";
+    test::writeFile(staging / "0123456789abcdef0123456789abcdef", std::string(3 * 1048576 + 1000, 'x'));
+    test::writeFile(staging / "0123456789abcdef0123456789abcde0.part", std::string(5 * 1048576, 'x'));  // not reusable
+    auto html = buildServerListHtml(state);
+    EXPECT_NE(html.find(R"(data-installed="0" data-partial="1"><img src="icon_48.png" alt="" />)"
+                        R"(<div class="server-name">Kaltris Nexum 2.5</div>)"
+                        R"(<div class="tile-state">Partly downloaded (3 MB)</div></div>)"),
+              std::string::npos)
+        << html;
+    EXPECT_EQ(html.find(R"(data-partial="1"><img src="icon_48.png" alt="" /><div class="server-name">a&quot;)"),
+              std::string::npos);  // the other entry has nothing staged
+    EXPECT_EQ(state.playButtonLabel(), u"Resume");
+
+    // A problem outranks the state line; the mark stays.
+    state.noteTaskFailure(0, PatchMode::Install, u"Disk full");
+    html = buildServerListHtml(state);
+    EXPECT_EQ(html.find("tile-state"), std::string::npos);
+    EXPECT_NE(html.find(R"(data-partial="1")"), std::string::npos);
+
+    // Once installed, what is staged is an update's business: no longer partly downloaded.
+    install(0);
+    EXPECT_EQ(buildServerListHtml(state).find("data-partial"), std::string::npos);
+    EXPECT_EQ(state.playButtonLabel(), u"Launch");
+}
+
 TEST_F(BridgeTest, FooterNamesTheSelectedProblemTheInstalledVersionAndWhatTheVersionTextIs) {
     install(0);
     test::writeFile(state.installFolderOf(state.catalog.entries[0]) / "_version._", "KaltrisNexum-2.5.0\r\n");

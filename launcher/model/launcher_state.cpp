@@ -2,12 +2,15 @@
 
 #include "catalog/entry_confinement.h"
 #include "catalog/install_layout.h"
+#include "catalog/manifest_trust.h"
+#include "catalog/patch_addresses.h"
 #include "catalog/version_text.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "model/language.h"
 #include "model/server_version.h"
 #include "patch/cancel_flag.h"
+#include "patch/interrupted_install.h"
 #include "patch/speed_reporter.h"
 #include "patch/transfer_estimate.h"
 
@@ -27,6 +30,10 @@ std::filesystem::path LauncherState::installFolderOf(const ServerEntry& entry) c
 
 bool LauncherState::isEntryInstalled(const ServerEntry& entry) const {
     return isInstalled(installFolderOf(entry), entry.launchExecutable);
+}
+
+std::uint64_t LauncherState::partlyDownloadedBytes(const ServerEntry& entry) const {
+    return interruptedInstallBytes(installFolderOf(entry), entry.launchExecutable);
 }
 
 std::int32_t LauncherState::entryStatus(std::size_t index) const {
@@ -80,7 +87,8 @@ std::u16string LauncherState::playButtonLabel() const {
     }
     if (pausedSelected() != nullptr) return u"Resume";
     const auto* entry = selectedEntry();
-    if (!entry || !isEntryInstalled(*entry)) return u"Install";
+    if (!entry) return u"Install";
+    if (!isEntryInstalled(*entry)) return partlyDownloadedBytes(*entry) > 0 ? u"Resume" : u"Install";
     return entryStatus(static_cast<std::size_t>(selected)) == kStatusOutOfDate ? u"Update" : u"Launch";
 }
 
@@ -154,7 +162,11 @@ std::optional<VersionFetchJob> LauncherState::beginVersionFetch() {
     }
     selectedVersion = kVersionLoading;
     selectedVersionShown = VersionShown::Loading;
-    return VersionFetchJob{selected, versionUrl(*entry)};
+    sizeText.clear();
+    const bool installed = isEntryInstalled(*entry);
+    return VersionFetchJob{selected, versionUrl(*entry), manifestUrl(*entry),
+                           manifestTrust(catalog, static_cast<std::size_t>(selected)), installFolderOf(*entry),
+                           installed ? PatchMode::Update : PatchMode::Install};
 }
 
 std::optional<StatusCheck> LauncherState::beginStatusCheck() {
@@ -189,6 +201,12 @@ bool LauncherState::onSelectedVersion(std::int32_t index, std::u16string text, V
         selectedVersion = std::move(text);
         selectedVersionShown = shown;
     }
+    return true;
+}
+
+bool LauncherState::onSelectedSize(std::int32_t index, std::u16string text) {
+    if (!acceptsVersionResult(selected, index)) return false;
+    sizeText = std::move(text);
     return true;
 }
 

@@ -76,6 +76,10 @@ struct LauncherState {
     std::filesystem::path installFolderOf(const ServerEntry& entry) const;
     // isInstalled of the entry's installation folder (probes the file system).
     bool isEntryInstalled(const ServerEntry& entry) const;
+    // Bytes an interrupted install of the entry left staged for the next run
+    // (interrupted_install.h); 0 when it is installed or nothing is staged.
+    // Reads the staging folder.
+    std::uint64_t partlyDownloadedBytes(const ServerEntry& entry) const;
     // entryStatuses[index], 0 when the list is too short.
     std::int32_t entryStatus(std::size_t index) const;
     // The problem of the entry at `index`, null when it has none.
@@ -100,7 +104,7 @@ struct LauncherState {
     // "Pausing...", "Cancelling...", "Patching...", "Installing..." while busy
     // (by the pause request, the cancel flag and the task kind: Play and
     // Update runs patch); "Resume" for a selected entry with a paused
-    // download; "Update" for an installed selected entry marked out of date,
+    // download or one partly downloaded (its install carries on); "Update" for an installed selected entry marked out of date,
     // "Launch" for another installed one; else "Install".
     std::u16string playButtonLabel() const;
     // False while busy or without a valid selection, and for an entry that is
@@ -136,6 +140,9 @@ struct LauncherState {
     // A version result. True when it was for the selected index and was taken
     // (an empty text is shown as "Unavailable"); the caller refreshes the page.
     bool onSelectedVersion(std::int32_t index, std::u16string text, VersionShown shown = VersionShown::Known);
+    // The next run's size for the entry at `index` (nextRunSizeText). True
+    // when it is for the selected index and was taken.
+    bool onSelectedSize(std::int32_t index, std::u16string text);
 
     // The selected installation's language code; "en" without a valid selection.
     std::string readLanguage() const;

@@ -153,6 +153,13 @@ TEST_F(StateRulesTest, VersionFetchNeedsAWindowAndAValidSelection) {
     EXPECT_EQ(job->index, 1);
     EXPECT_EQ(job->versionUrl, u"http://127.0.0.1:1/aurum/_version._");
     EXPECT_EQ(state.selectedVersion, u"Loading\u2026");
+    // The same fetch sizes the next run: an install here, nothing installed.
+    EXPECT_EQ(job->manifestUrl, u"http://127.0.0.1:1/aurum.manifest");
+    EXPECT_EQ(job->sizeMode, PatchMode::Install);
+    state.sizeText = u"1.0 MB";  // the previous selection's
+    install(1);
+    EXPECT_EQ(state.beginVersionFetch()->sizeMode, PatchMode::Update);
+    EXPECT_EQ(state.sizeText, u"");
 
     state.selected = 9;
     EXPECT_EQ(state.beginVersionFetch(), std::nullopt);

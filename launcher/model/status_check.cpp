@@ -2,6 +2,8 @@
 
 #include "catalog/version_text.h"
 #include "net/http_client.h"
+#include "patch/disk_space_check.h"
+#include "patch/update_size.h"
 
 namespace mendly {
 
@@ -33,6 +35,15 @@ VersionFetch fetchVersionText(const std::u16string& versionUrl) {
     fetch.text = formatServerVersion(body);
     fetch.shown = fetch.text == kVersionNone ? VersionShown::None : VersionShown::Known;
     return fetch;
+}
+
+std::u16string nextRunSizeText(const VersionFetchJob& job) {
+    PatchManifest manifest;
+    std::u16string error;
+    if (job.manifestUrl.empty() || !fetchManifestForSize(job.manifestUrl, job.trust, kSizeFetchTime, manifest, error))
+        return {};
+    const auto bytes = nextRunBytes(manifest, job.installFolder, job.sizeMode);
+    return bytes ? formatDiskSize(*bytes) : std::u16string();
 }
 
 }  // namespace mendly

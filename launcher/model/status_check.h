@@ -4,12 +4,15 @@
 // functions here block for one HTTP request each and touch no launcher state,
 // so they run on any thread. Starting threads and posting the results is the
 // engine layer's part.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "model/server_version.h"
+#include "patch/patch_mode.h"
+#include "trust/trusted_keys.h"
 
 namespace mendly {
 
@@ -27,10 +30,16 @@ struct StatusCheck {
     std::vector<StatusCheckJob> jobs;
 };
 
-// The fetch of the selected entry's published version.
+// The fetch of the selected entry's published version, and of its manifest
+// for the size of the next run (an Install for a folder without a client,
+// else an Update).
 struct VersionFetchJob {
     std::int32_t index = 0;
     std::u16string versionUrl;
+    std::u16string manifestUrl{};
+    TrustedKeys trust{};
+    std::filesystem::path installFolder{};
+    PatchMode sizeMode = PatchMode::Install;
 };
 
 // The outcome of one entry's status check. `asked` says whether the host was
@@ -57,5 +66,12 @@ struct VersionFetch {
 // formatServerVersion of the published _version._, or "Unavailable" and the
 // failure when the download fails. No cancellation.
 VersionFetch fetchVersionText(const std::u16string& versionUrl);
+
+// The next run's download size as the play button shows it ("56.2 MB",
+// formatDiskSize), from the manifest and what the installation's record
+// vouches for (update_size.h); empty when the manifest cannot be had or a
+// size is not declared. Blocks for at most kSizeFetchTime.
+inline constexpr std::chrono::seconds kSizeFetchTime{20};
+std::u16string nextRunSizeText(const VersionFetchJob& job);
 
 }  // namespace mendly

@@ -319,7 +319,8 @@ function tileIndex(tile) { return parseInt(tile.getAttribute('data-index'), 10);
 function labelFromSelectedTile() {
   const tile = tileByIndex(state.selected);
   if (!tile) return 'Install';
-  if (tile.getAttribute('data-installed') !== '1') return 'Install';
+  // A partly downloaded client carries on with its install, reusing what is staged.
+  if (tile.getAttribute('data-installed') !== '1') return tile.getAttribute('data-partial') === '1' ? RESUME_LABEL : 'Install';
   return tile.querySelector('.tile-status.outdated') ? 'Update' : 'Launch';
 }
 
@@ -556,7 +557,7 @@ async function onPlayClick() {
     else if (state.paused) await xcall('resumePatch');
     else if (labelFromSelectedTile() === 'Launch') await xcall('play');
     else if (labelFromSelectedTile() === 'Update') await xcall('update');
-    else await xcall('install');
+    else await xcall('install');  // Install, and Resume of a partly downloaded client
   } catch (e) {
     logError('play failed', e);
   }
@@ -957,6 +958,76 @@ function wireSettings() {
 }
 
 // ---------------------------------------------------------------------------
+// Add server (addServer): native code checks the address against its host and
+// saves the entry, or answers with the sentence saying why not.
+
+const ADD_SERVER_FIELDS = ['name', 'address', 'key', 'folder'];
+let addingServer = false;
+
+function addServerMessage(text, kind) {
+  const message = $('#add-server-message');
+  message.textContent = text;
+  message.classList.toggle('error', kind === 'error');
+}
+
+function openAddServer() {
+  closeMenu();
+  closeSettings();
+  for (const field of ADD_SERVER_FIELDS) $('#add-server-' + field).value = '';
+  addServerMessage('', '');
+  $('#add-server-panel').classList.remove('hidden');
+  $('#add-server-name').focus();
+}
+
+function closeAddServer() {
+  if (addingServer) return;  // the check answers first
+  $('#add-server-panel').classList.add('hidden');
+}
+
+async function submitAddServer() {
+  if (addingServer) return;
+  const request = {};
+  for (const field of ADD_SERVER_FIELDS) request[field] = $('#add-server-' + field).value.trim();
+  if (!request.name || !request.address) {
+    addServerMessage('A name and a patch address are needed.', 'error');
+    return;
+  }
+  addingServer = true;
+  $('#add-server-save').disabled = true;
+  addServerMessage('Checking ' + request.address + '…', '');
+  let result = null;
+  try {
+    const answer = await xcall('addServer', request);
+    result = typeof answer === 'string' ? JSON.parse(answer) : answer;
+  } catch (e) {
+    logError('addServer failed', e);
+  }
+  addingServer = false;
+  $('#add-server-save').disabled = false;
+  if (result && result.added) {
+    closeAddServer();
+    return;
+  }
+  addServerMessage(result && result.sentence ? String(result.sentence) : 'The server could not be added.', 'error');
+}
+
+function wireAddServer() {
+  for (const button of document.querySelectorAll('.add-server-open')) {
+    button.addEventListener('click', (event) => {
+      event.stopPropagation();
+      openAddServer();
+    });
+  }
+  $('#add-server-panel').addEventListener('click', (event) => event.stopPropagation());
+  $('#add-server-save').addEventListener('click', submitAddServer);
+  $('#add-server-cancel').addEventListener('click', closeAddServer);
+  $('#add-server-panel').addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') submitAddServer();
+    else if (event.key === 'Escape') closeAddServer();
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Globals called by native code
 
 function setSelectedServerHeader(label) {
@@ -1066,6 +1137,7 @@ function wireHandlers() {
   $('#server-settings').addEventListener('click', onServerSettingsClick);
   wirePlayButton();
   wireSettings();
+  wireAddServer();
 
   $('#language-select').addEventListener('change', (event) => {
     if (languageSyncing) return;

@@ -141,16 +141,19 @@ export async function native(page, fn, ...args) {
 }
 
 // One server tile as native code writes it; `problem` is the caption of the
-// entry's problem ("Server unreachable"), which outranks the status mark.
+// entry's problem ("Server unreachable"), which outranks the status mark;
+// `partial` the state line of a partly downloaded client ("Partly downloaded (45 MB)").
 export function tileHtml({ index, name, desc, custom = false, installed = false, status = 0, selected = false,
-  problem = '' }) {
+  problem = '', partial = '' }) {
   const mark = problem ? `<span class="tile-status problem" title="${problem}">!</span>` : !installed ? '' : status === 1
     ? '<span class="tile-status current" title="Up to date">&#10003;</span>'
     : status === 2 ? '<span class="tile-status outdated" title="Out of date">&#9888;</span>' : '';
   return `<div class="server-tile${selected ? ' selected' : ''}" data-index="${index}" data-name="${name}" ` +
-    `data-desc="${desc}" data-custom="${custom ? 1 : 0}" data-installed="${installed ? 1 : 0}">${mark}` +
+    `data-desc="${desc}" data-custom="${custom ? 1 : 0}" data-installed="${installed ? 1 : 0}"` +
+    `${partial ? ' data-partial="1"' : ''}>${mark}` +
     `<img src="icon_48.png" alt="" /><div class="server-name">${desc}</div>` +
-    (problem ? `<div class="tile-problem">${problem}</div>` : '') + '</div>';
+    (problem ? `<div class="tile-problem">${problem}</div>` : partial ? `<div class="tile-state">${partial}</div>` : '') +
+    '</div>';
 }
 
 // Retail (built-in, installed), test server (built-in), a custom installed

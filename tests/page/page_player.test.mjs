@@ -132,6 +132,104 @@ describe('a running task and an out-of-date client', () => {
   });
 });
 
+describe('sizes and a partly downloaded client', () => {
+  it('AFreshInstallReadsInstallWithItsSizeOnceKnown', async () => {
+    const page = await open();
+    await page.click(tile(1));  // not installed
+    await settle(page);
+    await native(page, 'updateLauncherFooter', footerJson({ playLabel: 'Install' }));
+    assert.equal(await text(page, '#btn-play-caption'), 'Install');
+    await native(page, 'updateLauncherFooter', footerJson({ playLabel: 'Install', sizeText: '1.2 GB' }));
+    assert.equal(await text(page, '#btn-play-caption'), 'Install - 1.2 GB');
+    // A running task shows its own label, not the size.
+    await native(page, 'updateLauncherFooter', footerJson({ busy: true, playLabel: 'Installing...', sizeText: '1.2 GB' }));
+    assert.equal(await text(page, '#btn-play-caption'), 'Installing...');
+  });
+
+  it('APartlyDownloadedClientSaysSoOnItsTileReadsResumeAndResumesItsInstall', async () => {
+    const servers = sampleServers.map((s) => (s.index === 3 ? { ...s, partial: 'Partly downloaded (45 MB)' } : s));
+    const page = await open({ getServerListHtml: serverListHtml(servers, 0) });
+    assert.equal(await text(page, `${tile(3)} .tile-state`), 'Partly downloaded (45 MB)');
+    await page.click(tile(3));
+    await settle(page);
+    await native(page, 'updateLauncherFooter', footerJson({ playLabel: 'Resume', sizeText: '12.0 MB' }));
+    assert.equal(await text(page, '#btn-play-caption'), 'Resume');
+    await screenshot(page, 'page_partly_downloaded.png');
+    await clearCalls(page);
+    await page.click('#btn-play');
+    await settle(page);
+    assert.equal((await callsNamed(page, 'install')).length, 1);
+    assert.equal((await callsNamed(page, 'resumePatch')).length, 0);  // nothing was paused
+    // The other tiles say nothing of the kind.
+    assert.equal(await page.locator('.tile-state').count(), 1);
+    assert.deepEqual(page.consoleErrors, []);
+  });
+});
+
+describe('adding a server', () => {
+  // Native code's answers: a good address is added, a clash and a bad
+  // address are refused with their sentences (answered a moment later, as a
+  // check against the host is).
+  const addServer = { $fn: `([request]) => new Promise((resolve) => setTimeout(() => resolve(
+    request.name === 'Retail' ? '{"added":false,"name":"Retail","outcome":"name","sentence":"A server named Retail is already listed."}'
+    : request.address.startsWith('https://down') ? JSON.stringify({ added: false, name: request.name, outcome: 'check',
+      sentence: 'Could not fetch the patch manifest from ' + request.address + '.manifest: Could not connect.' })
+    : JSON.stringify({ added: true, name: request.name, outcome: 'added', sentence: '' })), 50))` };
+
+  const fill = async (page, fields) => {
+    for (const [field, value] of Object.entries(fields)) await page.fill('#add-server-' + field, value);
+  };
+
+  it('TheGearMenuAndTheStartPageOpenTheDialogAndItsFieldsGoToNativeCode', async () => {
+    const page = await open({ addServer, getDownloadSettings: '{"downloadLimit":""}' });
+    assert.equal(await shown(page, '#add-server-panel'), false);
+    await page.click('#btn-settings');
+    await settle(page);
+    await page.click('#settings-add-server');
+    await settle(page);
+    assert.equal(await shown(page, '#add-server-panel'), true);
+    assert.equal(await shown(page, '#settings-panel'), false);
+    await page.click('#add-server-cancel');
+    assert.equal(await shown(page, '#add-server-panel'), false);
+
+    await page.click('#btn-add-server');
+    await settle(page);
+    assert.equal(await shown(page, '#add-server-panel'), true);
+    await fill(page, { name: ' Emberfall ', address: 'https://patch.example.org/ember', key: 'S2V5',
+      folder: '/games/ember' });
+    await screenshot(page, 'page_add_server.png');
+    await page.click('#add-server-save');
+    await page.waitForFunction(() => document.querySelector('#add-server-panel').classList.contains('hidden'));
+    assert.deepEqual((await callsNamed(page, 'addServer')).map((c) => c.args),
+      [[{ name: 'Emberfall', address: 'https://patch.example.org/ember', key: 'S2V5', folder: '/games/ember' }]]);
+    assert.deepEqual(page.consoleErrors, []);
+  });
+
+  it('ARefusalIsShownInTheDialogWhichStaysOpenWithWhatWasTyped', async () => {
+    const page = await open({ addServer });
+    await page.click('#btn-add-server');
+    await settle(page);
+    for (const [fields, sentence] of [
+      [{ name: 'Retail', address: 'https://patch.example.org/retail' }, 'A server named Retail is already listed.'],
+      [{ name: 'Other', address: 'https://down.example.org/x' },
+        'Could not fetch the patch manifest from https://down.example.org/x.manifest: Could not connect.'],
+      [{ name: '', address: 'https://patch.example.org/x' }, 'A name and a patch address are needed.'],
+    ]) {
+      await fill(page, fields);
+      await page.press('#add-server-address', 'Enter');
+      await page.waitForFunction((s) => document.querySelector('#add-server-message').textContent === s, sentence);
+      assert.equal(await shown(page, '#add-server-panel'), true);
+      assert.equal(await page.locator('#add-server-message').evaluate((e) => e.classList.contains('error')), true);
+      assert.equal(await page.inputValue('#add-server-address'), fields.address);
+      assert.equal(await page.isDisabled('#add-server-save'), false);
+    }
+    await screenshot(page, 'page_add_server_refused.png');
+    assert.equal((await callsNamed(page, 'addServer')).length, 2);  // the empty name never left the page
+    await page.press('#add-server-name', 'Escape');
+    assert.equal(await shown(page, '#add-server-panel'), false);
+  });
+});
+
 describe('tiles by keyboard', () => {
   const focusedIndex = (page) => page.evaluate(() => document.activeElement?.dataset?.index ?? null);
 
