@@ -28,13 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> stepLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("step ", 0) == 0) lines.push_back(line);
-    return lines;
-}
+using test::stepLines;
 
 // Waits in the page for a condition, up to 40 s.
 constexpr const char* kUntil =
@@ -98,17 +92,7 @@ protected:
     static fs::path snapshot(const std::string& name) { return fs::path(SNAPSHOT_DIR) / name; }
 
     test::ProcessResult run(const std::string& steps) {
-        const fs::path script = folder / "steps.js";
-        test::writeFile(script, steps);
-        test::ProcessOptions options;
-        options.args = {"--skip-self-update", "--test-answer-dialogs", "--test-script", script.string()};
-        options.env = {{"DISPLAY", display->name()},
-                       {"GDK_BACKEND", "x11"},
-                       {"PATH", "/usr/bin:/bin"},
-                       {"DBUS_SESSION_BUS_ADDRESS", ""}};
-        options.workingDirectory = folder.path();
-        options.timeLimit = std::chrono::seconds(120);
-        return test::runProcess(folder / "launcher", options);
+        return runScript(folder.path(), steps, "/usr/bin:/bin", std::chrono::seconds(120));
     }
 
     void expectInstalledOnceEachExceptTheLargeFiles() {

@@ -73,17 +73,7 @@ protected:
     }
 
     test::ProcessResult run(const std::string& steps) {
-        const fs::path script = folder / "steps.js";
-        test::writeFile(script, steps);
-        test::ProcessOptions options;
-        options.args = {"--skip-self-update", "--test-answer-dialogs", "--test-script", script.string()};
-        options.env = {{"DISPLAY", display->name()},
-                       {"GDK_BACKEND", "x11"},
-                       {"PATH", bin.string() + ":/usr/bin:/bin"},
-                       {"DBUS_SESSION_BUS_ADDRESS", ""}};
-        options.workingDirectory = folder.path();
-        options.timeLimit = std::chrono::seconds(150);
-        return test::runProcess(folder / "launcher", options);
+        return runScript(folder.path(), steps, bin.string() + ":/usr/bin:/bin", std::chrono::seconds(150));
     }
 
     static std::string snapshot(const std::string& name) {
