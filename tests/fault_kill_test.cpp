@@ -72,6 +72,9 @@ enum class Trigger {
                          // after the appended bytes (the directory is written next), even n after the
                          // directory (the journal is removed next)
     CustomListWritten,   // when customlist.json's new copy is closed after writing
+    MemberAssembled,     // when a new archive's assembly journal is closed after the nth write (the first
+                         // is its header; each later one records a member written into the assembly)
+    AssemblyWritten,     // when the nth new archive's assembly is closed after its directory (renamed next)
 };
 
 struct KillMoment {
@@ -95,6 +98,8 @@ std::string describe(const KillMoment& m) {
         {Trigger::JournalWritten, "archive journal written #"},
         {Trigger::ArchiveClosed, "archive closed after writing in place #"},
         {Trigger::CustomListWritten, "customlist copy written #"},
+        {Trigger::MemberAssembled, "member assembled #"},
+        {Trigger::AssemblyWritten, "assembly written #"},
     };
     return names.at(m.trigger) + std::to_string(m.n);
 }
@@ -136,6 +141,14 @@ std::function<bool(const FileEvent&)> eventFilter(Trigger trigger) {
         case Trigger::ArchiveClosed:
             return [=](const FileEvent& e) {
                 return e.kind == K::ClosedAfterWrite && !staged(e) && name(e).ends_with(".pak");
+            };
+        case Trigger::MemberAssembled:
+            return [=](const FileEvent& e) {
+                return e.kind == K::ClosedAfterWrite && staged(e) && name(e).ends_with(".pak.assembly.journal");
+            };
+        case Trigger::AssemblyWritten:
+            return [=](const FileEvent& e) {
+                return e.kind == K::ClosedAfterWrite && staged(e) && name(e).ends_with(".pak.assembly");
             };
         case Trigger::CustomListWritten:
             return [=](const FileEvent& e) {
@@ -444,7 +457,8 @@ TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
     const std::vector<KillMoment> moments = {
         {Trigger::AfterManifest, 2},      {Trigger::FileRequest, 5},      {Trigger::FileRequest, 40},
         {Trigger::StagedPartCreated, 3},  {Trigger::StagedCommitted, 30}, {Trigger::LooseMovedIn, 16},
-        {Trigger::LooseMovedIn, 24},      {Trigger::ArchivePartCreated, 1}, {Trigger::ArchiveMovedIn, 2},
+        {Trigger::LooseMovedIn, 24},      {Trigger::MemberAssembled, 2},  {Trigger::MemberAssembled, 25},
+        {Trigger::AssemblyWritten, 1},    {Trigger::ArchiveMovedIn, 2},
     };
     v1.publish();
     std::vector<KillRecord> records;
@@ -463,7 +477,7 @@ TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
         expectRecoveryConverges(1, test::IniScope::All, records.back());
     }
     printSummary("install kills", records);
-    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 8);
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 10);
 }
 
 // A run killed while it downloads leaves the files it had finished in the
@@ -575,7 +589,7 @@ TEST_F(KillFaultTest, DuplicateAndDeleteKilledNeverTearCustomList) {
         EXPECT_EQ(test::folderSnapshot(client()), source) << records.back().moment;
     }
     printSummary("duplicate/delete kills", records);
-    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 8);
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 10);
 }
 
 }  // namespace

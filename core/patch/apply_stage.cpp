@@ -94,11 +94,38 @@ void updatePayloadRecords(const PatchManifest& manifest, const std::vector<Downl
         LogFile::write(u"ERROR: Cannot write: " + toWide((installDir / kPayloadRecordsFileName).string()));
 }
 
+// A member whose archive is assembled but which did not go there as it
+// arrived (too large for memory, or its contents shared with another
+// archive's member): its staged stored form is copied in now.
+bool assembleStagedMember(ArchiveAssembly& assembly, const ManifestEntry& entry, const ArchiveMemberRef& ref,
+                          const fs::path& staged, std::u16string& error) {
+    const auto info = readStagedEntryInfo(staged);
+    if (info && assembly.appendFrom(ref.memberPath, entry.md5, info->originalSize, staged, info->offset,
+                                    info->storedSize))
+        return true;
+    return failWithLog(error, u"Failed to write archive: " + toWide(assembly.archivePath().string()), u"ERROR: ");
+}
+
+// Completes every assembled archive (its directory written, then renamed
+// into place), one progress step each.
+bool finishAssemblies(PatchWindow* window, ArchiveAssemblies& assemblies, std::int32_t& done, std::int32_t total,
+                      std::u16string& error) {
+    for (auto& [name, assembly] : assemblies) {
+        const fs::path& path = assembly->archivePath();
+        LogFile::write(archiveUpdateLogLine(path, assembly->memberCount(), assembly->legacyNames()));
+        if (!assembly->finish())
+            return failWithLog(error, u"Failed to write archive: " + toWide(path.string()), u"ERROR: ");
+        ++done;
+        reportProgress(window, done, std::max<std::int32_t>(1, total));
+    }
+    return true;
+}
+
 }  // namespace
 
 bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
                       const StagingArea& staging, const fs::path& installDir, PatchMode mode,
-                      const ArchiveRemovals& orphans, std::u16string& error) {
+                      const ArchiveRemovals& orphans, ArchiveAssemblies& assemblies, std::u16string& error) {
     reportStage(window, PatchStage::Apply);
     reportProgress(window, 0, 1);
     ArchiveUpdates updates;
@@ -108,6 +135,13 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
     for (const DownloadSlot& slot : slots) {
         const ManifestEntry& entry = manifest.files[slot.index];
         if (const auto ref = classifyArchivePath(entry.relative)) {
+            const auto assembly = assemblies.find(ref->archiveName);
+            if (assembly != assemblies.end()) {
+                if (!slot.assembled && !assembleStagedMember(*assembly->second, entry, *ref,
+                                                             staging.pathFor(slot.stagedName), error))
+                    return false;
+                continue;
+            }
             if (!addStagedArchiveUpdate(staging.pathFor(slot.stagedName), entry, *ref, updates, removals, error)) {
                 LogFile::write(u"ERROR: " + error);
                 return false;
@@ -125,6 +159,7 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
     std::set<std::string> archives;
     for (const auto& item : updates) archives.insert(item.first);
     for (const auto& item : removals) archives.insert(item.first);
+    for (const auto& item : assemblies) archives.insert(item.first);
     const std::int32_t total = progressCount(looseSlots.size() + archives.size());
     std::int32_t done = 0;
     reportProgress(window, 0, std::max<std::int32_t>(1, total));
@@ -137,6 +172,7 @@ bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest, const 
         ++done;
         reportProgress(window, done, std::max<std::int32_t>(1, total));
     }
+    if (!finishAssemblies(window, assemblies, done, total, error)) return false;
     if (!updateArchives(window, installDir, updates, removals, done, total, error)) return false;
     if (mode != PatchMode::ResetIni) updatePayloadRecords(manifest, slots, staging, installDir);
     return true;

@@ -5,6 +5,9 @@
 // archives, which are rewritten once each, streaming: unchanged entries are
 // copied from the old archive in pieces, new ones from their staged files.
 // Entries the manifest no longer lists are removed (not in ResetIni mode).
+// New archives assembled during the download (archive_assembly.h) get the
+// members that were staged instead, then their directory, and are renamed
+// into place.
 //
 // Runs on the run's own thread, after the download workers have ended.
 #include <cstdint>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/archive_assembly.h"
 #include "patch/archive_update.h"
 #include "patch/download_stage.h"
 #include "patch/manifest.h"
@@ -32,6 +36,7 @@ namespace mendly {
 [[nodiscard]] bool applyStagedFiles(PatchWindow* window, const PatchManifest& manifest,
                                     const std::vector<DownloadSlot>& slots, const StagingArea& staging,
                                     const std::filesystem::path& installDir, PatchMode mode,
-                                    const ArchiveRemovals& orphans, std::u16string& error);
+                                    const ArchiveRemovals& orphans, ArchiveAssemblies& assemblies,
+                                    std::u16string& error);
 
 }  // namespace mendly

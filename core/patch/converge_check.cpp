@@ -1,13 +1,17 @@
 #include "patch/converge_check.h"
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <thread>
 
 #include "patch/archive_cache.h"
+#include "patch/archive_paths.h"
 #include "patch/local_verification.h"
 #include "patch/worker_count.h"
 
 namespace mendly {
+namespace fs = std::filesystem;
 namespace {
 
 // A holder that cannot be stamped is not recorded; it may still verify.
@@ -19,10 +23,13 @@ void stampHolder(const std::filesystem::path& installDir, const ManifestEntry& e
     }
 }
 
-}  // namespace
+// Whether position i was placed whole after it was hashed on arrival, and
+// is where it was placed; nothing when it is to be read and hashed instead.
+using ArrivalProof = std::function<std::optional<bool>(std::size_t position, ArchiveCache& cache)>;
 
-std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                                                    const std::filesystem::path& installDir, HolderStamps* stamps) {
+std::optional<std::size_t> firstUnconverged(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                                            const std::filesystem::path& installDir, HolderStamps* stamps,
+                                            const ArrivalProof& proof) {
     ArchiveCache cache;  // the archives as the run left them
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> first{list.size()};
@@ -31,7 +38,8 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
         for (std::size_t i = next.fetch_add(1); i < list.size() && i < first.load(); i = next.fetch_add(1)) {
             const ManifestEntry& entry = manifest.files[list[i]];
             if (stamps) stampHolder(installDir, entry, *stamps);
-            if (verifyEntry(entry, installDir, cache, reader)) continue;
+            const std::optional<bool> placed = proof ? proof(i, cache) : std::nullopt;
+            if (placed ? *placed : verifyEntry(entry, installDir, cache, reader)) continue;
             std::size_t seen = first.load();
             while (i < seen && !first.compare_exchange_weak(seen, i)) {
             }
@@ -46,6 +54,41 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
     const std::size_t found = first.load();
     if (found == list.size()) return std::nullopt;
     return found;
+}
+
+}  // namespace
+}  // namespace mendly
+
+namespace mendly {
+
+std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                                                    const std::filesystem::path& installDir, HolderStamps* stamps) {
+    return firstUnconverged(manifest, list, installDir, stamps, {});
+}
+
+std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                                                    const std::filesystem::path& installDir, HolderStamps* stamps,
+                                                    const std::vector<DownloadSlot>& slots,
+                                                    const ArchiveAssemblies& assemblies) {
+    // Loose files staged more than once were copied for all but one use.
+    std::map<std::string, int> uses;
+    for (const DownloadSlot& slot : slots) ++uses[slot.stagedName];
+    const ArrivalProof proof = [&](std::size_t position, ArchiveCache& cache) -> std::optional<bool> {
+        const ManifestEntry& entry = manifest.files[list[position]];
+        const auto ref = classifyArchivePath(entry.relative);
+        if (ref) {
+            const auto assembly = assemblies.find(ref->archiveName);
+            if (assembly == assemblies.end()) return std::nullopt;
+            return assembly->second->placed(ref->memberPath, cache);
+        }
+        if (!entry.size || position >= slots.size()) return std::nullopt;
+        const auto use = uses.find(slots[position].stagedName);  // read only: workers share it
+        if (use == uses.end() || use->second != 1) return std::nullopt;
+        std::error_code ec;
+        const fs::path path = looseFilePath(installDir, entry.relative);
+        return fs::is_regular_file(fs::symlink_status(path, ec)) && fs::file_size(path, ec) == *entry.size && !ec;
+    };
+    return firstUnconverged(manifest, list, installDir, stamps, proof);
 }
 
 }  // namespace mendly

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "patch/archive_assembly.h"
+#include "patch/download_stage.h"
 #include "patch/holder_stamps.h"
 #include "patch/manifest.h"
 
@@ -21,5 +23,17 @@ namespace mendly {
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir,
                                                     HolderStamps* stamps = nullptr);
+
+// The same after a download stage, without reading again what was hashed as
+// it arrived and then placed whole: a member of an archive assembled from
+// nothing (archive_assembly.h) converges when the archive, read as the
+// reader reads it (overlap and bounds checks included), lists it where its
+// assembly wrote it; a loose file that was staged and moved into place when
+// it is a regular file of the manifest's size. Everything else (members
+// added to archives that were there, copies) is read and hashed as above.
+std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                                                    const std::filesystem::path& installDir, HolderStamps* stamps,
+                                                    const std::vector<DownloadSlot>& slots,
+                                                    const ArchiveAssemblies& assemblies);
 
 }  // namespace mendly

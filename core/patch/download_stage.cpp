@@ -24,7 +24,12 @@
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
 #include "patch/transfer_estimate.h"
+#include "patch/vfile/byte_order.h"
+#include "patch/vfile/entry_codec.h"
+#include "patch/vfile/format.h"
+#include "patch/vfile/single_file_payload.h"
 #include "patch/worker_count.h"
+#include <fstream>
 #include "platform/disk.h"
 
 namespace mendly {
@@ -35,7 +40,27 @@ struct Job {
     std::string name;                    // staged name
     std::size_t index = 0;               // manifest index of the first entry (its address is used)
     std::vector<std::size_t> positions;  // in the list
+    // Where each position's member goes when every one of them is a member
+    // of an archive being assembled (else empty): its assembly and name.
+    std::vector<std::pair<ArchiveAssembly*, std::string>> assembled;
 };
+
+// Fills Job::assembled for the jobs whose every position has an assembly.
+void planAssembly(std::vector<Job>& jobs, const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                  ArchiveAssemblies* assemblies) {
+    if (!assemblies || assemblies->empty()) return;
+    for (Job& job : jobs) {
+        for (const std::size_t position : job.positions) {
+            const auto ref = classifyArchivePath(manifest.files[list[position]].relative);
+            const auto it = ref ? assemblies->find(ref->archiveName) : assemblies->end();
+            if (it == assemblies->end()) {
+                job.assembled.clear();
+                break;
+            }
+            job.assembled.emplace_back(it->second.get(), ref->memberPath);
+        }
+    }
+}
 
 std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::size_t>& list) {
     std::vector<Job> jobs;
@@ -43,7 +68,7 @@ std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::
     for (std::size_t position = 0; position < list.size(); ++position) {
         const std::string name = stagedNameFor(manifest.files[list[position]]);
         const auto [it, added] = byName.emplace(name, jobs.size());
-        if (added) jobs.push_back({name, list[position], {}});
+        if (added) jobs.push_back({name, list[position], {}, {}});
         jobs[it->second].positions.push_back(position);
     }
     return jobs;
@@ -148,6 +173,7 @@ struct WorkerContext {
     StageState& state;
     SpeedReporter& speed;
     vfile::CodecBuffers buffers;
+    bool assembled = false;  // the current job's member went to its assemblies, not to staging
 };
 
 // `context` (may be empty) follows the message in the run's error text; the
@@ -209,6 +235,87 @@ std::u16string stageMemberFromMemory(WorkerContext& ctx, const Job& job, std::st
     return {};
 }
 
+// The failure sentence for stored bytes an assembly could not take.
+std::u16string assemblyFailure(const StageState& state, const ManifestEntry& entry, std::uint64_t wanted) {
+    if (classifyWriteFailure(state.staging.folder(), wanted) == StagingStatus::DiskFull)
+        return diskFullMessage(state, wanted);
+    return u"Cannot stage download: " + toWide(entry.relative);
+}
+
+// Writes `stored` into every assembly of the job.
+std::u16string appendToAssemblies(WorkerContext& ctx, const Job& job, std::uint32_t originalSize,
+                                  std::string_view stored) {
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    for (const auto& [assembly, name] : job.assembled)
+        if (!assembly->append(name, entry.md5, originalSize, stored))
+            return assemblyFailure(ctx.state, entry, stored.size());
+    ctx.assembled = true;
+    return {};
+}
+
+// A plain member that arrived in memory, compressed once and written into
+// its archives' assemblies.
+std::u16string assembleMember(WorkerContext& ctx, const Job& job, std::string_view contents) {
+    if (contents.size() > vfile::kMaxStoredValue)
+        return u"Cannot stage download: " + toWide(ctx.state.manifest.files[job.index].relative);
+    const CpuSlot cpu(ctx.state);
+    const bool shorter = vfile::compressShorterInto(contents, ctx.buffers.stored);
+    return appendToAssemblies(ctx, job, static_cast<std::uint32_t>(contents.size()),
+                              shorter ? std::string_view(ctx.buffers.stored) : contents);
+}
+
+// A single-file payload that arrived in memory: its stream is inflated to
+// check it and its body written into the assemblies as it came. A body as
+// long as its contents must be stored anew and takes the staged way.
+std::u16string assemblePayload(WorkerContext& ctx, const Job& job, std::string_view body, std::string& appliedName) {
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    const std::u16string invalid = u"Invalid single-file PAK payload: " + toWide(entry.relative);
+    const std::string magic = vfile::singleFilePayloadHeader(0).substr(0, vfile::kPayloadMagic.size());
+    if (body.size() <= vfile::kPayloadHeaderSize || !body.starts_with(magic)) return invalid;
+    const std::uint32_t originalSize = vfile::readLe32(body, vfile::kPayloadMagic.size());
+    const std::string_view stored = body.substr(vfile::kPayloadHeaderSize);
+    if (originalSize > vfile::kMaxStoredValue) return invalid;
+    if (stored.size() == originalSize) {
+        const std::filesystem::path target = ctx.state.staging.pathFor(job.name);
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        out.write(body.data(), static_cast<std::streamsize>(body.size()));
+        out.close();
+        if (out.fail()) return assemblyFailure(ctx.state, entry, body.size());
+        return finishStaged(ctx, job, target, Kind::Payload, appliedName);
+    }
+    {
+        const CpuSlot cpu(ctx.state);
+        if (!vfile::inflateExactlyInto(stored, originalSize, ctx.buffers.contents)) return invalid;
+    }
+    return appendToAssemblies(ctx, job, originalSize, stored);
+}
+
+// A body that arrived in memory: into its assemblies when the job has them,
+// else staged.
+std::u16string stageFromMemory(WorkerContext& ctx, const Job& job, Kind kind, std::string_view body,
+                               std::string& appliedName) {
+    appliedName = job.name;
+    if (kind == Kind::Payload) return assemblePayload(ctx, job, body, appliedName);
+    return job.assembled.empty() ? stageMemberFromMemory(ctx, job, body) : assembleMember(ctx, job, body);
+}
+
+// Members an earlier run already wrote into every assembly of the job.
+bool reuseAssembled(WorkerContext& ctx, const Job& job) {
+    if (job.assembled.empty()) return false;
+    const ManifestEntry& entry = ctx.state.manifest.files[job.index];
+    const CpuSlot cpu(ctx.state);
+    for (const auto& [assembly, name] : job.assembled)
+        if (!assembly->holds(name, entry, ctx.buffers)) return false;
+    ctx.assembled = true;
+    return true;
+}
+
+// The most of a body the transfer keeps in memory before it spills to a file.
+std::size_t memoryLimitFor(const Job& job, Kind kind) {
+    if (kind == Kind::Member) return kMemberInMemory;
+    return kind == Kind::Payload && !job.assembled.empty() ? kMemberInMemory : 0;
+}
+
 // A file an earlier run staged under this job's name and that still
 // matches; true when the job is done with it.
 bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& appliedName) {
@@ -261,8 +368,7 @@ AttemptResult stageBody(WorkerContext& ctx, const Job& job, Kind kind, StagingWr
         r.failure.kind = HttpFailure::Kind::Body;
         r.error = u"Hash mismatch after download: " + toWide(entry.relative);
     } else if (writer.inMemory()) {
-        r.error = stageMemberFromMemory(ctx, job, writer.memory());
-        appliedName = job.name;
+        r.error = stageFromMemory(ctx, job, kind, writer.memory(), appliedName);
     } else if (!commitStaged(writer.partPath(), target)) {
         r.error = u"Cannot stage download: " + toWide(entry.relative);
     } else {
@@ -278,8 +384,7 @@ AttemptResult fetchFrom(WorkerContext& ctx, const Job& job, Kind kind, std::size
     HostPool& pool = state.sources.hosts;
     const ManifestEntry& entry = state.manifest.files[job.index];
     const std::u16string url = fileUrl(pool.addresses(host).filesBaseUrl, entry);
-    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
-                         kind == Kind::Member ? kMemberInMemory : 0);
+    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size, memoryLimitFor(job, kind));
     if (!writer.open()) return {Attempt::Failed, {}, u"Cannot stage download: " + toWide(entry.relative)};
     HostPool::Transfer transfer = pool.begin(host);
     bool moved = false;
@@ -430,8 +535,9 @@ bool runJob(WorkerContext& ctx, const Job& job) {
     const Kind kind = kindOf(state.manifest.files[job.index]);
     std::string appliedName;
     bool ok = false;
+    ctx.assembled = false;
     try {
-        if (reuseStaged(ctx, job, kind, appliedName)) {
+        if (reuseAssembled(ctx, job) || reuseStaged(ctx, job, kind, appliedName)) {
             ok = true;
             state.reused.fetch_add(1);
             state.bytesDone.fetch_add(state.manifest.files[job.index].size.value_or(0), std::memory_order_relaxed);
@@ -453,6 +559,7 @@ bool runJob(WorkerContext& ctx, const Job& job) {
     if (!ok) return true;
     for (const std::size_t position : job.positions) {
         state.slots[position].stagedName = appliedName;
+        state.slots[position].assembled = ctx.assembled;
         state.slots[position].ok = true;
     }
     const auto count = static_cast<std::int32_t>(job.positions.size());
@@ -491,7 +598,8 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
     DownloadResult result;
     result.slots.resize(list.size());
     for (std::size_t position = 0; position < list.size(); ++position) result.slots[position].index = list[position];
-    const std::vector<Job> jobs = planJobs(manifest, list);
+    std::vector<Job> jobs = planJobs(manifest, list);
+    planAssembly(jobs, manifest, list, sources.assemblies);
     StageState state(manifest, list, sources, window, staging, installDir, result.slots, rateLimit);
     SpeedReporter speed(state.bytesReceived, window);
     std::uint64_t bytesTotal = 0;

@@ -21,6 +21,7 @@
 
 #include "net/rate_limit.h"
 #include "net/retry_policy.h"
+#include "patch/archive_assembly.h"
 #include "patch/host_pool.h"
 #include "patch/install_record.h"
 #include "patch/manifest.h"
@@ -35,6 +36,7 @@ struct DownloadSlot {
     std::size_t index = 0;   // manifest index
     std::string stagedName;  // the staged file to apply (in the staging folder)
     bool ok = false;         // the file is staged and matched the MD5
+    bool assembled = false;  // an archive member already written into its archive's assembly
 };
 
 struct DownloadResult {
@@ -67,6 +69,11 @@ struct DownloadSources {
     // content is the base of one of its deltas is rebuilt from a delta
     // (delta_download.h) before it is fetched whole. May be null.
     const InstallRecord* record = nullptr;
+    // New archives assembled where their members arrive (archive_assembly.h):
+    // a member that arrives in memory and whose every position belongs to
+    // one of them is appended there instead of staged (its slots then say
+    // `assembled`). May be null.
+    ArchiveAssemblies* assemblies = nullptr;
 };
 
 // Fetches manifest.files[i] for every i of `list` (N = list.size() >= 1) from

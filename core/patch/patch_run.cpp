@@ -15,6 +15,7 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "patch/apply_stage.h"
+#include "patch/archive_assembly.h"
 #include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
 #include "patch/archive_update.h"
@@ -102,9 +103,11 @@ std::future<std::optional<InstallRecord>> startRecordLoad(const fs::path& instal
 }
 
 // Fetches `list` into staging; false with the run's error unless every file arrived.
+// New archives are assembled in `assemblies` as their members arrive.
 bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
-                     const DownloadSources& sources, const fs::path& installDir, const StagingArea& staging,
-                     TransferRateLimit* limit, DownloadResult& downloads, std::u16string& error) {
+                     DownloadSources sources, const fs::path& installDir, const StagingArea& staging,
+                     TransferRateLimit* limit, ArchiveAssemblies& assemblies, DownloadResult& downloads,
+                     std::u16string& error) {
     const std::int32_t n = progressCount(list.size());
     reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
     if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
@@ -113,6 +116,8 @@ bool downloadEntries(PatchWindow* window, const PatchManifest& manifest, const s
     reportStatusAndLog(window, downloadPlanLine(plan, freeSpaceAt(staging.folder())));
     if (const auto reuse = reuseLine(plan)) reportStatusAndLog(window, *reuse);
     if (!staging.create()) return failWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
+    assemblies = openAssemblies(manifest, list, installDir, staging);
+    sources.assemblies = &assemblies;
     reportStage(window, PatchStage::Download);
     reportProgress(window, 0, n);
     downloads = downloadFiles(manifest, list, sources, window, staging, installDir, limit);
@@ -222,6 +227,11 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     {
         std::set<std::string> named;
         for (const ManifestEntry& entry : manifest.files) named.insert(stagedNameFor(entry));
+        for (const std::string_view archive : archiveNameTable) {
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(archivePathFor(installDir, archive), ec))) continue;
+            for (const std::string& name : assemblyStagedNames(archive)) named.insert(name);
+        }
         staging.removeUnlisted(named);
     }
 
@@ -249,14 +259,18 @@ bool runSteps(PatchWindow* window, std::u16string_view manifestUrl, std::u16stri
     }
 
     DownloadResult downloads;
+    ArchiveAssemblies assemblies;
     const DownloadSources sources{hosts, options.retry, options.serverName,
                                   keeping.previous ? &*keeping.previous : nullptr};
-    if (!downloadEntries(window, manifest, list, sources, installDir, staging, limitOrNull, downloads, error))
+    if (!downloadEntries(window, manifest, list, sources, installDir, staging, limitOrNull, assemblies, downloads,
+                         error))
         return false;
-    if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, error))
+    if (!applyStagedFiles(window, manifest, downloads.slots, staging, installDir, mode, verified.orphans, assemblies,
+                          error))
         return false;
     keeping.noteWritten(installDir);
-    if (const auto position = firstUnconvergedPosition(manifest, list, installDir, &keeping.afterWrite))
+    if (const auto position = firstUnconvergedPosition(manifest, list, installDir, &keeping.afterWrite,
+                                                       downloads.slots, assemblies))
         return failWithLog(error,
                            u"The installed files do not match the manifest after patching: " +
                                toWide(manifest.files[list[*position]].relative),
