@@ -456,9 +456,12 @@ INSTALL=$WORK/install.$MID
 INSTALL_RSS_KIB=$(median <"$WORK/install.rss")
 note install_s "$INSTALL_S"
 note install_rss_kib "$INSTALL_RSS_KIB"
-for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s; do
+for k in stage_manifest_s stage_verify_s stage_download_s stage_apply_s cpu_user_s cpu_sys_s io_write_bytes; do
   note "install_$k" "$(field $k "$INSTALL")"
 done
+# installed_bytes DIR: the client's bytes in an installation (the record left out).
+installed_bytes() { find "$1" -type f ! -path "$1/.mendly-state" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
+note install_client_bytes "$(installed_bytes "$WORK/install")"
 
 # The same client with every member delivered as a single-file payload: the
 # install stores the payload bodies as they come instead of compressing.
@@ -466,18 +469,29 @@ done
   | tee "$WORK/publish-pak.txt"
 PAK_SERVED_BYTES=$(published "$WORK/host/$SERVER-pak" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
 note payload_served_bytes "$PAK_SERVED_BYTES"
+# curl is given the same files (payloads as served), in turns with the installs.
+"$BENCH" curl-args --manifest "$WORK/host/$SERVER-pak.manifest" --base "$BASE" --server "$SERVER-pak" \
+  --out "$WORK/curl-pak" >"$WORK/curl-pak-args"
+: >"$WORK/curl-pak.times"
 for i in $(seq "$REPEAT"); do
+  rm -rf "$WORK/curl-pak"
+  t0=$(now)
+  xargs -0 -P"$JOBS" -n 48 curl -s --create-dirs <"$WORK/curl-pak-args"
+  elapsed "$t0" "$(now)" >>"$WORK/curl-pak.times"
   rm -rf "$WORK/install-pak"
   /usr/bin/time -v -o "$WORK/install-pak.time.$i" \
     "$BENCH" run --mode install --base "$BASE" --server "$SERVER-pak" --dir "$WORK/install-pak" >"$WORK/install-pak.$i"
   [ "$(field result "$WORK/install-pak.$i")" = ok ] || { cat "$WORK/install-pak.$i" >&2; exit 1; }
   field total_s "$WORK/install-pak.$i" >>"$WORK/install-pak.times"
 done
+rm -rf "$WORK/curl-pak"
+note payload_curl_s "$(median <"$WORK/curl-pak.times")"
 PAK_INSTALL_S=$(median <"$WORK/install-pak.times")
 for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/install-pak.$i")" = "$PAK_INSTALL_S" ] && MID=$i && break; done
 note payload_install_s "$PAK_INSTALL_S"
 note payload_install_rss_kib "$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/install-pak.time.$MID")"
-for k in stage_download_s stage_apply_s cpu_user_s; do note "payload_install_$k" "$(field $k "$WORK/install-pak.$MID")"; done
+for k in stage_download_s stage_apply_s cpu_user_s io_write_bytes; do note "payload_install_$k" "$(field $k "$WORK/install-pak.$MID")"; done
+note payload_client_bytes "$(installed_bytes "$WORK/install-pak")"
 "$BENCH" run --mode verify --base "$BASE" --server "$SERVER-pak" --dir "$WORK/install-pak" >"$WORK/verify-pak.txt"
 note payload_verify_s "$(field total_s "$WORK/verify-pak.txt")"
 note payload_verify_result "$(field verify_result "$WORK/verify-pak.txt")"
@@ -852,6 +866,8 @@ if [ -n "$CHECK_SIZE" ] && [ "$CHECK_SIZE" != none ]; then
   "$BENCH" run --mode install --base "$BASE" --server "$CHECK_SERVER" --dir "$CHECK_DIR" >"$WORK/check-install.txt"
   [ "$(field result "$WORK/check-install.txt")" = ok ] || { cat "$WORK/check-install.txt" >&2; exit 1; }
   note check_install_s "$(field total_s "$WORK/check-install.txt")"
+  note check_install_rss_kib "$(field max_rss_kib "$WORK/check-install.txt")"
+  note check_install_write_bytes "$(field io_write_bytes "$WORK/check-install.txt")"
   # The client's bytes: every file of the installation but the record.
   CHECK_BYTES=$(find "$CHECK_DIR" -type f ! -path "$CHECK_DIR/.mendly-state" -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')
   note check_client_files "$(find "$CHECK_DIR" -type f ! -path "$CHECK_DIR/.mendly-state" | wc -l)"
@@ -1001,8 +1017,9 @@ manifest, the program and its libraries were read from the disk again too)."
 
 A client of its own, \`make_sample_client --out client-check --size $CHECK_SIZE --seed 1\`
 ($(r check_generate_s) s; $(cat "$WORK/generate-check.txt")), published as \`$SERVER-check\` ($(r check_publish_s) s) and installed
-(Install mode, $(r check_install_s) s, which writes the record): $(r check_client_files) files,
-$(size_text "$(r check_client_bytes)") in the installation, the record $(size_text "$(r check_record_bytes)").
+(Install mode, $(r check_install_s) s, which writes the record; peak memory $(kib_mib "$(r check_install_rss_kib)"),
+written $(size_text "$(r check_install_write_bytes)") (\`write_bytes\`, $(ratio "$(r check_install_write_bytes)" "$(r check_client_bytes)")x the installation)):
+$(r check_client_files) files, $(size_text "$(r check_client_bytes)") in the installation, the record $(size_text "$(r check_record_bytes)").
 
 Then $REPEAT times, in turns: \`patch_bench run --mode update\` with a warm page cache, then the same
 right after the page cache was dropped. Each run follows a run that wrote the record and nothing
@@ -1101,14 +1118,21 @@ $RSS_ALSO_ROW
 
 Stages of the install: manifest $(field install_stage_manifest_s "$RESULTS") s, verification
 $(field install_stage_verify_s "$RESULTS") s, download $(field install_stage_download_s "$RESULTS") s,
-apply (writing loose files, compressing members, writing archives) $(field install_stage_apply_s "$RESULTS") s;
-CPU user $(field install_cpu_user_s "$RESULTS") s, system $(field install_cpu_sys_s "$RESULTS") s.
+apply (moving loose files into place, finishing the archives assembled during the download)
+$(field install_stage_apply_s "$RESULTS") s; CPU user $(field install_cpu_user_s "$RESULTS") s, system $(field install_cpu_sys_s "$RESULTS") s.
+Written to the disk (\`write_bytes\` of the median run): $(size_text "$(field install_io_write_bytes "$RESULTS")"),
+$(ratio "$(field install_io_write_bytes "$RESULTS")" "$(field install_client_bytes "$RESULTS")")x the installed client
+($(size_text "$(field install_client_bytes "$RESULTS")"), the record left out; target at most 1.1x).
 
 The same client published with \`--payload-all\` (every member as a single-file payload,
 $(awk -v b="$PAK_SERVED_BYTES" 'BEGIN { printf "%.1f", b / 1048576 }') MiB served), installed the same way:
 $PAK_INSTALL_S s, $(mibps "$BYTES" "$PAK_INSTALL_S") MiB/s of contents, download
 $(field payload_install_stage_download_s "$RESULTS") s, apply $(field payload_install_stage_apply_s "$RESULTS") s,
-CPU user $(field payload_install_cpu_user_s "$RESULTS") s, peak resident memory
+CPU user $(field payload_install_cpu_user_s "$RESULTS") s; the same payload files fetched by \`xargs -0 -P$JOBS -n 48 curl\`
+in turns with the installs: $(field payload_curl_s "$RESULTS") s, ratio engine / curl
+$(ratio "$(field payload_curl_s "$RESULTS")" "$PAK_INSTALL_S") (target at least 1.0); written
+$(size_text "$(field payload_install_io_write_bytes "$RESULTS")"), $(ratio "$(field payload_install_io_write_bytes "$RESULTS")" "$(field payload_client_bytes "$RESULTS")")x
+the installed client; peak resident memory
 $(awk -v k="$(field payload_install_rss_kib "$RESULTS")" 'BEGIN { printf "%.0f MiB", k / 1024 }'); verifying that
 installation afterwards: $(field payload_verify_s "$RESULTS") s, "$(field payload_verify_result "$RESULTS")".
 
