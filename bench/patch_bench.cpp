@@ -457,6 +457,90 @@ bool measureCandidate(LevelCandidate& candidate, libdeflate_decompressor* decomp
 // bytes, inflating them, hashing the contents, and compressing them again as
 // an install does; then the same contents through zlib at level 6 and
 // libdeflate at the levels worth considering.
+// What the codec measurement adds up over its sample.
+struct CodecTotals {
+    double readS = 0, inflateS = 0, md5S = 0, deflateS = 0;
+    std::uint64_t contentBytes = 0, storedBytes = 0, engineStoredBytes = 0, members = 0;
+    std::uint64_t compressibleMembers = 0, compressibleBytes = 0;
+    std::string stream, check;  // buffers reused from member to member
+};
+
+// One member: read, inflated, hashed and compressed as the engine does, then
+// through every candidate. An empty text on success, else what failed.
+std::string measureMember(const mendly::vfile::Archive& archive, const mendly::vfile::ArchiveEntry& entry,
+                          std::vector<LevelCandidate>& candidates, libdeflate_decompressor* decompressor,
+                          CodecTotals& totals) {
+    auto t = Clock::now();
+    const auto stored = archive.readStored(entry);
+    totals.readS += secondsSince(t);
+    if (!stored) return "cannot read";
+    t = Clock::now();
+    const auto contents = mendly::vfile::expandStoredEntry(stored->bytes, stored->originalSize);
+    totals.inflateS += secondsSince(t);
+    if (!contents) return "does not inflate";
+    t = Clock::now();
+    const std::string md5 = mendly::md5Hex(*contents);
+    totals.md5S += secondsSince(t);
+    t = Clock::now();
+    const auto again = mendly::vfile::compressEntry(*contents);
+    totals.deflateS += secondsSince(t);
+    if (md5.empty() || !again) return "cannot hash or compress";
+    // What the engine wrote must read back as the same contents.
+    const auto back = mendly::vfile::expandStoredEntry(again->bytes, again->originalSize);
+    if (!back || *back != *contents) return "the engine's stored form does not read back";
+
+    // zlib at level 6 (the first candidate) decides which members count as
+    // compressible: those whose stream comes out shorter than them.
+    std::vector<std::uint64_t> streamSizes;
+    for (auto& candidate : candidates) {
+        const std::uint64_t before = candidate.streamBytes;
+        if (!measureCandidate(candidate, decompressor, *contents, totals.stream, totals.check))
+            return candidate.name + " round trip failed";
+        streamSizes.push_back(candidate.streamBytes - before);
+    }
+    const bool compressible = streamSizes.front() < contents->size();
+    if (compressible) {
+        for (std::size_t i = 0; i < candidates.size(); ++i) candidates[i].compressibleStreamBytes += streamSizes[i];
+        ++totals.compressibleMembers;
+        totals.compressibleBytes += contents->size();
+    }
+    totals.contentBytes += contents->size();
+    totals.storedBytes += stored->bytes.size();
+    totals.engineStoredBytes += again->bytes.size();
+    ++totals.members;
+    return {};
+}
+
+void printCodecTotals(const CodecTotals& totals, const std::vector<LevelCandidate>& candidates,
+                      std::uint64_t stride, std::uint64_t allContentBytes) {
+    const double mib = static_cast<double>(totals.contentBytes) / 1048576.0;
+    const auto percent = [](std::uint64_t part, std::uint64_t whole) {
+        return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+    };
+    std::printf("codec_members %llu\ncodec_content_mib %.1f\ncodec_stored_mib %.1f\n",
+                static_cast<unsigned long long>(totals.members), mib,
+                static_cast<double>(totals.storedBytes) / 1048576.0);
+    std::printf("codec_sample_stride %llu\ncodec_all_content_mib %.1f\n", static_cast<unsigned long long>(stride),
+                static_cast<double>(allContentBytes) / 1048576.0);
+    std::printf("codec_read_mibps %.1f\ncodec_inflate_mibps %.1f\ncodec_md5_mibps %.1f\ncodec_deflate_mibps %.1f\n",
+                mib / totals.readS, mib / totals.inflateS, mib / totals.md5S, mib / totals.deflateS);
+    std::printf("codec_engine_stored_pct %.1f\n", percent(totals.engineStoredBytes, totals.contentBytes));
+    std::printf("codec_compressible_members %llu\ncodec_compressible_mib %.1f\n",
+                static_cast<unsigned long long>(totals.compressibleMembers),
+                static_cast<double>(totals.compressibleBytes) / 1048576.0);
+    std::string names;
+    for (const auto& candidate : candidates) names += (names.empty() ? "" : " ") + candidate.name;
+    std::printf("codec_levels %s\n", names.c_str());
+    for (const auto& candidate : candidates) {
+        const char* n = candidate.name.c_str();
+        std::printf("codec_%s_size_pct %.2f\n", n, percent(candidate.streamBytes, totals.contentBytes));
+        std::printf("codec_%s_compressible_size_pct %.2f\n", n,
+                    percent(candidate.compressibleStreamBytes, totals.compressibleBytes));
+        std::printf("codec_%s_deflate_mibps %.1f\n", n, mib / candidate.compressS);
+        std::printf("codec_%s_inflate_mibps %.1f\n", n, mib / candidate.inflateS);
+    }
+}
+
 int codecCommand(std::map<std::string, std::string> opt) {
     const fs::path dir = opt["--dir"];
     const std::uint64_t limit = opt["--limit"].empty() ? (256ull << 20) : std::stoull(opt["--limit"]);
@@ -485,99 +569,27 @@ int codecCommand(std::map<std::string, std::string> opt) {
     }
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
     if (!decompressor) return 1;
-    const auto release = [&] {
-        for (auto& candidate : candidates) libdeflate_free_compressor(candidate.compressor);
-        libdeflate_free_decompressor(decompressor);
-    };
-
-    double readS = 0, inflateS = 0, md5S = 0, deflateS = 0;
-    std::uint64_t contentBytes = 0, storedBytes = 0, engineStoredBytes = 0, members = 0;
-    std::uint64_t compressibleMembers = 0, compressibleBytes = 0;
+    CodecTotals totals;
+    std::string failure;
     std::uint64_t position = 0;
-    std::string stream, check;
-    const auto fail = [&](const std::string& what, const mendly::vfile::ArchiveEntry& entry,
-                          const mendly::vfile::Archive& archive) {
-        std::cerr << "patch_bench codec: " << what << ": " << entry.name << " in " << archive.path().string() << '\n';
-        release();
-        return 1;
-    };
     for (const auto& archive : archives) {
         for (const auto& entry : archive.entries()) {
             if (position++ % stride != 0) continue;
-            if (contentBytes >= limit) break;
-            auto t = Clock::now();
-            const auto stored = archive.readStored(entry);
-            readS += secondsSince(t);
-            if (!stored) return fail("cannot read", entry, archive);
-            t = Clock::now();
-            const auto contents = mendly::vfile::expandStoredEntry(stored->bytes, stored->originalSize);
-            inflateS += secondsSince(t);
-            if (!contents) return fail("does not inflate", entry, archive);
-            t = Clock::now();
-            const std::string md5 = mendly::md5Hex(*contents);
-            md5S += secondsSince(t);
-            t = Clock::now();
-            const auto again = mendly::vfile::compressEntry(*contents);
-            deflateS += secondsSince(t);
-            if (md5.empty() || !again) return fail("cannot hash or compress", entry, archive);
-            // What the engine wrote must read back as the same contents.
-            const auto back = mendly::vfile::expandStoredEntry(again->bytes, again->originalSize);
-            if (!back || *back != *contents) return fail("the engine's stored form does not read back", entry, archive);
-
-            // zlib at level 6 (the first candidate) decides which members count
-            // as compressible: those whose stream comes out shorter than them.
-            std::vector<std::uint64_t> streamSizes;
-            for (auto& candidate : candidates) {
-                const std::uint64_t before = candidate.streamBytes;
-                if (!measureCandidate(candidate, decompressor, *contents, stream, check))
-                    return fail(candidate.name + " round trip failed", entry, archive);
-                streamSizes.push_back(candidate.streamBytes - before);
-            }
-            const bool compressible = streamSizes.front() < contents->size();
-            if (compressible)
-                for (std::size_t i = 0; i < candidates.size(); ++i)
-                    candidates[i].compressibleStreamBytes += streamSizes[i];
-            contentBytes += contents->size();
-            storedBytes += stored->bytes.size();
-            engineStoredBytes += again->bytes.size();
-            if (compressible) {
-                ++compressibleMembers;
-                compressibleBytes += contents->size();
-            }
-            ++members;
+            if (totals.contentBytes >= limit || !failure.empty()) break;
+            failure = measureMember(archive, entry, candidates, decompressor, totals);
+            if (!failure.empty())
+                std::cerr << "patch_bench codec: " << failure << ": " << entry.name << " in "
+                          << archive.path().string() << '\n';
         }
     }
-    release();
-    if (members == 0 || contentBytes == 0) {
+    for (auto& candidate : candidates) libdeflate_free_compressor(candidate.compressor);
+    libdeflate_free_decompressor(decompressor);
+    if (!failure.empty()) return 1;
+    if (totals.members == 0 || totals.contentBytes == 0) {
         std::cerr << "patch_bench codec: the archives in " << dir << " hold no contents\n";
         return 1;
     }
-
-    const double mib = static_cast<double>(contentBytes) / 1048576.0;
-    const auto percent = [](std::uint64_t part, std::uint64_t whole) {
-        return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
-    };
-    std::printf("codec_members %llu\ncodec_content_mib %.1f\ncodec_stored_mib %.1f\n",
-                static_cast<unsigned long long>(members), mib, static_cast<double>(storedBytes) / 1048576.0);
-    std::printf("codec_sample_stride %llu\ncodec_all_content_mib %.1f\n", static_cast<unsigned long long>(stride),
-                static_cast<double>(allContentBytes) / 1048576.0);
-    std::printf("codec_read_mibps %.1f\ncodec_inflate_mibps %.1f\ncodec_md5_mibps %.1f\ncodec_deflate_mibps %.1f\n",
-                mib / readS, mib / inflateS, mib / md5S, mib / deflateS);
-    std::printf("codec_engine_stored_pct %.1f\n", percent(engineStoredBytes, contentBytes));
-    std::printf("codec_compressible_members %llu\ncodec_compressible_mib %.1f\n",
-                static_cast<unsigned long long>(compressibleMembers),
-                static_cast<double>(compressibleBytes) / 1048576.0);
-    std::string names;
-    for (const auto& candidate : candidates) names += (names.empty() ? "" : " ") + candidate.name;
-    std::printf("codec_levels %s\n", names.c_str());
-    for (const auto& candidate : candidates) {
-        const char* n = candidate.name.c_str();
-        std::printf("codec_%s_size_pct %.2f\n", n, percent(candidate.streamBytes, contentBytes));
-        std::printf("codec_%s_compressible_size_pct %.2f\n", n,
-                    percent(candidate.compressibleStreamBytes, compressibleBytes));
-        std::printf("codec_%s_deflate_mibps %.1f\n", n, mib / candidate.compressS);
-        std::printf("codec_%s_inflate_mibps %.1f\n", n, mib / candidate.inflateS);
-    }
+    printCodecTotals(totals, candidates, stride, allContentBytes);
     return 0;
 }
 

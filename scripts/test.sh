@@ -14,6 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+# The structure check: OS headers outside the platform layers, includes up
+# the launcher's layers, functions over 80 lines (scripts/check-structure.sh).
+bash scripts/check-structure-test.sh && bash scripts/check-structure.sh
 jobs=$(nproc)
 san="${MENDLY_SANITIZE:-}"
 dir=build

@@ -21,12 +21,14 @@ std::basic_string<Char> nativeText(std::u16string_view text) {
     }
 }
 
+// (Wide native text is copied unit by unit: path::u16string() would throw on
+// a lone surrogate, which Windows allows in a file name.)
 template <typename Char = std::filesystem::path::value_type>
-std::u16string textOf(const std::basic_string<Char>& native, const std::filesystem::path& path) {
+std::u16string textOf(const std::basic_string<Char>& native) {
     if constexpr (std::is_same_v<Char, char>) {
         return toWide(native);
     } else {
-        return path.u16string();
+        return std::u16string(native.begin(), native.end());
     }
 }
 
@@ -34,7 +36,7 @@ std::u16string textOf(const std::basic_string<Char>& native, const std::filesyst
 
 std::filesystem::path widePath(std::u16string_view text) { return std::filesystem::path(nativeText(text)); }
 
-std::u16string pathText(const std::filesystem::path& path) { return textOf(path.native(), path); }
+std::u16string pathText(const std::filesystem::path& path) { return textOf(path.native()); }
 
 std::filesystem::path joinName(const std::filesystem::path& folder, std::u16string_view name) {
     auto text = folder.native();

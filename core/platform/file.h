@@ -1,7 +1,8 @@
 #pragma once
 // Whole small files: reading them, and replacing them safely. The one home of
 // the temporary-name rule and of replacing a file by rename.
-// POSIX: file_posix.cpp. Windows: file_win.cpp (MoveFileExW, FlushFileBuffers).
+// The OS-neutral half: file.cpp. The OS calls: file_posix.cpp, file_win.cpp
+// (MoveFileExW, FlushFileBuffers).
 //
 // Threads: every function is independent and may run on any thread; two
 // programs may replace the same file at once (the last rename wins, neither

@@ -1,13 +1,12 @@
 #include "platform/file.h"
 #include "platform/descriptor_posix.h"
+#include "platform/file_presence.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <fstream>
 
 namespace mendly::platform {
 namespace {
@@ -26,7 +25,6 @@ std::filesystem::path finalTarget(const std::filesystem::path& path) {
     return current;
 }
 
-
 // Read-only for this process, or marked read-only by its owner (no write
 // permission for anyone), which holds even for the superuser: the user's
 // "do not change this file" is kept.
@@ -43,29 +41,10 @@ void syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-FileRead readWholeFile(const std::filesystem::path& path, std::string& bytes) {
-    bytes.clear();
+PathPresence presenceOf(const std::filesystem::path& path) {
     std::error_code ec;
-    if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found)
-        return FileRead::Missing;
-    try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in.is_open()) return FileRead::Unreadable;
-        char buffer[16384];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-            bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (!in.bad()) return FileRead::Read;
-    } catch (...) {
-    }
-    bytes.clear();
-    return FileRead::Unreadable;
-}
-
-std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path;
-    temp += "." + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
-    return temp;
+    const bool missing = std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+    return missing ? PathPresence::Missing : PathPresence::Present;
 }
 
 FileWrite replaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {

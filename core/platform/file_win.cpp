@@ -1,9 +1,8 @@
 #include "platform/file.h"
+#include "platform/file_presence.h"
 #include "platform/wide_text_win.h"
 
 #include <algorithm>
-#include <atomic>
-#include <fstream>
 
 namespace mendly::platform {
 namespace {
@@ -48,31 +47,11 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 }  // namespace
 
-FileRead readWholeFile(const std::filesystem::path& path, std::string& bytes) {
-    bytes.clear();
-    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileRead::Missing;
-        return FileRead::Unreadable;
-    }
-    try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in.is_open()) return FileRead::Unreadable;
-        char buffer[16384];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-            bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (!in.bad()) return FileRead::Read;
-    } catch (...) {
-    }
-    bytes.clear();
-    return FileRead::Unreadable;
-}
-
-std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path;
-    temp += "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
-    return temp;
+PathPresence presenceOf(const std::filesystem::path& path) {
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return PathPresence::Present;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return PathPresence::Missing;
+    return PathPresence::Inaccessible;
 }
 
 FileWrite replaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {

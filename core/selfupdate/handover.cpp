@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalog/path_text.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "platform/process.h"
@@ -13,8 +14,6 @@
 
 namespace mendly {
 namespace {
-
-std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string()); }
 
 // keelswap copies each replacement to ".<name>.keelswap-XXXXXX" beside its
 // target and renames it into place; a keelswap that was killed in between
@@ -113,8 +112,8 @@ std::optional<std::vector<std::string>> keelswapCommand(const std::filesystem::p
     const auto helper = keelswapPath(programFolder);
     std::error_code ec;
     if (!std::filesystem::exists(helper, ec)) {
-        LogFile::write(u"ERROR: Missing " + widePath(helper));
-        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + widePath(helper) + u" for launcher update.");
+        LogFile::write(u"ERROR: Missing " + pathText(helper));
+        showUpdateNotice(UpdateNoticeIcon::Error, u"Could not find " + pathText(helper) + u" for launcher update.");
         return std::nullopt;
     }
     const auto restart = restartCommandLine(platform::executablePath(), platform::processArguments());

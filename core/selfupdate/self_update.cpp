@@ -2,6 +2,7 @@
 
 
 #include "build_info.h"
+#include "catalog/path_text.h"
 #include "deployment.h"
 #include "hash/digest.h"
 #include "log/log_file.h"
@@ -21,8 +22,6 @@ namespace mendly {
 namespace {
 
 constexpr char16_t kDash[] = u" \u2014 ";
-
-std::u16string widePath(const std::filesystem::path& p) { return toWide(p.string()); }
 
 std::u16string trimTrailingSlashes(std::u16string s) {
     while (!s.empty() && (s.back() == u'/' || s.back() == u'\\')) s.pop_back();
@@ -215,7 +214,7 @@ bool writeStagedFile(const std::filesystem::path& path, std::string_view bytes, 
     std::error_code ec;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
     if (platform::replaceWholeFile(path, bytes) == platform::FileWrite::Written) return true;
-    error = u"Cannot write: " + widePath(path);
+    error = u"Cannot write: " + pathText(path);
     return false;
 }
 
@@ -262,7 +261,7 @@ std::optional<StagedLauncherUpdate> stageLauncherUpdate(const std::filesystem::p
     const LauncherManifest& manifest = info.manifest;
     // Remembered once accepted, so that no older information is taken later.
     if (source.trust.required && manifest.release && !raiseReleaseNumber(releaseFile, *manifest.release))
-        LogFile::write(u"ERROR: Cannot write: " + widePath(releaseFile));
+        LogFile::write(u"ERROR: Cannot write: " + pathText(releaseFile));
     const std::string local = buildIdentifierUtf8();
     LogFile::write(u"Launcher version " + toWide(local) + u" (remote " + toWide(manifest.version) + u")");
 

@@ -51,6 +51,45 @@ bool parsePercent(const std::string& text, double& value) {
     }
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// --mutate: the exit code, with the summary or the error printed.
+int mutateFolder(const std::string& folder, const mendly::test::MutationOptions& mutation) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+    mendly::test::MutationSummary summary;
+    if (!mendly::test::mutateClient(folder, mutation, summary, error)) {
+        std::cerr << "make_sample_client: " << error << '\n';
+        return 1;
+    }
+    std::printf("Mutated %s: %llu changed, %llu deleted, %llu truncated, %llu edited, %llu archive(s) rewritten"
+                " in %.1f s\n",
+                folder.c_str(), static_cast<unsigned long long>(summary.changed),
+                static_cast<unsigned long long>(summary.deleted), static_cast<unsigned long long>(summary.truncated),
+                static_cast<unsigned long long>(summary.edited),
+                static_cast<unsigned long long>(summary.archivesRewritten), secondsSince(start));
+    return 0;
+}
+
+// --out: the exit code, with the summary or the error printed.
+int writeClient(const std::string& out, const mendly::test::SampleClientOptions& options) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+    mendly::test::SampleClientSummary summary;
+    if (!mendly::test::makeSampleClient(out, options, summary, error)) {
+        std::cerr << "make_sample_client: " << error << '\n';
+        return 1;
+    }
+    std::printf("Wrote %s: %llu loose file(s) %.1f MiB, %llu member(s) %.1f MiB (archives %.1f MiB) in %.1f s\n",
+                out.c_str(), static_cast<unsigned long long>(summary.looseFiles),
+                static_cast<double>(summary.looseBytes) / 1048576.0, static_cast<unsigned long long>(summary.members),
+                static_cast<double>(summary.memberBytes) / 1048576.0,
+                static_cast<double>(summary.archiveBytes) / 1048576.0, secondsSince(start));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,35 +144,5 @@ int main(int argc, char** argv) {
         }
     }
     if (out.empty() == mutate.empty()) return usage("give either --out or --mutate");
-
-    std::string error;
-    const auto start = std::chrono::steady_clock::now();
-    auto seconds = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    if (!mutate.empty()) {
-        MutationSummary summary;
-        if (!mutateClient(mutate, mutation, summary, error)) {
-            std::cerr << "make_sample_client: " << error << '\n';
-            return 1;
-        }
-        std::printf("Mutated %s: %llu changed, %llu deleted, %llu truncated, %llu edited, %llu archive(s) rewritten"
-                    " in %.1f s\n",
-                    mutate.c_str(), static_cast<unsigned long long>(summary.changed),
-                    static_cast<unsigned long long>(summary.deleted), static_cast<unsigned long long>(summary.truncated),
-                    static_cast<unsigned long long>(summary.edited),
-                    static_cast<unsigned long long>(summary.archivesRewritten), seconds());
-        return 0;
-    }
-    SampleClientSummary summary;
-    if (!makeSampleClient(out, options, summary, error)) {
-        std::cerr << "make_sample_client: " << error << '\n';
-        return 1;
-    }
-    std::printf("Wrote %s: %llu loose file(s) %.1f MiB, %llu member(s) %.1f MiB (archives %.1f MiB) in %.1f s\n",
-                out.c_str(), static_cast<unsigned long long>(summary.looseFiles),
-                static_cast<double>(summary.looseBytes) / 1048576.0, static_cast<unsigned long long>(summary.members),
-                static_cast<double>(summary.memberBytes) / 1048576.0,
-                static_cast<double>(summary.archiveBytes) / 1048576.0, seconds());
-    return 0;
+    return mutate.empty() ? writeClient(out, options) : mutateFolder(mutate, mutation);
 }

@@ -82,6 +82,45 @@ std::string baseAddress(const std::string& bind, int port) {
     return "http://" + (ipv6 ? "[" + bind + "]" : bind) + ":" + std::to_string(port);
 }
 
+// Keep-alive, backlog, worker pool, delay, file answers and request log as
+// `options` say. The socket being listened on is stored in `listening` once
+// bound; `root` must outlive the server.
+void configureServer(httplib::Server& server, const HostOptions& options, const StaticRoot& root,
+                     std::atomic<int>& listening) {
+    server.set_keep_alive_timeout(2);
+    // Clients reuse connections for many small files: keep them for many
+    // requests, and send each answer at once (no waiting for an ACK).
+    server.set_keep_alive_max_count(1000);
+    server.set_tcp_nodelay(true);
+    // The library listens with a backlog of 5, so clients that open many
+    // connections at once would see some dropped and retried a second later.
+    // Listening again on the bound socket raises the backlog.
+    server.set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
+    // Enough workers for clients that keep many transfers in flight.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    if (options.delayMs > 0) {
+        const auto delay = std::chrono::milliseconds(options.delayMs);
+        server.set_pre_routing_handler([delay](const httplib::Request&, httplib::Response&) {
+            std::this_thread::sleep_for(delay);
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
+    server.Get(".*", [&root, rate = options.rate](const httplib::Request& req, httplib::Response& res) {
+        answerFile(root, req, res, rate);
+    });
+    if (options.logRequests) {
+        auto logMutex = std::make_shared<std::mutex>();
+        server.set_logger([logMutex](const httplib::Request& req, const httplib::Response& res) {
+            const std::lock_guard lock(*logMutex);
+            std::fprintf(stderr, "%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(),
+                         res.status);
+        });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,39 +149,8 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
-    server.set_keep_alive_timeout(2);
-    // Clients reuse connections for many small files: keep them for many
-    // requests, and send each answer at once (no waiting for an ACK).
-    server.set_keep_alive_max_count(1000);
-    server.set_tcp_nodelay(true);
-    // The library listens with a backlog of 5, so clients that open many
-    // connections at once would see some dropped and retried a second later.
-    // Listening again on the bound socket raises the backlog.
     std::atomic<int> listening{-1};
-    server.set_socket_options([&listening](socket_t sock) {
-        httplib::default_socket_options(sock);
-        listening = sock;
-    });
-    // Enough workers for clients that keep many transfers in flight.
-    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
-    if (options.delayMs > 0) {
-        const auto delay = std::chrono::milliseconds(options.delayMs);
-        server.set_pre_routing_handler([delay](const httplib::Request&, httplib::Response&) {
-            std::this_thread::sleep_for(delay);
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-    }
-    server.Get(".*", [&root, rate = options.rate](const httplib::Request& req, httplib::Response& res) {
-        answerFile(root, req, res, rate);
-    });
-    if (options.logRequests) {
-        auto logMutex = std::make_shared<std::mutex>();
-        server.set_logger([logMutex](const httplib::Request& req, const httplib::Response& res) {
-            const std::lock_guard lock(*logMutex);
-            std::fprintf(stderr, "%s %s %s %d\n", req.remote_addr.c_str(), req.method.c_str(), req.target.c_str(),
-                         res.status);
-        });
-    }
+    configureServer(server, options, root, listening);
 
     int port = options.port;
     if (port == 0) {

@@ -52,6 +52,68 @@ const char* const kPublishUsage =
     "\n"
     "Exit codes: 0 published (or previewed), 1 failed, 2 usage error.\n";
 
+namespace {
+
+bool isDigits(const std::string& text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool isNumberOption(std::string_view arg) {
+    return arg == "--release" || arg == "--expires" || arg == "--deltas-from" || arg == "--threads";
+}
+
+// The value of a number option (isNumberOption) checked and stored in `options`.
+bool setNumberOption(std::string_view arg, const std::string& text, PublishOptions& options, std::string& error) {
+    if (arg == "--release" || arg == "--expires") {
+        if (!isDigits(text, 18) || (arg == "--expires" && (text.size() > 5 || std::stoul(text) < 1))) {
+            error = arg == "--release" ? "--release needs a whole number" : "--expires needs a number of days from 1 to 99999";
+            return false;
+        }
+        if (arg == "--release") {
+            options.release = std::stoull(text);
+        } else {
+            options.expiresDays = static_cast<unsigned>(std::stoul(text));
+        }
+    } else if (arg == "--deltas-from") {
+        if (!isDigits(text, 2)) {
+            error = "--deltas-from needs a number from 0 to 99";
+            return false;
+        }
+        options.deltasFrom = static_cast<unsigned>(std::stoul(text));
+    } else {
+        if (!isDigits(text, 4) || std::stoi(text) < 1) {
+            error = "--threads needs a number from 1 to 9999";
+            return false;
+        }
+        options.threads = static_cast<unsigned>(std::stoi(text));
+    }
+    return true;
+}
+
+// The folders each mode needs, once every argument is read; --against
+// defaults to --root for a preview.
+bool checkRequiredFolders(PublishCommand& command, std::string& error) {
+    if (command.preview) {
+        if (command.against.empty()) command.against = command.root;
+        if (command.client.empty() || command.server.empty() || command.against.empty()) {
+            error = "--preview needs --client, --server and --against HOSTDIR (or --root)";
+            return false;
+        }
+        return true;
+    }
+    if (!command.against.empty()) {
+        error = "--against goes only with --preview";
+        return false;
+    }
+    if (command.client.empty() || command.server.empty() || command.root.empty()) {
+        error = "--client, --server and --root are required";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& command, std::string& error) {
     command = PublishCommand{};
     for (int i = 1; i < argc; ++i) {
@@ -95,55 +157,14 @@ bool parsePublishCommand(int argc, const char* const* argv, PublishCommand& comm
             command.options.force = true;
         } else if (arg == "--strict") {
             command.options.strict = true;
-        } else if (arg == "--release" || arg == "--expires") {
-            if (!value(text)) return false;
-            if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos ||
-                (arg == "--expires" && (text.size() > 5 || std::stoul(text) < 1))) {
-                error = arg == "--release" ? "--release needs a whole number" : "--expires needs a number of days from 1 to 99999";
-                return false;
-            }
-            if (arg == "--release") {
-                command.options.release = std::stoull(text);
-            } else {
-                command.options.expiresDays = static_cast<unsigned>(std::stoul(text));
-            }
-        } else if (arg == "--deltas-from") {
-            if (!value(text)) return false;
-            if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) {
-                error = "--deltas-from needs a number from 0 to 99";
-                return false;
-            }
-            command.options.deltasFrom = static_cast<unsigned>(std::stoul(text));
-        } else if (arg == "--threads") {
-            if (!value(text)) return false;
-            if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoi(text) < 1) {
-                error = "--threads needs a number from 1 to 9999";
-                return false;
-            }
-            command.options.threads = static_cast<unsigned>(std::stoi(text));
+        } else if (isNumberOption(arg)) {
+            if (!value(text) || !setNumberOption(arg, text, command.options, error)) return false;
         } else {
             error = "unknown argument: " + std::string(arg);
             return false;
         }
     }
-    if (command.preview) {
-        if (command.against.empty()) command.against = command.root;
-        if (command.client.empty() || command.server.empty() || command.against.empty()) {
-            error = "--preview needs --client, --server and --against HOSTDIR (or --root)";
-            return false;
-        }
-        return true;
-    }
-    if (!command.against.empty()) {
-        error = "--against goes only with --preview";
-        return false;
-    }
-    if (command.client.empty() || command.server.empty() || command.root.empty()) {
-        error = "--client, --server and --root are required";
-        return false;
-    }
-    return true;
+    return checkRequiredFolders(command, error);
 }
 
 }  // namespace mendly::publish
