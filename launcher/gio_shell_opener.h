@@ -1,7 +1,8 @@
 #pragma once
 // ShellOpener of the desktop: GIO's default handlers for addresses, documents
 // and folders, and a direct spawn for programs (not waited for; reaped by the
-// system when they end).
+// system when they end), a Windows program through wine (engine/desktop_launch.h
+// does the desktop's part).
 // UI thread only; never blocks on what it starts.
 #include "model/shortcuts.h"
 

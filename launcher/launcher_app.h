@@ -1,7 +1,7 @@
 #pragma once
 // The launcher's start-up, main window and teardown, and the process-wide
 // model object (model/launcher_state.h). Everything here runs on the UI thread (the thread of main);
-// background threads only post the messages of launcher_app_messages.h.
+// background threads only post the messages of bridge/launcher_messages.h.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

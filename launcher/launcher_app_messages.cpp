@@ -54,8 +54,9 @@ void handleLauncherMessage(LauncherState* state, PageHost& host, const PostedMes
         case WM_PATCH_FINISHED: {
             const auto error = adoptTextPayload(message.lParam);
             const FinishedTask finishing = noteFinishingTask(*state);
-            onPatchFinished(*state, host, message.wParam != 0, error.get());
-            settleFinishedTask(*state, host, finishing, message.wParam != 0);
+            const PatchOutcome outcome = patchFinishedOutcome(message.wParam);
+            onPatchFinished(*state, host, outcome, error.get());
+            settleFinishedTask(*state, host, finishing, outcome == PatchOutcome::Ok);
             handOverWhenIdle(*state);
             break;
         }

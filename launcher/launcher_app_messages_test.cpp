@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "model/state_test_fixture.h"
 #include "test_hooks.h"
 
@@ -81,7 +81,7 @@ TEST_F(LauncherMessagesTest, ACancelledRunKeepsItsStatusAndShowsNoBox) {
     beBusy();
     state.launchAfterTask = true;
     state.progressTotal = 5;
-    deliver(WM_PATCH_FINISHED, 0, text(u"Cancelled"));
+    deliver(WM_PATCH_FINISHED, 2, text(u"Cancelled"));  // wParam 2: cancelled
     EXPECT_FALSE(state.busy);
     EXPECT_FALSE(state.launchAfterTask);
     EXPECT_EQ(state.taskStatus, u"Cancelled");

@@ -14,14 +14,12 @@
 #include <filesystem>
 #include <memory>
 
+#include "bridge/launcher_messages.h"  // WM_LAUNCHER_UPDATE_NOTICE, WM_LAUNCHER_UPDATE_STAGED
 #include "model/launcher_state.h"
 #include "post_channel.h"
 #include "selfupdate/self_update.h"
 
 namespace mendly {
-
-inline constexpr unsigned WM_LAUNCHER_UPDATE_NOTICE = 0x8009;
-inline constexpr unsigned WM_LAUNCHER_UPDATE_STAGED = 0x800A;
 
 // Starts the worker (detached: the launcher may close before the check ends;
 // its late posts then fail and free their payloads). Throws std::system_error

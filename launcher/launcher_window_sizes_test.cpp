@@ -1,8 +1,10 @@
 // Sizes, interrupted installs and adding a server, through the real launcher
 // window on a private Xvfb display against loopback patch hosts: an install
 // that shows its size before it starts, stopped part way and shown as Resume,
-// then resumed with what it had staged; and Add server with a good address,
-// one that does not answer and a name already in use. Screenshots are kept in
+// then resumed with what it had staged; an installed client behind its server
+// whose button gives the size of what changed; and Add server with a good address,
+// one that does not answer and a name already in use, and with a server file
+// that is one and one that is not. Screenshots are kept in
 // the build folder (SNAPSHOT_DIR); docs/screenshots/ holds copies.
 #include <gtest/gtest.h>
 
@@ -40,13 +42,7 @@ protected:
         hostFiles.addFile("_version._", "2.5.1");
         for (int i = 0; i < 3; ++i)
             hostFiles.addFile("data/part" + std::to_string(i) + ".bin", std::string(200000, static_cast<char>('a' + i)));
-        hostFiles.publish();
-        // The manifest declares every file's size, as the run's size lines need.
-        std::string files;
-        for (const auto& file : hostFiles.files())
-            files += (files.empty() ? "" : ",") + std::string(R"({"md5":")") + file.md5 + R"(","relative":")" +
-                     file.relative + R"(","size":)" + std::to_string(file.served.size()) + "}";
-        test::writeFile(served / "aurum.manifest", R"({"files":[)" + files + "]}");
+        publishWithSizes();
         host.serveFolder(served.path());
         fs::create_directories(bin);
         test::writeFile(bin / "wine", "#!/bin/sh\nexit 0\n");
@@ -54,6 +50,17 @@ protected:
         list = R"({"servers":[{"name":"loop","desc":"Loopback Server","server":"aurum","patchBaseUrl":")" +
                host.baseUrl() + R"(","launchExecutable":"Kaltris.exe"}]})";
         test::writeFile(folder / "customlist.json", list);
+    }
+
+    // The host's files, with a manifest that declares every file's size, as
+    // the run's size lines and the button's size need.
+    void publishWithSizes() {
+        hostFiles.publish();
+        std::string files;
+        for (const auto& file : hostFiles.files())
+            files += (files.empty() ? "" : ",") + std::string(R"({"md5":")") + file.md5 + R"(","relative":")" +
+                     file.relative + R"(","size":)" + std::to_string(file.served.size()) + "}";
+        test::writeFile(served / "aurum.manifest", R"({"files":[)" + files + "]}");
     }
 
     test::ProcessResult run(const std::string& steps) {
@@ -121,6 +128,36 @@ return [installed, text('.server-tile .tile-state')];
               log.end());
 }
 
+TEST_F(LauncherWindowSizes, AnInstalledClientBehindItsServerReadsUpdateWithTheSizeOfWhatChangedOnly) {
+    // Once installed, the host publishes a release that changes one file; the
+    // page asks the hosts again as Retry does.
+    test::LoopbackServer control;
+    control.route("/next-release", [&](const test::LoopbackRequest&, test::LoopbackReply& reply) {
+        hostFiles.addFile("_version._", "2.5.2");
+        hostFiles.addFile("data/part1.bin", std::string(1200000, 'z'));
+        publishWithSizes();
+        reply.body = "<rss></rss>";
+    });
+    const std::string steps = std::string(kUntil) + R"JS(
+await until(() => text('#btn-play-caption').startsWith('Install - '));
+document.querySelector('#btn-play').click();
+return await until(() => text('#btn-play-caption') === 'Launch');
+---
+)JS" + kUntil + "await xcall('fetchRssFeed', '" + control.url("/next-release") + "', 6);\n" + R"JS(
+xcall('retryChecks');
+const outdated = await until(() => text('#btn-play-caption').startsWith('Update - '));
+return [outdated, text('#btn-play-caption'), text('#installed-version'), text('#server-version')];
+---
+#snapshot )JS" + snapshot("launcher_update_size.png") + "\n";
+    const test::ProcessResult r = run(steps);
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    // The new part1.bin and _version._ (1200005 bytes), not the whole release
+    // (1600023): the installation's record vouches for the rest.
+    const std::vector<std::string> expected = {"step 1: true", R"(step 2: [true,"Update - 1.1 MB","2.5.1","2.5.2"])",
+                                               "step 3: snapshot written"};
+    EXPECT_EQ(stepLines(r.out), expected) << r.out << r.err;
+}
+
 TEST_F(LauncherWindowSizes, AddServerSavesAGoodAddressAndShowsWhyABadOneOrATakenNameIsRefused) {
     const std::uint16_t nobody = test::unusedLoopbackPort();
     const auto add = [](const std::string& name, const std::string& address) {
@@ -166,6 +203,45 @@ return [text('#add-server-message'), visible('#add-server-panel')];
     EXPECT_NE(saved.find("\"Emberfall\""), std::string::npos) << saved;
     EXPECT_EQ(saved.find("Broken"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("LOOP"), std::string::npos) << saved;
+    EXPECT_EQ(r.err.find("message box:"), std::string::npos) << r.err;
+}
+
+TEST_F(LauncherWindowSizes, AddServerImportsAServerFileAndShowsWhyAFileThatIsNoneIsRefused) {
+    const fs::path good = folder / "handed out" / "emberfall.json";
+    const fs::path bad = folder / "handed out" / "notes.json";
+    test::writeFile(good, R"({"name": "Emberfall", "desc": "Emberfall Main", "server": "aurum", "patchBaseUrl": ")" +
+                              host.baseUrl() + R"(", "launchExecutable": "Kaltris.exe"})");
+    test::writeFile(bad, R"({"servers": []})");
+    const auto addFile = [](const fs::path& file) {
+        return "document.querySelector('#btn-add-server').click();\n"
+               "document.querySelector('#add-server-file').value = '" + file.string() + "';\n"
+               "document.querySelector('#add-server-save').click();\n";
+    };
+    const std::string steps = std::string(kUntil) + R"JS(
+return await until(() => text('#server-title') === 'Loopback Server');
+---
+)JS" + kUntil + addFile(bad) + R"JS(
+await until(() => !document.querySelector('#add-server-save').disabled && text('#add-server-message') !== '' &&
+                  !text('#add-server-message').startsWith('Checking'));
+return [text('#add-server-message'), visible('#add-server-panel')];
+---
+#snapshot )JS" + snapshot("launcher_add_server_file_refused.png") + "\n---\n" + kUntil +
+                              "document.querySelector('#add-server-cancel').click();\n" + addFile(good) + R"JS(
+const added = await until(() => !visible('#add-server-panel') && text('#server-title') === 'Emberfall Main' &&
+                                !!document.querySelector('.server-tile[data-name="Emberfall"].selected'));
+return [added, document.querySelectorAll('.server-tile').length];
+)JS";
+    const test::ProcessResult r = run(steps);
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    const std::vector<std::string> expected = {
+        "step 1: true",
+        "step 2: [\"" + bad.string() + " is not a server file: it must hold one server with its name, server and "
+                                       "patchBaseUrl.\",true]",
+        "step 3: snapshot written", "step 4: [true,2]"};
+    EXPECT_EQ(stepLines(r.out), expected) << r.out << r.err;
+    const std::string saved = test::readFile(folder / "customlist.json");
+    EXPECT_EQ(saved.find(list.substr(0, list.size() - 2)), 0u) << saved;
+    EXPECT_NE(saved.find("\"Emberfall Main\""), std::string::npos) << saved;
     EXPECT_EQ(r.err.find("message box:"), std::string::npos) << r.err;
 }
 

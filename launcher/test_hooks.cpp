@@ -2,16 +2,16 @@
 
 #include "platform/process.h"
 
-#include <dirent.h>
-
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 #include "engine_window.h"
@@ -47,21 +47,19 @@ long long statusKib(const std::string& pid) {
 // processes of the page engine), in KiB, and how many processes that is.
 std::pair<long long, int> treeRssKib() {
     std::multimap<long, std::string> children;
-    if (DIR* proc = opendir("/proc")) {
-        while (dirent* e = readdir(proc)) {
-            const std::string pid = e->d_name;
-            if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::ifstream in("/proc/" + pid + "/stat");
-            std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            const auto close = stat.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream rest(stat.substr(close + 2));
-            std::string state;
-            long ppid = 0;
-            rest >> state >> ppid;
-            children.emplace(ppid, pid);
-        }
-        closedir(proc);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string pid = it->path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in("/proc/" + pid + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state;
+        long ppid = 0;
+        rest >> state >> ppid;
+        children.emplace(ppid, pid);
     }
     long long kib = 0;
     int count = 0;

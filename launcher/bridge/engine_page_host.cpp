@@ -1,11 +1,9 @@
 #include "bridge/engine_page_host.h"
 
-#include <glib.h>
-
 #include "bridge/page_refresh.h"
+#include "duplicate_prompt_dialog.h"
 #include "log/log_file.h"
 #include "log/text.h"
-#include "duplicate_prompt_dialog.h"
 #include "message_box.h"
 #include "ui_thread.h"
 
@@ -23,24 +21,19 @@ MessageBoxIcon boxIcon(NoticeIcon icon) {
 
 }  // namespace
 
-EnginePageHost::EnginePageHost(EngineWindow& window)
+EnginePageHost::EnginePageHost(EngineWindow& window, ShellOpener& shell, TaskbarProgress& taskbar,
+                               PatchStarter startPatch)
     : window_(window),
+      shell_(shell),
+      taskbar_(taskbar),
+      startPatch_(startPatch),
       pacer_(
           std::chrono::milliseconds(1000 / kRefreshesPerSecond), [this] { refreshPage(refreshState_, *this); },
           [] { return std::chrono::steady_clock::now(); },
-          [this](std::chrono::milliseconds delay) {
-              refreshTimer_ = g_timeout_add(static_cast<guint>(delay.count()), [](gpointer data) -> gboolean {
-                  auto* self = static_cast<EnginePageHost*>(data);
-                  self->refreshTimer_ = 0;
-                  self->pacer_.timerFired();
-                  return G_SOURCE_REMOVE;
-              }, this);
-          }),
+          [this](std::chrono::milliseconds delay) { refreshTimer_.start(delay, [this] { pacer_.timerFired(); }); }),
       workers_({kWorkerThreads, kQueuedWork}, &runOnUiThread) {}
 
-EnginePageHost::~EnginePageHost() {
-    if (refreshTimer_ != 0) g_source_remove(refreshTimer_);
-}
+EnginePageHost::~EnginePageHost() = default;
 
 void EnginePageHost::requestRefresh(const LauncherState* state) {
     refreshState_ = state;

@@ -16,13 +16,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/patch_start.h"
 #include "catalog/server_catalog.h"
 #include "model/duplicate_prompt_input.h"
 #include "model/notice.h"
 #include "model/shortcuts.h"
 #include "model/taskbar_progress.h"
 #include "patch/patch_window.h"
-#include "tasks/patch_worker.h"
 
 namespace mendly {
 
@@ -66,7 +66,8 @@ public:
     // How programs, documents and folders are started.
     virtual ShellOpener& shell() = 0;
     virtual TaskbarProgress& taskbar() = 0;
-    // Starts the patch worker (startPatchAsync over mailbox()); throws
+    // Starts the patch worker (startPatchAsync of tasks/patch_worker.h over
+    // mailbox()); throws
     // std::system_error when no thread can be created.
     virtual void startPatch(PatchStart start) = 0;
 };

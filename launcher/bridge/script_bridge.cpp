@@ -1,5 +1,6 @@
 #include "bridge/script_bridge.h"
 
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -71,6 +72,135 @@ void fetchFeedDetached(PageHost& host, const nlohmann::json& url, const nlohmann
     if (started == PageHost::DetachedStart::NoThread) answer(feedFailure(kFeedsWithoutThread));
 }
 
+// One call from the page: the bridge's state (null in a frame without one),
+// host and opener, the arguments (an array of `arguments` values) and where
+// the answer goes.
+struct PageCall {
+    LauncherState* state;
+    PageHost& host;
+    ShellOpener& opener;
+    const nlohmann::json& args;
+    const ScriptBridge::Answer& answer;
+
+    const nlohmann::json& arg(std::size_t i) const { return args.at(i); }
+};
+
+// A native function of the page: its name, how many arguments it takes and
+// what it does. Each handler answers exactly once, now or later.
+struct PageFunction {
+    std::string_view name;
+    std::size_t arguments;
+    void (*handle)(const PageCall& call);
+};
+
+void answerSelectServer(const PageCall& call) {
+    if (call.state) {
+        (void)selectEntry(*call.state, call.host, selectServerIndex(call.arg(0)));
+        refreshPage(call.state, call.host);  // also after a refused selection
+    }
+    call.answer(true);
+}
+
+void answerLaunchShortcut(const PageCall& call) {
+    if (!call.state) {
+        call.answer(false);
+        return;
+    }
+    ShortcutLaunch launch = call.state->launchShortcut(shortcutIndex(call.arg(0)), call.opener);
+    if (launch.warning) call.host.showNotice(*launch.warning);
+    call.answer(launch.result);
+}
+
+void answerSetLanguage(const PageCall& call) {
+    if (!call.state) {
+        call.answer(false);
+        return;
+    }
+    if (auto failure = call.state->writeLanguage(languageCode(call.arg(0)))) call.host.showNotice(*failure);
+    call.answer(true);
+}
+
+// A text (a number is taken as bytes per second); the answer says what is
+// set now and why a text was refused.
+void answerSetDownloadLimit(const PageCall& call) {
+    const nlohmann::json& value = call.arg(0);
+    const std::string limit = value.is_string()            ? value.get<std::string>()
+                              : value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                                           : std::string("?");
+    call.answer(call.state ? setDownloadLimit(*call.state, limit) : std::string("{\"ok\":false}"));
+}
+
+// An integer index (0 for anything else); no page refresh here.
+void answerScriptSelectServer(const PageCall& call) {
+    if (call.state) {
+        const nlohmann::json& value = call.arg(0);
+        std::int64_t index = value.is_number_integer() ? value.get<std::int64_t>() : 0;
+        if (index < INT32_MIN || index > INT32_MAX) index = -1;  // names no entry
+        (void)selectEntry(*call.state, call.host, static_cast<std::int32_t>(index));
+    }
+    call.answer(call.state != nullptr);
+}
+
+// The script object's task methods: the answer says whether the window has a
+// state.
+void answerScriptTask(const PageCall& call, std::string_view action) {
+    (void)runTaskAction(call.state, call.host, std::string(action));
+    call.answer(call.state != nullptr);
+}
+
+constexpr std::array<PageFunction, 21> kPageFunctions = {{
+    {"getUiState", 0,
+     [](const PageCall& c) { c.answer(c.state ? nlohmann::json(buildUiState(*c.state)) : undefinedAnswer()); }},
+    {"getServersJson", 0,
+     [](const PageCall& c) { c.answer(c.state ? nlohmann::json(buildServersJson(*c.state)) : undefinedAnswer()); }},
+    {"getSelectedServerHeader", 0,
+     [](const PageCall& c) {
+         c.answer(text(c.state ? c.state->selectedServerHeader() : std::u16string(kVersionNone)));
+     }},
+    {"getServerListHtml", 0,
+     [](const PageCall& c) {
+         c.answer(c.state ? buildServerListHtml(*c.state) : std::string(kEmptyServerListHtml));
+     }},
+    {"getLanguage", 0,
+     [](const PageCall& c) { c.answer(c.state ? c.state->readLanguage() : std::string(kDefaultLanguage)); }},
+    {"getSelectedServerVersion", 0,
+     [](const PageCall& c) { c.answer(text(c.state ? c.state->selectedVersion : std::u16string(kVersionNone))); }},
+    {"getFooterStateJson", 0,
+     [](const PageCall& c) { c.answer(c.state ? buildFooterStateJson(*c.state) : std::string("{}")); }},
+    {"getPlayButtonLabel", 0,
+     [](const PageCall& c) { c.answer(text(c.state ? c.state->playButtonLabel() : std::u16string(u"Install"))); }},
+    {"getDownloadSettings", 0,
+     [](const PageCall& c) { c.answer(c.state ? downloadSettingsJson(*c.state) : std::string("{}")); }},
+    {"getShortcutsJson", 0,
+     [](const PageCall& c) { c.answer(c.state ? buildShortcutsJson(c.state->shortcuts) : std::string("[]")); }},
+    {"launcher.play", 0, [](const PageCall& c) { answerScriptTask(c, "play"); }},
+    {"launcher.reinstall", 0, [](const PageCall& c) { answerScriptTask(c, "reinstall"); }},
+    {"selectServer", 1, &answerSelectServer},
+    {"launchShortcut", 1, &answerLaunchShortcut},
+    {"setLanguage", 1, &answerSetLanguage},
+    {"setDownloadLimit", 1, &answerSetDownloadLimit},
+    {"launcher.asset_url", 1,
+     [](const PageCall& c) {
+         c.answer(c.state ? launcherAssetUrl(c.state->programFolder, c.arg(0)) : std::string());
+     }},
+    {"launcher.select_server", 1, &answerScriptSelectServer},
+    // {name, address, key, folder} or {file, folder}: checked against its
+    // host before it is saved; answered later (add_server_action.h).
+    {"addServer", 1,
+     [](const PageCall& c) {
+         if (c.state)
+             addServerFromPage(*c.state, c.host, c.arg(0), c.answer, &patchAddressProblem);
+         else
+             c.answer(false);
+     }},
+    {"openUrl", 1,
+     [](const PageCall& c) {
+         const auto url = urlArgument(c.arg(0));
+         c.answer(url && isWebAddress(*url) && c.opener.openUri(*url));
+     }},
+    {"fetchRssFeed", 2, [](const PageCall& c) { fetchFeedDetached(c.host, c.arg(0), c.arg(1), c.answer); }},
+}};
+
 }  // namespace
 
 bool isWebAddress(std::u16string_view url) {
@@ -97,103 +227,17 @@ std::string launcherAssetUrl(const std::filesystem::path& programFolder, const n
 
 bool ScriptBridge::dispatch(const std::string& name, const nlohmann::json& args, const Answer& answer) {
     const std::size_t count = args.is_array() ? args.size() : 0;
-    const auto arg = [&args](std::size_t i) -> const nlohmann::json& { return args.at(i); };
-    LauncherState* const state = state_;
-
+    for (const PageFunction& function : kPageFunctions) {
+        if (function.arguments != count || function.name != name) continue;
+        function.handle(PageCall{state_, host_, opener_, args, answer});
+        return true;
+    }
+    // The task actions of the page (task_actions.h) take no arguments.
     if (count == 0) {
-        if (name == "getUiState") {
-            answer(state ? nlohmann::json(buildUiState(*state)) : undefinedAnswer());
-        } else if (name == "getServersJson") {
-            answer(state ? nlohmann::json(buildServersJson(*state)) : undefinedAnswer());
-        } else if (name == "getSelectedServerHeader") {
-            answer(text(state ? state->selectedServerHeader() : std::u16string(kVersionNone)));
-        } else if (name == "getServerListHtml") {
-            answer(state ? buildServerListHtml(*state) : std::string(kEmptyServerListHtml));
-        } else if (name == "getLanguage") {
-            answer(state ? state->readLanguage() : std::string(kDefaultLanguage));
-        } else if (name == "getSelectedServerVersion") {
-            answer(text(state ? state->selectedVersion : std::u16string(kVersionNone)));
-        } else if (name == "getFooterStateJson") {
-            answer(state ? buildFooterStateJson(*state) : std::string("{}"));
-        } else if (name == "getPlayButtonLabel") {
-            answer(text(state ? state->playButtonLabel() : std::u16string(u"Install")));
-        } else if (name == "getDownloadSettings") {
-            answer(state ? downloadSettingsJson(*state) : std::string("{}"));
-        } else if (name == "getShortcutsJson") {
-            answer(state ? buildShortcutsJson(state->shortcuts) : std::string("[]"));
-        } else if (name == "launcher.play" || name == "launcher.reinstall") {
-            // The script object's task methods: the answer says whether the
-            // window has a state.
-            (void)runTaskAction(state, host_, name.substr(std::string_view("launcher.").size()));
-            answer(state != nullptr);
-        } else if (auto result = runTaskAction(state, host_, name)) {
+        if (auto result = runTaskAction(state_, host_, name)) {
             answer(*result);
-        } else {
-            return false;
+            return true;
         }
-        return true;
-    }
-
-    if (count == 1) {
-        if (name == "selectServer") {
-            if (state) {
-                (void)selectEntry(*state, host_, selectServerIndex(arg(0)));
-                refreshPage(state, host_);  // also after a refused selection
-            }
-            answer(true);
-        } else if (name == "launchShortcut") {
-            if (!state) {
-                answer(false);
-                return true;
-            }
-            ShortcutLaunch launch = state->launchShortcut(shortcutIndex(arg(0)), opener_);
-            if (launch.warning) host_.showNotice(*launch.warning);
-            answer(launch.result);
-        } else if (name == "setLanguage") {
-            if (!state) {
-                answer(false);
-                return true;
-            }
-            if (auto failure = state->writeLanguage(languageCode(arg(0)))) host_.showNotice(*failure);
-            answer(true);
-        } else if (name == "setDownloadLimit") {
-            // A text (a number is taken as bytes per second); the answer
-            // says what is set now and why a text was refused.
-            const nlohmann::json& value = arg(0);
-            const std::string limit = value.is_string()            ? value.get<std::string>()
-                                      : value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
-                                                                   : std::string("?");
-            answer(state ? setDownloadLimit(*state, limit) : std::string("{\"ok\":false}"));
-        } else if (name == "launcher.asset_url") {
-            answer(state ? launcherAssetUrl(state->programFolder, arg(0)) : std::string());
-        } else if (name == "launcher.select_server") {
-            // An integer index (0 for anything else); no page refresh here.
-            if (state) {
-                const nlohmann::json& value = arg(0);
-                std::int64_t index = value.is_number_integer() ? value.get<std::int64_t>() : 0;
-                if (index < INT32_MIN || index > INT32_MAX) index = -1;  // names no entry
-                (void)selectEntry(*state, host_, static_cast<std::int32_t>(index));
-            }
-            answer(state != nullptr);
-        } else if (name == "addServer") {
-            // {name, address, key, folder}: checked against its host before it
-            // is saved; answered later (add_server_action.h).
-            if (state)
-                addServerFromPage(*state, host_, arg(0), answer, &patchAddressProblem);
-            else
-                answer(false);
-        } else if (name == "openUrl") {
-            const auto url = urlArgument(arg(0));
-            answer(url && isWebAddress(*url) && opener_.openUri(*url));
-        } else {
-            return false;
-        }
-        return true;
-    }
-
-    if (count == 2 && name == "fetchRssFeed") {
-        fetchFeedDetached(host_, arg(0), arg(1), answer);
-        return true;
     }
     return false;
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "log/text.h"
 #include "model/fake_shell_opener.h"
 #include "model/state_test_fixture.h"

@@ -3,9 +3,9 @@
 #include <system_error>
 #include <thread>
 
+#include "bridge/launcher_messages.h"
 #include "catalog/entry_confinement.h"
 #include "catalog/server_catalog.h"
-#include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "model/bridge_json.h"
 #include "model/state_test_fixture.h"
 #include "support/loopback_server.h"

@@ -83,6 +83,87 @@ bool compressLzf(const std::string& in, std::string& out) {
     return true;
 }
 
+// The search tree of the sorted files' names; false with the sentence in
+// `error` for an empty name, a name with a NUL, a name listed twice, or
+// more nodes than the format holds.
+bool buildNameTree(const std::vector<PageFile>& files, NameTree& tree, std::u16string& error) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::u16string& name = files[i].name;
+        if (name.empty() || name.find(u'\0') != std::u16string::npos) {
+            error = u"A page file has an empty name or a name with a NUL character.";
+            return false;
+        }
+        if (i > 0 && files[i - 1].name == name) {
+            error = u"The page file " + name + u" is listed twice.";
+            return false;
+        }
+        if (!tree.insert(name, static_cast<int>(i + 1))) {
+            error = u"The file names need more search-tree nodes than a page archive can hold.";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The files' contents as stored (compressed or not) and their items.
+struct StoredFiles {
+    std::vector<std::string> contents;
+    std::vector<PageArchiveItem> items;
+    std::uint64_t end = 0;  // the archive's size
+};
+
+// Each file's stored bytes, the first placed at `offset`; false with the
+// sentence in `error` when one cannot be compressed or the archive would
+// outgrow 32-bit offsets.
+bool storeFiles(const std::vector<PageFile>& files, std::uint64_t offset, StoredFiles& stored,
+                std::u16string& error) {
+    stored.contents.assign(files.size(), std::string());
+    stored.items.assign(files.size(), PageArchiveItem{});
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& contents = files[i].contents;
+        std::string& kept = stored.contents[i];
+        PageArchiveItem& item = stored.items[i];
+        if (!contents.empty() && isCompressedPageFile(files[i].name)) {
+            if (contents.size() > kPageArchiveMaxUnpacked || !compressLzf(contents, kept)) {
+                error = u"The page file " + files[i].name + u" could not be compressed.";
+                return false;
+            }
+            item.unpackedSize = static_cast<std::uint32_t>(contents.size());
+        } else {
+            kept = contents;
+        }
+        if (offset + kept.size() > std::numeric_limits<std::uint32_t>::max()) {
+            error = u"The page files are too large for a page archive.";
+            return false;
+        }
+        item.offset = static_cast<std::uint32_t>(offset);
+        item.storedSize = static_cast<std::uint32_t>(kept.size());
+        offset += kept.size();
+    }
+    stored.end = offset;
+    return true;
+}
+
+// The header, the name tree, the items and the stored contents.
+void appendArchive(std::string& archive, const NameTree& tree, const StoredFiles& stored) {
+    archive.reserve(stored.end);
+    archive.append(kPageArchiveMagic, 4);
+    putU32(archive, static_cast<std::uint32_t>(tree.nodes().size()));
+    for (const PageArchiveNode& node : tree.nodes()) {
+        putU16(archive, node.unit);
+        putU16(archive, static_cast<std::uint16_t>(node.lower));
+        putU16(archive, static_cast<std::uint16_t>(node.equal));
+        putU16(archive, static_cast<std::uint16_t>(node.higher));
+    }
+    putU32(archive, static_cast<std::uint32_t>(stored.items.size()));
+    for (const PageArchiveItem& item : stored.items) {
+        putU32(archive, item.offset);
+        putU32(archive, item.storedSize);
+        putU32(archive, item.unpackedSize);
+    }
+    for (const std::string& data : stored.contents) archive += data;
+}
+
 }  // namespace
 
 bool isCompressedPageFile(std::u16string_view name) {
@@ -101,61 +182,10 @@ bool writePageArchive(std::vector<PageFile> files, std::string& archive, std::u1
         return false;
     }
     NameTree tree;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::u16string& name = files[i].name;
-        if (name.empty() || name.find(u'\0') != std::u16string::npos) {
-            error = u"A page file has an empty name or a name with a NUL character.";
-            return false;
-        }
-        if (i > 0 && files[i - 1].name == name) {
-            error = u"The page file " + name + u" is listed twice.";
-            return false;
-        }
-        if (!tree.insert(name, static_cast<int>(i + 1))) {
-            error = u"The file names need more search-tree nodes than a page archive can hold.";
-            return false;
-        }
-    }
-
-    std::vector<std::string> stored(files.size());
-    std::vector<PageArchiveItem> items(files.size());
-    std::uint64_t offset = 8 + tree.nodes().size() * 8 + 4 + files.size() * 12;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::string& contents = files[i].contents;
-        if (!contents.empty() && isCompressedPageFile(files[i].name)) {
-            if (contents.size() > kPageArchiveMaxUnpacked || !compressLzf(contents, stored[i])) {
-                error = u"The page file " + files[i].name + u" could not be compressed.";
-                return false;
-            }
-            items[i].unpackedSize = static_cast<std::uint32_t>(contents.size());
-        } else {
-            stored[i] = contents;
-        }
-        if (offset + stored[i].size() > std::numeric_limits<std::uint32_t>::max()) {
-            error = u"The page files are too large for a page archive.";
-            return false;
-        }
-        items[i].offset = static_cast<std::uint32_t>(offset);
-        items[i].storedSize = static_cast<std::uint32_t>(stored[i].size());
-        offset += stored[i].size();
-    }
-
-    archive.reserve(offset);
-    archive.append(kPageArchiveMagic, 4);
-    putU32(archive, static_cast<std::uint32_t>(tree.nodes().size()));
-    for (const PageArchiveNode& node : tree.nodes()) {
-        putU16(archive, node.unit);
-        putU16(archive, static_cast<std::uint16_t>(node.lower));
-        putU16(archive, static_cast<std::uint16_t>(node.equal));
-        putU16(archive, static_cast<std::uint16_t>(node.higher));
-    }
-    putU32(archive, static_cast<std::uint32_t>(items.size()));
-    for (const PageArchiveItem& item : items) {
-        putU32(archive, item.offset);
-        putU32(archive, item.storedSize);
-        putU32(archive, item.unpackedSize);
-    }
-    for (const std::string& data : stored) archive += data;
+    if (!buildNameTree(files, tree, error)) return false;
+    StoredFiles stored;
+    if (!storeFiles(files, 8 + tree.nodes().size() * 8 + 4 + files.size() * 12, stored, error)) return false;
+    appendArchive(archive, tree, stored);
     error.clear();
     return true;
 }

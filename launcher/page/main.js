@@ -959,9 +959,11 @@ function wireSettings() {
 
 // ---------------------------------------------------------------------------
 // Add server (addServer): native code checks the address against its host and
-// saves the entry, or answers with the sentence saying why not.
+// saves the entry, or answers with the sentence saying why not. A server file
+// goes alone with the folder ({file, folder}); native code reads it.
 
 const ADD_SERVER_FIELDS = ['name', 'address', 'key', 'folder'];
+const ADD_SERVER_INPUTS = [...ADD_SERVER_FIELDS, 'file'];
 let addingServer = false;
 
 function addServerMessage(text, kind) {
@@ -973,7 +975,7 @@ function addServerMessage(text, kind) {
 function openAddServer() {
   closeMenu();
   closeSettings();
-  for (const field of ADD_SERVER_FIELDS) $('#add-server-' + field).value = '';
+  for (const field of ADD_SERVER_INPUTS) $('#add-server-' + field).value = '';
   addServerMessage('', '');
   $('#add-server-panel').classList.remove('hidden');
   $('#add-server-name').focus();
@@ -984,17 +986,34 @@ function closeAddServer() {
   $('#add-server-panel').classList.add('hidden');
 }
 
-async function submitAddServer() {
-  if (addingServer) return;
+// What goes to native code, or null (with the reason shown) when the
+// dialog is not filled in enough to ask.
+function addServerRequest() {
+  const value = (field) => $('#add-server-' + field).value.trim();
   const request = {};
-  for (const field of ADD_SERVER_FIELDS) request[field] = $('#add-server-' + field).value.trim();
+  for (const field of ADD_SERVER_FIELDS) request[field] = value(field);
+  const file = value('file');
+  if (file) {
+    if (request.name || request.address || request.key) {
+      addServerMessage('Give either a server file or a name and a patch address, not both.', 'error');
+      return null;
+    }
+    return { file, folder: request.folder };
+  }
   if (!request.name || !request.address) {
     addServerMessage('A name and a patch address are needed.', 'error');
-    return;
+    return null;
   }
+  return request;
+}
+
+async function submitAddServer() {
+  if (addingServer) return;
+  const request = addServerRequest();
+  if (!request) return;
   addingServer = true;
   $('#add-server-save').disabled = true;
-  addServerMessage('Checking ' + request.address + '…', '');
+  addServerMessage('Checking ' + (request.file || request.address) + '…', '');
   let result = null;
   try {
     const answer = await xcall('addServer', request);

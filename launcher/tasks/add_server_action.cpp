@@ -1,13 +1,15 @@
 #include "tasks/add_server_action.h"
 
 #include <exception>
+#include <optional>
 #include <string_view>
 
+#include "bridge/launcher_messages.h"
 #include "bridge/page_refresh.h"
 #include "catalog/patch_addresses.h"
 #include "catalog/path_text.h"
+#include "catalog/server_file.h"
 #include "checks/background_checks.h"
-#include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 
@@ -46,6 +48,12 @@ nlohmann::json refusedAtOnce(std::u16string_view sentence) {
     return serverAdditionJson(result);
 }
 
+nlohmann::json fileRefused(std::u16string_view sentence) {
+    nlohmann::json answer = refusedAtOnce(sentence);
+    answer["outcome"] = "file";
+    return answer;
+}
+
 // The new entry shown and selected; its name is found in the reloaded catalog.
 void showAdded(LauncherState& state, PageHost& host, const std::string& name) {
     reloadCatalog(state, host);
@@ -55,6 +63,56 @@ void showAdded(LauncherState& state, PageHost& host, const std::string& name) {
     refreshPage(&state, host);
 }
 
+// What the page asked for, copied for the worker.
+struct PageAddition {
+    ServerRequest fields;
+    std::u16string file;
+};
+
+// The addition of the server file's entry, placed in the player's folder if
+// one was given, as the console's --add-server FILE makes it. Nothing with
+// the sentence in `refusal` when the file cannot be taken.
+std::optional<ServerAdditionResult> addFromFile(const std::filesystem::path& programFolder,
+                                                const ServerCatalog& catalog, const PageAddition& ask,
+                                                const ServerCheck& check, std::u16string& refusal) {
+    if (!trimWide(ask.fields.name).empty() || !trimWide(ask.fields.address).empty() ||
+        !trimWide(ask.fields.key).empty()) {
+        refusal = kServerFileOrFields;
+        return std::nullopt;
+    }
+    const std::filesystem::path file = widePath(trimWide(ask.file));
+    if (!file.is_absolute()) {
+        refusal = kServerFileNotFullPath;
+        return std::nullopt;
+    }
+    std::optional<ServerEntry> entry = readServerFile(file, refusal);
+    if (!entry) return std::nullopt;
+    if (!ask.fields.folder.empty()) entry->installPath = toUtf8(pathText(ask.fields.folder));
+    return addServerEntry(programFolder, catalog, *entry, check);
+}
+
+// The worker's part: the addition's answer; what was added is logged.
+nlohmann::json addOnWorker(const std::filesystem::path& programFolder, const ServerCatalog& catalog,
+                           const PageAddition& ask, const ServerCheck& check) {
+    try {
+        ServerAdditionResult result;
+        if (trimWide(ask.file).empty()) {
+            result = addServer(programFolder, catalog, ask.fields, check);
+        } else {
+            std::u16string refusal;
+            auto fromFile = addFromFile(programFolder, catalog, ask, check, refusal);
+            if (!fromFile) return fileRefused(refusal);
+            result = std::move(*fromFile);
+        }
+        if (result.outcome == ServerAddition::Added)
+            LogFile::write(u"Added server: " + toWide(result.entry.name) + u" (" + manifestUrl(result.entry) + u")");
+        return serverAdditionJson(result);
+    } catch (const std::exception& error) {
+        LogFile::write(u"ERROR: Adding a server failed \u2014 " + toWide(error.what()));
+        return refusedAtOnce(kAddServerFailed);
+    }
+}
+
 }  // namespace
 
 ServerRequest serverRequestFromPage(const nlohmann::json& value) {
@@ -62,6 +120,8 @@ ServerRequest serverRequestFromPage(const nlohmann::json& value) {
     return ServerRequest{textField(value, "name"), textField(value, "address"), textField(value, "key"),
                          folder.empty() ? std::filesystem::path() : widePath(folder)};
 }
+
+std::u16string serverFileFromPage(const nlohmann::json& value) { return textField(value, "file"); }
 
 nlohmann::json serverAdditionJson(const ServerAdditionResult& result) {
     nlohmann::json answer = nlohmann::json::object();
@@ -79,19 +139,9 @@ void addServerFromPage(LauncherState& state, PageHost& host, const nlohmann::jso
         return;
     }
     // The worker gets copies: the state stays the UI thread's.
-    auto work = [folder = state.programFolder, catalog = state.catalog, ask = serverRequestFromPage(request),
-                 check = std::move(check)] {
-        try {
-            const ServerAdditionResult result = addServer(folder, catalog, ask, check);
-            if (result.outcome == ServerAddition::Added)
-                LogFile::write(u"Added server: " + toWide(result.entry.name) + u" (" + manifestUrl(result.entry) +
-                               u")");
-            return serverAdditionJson(result);
-        } catch (const std::exception& error) {
-            LogFile::write(u"ERROR: Adding a server failed \u2014 " + toWide(error.what()));
-            return refusedAtOnce(kAddServerFailed);
-        }
-    };
+    auto work = [folder = state.programFolder, catalog = state.catalog,
+                 ask = PageAddition{serverRequestFromPage(request), serverFileFromPage(request)},
+                 check = std::move(check)] { return addOnWorker(folder, catalog, ask, check); };
     auto done = [&state, &host, answer](nlohmann::json result) {
         g_adding = false;
         if (!result.is_object()) result = refusedAtOnce(kAddServerFailed);  // the work threw

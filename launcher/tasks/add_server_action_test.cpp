@@ -1,10 +1,11 @@
-// The page's Add server against a loopback patch host: the address checked on
-// a worker, the refusal sentence handed back, the new entry shown and selected.
+// The page's Add server against a loopback patch host: the address (or a
+// server file's entry) checked on a worker, the refusal sentence handed back,
+// the new entry shown and selected.
 #include "tasks/add_server_action.h"
 
 #include <gtest/gtest.h>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "bridge/script_bridge.h"
 #include "catalog/entry_confinement.h"
 #include "model/fake_shell_opener.h"
@@ -113,6 +114,82 @@ TEST_F(AddServerAction, WithoutAWorkerOrWithAnArgumentThatIsNoRequestThePageStil
     host.threadsFail = false;
     EXPECT_EQ(add(42)["added"], false);  // no name, no address
     EXPECT_EQ(test::readFile(program / "customlist.json"), kList);
+}
+
+struct FileRefusalCase {
+    const char* label;
+    const char* contents;  // nullptr: no file is written
+    nlohmann::json fields;  // besides "file", which names the file (made relative when "relative" is set)
+    const char* outcome;
+    std::string sentenceStart;  // "$FILE" stands for the file's path
+};
+
+void PrintTo(const FileRefusalCase& c, std::ostream* out) { *out << c.label; }
+
+class AddServerFileRefusal : public AddServerAction, public ::testing::WithParamInterface<FileRefusalCase> {};
+
+TEST_P(AddServerFileRefusal, IsAnsweredWithItsSentenceAndSavesNothing) {
+    const FileRefusalCase& c = GetParam();
+    std::string contents = c.contents ? c.contents : "";
+    for (std::size_t at; (at = contents.find("$HOST")) != std::string::npos;) contents.replace(at, 5, server.url(""));
+    const std::filesystem::path file = program / "handed_out" / "server.json";
+    if (c.contents) test::writeFile(file, contents);
+    nlohmann::json request = c.fields;
+    request["file"] = request.value("relative", false) ? "handed_out/server.json" : file.string();
+    request.erase("relative");
+    std::string sentence = c.sentenceStart;
+    if (const auto at = sentence.find("$FILE"); at != std::string::npos) sentence.replace(at, 5, file.string());
+
+    const nlohmann::json answer = add(request);
+    EXPECT_EQ(answer["added"], false);
+    EXPECT_EQ(answer["outcome"], c.outcome);
+    EXPECT_EQ(answer["sentence"].get<std::string>().rfind(sentence, 0), 0u) << answer.dump();
+    EXPECT_EQ(test::readFile(program / "customlist.json"), kList);
+    EXPECT_EQ(indexOf("Emberfall"), state.catalog.entries.size());
+}
+
+constexpr char kEmberFile[] = R"({"name": "Emberfall", "server": "ember", "patchBaseUrl": "$HOST"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Page, AddServerFileRefusal,
+    ::testing::Values(
+        FileRefusalCase{"Missing", nullptr, nlohmann::json::object(), "file", "There is no server file at $FILE."},
+        FileRefusalCase{"Relative", kEmberFile, {{"relative", true}}, "file",
+                        toUtf8(kServerFileNotFullPath)},
+        FileRefusalCase{"NoServer", R"({"servers": []})", nlohmann::json::object(), "file",
+                        "$FILE is not a server file"},
+        FileRefusalCase{"TwoServers",
+                        R"({"servers": [{"name": "A", "server": "a", "patchBaseUrl": "http://h"},
+                                        {"name": "B", "server": "b", "patchBaseUrl": "http://h"}]})",
+                        nlohmann::json::object(), "file", "$FILE is not a server file"},
+        FileRefusalCase{"NotJson", "<servers/>", nlohmann::json::object(), "file", "$FILE is not a server file"},
+        FileRefusalCase{"WithAName", kEmberFile, {{"name", "Other"}}, "file", toUtf8(kServerFileOrFields)},
+        FileRefusalCase{"WithAKey", kEmberFile, {{"key", "S2V5"}}, "file", toUtf8(kServerFileOrFields)},
+        FileRefusalCase{"NameInUse", R"({"name": "Mine", "server": "ember", "patchBaseUrl": "$HOST"})",
+                        nlohmann::json::object(), "name", "That name is already in use."},
+        FileRefusalCase{"NothingServed", R"({"name": "Emberfall", "server": "nothing", "patchBaseUrl": "$HOST"})",
+                        nlohmann::json::object(), "check", "Could not fetch the patch manifest from "},
+        FileRefusalCase{"ExecutableOutside",
+                        R"({"name": "Emberfall", "server": "ember", "patchBaseUrl": "$HOST",
+                            "launchExecutable": "../../run.exe"})",
+                        nlohmann::json::object(), "executable", "The server's launchExecutable leads out"}),
+    [](const ::testing::TestParamInfo<FileRefusalCase>& info) { return std::string(info.param.label); });
+
+TEST_F(AddServerAction, AServerFilesEntryIsSavedInThePlayersFolderWithItsKeyAndSelected) {
+    const std::filesystem::path folder = program / "games" / "ember";
+    const std::filesystem::path file = program / "server.json";
+    test::writeFile(file, R"({"name": "Emberfall", "desc": "Emberfall Main", "server": "ember", "patchBaseUrl": ")" +
+                              server.url("") + R"(", "installPath": "/elsewhere", "launchExecutable": "ember.exe"})");
+    const nlohmann::json answer = add({{"file", " " + file.string() + " "}, {"folder", folder.string()}});
+    EXPECT_EQ(answer, (nlohmann::json{{"added", true}, {"name", "Emberfall"}, {"outcome", "added"}, {"sentence", ""}}));
+    ASSERT_LT(indexOf("Emberfall"), state.catalog.entries.size());
+    const ServerEntry& saved = state.catalog.entries[indexOf("Emberfall")];
+    EXPECT_EQ(saved.desc, "Emberfall Main");
+    EXPECT_EQ(saved.launchExecutable, "ember.exe");
+    EXPECT_EQ(saved.installPath, folder.string());  // the player's folder, never the file's
+    EXPECT_EQ(state.selected, static_cast<std::int32_t>(indexOf("Emberfall")));
+    EXPECT_EQ(test::readFile(program / "customlist.json").rfind(std::string(kList).substr(0, 30), 0), 0u);
+    EXPECT_EQ(server.requestCount("/ember.manifest"), 1u);
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include <system_error>
 
+#include "bridge/launcher_messages.h"
 #include "catalog/entry_confinement.h"
-#include "launcher_app_messages.h"
-#include "log/text.h"
 #include "log/log_file.h"
+#include "log/text.h"
 #include "model/game_executable.h"
 
 namespace mendly {

@@ -1,10 +1,10 @@
 #include "tasks/installation_dialogs.h"
 
+#include "bridge/launcher_messages.h"
 #include "catalog/delete_installation.h"
 #include "catalog/duplicate_installation.h"
 #include "catalog/install_layout.h"
 #include "checks/background_checks.h"
-#include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "catalog/custom_list.h"
 #include "catalog/server_catalog.h"
 #include "launcher_app_messages.h"

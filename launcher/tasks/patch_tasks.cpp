@@ -4,11 +4,11 @@
 #include <string_view>
 #include <system_error>
 
+#include "bridge/launcher_messages.h"
 #include "catalog/delete_safety.h"
 #include "catalog/install_layout.h"
 #include "catalog/manifest_trust.h"
 #include "checks/background_checks.h"
-#include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "patch/cancel_flag.h"
@@ -204,15 +204,15 @@ void onPatchProgress(LauncherState& state, PageHost& host, std::int32_t done, st
     postRefresh(host);
 }
 
-void onPatchFinished(LauncherState& state, PageHost& host, bool ok, const std::u16string* error) {
+void onPatchFinished(LauncherState& state, PageHost& host, PatchOutcome outcome, const std::u16string* error) {
     const bool wasLaunch = state.launchAfterTask;
     state.launchAfterTask = false;
     bool cancelled = false;
     bool failed = false;
-    if (ok) {
+    if (outcome == PatchOutcome::Ok) {
         const auto* entry = state.selectedEntry();
         if (wasLaunch && entry && state.isEntryInstalled(*entry)) (void)launchGame(state, host);
-    } else if (error && *error == u"Cancelled") {
+    } else if (outcome == PatchOutcome::Cancelled) {
         cancelled = true;
         state.taskStatus = u"Cancelled";
         LogFile::write(u"Patch cancelled by user");

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "patch/patch_outcome.h"
+
 #include "bridge/page_host.h"
 #include "model/launcher_state.h"
 
@@ -48,6 +50,6 @@ void onPatchProgress(LauncherState& state, PageHost& host, std::int32_t done, st
 // page with the engine's sentence, no message box) and a version check that
 // tells whether its host still answers; then idle again, a status check and
 // the page reloaded.
-void onPatchFinished(LauncherState& state, PageHost& host, bool ok, const std::u16string* error);
+void onPatchFinished(LauncherState& state, PageHost& host, PatchOutcome outcome, const std::u16string* error);
 
 }  // namespace mendly

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "bridge/recording_page_host.h"
+#include "bridge/recording_page_host_testing.h"
 #include "catalog/patch_addresses.h"
 #include "launcher_app_messages.h"
 #include "log/log_file.h"
@@ -117,7 +117,7 @@ TEST_F(PatchTasksTest, UpdateRunsAnUpdateThatLaunchesNothingAndOnlyOnAnInstalled
     EXPECT_EQ(state.playButtonLabel(), u"Patching...");
     const auto lines = log();
     EXPECT_EQ(lines[lines.size() - 2], "--- Update ---");
-    onPatchFinished(state, host, true, nullptr);
+    onPatchFinished(state, host, PatchOutcome::Ok, nullptr);
     EXPECT_TRUE(host.opener.calls.empty());
 }
 
@@ -229,7 +229,7 @@ TEST_F(PatchTasksTest, ProgressDrivesTheTaskbar) {
 TEST_F(PatchTasksTest, ASuccessfulPlayRunLaunchesTheGameInItsFolder) {
     install(0);
     playSelected(state, host);
-    onPatchFinished(state, host, true, nullptr);
+    onPatchFinished(state, host, PatchOutcome::Ok, nullptr);
     ASSERT_EQ(host.opener.calls.size(), 1u);
     EXPECT_EQ(host.opener.calls[0],
               "spawn " + (folder(0) / "kaltrisclient.exe").string() + " in " + folder(0).string());
@@ -245,11 +245,11 @@ TEST_F(PatchTasksTest, ASuccessfulPlayRunLaunchesTheGameInItsFolder) {
 TEST_F(PatchTasksTest, AnInstallRunOrAFailedRunLaunchesNothing) {
     installSelected(state, host);
     install(0);
-    onPatchFinished(state, host, true, nullptr);
+    onPatchFinished(state, host, PatchOutcome::Ok, nullptr);
     install(0);
     playSelected(state, host);
     const std::u16string error = u"Could not connect to the server. (error 7)";
-    onPatchFinished(state, host, false, &error);
+    onPatchFinished(state, host, PatchOutcome::Failed, &error);
     EXPECT_TRUE(host.opener.calls.empty());
     EXPECT_TRUE(host.notices.empty());
     ASSERT_NE(state.selectedProblem(), nullptr);
@@ -264,7 +264,7 @@ TEST_F(PatchTasksTest, ACancelledRunKeepsCancelledAndLogsIt) {
     playSelected(state, host);
     cancelTask(state, host);
     const std::u16string cancelled = u"Cancelled";
-    onPatchFinished(state, host, false, &cancelled);
+    onPatchFinished(state, host, PatchOutcome::Cancelled, &cancelled);
     EXPECT_EQ(state.taskStatus, u"Cancelled");
     EXPECT_FALSE(state.busy);
     EXPECT_TRUE(host.notices.empty());

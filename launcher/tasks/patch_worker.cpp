@@ -12,9 +12,10 @@ void patchWorker(const std::shared_ptr<PatchWindow>& window, const PatchStart& s
     options.rateLimit = start.rateLimit;
     options.mirrors = start.mirrors;
     options.serverName = start.serverName;
-    const bool ok = runPatch(window.get(), start.manifestUrl, start.filesBaseUrl, start.manifestTrust,
-                             start.installFolder, start.mode, options, error);
-    if (window) (void)postPatchFinished(window.get(), ok, error);
+    const PatchOutcome outcome = runPatchWithOutcome(window.get(), start.manifestUrl, start.filesBaseUrl,
+                                                     start.manifestTrust, start.installFolder, start.mode, options,
+                                                     error);
+    if (window) (void)postPatchFinished(window.get(), outcome, error);
 }
 
 void startPatchAsync(std::shared_ptr<PatchWindow> window, PatchStart start) {

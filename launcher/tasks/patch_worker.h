@@ -2,28 +2,12 @@
 // The background run of a patch task: one detached thread per run that calls
 // runPatch and posts WM_PATCH_FINISHED to the launcher window when it ends.
 // The engine posts its own WM_PATCH_STATUS and WM_PATCH_PROGRESS meanwhile.
-#include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
-#include <filesystem>
 
-#include "patch/patch_run.h"
+#include "bridge/patch_start.h"
 #include "patch/patch_window.h"
 
 namespace mendly {
-
-// Everything the worker needs; it owns its copy.
-struct PatchStart {
-    std::u16string manifestUrl;
-    std::u16string filesBaseUrl;
-    std::filesystem::path installFolder;
-    PatchMode mode = PatchMode::Update;
-    TrustedKeys manifestTrust;  // who must have signed the manifest
-    std::uint64_t rateLimit = 0;  // bytes per second for the whole run; 0: none
-    std::vector<PatchHostAddresses> mirrors{};  // the entry's further hosts (PatchRunOptions::mirrors)
-    std::u16string serverName{};              // the entry's display name, named in failures' context lines
-};
 
 // Clears the cancel flag and starts the worker. Throws std::system_error when
 // the thread cannot be created (the caller reports it and stays idle).

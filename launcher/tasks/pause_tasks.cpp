@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/launcher_messages.h"
 #include "checks/background_checks.h"
-#include "launcher_app_messages.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "model/bridge_json.h"

@@ -230,6 +230,49 @@ describe('adding a server', () => {
   });
 });
 
+describe('adding a server from a server file', () => {
+  const addServer = { $fn: `([request]) => new Promise((resolve) => setTimeout(() => resolve(
+    request.file === '/downloads/notes.json' ? JSON.stringify({ added: false, name: '', outcome: 'file',
+      sentence: '/downloads/notes.json is not a server file: it must hold one server with its name, server and patchBaseUrl.' })
+    : JSON.stringify({ added: true, name: 'Emberfall', outcome: 'added', sentence: '' })), 50))` };
+
+  it('TheFileGoesAloneWithTheFolderAndARefusalIsShownInTheDialog', async () => {
+    const page = await open({ addServer });
+    await page.click('#btn-add-server');
+    await settle(page);
+    assert.equal(await shown(page, '#add-server-file'), true);
+    await page.fill('#add-server-file', '/downloads/notes.json');
+    await page.press('#add-server-file', 'Enter');
+    const refusal = '/downloads/notes.json is not a server file: it must hold one server with its name, server and ' +
+      'patchBaseUrl.';
+    await page.waitForFunction((s) => document.querySelector('#add-server-message').textContent === s, refusal);
+    assert.equal(await shown(page, '#add-server-panel'), true);
+    assert.equal(await page.isDisabled('#add-server-save'), false);
+
+    // A name beside the file is refused before anything leaves the page.
+    await page.fill('#add-server-name', 'Mine');
+    await page.press('#add-server-file', 'Enter');
+    await page.waitForFunction(() => document.querySelector('#add-server-message').textContent ===
+      'Give either a server file or a name and a patch address, not both.');
+    assert.equal((await callsNamed(page, 'addServer')).length, 1);
+
+    await page.fill('#add-server-name', '');
+    await page.fill('#add-server-file', ' /downloads/emberfall.json ');
+    await page.fill('#add-server-folder', '/games/ember');
+    await page.click('#add-server-save');
+    await page.waitForFunction(() => document.querySelector('#add-server-panel').classList.contains('hidden'));
+    assert.deepEqual((await callsNamed(page, 'addServer')).map((c) => c.args), [
+      [{ file: '/downloads/notes.json', folder: '' }],
+      [{ file: '/downloads/emberfall.json', folder: '/games/ember' }],
+    ]);
+    // Opened again, the dialog starts empty.
+    await page.click('#btn-add-server');
+    await settle(page);
+    assert.equal(await page.inputValue('#add-server-file'), '');
+    assert.deepEqual(page.consoleErrors, []);
+  });
+});
+
 describe('tiles by keyboard', () => {
   const focusedIndex = (page) => page.evaluate(() => document.activeElement?.dataset?.index ?? null);
 

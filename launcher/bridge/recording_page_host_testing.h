@@ -19,6 +19,7 @@
 #include "bridge/shared_work_pool.h"
 #include "launcher_app_messages.h"
 #include "model/fake_shell_opener.h"
+#include "tasks/patch_worker.h"
 
 namespace mendly::test {
 
