@@ -46,8 +46,6 @@ private:
     bool handlerInstalled_ = false;
 };
 
-std::u16string widePath(const std::filesystem::path& p) { return pathText(p); }
-
 // "ERROR: " + name + " — " + the message's first line; each further line of
 // it (what was being fetched, and from where) as a log line of its own.
 void logFailure(const std::u16string& name, std::u16string_view message) {
@@ -110,8 +108,8 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
             std::error_code ec;
             std::filesystem::create_directories(folder, ec);
             if (ec || !std::filesystem::is_directory(folder, ec)) {
-                console.printResult(u"Error: Could not create " + widePath(folder));
-                LogFile::write(u"ERROR: Could not create " + widePath(folder));
+                console.printResult(u"Error: Could not create " + pathText(folder));
+                LogFile::write(u"ERROR: Could not create " + pathText(folder));
                 ++failed;
                 continue;
             }
@@ -128,12 +126,14 @@ int runUpdates(ConsoleOutput& console, const std::filesystem::path& programFolde
         options.rateLimit = rateLimit;
         options.mirrors = mirrorAddresses(entry);
         options.serverName = toWide(displayName(entry));
-        const bool ok = runPatch(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
-                                 !installed ? PatchMode::Install : verifying ? PatchMode::Verify : PatchMode::Update,
-                                 options, error);
+        const PatchOutcome outcome =
+            runPatchWithOutcome(nullptr, manifestUrl(entry), filesBaseUrl(entry), manifestTrust(catalog, index), folder,
+                                !installed ? PatchMode::Install : verifying ? PatchMode::Verify : PatchMode::Update,
+                                options, error);
+        const bool ok = outcome == PatchOutcome::Ok;
         console.endProgressLine();
 
-        if (isPatchCancelRequested() || error == u"Cancelled") {
+        if (isPatchCancelRequested() || outcome == PatchOutcome::Cancelled) {
             console.printResult(u"Cancelled.");
             LogFile::write(u"CLI update cancelled");
             return 2;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "catalog/path_text.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "hash/digest.h"
@@ -52,16 +53,16 @@ bool placeLooseFile(const ManifestEntry& entry, const fs::path& staged, bool las
     std::error_code ec;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
     const std::u16string logPrefix = u"ERROR: " + name + std::u16string(kDash);
-    if (ec) return failWithLog(error, u"Cannot write: " + toWide(target.string()), logPrefix);
+    if (ec) return failWithLog(error, u"Cannot write: " + pathText(target), logPrefix);
     fs::path source = staged;
     if (!lastUse) {
         source += ".copy";
         fs::remove(source, ec);
         if (!fs::copy_file(staged, source, ec) || ec)
-            return failWithLog(error, u"Cannot write: " + toWide(source.string()), logPrefix);
+            return failWithLog(error, u"Cannot write: " + pathText(source), logPrefix);
     }
     if (!moveOverTarget(source, target))
-        return failWithLog(error, u"Cannot rename part to: " + toWide(target.string()), logPrefix);
+        return failWithLog(error, u"Cannot rename part to: " + pathText(target), logPrefix);
     return true;
 }
 
@@ -103,7 +104,7 @@ bool assembleStagedMember(ArchiveAssembly& assembly, const ManifestEntry& entry,
     if (info && assembly.appendFrom(ref.memberPath, entry.md5, info->originalSize, staged, info->offset,
                                     info->storedSize))
         return true;
-    return failWithLog(error, u"Failed to write archive: " + toWide(assembly.archivePath().string()), u"ERROR: ");
+    return failWithLog(error, u"Failed to write archive: " + pathText(assembly.archivePath()), u"ERROR: ");
 }
 
 // Completes every assembled archive (its directory written, then renamed
@@ -114,7 +115,7 @@ bool finishAssemblies(PatchWindow* window, ArchiveAssemblies& assemblies, std::i
         const fs::path& path = assembly->archivePath();
         LogFile::write(archiveUpdateLogLine(path, assembly->memberCount(), assembly->legacyNames()));
         if (!assembly->finish())
-            return failWithLog(error, u"Failed to write archive: " + toWide(path.string()), u"ERROR: ");
+            return failWithLog(error, u"Failed to write archive: " + pathText(path), u"ERROR: ");
         ++done;
         reportProgress(window, done, std::max<std::int32_t>(1, total));
     }

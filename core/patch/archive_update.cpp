@@ -1,8 +1,11 @@
 #include "patch/archive_update.h"
 
 #include <algorithm>
+#include <functional>
+#include <future>
 #include <system_error>
 
+#include "catalog/path_text.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "patch/patch_reporting.h"
@@ -58,7 +61,7 @@ void findOrphanEntries(const std::filesystem::path& installDir, const ManifestMe
 
 std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, std::size_t updateCount,
                                     std::size_t removalCount) {
-    std::u16string line = u"Updating archive: " + toWide(archivePath.string());
+    std::u16string line = u"Updating archive: " + pathText(archivePath);
     const auto count = [](std::size_t n) { return toDecimal(static_cast<long long>(n)); };
     if (updateCount == 0) {
         line += u" (removing " + count(removalCount) + (removalCount == 1 ? u" orphan entry)" : u" orphan entries)");
@@ -69,6 +72,30 @@ std::u16string archiveUpdateLogLine(const std::filesystem::path& archivePath, st
     return line;
 }
 
+namespace {
+
+// Updates one archive; true when it was written. Runs on a thread of its own.
+bool updateOneArchive(const std::filesystem::path& path, const std::vector<vfile::EntrySource>& added,
+                      const std::vector<std::string>& removed) noexcept {
+    try {
+        return vfile::updateArchiveFromSources(path, added, removed);
+    } catch (...) {
+        return false;
+    }
+}
+
+// Starts `work` on a thread of its own, or runs it when it is waited for if
+// no thread can be had.
+std::future<bool> startArchiveUpdate(std::function<bool()> work) {
+    try {
+        return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, std::move(work));
+    }
+}
+
+}  // namespace
+
 bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir, const ArchiveUpdates& updates,
                     const ArchiveRemovals& removals, std::int32_t& done, std::int32_t total, std::u16string& error) {
     std::set<std::string> names;
@@ -77,20 +104,28 @@ bool updateArchives(PatchWindow* window, const std::filesystem::path& installDir
 
     static const std::vector<vfile::EntrySource> noUpdates;
     static const std::vector<std::string> noRemovals;
-    // One archive that cannot be written does not keep the others out of
-    // date: each is tried, and the run fails with the first error.
-    std::u16string firstError;
+    // The archives are distinct files, updated at once: each update spends
+    // most of its time waiting for its flushes to reach the disk, and those
+    // waits overlap. One archive that cannot be written does not keep the
+    // others out of date: each is tried, and the run fails with the first
+    // error (in name order).
+    std::vector<std::pair<std::filesystem::path, std::future<bool>>> started;
     for (const std::string& name : names) {
         const auto updatesFound = updates.find(name);
         const auto& added = updatesFound != updates.end() ? updatesFound->second : noUpdates;
         const auto removalsFound = removals.find(name);
         const std::vector<std::string>& removed = removalsFound != removals.end() ? removalsFound->second : noRemovals;
         if (added.empty() && removed.empty()) continue;
-
         const std::filesystem::path path = archivePathFor(installDir, name);
         LogFile::write(archiveUpdateLogLine(path, added.size(), removed.size()));
-        if (!vfile::updateArchiveFromSources(path, added, removed)) {
-            const std::u16string failure = u"Failed to write archive: " + toWide(path.string());
+        started.emplace_back(path, startArchiveUpdate([path, &added, &removed] {
+                                 return updateOneArchive(path, added, removed);
+                             }));
+    }
+    std::u16string firstError;
+    for (auto& [path, written] : started) {
+        if (!written.get()) {
+            const std::u16string failure = u"Failed to write archive: " + pathText(path);
             LogFile::write(u"ERROR: " + failure);
             if (firstError.empty()) firstError = failure;
             continue;
@@ -119,9 +154,9 @@ void recoverInterruptedArchiveUpdates(const std::filesystem::path& installDir) {
         std::error_code ec;
         const auto journal = std::filesystem::symlink_status(vfile::journalPathFor(path), ec);
         if (!std::filesystem::is_regular_file(journal) && !std::filesystem::is_symlink(journal)) continue;
-        LogFile::write(u"Recovering an interrupted archive update: " + toWide(path.string()));
+        LogFile::write(u"Recovering an interrupted archive update: " + pathText(path));
         if (!vfile::recoverInterruptedUpdate(path))
-            LogFile::write(u"ERROR: Cannot recover an interrupted archive update: " + toWide(path.string()));
+            LogFile::write(u"ERROR: Cannot recover an interrupted archive update: " + pathText(path));
     }
 }
 

@@ -6,9 +6,10 @@
 #include <set>
 #include <system_error>
 
+#include "catalog/path_text.h"
 #include "log/text.h"
 #include "patch/archive_paths.h"
-#include "patch/download_stage.h"
+#include "patch/staging_area.h"
 #include "platform/disk.h"
 
 namespace mendly {
@@ -29,7 +30,7 @@ std::u16string formatDiskSize(std::uint64_t bytes) {
 }
 
 std::u16string notEnoughDiskSpace(const fs::path& folder, std::uint64_t needed, std::uint64_t free) {
-    return u"Not enough disk space in " + toWide(folder.string()) + u": " + formatDiskSize(needed) + u" needed, " +
+    return u"Not enough disk space in " + pathText(folder) + u": " + formatDiskSize(needed) + u" needed, " +
            formatDiskSize(free) + u" free";
 }
 

@@ -1,5 +1,6 @@
 #include "patch/download_stage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,7 +13,9 @@
 #include "log/log_file.h"
 #include "log/text.h"
 #include "net/http_client.h"
+#include "catalog/path_text.h"
 #include "patch/archive_paths.h"
+#include "patch/run_summary.h"
 #include "patch/cancel_flag.h"
 #include "patch/delta_download.h"
 #include "patch/delta_rebuild.h"
@@ -575,15 +578,6 @@ bool runJob(WorkerContext& ctx, const Job& job) {
 
 }  // namespace
 
-std::string stagedNameFor(const ManifestEntry& entry) {
-    switch (kindOf(entry)) {
-        case Kind::Member: return StagingArea::nameFor(entry, StagedForm::StoredEntry);
-        case Kind::Payload: return StagingArea::nameFor(entry, StagedForm::Payload);
-        case Kind::Loose: break;
-    }
-    return StagingArea::nameFor(entry, StagedForm::AsServed);
-}
-
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              std::u16string_view filesBaseUrl, PatchWindow* window, const StagingArea& staging,
                              const std::filesystem::path& installDir, TransferRateLimit* rateLimit) {
@@ -636,6 +630,40 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
     result.reused = state.reused.load();
     result.gaveUp = state.gaveUp.load();
     return result;
+}
+
+PatchOutcome runDownloadStage(PatchWindow* window, const PatchManifest& manifest, const std::vector<std::size_t>& list,
+                              DownloadSources sources, const std::filesystem::path& installDir,
+                              const StagingArea& staging, TransferRateLimit* limit, ArchiveAssemblies& assemblies,
+                              DownloadResult& downloads, std::u16string& error) {
+    const std::int32_t n = progressCount(list.size());
+    reportStatus(window, u"Verify done: " + toDecimal(n) + u" file(s) need patching");
+    if (const auto full = checkDiskSpaceForPatch(manifest, list, installDir, staging))
+        return failedWithLog(error, *full, u"ERROR: ");
+    const DownloadPlan plan = planDownload(manifest, list, staging);
+    reportStatusAndLog(window, downloadPlanLine(plan, freeSpaceAt(staging.folder())));
+    if (const auto reuse = reuseLine(plan)) reportStatusAndLog(window, *reuse);
+    if (!staging.create()) return failedWithLog(error, u"Cannot write: " + pathText(staging.folder()), u"ERROR: ");
+    assemblies = openAssemblies(manifest, list, installDir, staging);
+    sources.assemblies = &assemblies;
+    reportStage(window, PatchStage::Download);
+    reportProgress(window, 0, n);
+    downloads = downloadFiles(manifest, list, sources, window, staging, installDir, limit);
+    sources.hosts.logSummary();
+    if (isPatchCancelRequested()) return cancelledWithLog(error, u"Patch cancelled during download");
+    if (downloads.failed > 0) {
+        error = downloads.firstError.empty() ? std::u16string(u"One or more downloads failed") : downloads.firstError;
+        LogFile::write(u"ERROR: Patch failed \u2014 " + toDecimal(downloads.failed) + u" / " + toDecimal(n) +
+                       u" downloads failed" +
+                       (downloads.gaveUp ? u" (gave up early: the rest were not tried)" : u""));
+        return PatchOutcome::Failed;
+    }
+    if (isPatchCancelRequested()) return cancelledWithLog(error, u"Patch cancelled before apply");
+    // Every slot is filled unless a cancellation cut the stage short and the
+    // flag was cleared again since; applying missing files would destroy files.
+    if (!std::all_of(downloads.slots.begin(), downloads.slots.end(), [](const DownloadSlot& s) { return s.ok; }))
+        return cancelledWithLog(error, u"Patch cancelled during download");
+    return PatchOutcome::Ok;
 }
 
 }  // namespace mendly

@@ -25,6 +25,7 @@
 #include "patch/host_pool.h"
 #include "patch/install_record.h"
 #include "patch/manifest.h"
+#include "patch/patch_outcome.h"
 #include "patch/patch_window.h"
 #include "patch/staging_area.h"
 
@@ -54,11 +55,6 @@ struct DownloadResult {
 // kLoggedDownloadFailures failures one by one.
 inline constexpr std::int32_t kGiveUpAfterDownloads = 32;
 inline constexpr std::int32_t kLoggedDownloadFailures = 100;
-
-// Which staged file holds `entry` once the stage has run: "<md5>.entry" for a
-// plain archive member, "<md5>.payload" for a single-file payload ("<md5>.payload.converted"
-// when its body had to be stored anew), "<md5>" for a loose file.
-std::string stagedNameFor(const ManifestEntry& entry);
 
 // Where a stage fetches its files from and how it asks again.
 struct DownloadSources {
@@ -112,5 +108,20 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
 DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                              const DownloadSources& sources, PatchWindow* window, const StagingArea& staging,
                              const std::filesystem::path& installDir, TransferRateLimit* rateLimit = nullptr);
+
+// The download step of a run: the status "Verify done: N file(s) need
+// patching", the free-space check, the plan's line ("Download: ...") and the
+// reuse line, the staging folder made, an assembly opened for every new
+// archive (archive_assembly.h; into `assemblies`), stage Download and
+// progress (0, N), then downloadFiles from `sources`, whose hosts' summary is
+// logged. Ok when every file of `list` arrived; Cancelled (`error`
+// "Cancelled", logged "Patch cancelled during download" or "... before
+// apply"); Failed with the first failure's sentence, logged "ERROR: Patch
+// failed — k / N downloads failed".
+[[nodiscard]] PatchOutcome runDownloadStage(PatchWindow* window, const PatchManifest& manifest,
+                                            const std::vector<std::size_t>& list, DownloadSources sources,
+                                            const std::filesystem::path& installDir, const StagingArea& staging,
+                                            TransferRateLimit* limit, ArchiveAssemblies& assemblies,
+                                            DownloadResult& downloads, std::u16string& error);
 
 }  // namespace mendly

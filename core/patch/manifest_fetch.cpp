@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 
+#include "catalog/path_text.h"
 #include "hash/digest.h"
 #include "hash/signature.h"
 #include "log/log_file.h"
@@ -133,30 +134,26 @@ Answer askHost(const HostAsk& ask, PatchManifest& manifest, std::string& digest,
 
 }  // namespace
 
-bool fetchRunManifest(PatchWindow* window, const ManifestSource& source, const TrustedKeys& trust,
-                      const fs::path& installDir, TransferRateLimit* limit, PatchManifest& manifest,
-                      std::string& digest, std::u16string& error) {
+PatchOutcome fetchRunManifest(PatchWindow* window, const ManifestSource& source, const TrustedKeys& trust,
+                              const fs::path& installDir, TransferRateLimit* limit, PatchManifest& manifest,
+                              std::string& digest, std::u16string& error) {
     // Keys were asked for and none can be used (unreadable, or weak enough
     // that anyone could forge what they sign): nothing could be believed.
     if (trust.required && trust.keys.empty())
-        return failWithLog(error, u"No usable key is known to check this server's patch manifest, so it cannot be "
-                                  u"updated.", u"ERROR: ");
+        return failedWithLog(error, u"No usable key is known to check this server's patch manifest, so it cannot be "
+                                    u"updated.", u"ERROR: ");
     reportStage(window, PatchStage::Manifest);
     for (std::size_t host = 0; host < source.hosts.size(); ++host) {
         const HostAsk ask{window, source, trust, installDir, limit, host, host + 1 == source.hosts.size()};
         manifest = PatchManifest{};
         std::u16string hostError;
         const Answer answer = askHost(ask, manifest, digest, hostError);
-        if (answer == Answer::Usable) return true;
-        if (answer == Answer::Cancelled) {
-            error = u"Cancelled";
-            LogFile::write(u"Patch cancelled while downloading manifest");
-            return false;
-        }
+        if (answer == Answer::Usable) return PatchOutcome::Ok;
+        if (answer == Answer::Cancelled) return cancelledWithLog(error, u"Patch cancelled while downloading manifest");
         source.hosts.demote(host, hostError.substr(0, hostError.find(u'\n')));
         error = std::move(hostError);
     }
-    return false;
+    return PatchOutcome::Failed;
 }
 
 }  // namespace mendly

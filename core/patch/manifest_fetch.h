@@ -22,6 +22,7 @@
 #include "patch/host_pool.h"
 #include "patch/manifest.h"
 #include "patch/patch_window.h"
+#include "patch/patch_outcome.h"
 #include "trust/trusted_keys.h"
 
 namespace mendly {
@@ -32,11 +33,11 @@ struct ManifestSource {
     std::u16string_view serverName;  // for the context line; may be empty
 };
 
-// `digest` is the SHA-256 of the manifest as served. Exactly "Cancelled" in
-// `error` when the cancel flag ended it (logged "Patch cancelled while
-// downloading manifest").
-[[nodiscard]] bool fetchRunManifest(PatchWindow* window, const ManifestSource& source, const TrustedKeys& trust,
-                                    const std::filesystem::path& installDir, TransferRateLimit* limit,
-                                    PatchManifest& manifest, std::string& digest, std::u16string& error);
+// `digest` is the SHA-256 of the manifest as served. Cancelled, with
+// "Cancelled" in `error`, when the cancel flag ended it (logged "Patch
+// cancelled while downloading manifest"); Failed with the sentence.
+[[nodiscard]] PatchOutcome fetchRunManifest(PatchWindow* window, const ManifestSource& source, const TrustedKeys& trust,
+                                            const std::filesystem::path& installDir, TransferRateLimit* limit,
+                                            PatchManifest& manifest, std::string& digest, std::u16string& error);
 
 }  // namespace mendly

@@ -104,4 +104,15 @@ bool failWithLog(std::u16string& error, std::u16string text, std::u16string_view
     return false;
 }
 
+PatchOutcome failedWithLog(std::u16string& error, std::u16string text, std::u16string_view logPrefix) {
+    (void)failWithLog(error, std::move(text), logPrefix);
+    return PatchOutcome::Failed;
+}
+
+PatchOutcome cancelledWithLog(std::u16string& error, std::u16string_view logLine) {
+    error = u"Cancelled";
+    LogFile::write(logLine);
+    return PatchOutcome::Cancelled;
+}
+
 }  // namespace mendly

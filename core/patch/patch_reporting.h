@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "patch/patch_outcome.h"
 #include "patch/patch_window.h"
 
 namespace mendly {
@@ -77,5 +78,10 @@ std::int32_t progressCount(std::size_t n);
 // How a step of a run fails: `error` = text, the log line logPrefix + text,
 // and false to return. Safe from any thread (the log has its own lock).
 bool failWithLog(std::u16string& error, std::u16string text, std::u16string_view logPrefix);
+// The same as an outcome: Failed.
+PatchOutcome failedWithLog(std::u16string& error, std::u16string text, std::u16string_view logPrefix);
+// How a step of a run ends on a cancellation: `error` = "Cancelled" (what the
+// user reads), `logLine` logged, Cancelled to return.
+PatchOutcome cancelledWithLog(std::u16string& error, std::u16string_view logLine);
 
 }  // namespace mendly

@@ -11,6 +11,7 @@
 #include "net/retry_policy.h"
 
 #include "patch/patch_mode.h"
+#include "patch/patch_outcome.h"
 #include "patch/patch_window.h"
 #include "trust/trusted_keys.h"
 
@@ -61,5 +62,12 @@ struct PatchRunOptions {
 [[nodiscard]] bool runPatch(PatchWindow* window, std::u16string_view manifestUrl, std::u16string_view filesBaseUrl,
                             const TrustedKeys& manifestTrust, const std::filesystem::path& installDir,
                             PatchMode mode, const PatchRunOptions& options, std::u16string& error);
+// The same, saying how the run ended: Ok (`error` untouched), Cancelled (the
+// cancel flag ended it; `error` "Cancelled", the sentence the user reads) or
+// Failed (`error` says why). Callers decide by the outcome, not the sentence.
+[[nodiscard]] PatchOutcome runPatchWithOutcome(PatchWindow* window, std::u16string_view manifestUrl,
+                                               std::u16string_view filesBaseUrl, const TrustedKeys& manifestTrust,
+                                               const std::filesystem::path& installDir, PatchMode mode,
+                                               const PatchRunOptions& options, std::u16string& error);
 
 }  // namespace mendly

@@ -10,10 +10,18 @@ bool postTextMessage(PatchWindow& window, unsigned message, std::intptr_t wParam
 }
 
 bool postPatchFinished(PatchWindow* window, bool succeeded, std::u16string_view error) {
+    return postPatchFinished(window, succeeded ? PatchOutcome::Ok : PatchOutcome::Failed, error);
+}
+
+bool postPatchFinished(PatchWindow* window, PatchOutcome outcome, std::u16string_view error) {
     if (window == nullptr) return false;
-    const std::intptr_t ok = succeeded ? 1 : 0;
-    if (error.empty()) return window->post(WM_PATCH_FINISHED, ok, 0);
-    return postTextMessage(*window, WM_PATCH_FINISHED, ok, error);
+    const std::intptr_t param = outcome == PatchOutcome::Ok ? 1 : outcome == PatchOutcome::Cancelled ? 2 : 0;
+    if (error.empty()) return window->post(WM_PATCH_FINISHED, param, 0);
+    return postTextMessage(*window, WM_PATCH_FINISHED, param, error);
+}
+
+PatchOutcome patchFinishedOutcome(std::intptr_t wParam) {
+    return wParam == 1 ? PatchOutcome::Ok : wParam == 2 ? PatchOutcome::Cancelled : PatchOutcome::Failed;
 }
 
 std::unique_ptr<std::u16string> adoptTextPayload(std::intptr_t lParam) {

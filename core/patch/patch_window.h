@@ -6,6 +6,7 @@
 //   WM_PATCH_STATUS    wParam 0              lParam: new std::u16string*, the status text
 //   WM_PATCH_PROGRESS  wParam done           lParam total (both int32, sign-extended)
 //   WM_PATCH_FINISHED  wParam 1 ok / 0 fail  lParam: new std::u16string*, the error text,
+//                      / 2 cancelled
 //                                            or 0 when the error text is empty
 //   WM_PATCH_TRANSFER  wParam 0              lParam: new PatchTransfer*, the download's
 //                                            bytes, speed and time left
@@ -16,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "patch/patch_outcome.h"
 
 namespace mendly {
 
@@ -51,6 +54,10 @@ bool postTextMessage(PatchWindow& window, unsigned message, std::intptr_t wParam
 // The launcher's end-of-run message: wParam 1/0, the error text as payload, or
 // lParam 0 when `error` is empty. Does nothing (false) without a window.
 bool postPatchFinished(PatchWindow* window, bool succeeded, std::u16string_view error);
+// The same for a run's outcome: wParam 1 (Ok), 2 (Cancelled) or 0 (Failed).
+bool postPatchFinished(PatchWindow* window, PatchOutcome outcome, std::u16string_view error);
+// Receiver side: the outcome a WM_PATCH_FINISHED's wParam says.
+PatchOutcome patchFinishedOutcome(std::intptr_t wParam);
 
 // Receiver side: takes ownership of a string payload; null for lParam 0.
 std::unique_ptr<std::u16string> adoptTextPayload(std::intptr_t lParam);

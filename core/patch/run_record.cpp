@@ -1,5 +1,7 @@
 #include "patch/run_record.h"
 
+#include "catalog/path_text.h"
+#include "log/log_file.h"
 #include "log/text.h"
 #include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
@@ -62,6 +64,19 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
         record.addEntry(entry.relative, std::move(recorded));
     }
     return record;
+}
+
+void RecordKeeping::noteWritten(const std::filesystem::path& installDir) {
+    for (const std::string& key : written) (void)afterWrite.noteNow(key, installDir / std::filesystem::path(key));
+}
+
+void RecordKeeping::save(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+                         const std::filesystem::path& installDir, PatchMode mode) const {
+    if (mode == PatchMode::ResetIni || recordStands) return;
+    const InstallRecord record =
+        buildRunRecord(manifest, manifestDigest, selected, installDir, beforeRead, afterWrite, written);
+    if (!record.save(installDir))
+        LogFile::write(u"ERROR: Cannot write: " + pathText(installDir / kInstallRecordFileName));
 }
 
 }  // namespace mendly

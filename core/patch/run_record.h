@@ -15,6 +15,7 @@
 // Runs on the run's own thread, after the final check's workers have ended.
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "patch/holder_stamps.h"
 #include "patch/install_record.h"
 #include "patch/manifest.h"
+#include "patch/patch_mode.h"
 
 namespace mendly {
 
@@ -38,5 +40,28 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
                              const std::vector<std::size_t>& selected, const std::filesystem::path& installDir,
                              const HolderStamps& beforeRead, const HolderStamps& afterWrite,
                              const std::set<std::string>& written);
+
+// What a run carries from verification to its record. One owner: the run's
+// own thread.
+struct RecordKeeping {
+    std::string manifestDigest;
+    std::optional<InstallRecord> previous;  // read in Update runs only
+    HolderStamps beforeRead;
+    HolderStamps afterWrite;
+    std::set<std::string> written;
+    // True when the run neither wrote anything nor read anything the previous
+    // record did not vouch for, against the same manifest: that record
+    // already says what a new one would, and is kept as it is.
+    bool recordStands = false;
+
+    // Stamps what the apply step wrote, before the final check reads it.
+    void noteWritten(const std::filesystem::path& installDir);
+    // Replaces the record after a successful run (not for an INI reset, which
+    // verifies too little to vouch for the rest). A record that cannot be
+    // written costs the next run a full verification, not this run its
+    // result: "ERROR: Cannot write: <path>" is logged.
+    void save(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
+              const std::filesystem::path& installDir, PatchMode mode) const;
+};
 
 }  // namespace mendly

@@ -5,7 +5,7 @@
 
 #include "log/text.h"
 #include "patch/disk_space_check.h"
-#include "patch/download_stage.h"
+#include "patch/staging_area.h"
 #include "platform/disk.h"
 
 namespace mendly {

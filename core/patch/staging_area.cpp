@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "hash/digest.h"
+#include "patch/archive_paths.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
@@ -75,6 +76,12 @@ StagedContents StagingArea::measure() const {
         contents.bytes += size;
     }
     return contents;
+}
+
+std::string stagedNameFor(const ManifestEntry& entry) {
+    const auto ref = classifyArchivePath(entry.relative);
+    if (!ref) return StagingArea::nameFor(entry, StagedForm::AsServed);
+    return StagingArea::nameFor(entry, ref->hadPakPrefix ? StagedForm::Payload : StagedForm::StoredEntry);
 }
 
 }  // namespace mendly

@@ -76,4 +76,10 @@ private:
     std::filesystem::path folder_;
 };
 
+// Which staged file holds `entry` once the download stage has run:
+// "<md5>.entry" for a plain archive member, "<md5>.payload" for a single-file
+// payload ("<md5>.payload.converted" when its body had to be stored anew),
+// "<md5>" for a loose file.
+std::string stagedNameFor(const ManifestEntry& entry);
+
 }  // namespace mendly
