@@ -35,7 +35,9 @@
 #include <vector>
 
 #include "patch/archive_paths.h"
+#include "hash/digest.h"
 #include "patch/vfile/archive_journal.h"
+#include "patch/vfile/delta_codec.h"
 #include "support/child_process.h"
 #include "support/client_compare.h"
 #include "support/faulty_patch_host.h"
@@ -478,6 +480,69 @@ TEST_F(KillFaultTest, InstallKilledPartWayIsCompletedByTheNextRun) {
     }
     printSummary("install kills", records);
     EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 10);
+}
+
+// Release 2 as an edit of release 1: every file that changes between them
+// is release 1's bytes with a little changed inside, and lists a delta from
+// release 1's content (loose files and plain members; payloads come whole).
+// The deltas' paths below the server's folder.
+std::vector<std::string> makeDeltaRelease(const test::PatchHostFolder& from, test::PatchHostFolder& to) {
+    std::vector<std::string> paths;
+    const std::vector<test::PatchHostFolder::File> files = to.files();
+    for (const auto& f : files) {
+        const auto old = std::find_if(from.files().begin(), from.files().end(),
+                                      [&](const auto& o) { return o.relative == f.relative; });
+        const auto ref = classifyArchivePath(f.relative);
+        if (old == from.files().end() || old->served == f.served || (ref && ref->hadPakPrefix)) continue;
+        std::string edited = old->served;
+        edited.insert(edited.size() / 2, "edited in release 2");
+        edited[edited.size() / 4] = static_cast<char>(edited[edited.size() / 4] ^ 0x5A);
+        const auto delta = vfile::makeDelta(old->served, edited, 3);
+        if (!delta) {
+            ADD_FAILURE() << "no delta for " << f.relative;
+            continue;
+        }
+        paths.push_back("deltas/" + std::to_string(paths.size()));
+        to.addFile(f.relative, edited);
+        to.addDelta(f.relative, sha256Hex(old->served), paths.back(), *delta);
+    }
+    return paths;
+}
+
+// An update that rebuilds files from deltas, killed at moments of its
+// downloads and of its apply step: the next run converges, and the user's
+// files stay as they were. (Rebuilding only reads what is installed; what it
+// writes goes through the staging folder like any download.)
+TEST_F(KillFaultTest, DeltaUpdateKilledAtAnyMomentConverges) {
+    if (!vfile::deltaCodecAvailable()) GTEST_SKIP() << "no delta codec in this build";
+    const std::vector<std::string> deltas = makeDeltaRelease(v1, v2);
+    ASSERT_GE(deltas.size(), 10u);
+    const std::vector<KillMoment> moments = {
+        {Trigger::FileRequest, 2},       {Trigger::FileRequest, 6},     {Trigger::StagedPartCreated, 2},
+        {Trigger::StagedCommitted, 3},   {Trigger::StagedCommitted, 9}, {Trigger::LooseMovedIn, 2},
+        {Trigger::JournalWritten, 1},    {Trigger::ArchiveClosed, 1},   {Trigger::ArchiveClosed, 2},
+    };
+    std::vector<KillRecord> records;
+    for (const KillMoment& moment : moments) {
+        v1.publish();
+        ASSERT_EQ(sandbox.run({"--update-single", "demo"}).exitCode, 0) << moment.n;  // back to release 1, whole
+        test::writeFile(client() / "ini" / "user.ini", kUserIni);
+        test::writeFile(client() / "ini" / "video.ini", kUserVideo);
+        v2.publish();
+        host.setDelay(std::chrono::milliseconds(10));
+        prepareStaging();
+        KillRecord record = harness.run(moment, {"--update-single", "demo"}, client());
+        expectUserFilesIntact(record.moment);
+        expectRecoveryConverges(2, test::IniScope::KeptOnly, record);
+        expectUserFilesIntact(record.moment);
+        records.push_back(std::move(record));
+        if (HasFatalFailure()) break;
+    }
+    printSummary("delta update kills", records);
+    std::size_t deltaRequests = 0;
+    for (const std::string& path : deltas) deltaRequests += host.server().requestCount(v2.filesUrlPath() + "/" + path);
+    EXPECT_GE(deltaRequests, deltas.size());  // the rebuilds did happen
+    EXPECT_GE(std::count_if(records.begin(), records.end(), [](const KillRecord& r) { return r.killed; }), 7);
 }
 
 // A run killed while it downloads leaves the files it had finished in the

@@ -168,6 +168,16 @@ bool ArchiveAssembly::record(const std::string& name, const AssembledMember& mem
     return true;
 }
 
+// Every kWriteBackStep bytes appended are handed to the disk at once, so
+// that finish() does not wait for the whole archive to be written out.
+constexpr std::uint64_t kWriteBackStep = 8u << 20;
+
+void ArchiveAssembly::writeBackEarly() {
+    if (end_ < writtenBackTo_ + kWriteBackStep) return;
+    out_.startWriteBack(writtenBackTo_, end_ - writtenBackTo_);
+    writtenBackTo_ = end_;
+}
+
 bool ArchiveAssembly::append(const std::string& name, const std::string& md5, std::uint32_t originalSize,
                              std::string_view stored) {
     const std::lock_guard lock(mutex_);
@@ -176,6 +186,7 @@ bool ArchiveAssembly::append(const std::string& name, const std::string& md5, st
     if (!out_.writeAt(end_, stored)) return false;
     end_ += stored.size();
     written_ += stored.size();
+    writeBackEarly();
     return record(name, member);
 }
 
@@ -187,6 +198,7 @@ bool ArchiveAssembly::appendFrom(const std::string& name, const std::string& md5
     if (!out_.copyFrom(source, offset, storedSize, end_)) return false;
     end_ += storedSize;
     written_ += storedSize;
+    writeBackEarly();
     return record(name, member);
 }
 

@@ -97,6 +97,7 @@ private:
     bool start(std::uint64_t directoryEnd);
     bool takeUp(std::uint64_t directoryEnd);
     bool record(const std::string& name, const AssembledMember& member);  // mutex held
+    void writeBackEarly();                                                 // mutex held
 
     const std::filesystem::path file_;
     const std::filesystem::path archivePath_;
@@ -107,6 +108,7 @@ private:
     std::uint64_t dataStart_ = 0;
     std::uint64_t end_ = 0;
     std::uint64_t written_ = 0;
+    std::uint64_t writtenBackTo_ = 0;  // what startWriteBack was asked for so far
     std::map<std::string, AssembledMember> members_;  // by name
 };
 

@@ -1,6 +1,7 @@
 #include "patch/converge_check.h"
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <thread>
@@ -8,6 +9,7 @@
 #include "patch/archive_cache.h"
 #include "patch/archive_paths.h"
 #include "patch/local_verification.h"
+#include "patch/staged_file.h"
 #include "patch/worker_count.h"
 
 namespace mendly {
@@ -66,24 +68,49 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
     return firstUnconverged(manifest, list, installDir, stamps, {});
 }
 
+namespace {
+
+// The largest stored member compared byte for byte with its staged file.
+constexpr std::uint64_t kLargestCompared = 16u << 20;
+
+// Whether the archive holds exactly the stored bytes of `staged` for the
+// member; nothing when that is not worth comparing (hash it instead).
+std::optional<bool> sameStoredBytes(const fs::path& archivePath, const ArchiveMemberRef& ref, const fs::path& staged,
+                                    ArchiveCache& cache) {
+    const auto info = readStagedEntryInfo(staged);
+    if (!info || info->storedSize > kLargestCompared) return std::nullopt;
+    const auto archive = cache.get(archivePath);
+    const auto entry = archive ? archive->find(ref.memberPath) : std::nullopt;
+    if (!entry || entry->storedSize != info->storedSize || entry->originalSize != info->originalSize) return false;
+    const auto held = archive->readStored(*entry);
+    std::ifstream in(staged, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(info->storedSize), '\0');
+    in.seekg(static_cast<std::streamoff>(info->offset));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return held && in && held->bytes == bytes;
+}
+
+}  // namespace
+
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir, HolderStamps* stamps,
                                                     const std::vector<DownloadSlot>& slots,
-                                                    const ArchiveAssemblies& assemblies) {
+                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging) {
     // Loose files staged more than once were copied for all but one use.
     std::map<std::string, int> uses;
     for (const DownloadSlot& slot : slots) ++uses[slot.stagedName];
     const ArrivalProof proof = [&](std::size_t position, ArchiveCache& cache) -> std::optional<bool> {
         const ManifestEntry& entry = manifest.files[list[position]];
-        const auto ref = classifyArchivePath(entry.relative);
-        if (ref) {
+        if (position >= slots.size()) return std::nullopt;
+        const DownloadSlot& slot = slots[position];
+        if (const auto ref = classifyArchivePath(entry.relative)) {
             const auto assembly = assemblies.find(ref->archiveName);
-            if (assembly == assemblies.end()) return std::nullopt;
-            return assembly->second->placed(ref->memberPath, cache);
+            if (assembly != assemblies.end()) return assembly->second->placed(ref->memberPath, cache);
+            return sameStoredBytes(archivePathFor(installDir, ref->archiveName), *ref,
+                                   staging.pathFor(slot.stagedName), cache);
         }
-        if (!entry.size || position >= slots.size()) return std::nullopt;
-        const auto use = uses.find(slots[position].stagedName);  // read only: workers share it
-        if (use == uses.end() || use->second != 1) return std::nullopt;
+        const auto use = uses.find(slot.stagedName);  // read only: workers share it
+        if (!entry.size || use == uses.end() || use->second != 1) return std::nullopt;
         std::error_code ec;
         const fs::path path = looseFilePath(installDir, entry.relative);
         return fs::is_regular_file(fs::symlink_status(path, ec)) && fs::file_size(path, ec) == *entry.size && !ec;

@@ -14,6 +14,7 @@
 #include "patch/download_stage.h"
 #include "patch/holder_stamps.h"
 #include "patch/manifest.h"
+#include "patch/staging_area.h"
 
 namespace mendly {
 
@@ -24,16 +25,20 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
                                                     const std::filesystem::path& installDir,
                                                     HolderStamps* stamps = nullptr);
 
-// The same after a download stage, without reading again what was hashed as
-// it arrived and then placed whole: a member of an archive assembled from
-// nothing (archive_assembly.h) converges when the archive, read as the
-// reader reads it (overlap and bounds checks included), lists it where its
-// assembly wrote it; a loose file that was staged and moved into place when
-// it is a regular file of the manifest's size. Everything else (members
-// added to archives that were there, copies) is read and hashed as above.
+// The same after a download stage, without hashing again what was hashed as
+// it arrived and then placed whole. The archives are read as the reader
+// reads them (overlap and bounds checks included):
+// - a member of an archive assembled from nothing (archive_assembly.h)
+//   converges when the archive lists it where its assembly wrote it;
+// - a member added to an archive that was there, when the archive's stored
+//   bytes for it are those of its staged file in `staging` (compared, not
+//   inflated and hashed; members over 16 MiB are hashed);
+// - a loose file that was staged and moved into place, when it is a regular
+//   file of the manifest's size.
+// Everything else (copies of a staged file used twice) is read and hashed.
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir, HolderStamps* stamps,
                                                     const std::vector<DownloadSlot>& slots,
-                                                    const ArchiveAssemblies& assemblies);
+                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging);
 
 }  // namespace mendly

@@ -121,7 +121,7 @@ PatchOutcome patchEntries(const RunContext& run, const std::vector<std::size_t>&
         return PatchOutcome::Failed;
     keeping.noteWritten(run.installDir);
     if (const auto position = firstUnconvergedPosition(run.manifest, list, run.installDir, &keeping.afterWrite,
-                                                       downloads.slots, assemblies))
+                                                       downloads.slots, assemblies, staging))
         return failedWithLog(error,
                              u"The installed files do not match the manifest after patching: " +
                                  toWide(run.manifest.files[list[*position]].relative),

@@ -101,6 +101,16 @@ bool FileUpdate::flush() {
     return true;
 }
 
+void FileUpdate::startWriteBack(std::uint64_t offset, std::uint64_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (fd_ >= 0)
+        (void)::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)size;
+#endif
+}
+
 bool FileUpdate::close() {
     closeDescriptor(sourceFd_);
     sourcePath_.clear();

@@ -162,6 +162,8 @@ bool FileUpdate::truncate(std::uint64_t size) {
 
 bool FileUpdate::flush() { return fd_ >= 0 && ::FlushFileBuffers(handleOf(fd_)); }
 
+void FileUpdate::startWriteBack(std::uint64_t, std::uint64_t) {}
+
 bool FileUpdate::close() {
     closeFd(sourceFd_);
     sourcePath_.clear();

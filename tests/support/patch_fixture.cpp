@@ -50,7 +50,7 @@ void PatchHostFolder::addFile(std::string relative, std::string served) {
     removeFile(relative);
     std::string md5 = md5Hex(served);
     std::string sha256 = sha256Hex(served);
-    files_.push_back({std::move(relative), std::move(served), std::move(md5), true, std::move(sha256)});
+    files_.push_back({std::move(relative), std::move(served), std::move(md5), true, std::move(sha256), {}});
 }
 
 void PatchHostFolder::addPayloadFile(std::string relative, std::string_view contents) {
@@ -86,13 +86,37 @@ void PatchHostFolder::setPublished(std::string_view relative, bool published) {
         if (f.relative == relative) f.published = published;
 }
 
+void PatchHostFolder::addDelta(std::string_view relative, std::string from, std::string path, std::string bytes) {
+    for (File& f : files_)
+        if (f.relative == relative) f.deltas.push_back({std::move(from), std::move(path), std::move(bytes)});
+}
+
+namespace {
+
+// ", \"deltas\": [...]" for a file that has deltas; empty otherwise.
+std::string deltasJson(const PatchHostFolder::File& file) {
+    if (file.deltas.empty()) return {};
+    std::string json = ", \"deltas\": [";
+    for (std::size_t i = 0; i < file.deltas.size(); ++i) {
+        const auto& d = file.deltas[i];
+        json += std::string(i == 0 ? "" : ", ") + "{\"from\": " + jsonString(d.from) + ", \"path\": " +
+                jsonString(d.path) + ", \"size\": " + std::to_string(d.bytes.size()) +
+                ", \"sha256\": " + jsonString(sha256Hex(d.bytes)) + "}";
+    }
+    return json + "]";
+}
+
+}  // namespace
+
 std::string PatchHostFolder::manifestJson() const {
+    const bool sizes = std::any_of(files_.begin(), files_.end(), [](const File& f) { return !f.deltas.empty(); });
     std::string json = "{\n  \"files\": [";
     for (std::size_t i = 0; i < files_.size(); ++i) {
         json += i == 0 ? "\n" : ",\n";
         json += "    {\"md5\": " + jsonString(files_[i].md5) + ", \"relative\": " + jsonString(files_[i].relative);
         if (!files_[i].sha256.empty()) json += ", \"sha256\": " + jsonString(files_[i].sha256);
-        json += "}";
+        if (sizes) json += ", \"size\": " + std::to_string(files_[i].served.size());
+        json += deltasJson(files_[i]) + "}";
     }
     json += "\n  ],\n  \"generated\": \"2024-05-01T12:00:00Z\"";
     if (release_) json += ",\n  \"release\": " + std::to_string(*release_);
@@ -105,8 +129,10 @@ void PatchHostFolder::publish() const {
     std::error_code ec;
     fs::remove_all(root_ / server_, ec);
     writeFile(root_ / (server_ + ".manifest"), manifestJson());
-    for (const File& f : files_)
+    for (const File& f : files_) {
         if (f.published) writeFile(root_ / server_ / fs::path(slashed(f.relative)), f.served);
+        for (const File::Delta& d : f.deltas) writeFile(root_ / server_ / fs::path(d.path), d.bytes);
+    }
 }
 
 std::string PatchHostFolder::fileUrlPath(std::string_view relative) const {

@@ -26,6 +26,14 @@ public:
         std::string md5;       // what the manifest claims
         bool published = true; // false: listed but not served (404)
         std::string sha256;    // what the manifest claims; empty: not listed
+        // Deltas listed for it: the SHA-256 of the older content, the path
+        // below the server's folder, the delta's bytes.
+        struct Delta {
+            std::string from;
+            std::string path;
+            std::string bytes;
+        };
+        std::vector<Delta> deltas;
     };
 
     PatchHostFolder(std::filesystem::path root, std::string server);
@@ -40,6 +48,9 @@ public:
     // Every file is listed with the SHA-256 of what is served; empty: none.
     void setManifestSha256(std::string_view relative, std::string sha256);
     void setPublished(std::string_view relative, bool published);
+    // Lists a delta from the content whose SHA-256 is `from` (served at
+    // <server>/<path>); listing deltas lists every file's size too.
+    void addDelta(std::string_view relative, std::string from, std::string path, std::string bytes);
     // What the manifest says of itself (a signed one must say all three):
     // by default release 1, expiring in 2999, for this host's server.
     void setRelease(std::optional<std::uint64_t> release) { release_ = release; }
