@@ -34,6 +34,7 @@
 #include "patch/worker_count.h"
 #include <fstream>
 #include "platform/disk.h"
+#include "platform/memory.h"
 
 namespace mendly {
 namespace {
@@ -43,26 +44,32 @@ struct Job {
     std::string name;                    // staged name
     std::size_t index = 0;               // manifest index of the first entry (its address is used)
     std::vector<std::size_t> positions;  // in the list
-    // Where each position's member goes when every one of them is a member
-    // of an archive being assembled (else empty): its assembly and name.
-    std::vector<std::pair<ArchiveAssembly*, std::string>> assembled;
+    // Every position's member belongs to an archive being assembled
+    // (assemblyTargets says where each goes).
+    bool assembled = false;
 };
 
-// Fills Job::assembled for the jobs whose every position has an assembly.
+// Where each position of `job` goes: its archive's assembly and member
+// name; empty unless every position has one.
+std::vector<std::pair<ArchiveAssembly*, std::string>> assemblyTargets(const Job& job, const PatchManifest& manifest,
+                                                                      const std::vector<std::size_t>& list,
+                                                                      ArchiveAssemblies* assemblies) {
+    std::vector<std::pair<ArchiveAssembly*, std::string>> targets;
+    if (!assemblies || assemblies->empty()) return targets;
+    for (const std::size_t position : job.positions) {
+        auto ref = classifyArchivePath(manifest.files[list[position]].relative);
+        const auto it = ref ? assemblies->find(ref->archiveName) : assemblies->end();
+        if (it == assemblies->end()) return {};
+        targets.emplace_back(it->second.get(), std::move(ref->memberPath));
+    }
+    return targets;
+}
+
+// Marks the jobs whose every position has an assembly (Job::assembled).
 void planAssembly(std::vector<Job>& jobs, const PatchManifest& manifest, const std::vector<std::size_t>& list,
                   ArchiveAssemblies* assemblies) {
     if (!assemblies || assemblies->empty()) return;
-    for (Job& job : jobs) {
-        for (const std::size_t position : job.positions) {
-            const auto ref = classifyArchivePath(manifest.files[list[position]].relative);
-            const auto it = ref ? assemblies->find(ref->archiveName) : assemblies->end();
-            if (it == assemblies->end()) {
-                job.assembled.clear();
-                break;
-            }
-            job.assembled.emplace_back(it->second.get(), ref->memberPath);
-        }
-    }
+    for (Job& job : jobs) job.assembled = !assemblyTargets(job, manifest, list, assemblies).empty();
 }
 
 std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::size_t>& list) {
@@ -71,7 +78,7 @@ std::vector<Job> planJobs(const PatchManifest& manifest, const std::vector<std::
     for (std::size_t position = 0; position < list.size(); ++position) {
         const std::string name = stagedNameFor(manifest.files[list[position]]);
         const auto [it, added] = byName.emplace(name, jobs.size());
-        if (added) jobs.push_back({name, list[position], {}, {}});
+        if (added) jobs.push_back({name, list[position], {}, false});
         jobs[it->second].positions.push_back(position);
     }
     return jobs;
@@ -171,6 +178,16 @@ private:
     StageState& state_;
 };
 
+// A worker keeps its codec buffers from job to job, but not one grown for a
+// large member: sixteen workers each holding the largest member they met
+// would make memory grow with the client.
+constexpr std::size_t kKeptBufferBytes = 1u << 20;
+
+void releaseLargeBuffers(vfile::CodecBuffers& buffers) {
+    if (buffers.stored.capacity() > kKeptBufferBytes) std::string().swap(buffers.stored);
+    if (buffers.contents.capacity() > kKeptBufferBytes) std::string().swap(buffers.contents);
+}
+
 // One worker's own things.
 struct WorkerContext {
     StageState& state;
@@ -249,7 +266,8 @@ std::u16string assemblyFailure(const StageState& state, const ManifestEntry& ent
 std::u16string appendToAssemblies(WorkerContext& ctx, const Job& job, std::uint32_t originalSize,
                                   std::string_view stored) {
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
-    for (const auto& [assembly, name] : job.assembled)
+    for (const auto& [assembly, name] :
+         assemblyTargets(job, ctx.state.manifest, ctx.state.list, ctx.state.sources.assemblies))
         if (!assembly->append(name, entry.md5, originalSize, stored))
             return assemblyFailure(ctx.state, entry, stored.size());
     ctx.assembled = true;
@@ -299,15 +317,16 @@ std::u16string stageFromMemory(WorkerContext& ctx, const Job& job, Kind kind, st
                                std::string& appliedName) {
     appliedName = job.name;
     if (kind == Kind::Payload) return assemblePayload(ctx, job, body, appliedName);
-    return job.assembled.empty() ? stageMemberFromMemory(ctx, job, body) : assembleMember(ctx, job, body);
+    return job.assembled ? assembleMember(ctx, job, body) : stageMemberFromMemory(ctx, job, body);
 }
 
 // Members an earlier run already wrote into every assembly of the job.
 bool reuseAssembled(WorkerContext& ctx, const Job& job) {
-    if (job.assembled.empty()) return false;
+    if (!job.assembled) return false;
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
     const CpuSlot cpu(ctx.state);
-    for (const auto& [assembly, name] : job.assembled)
+    for (const auto& [assembly, name] :
+         assemblyTargets(job, ctx.state.manifest, ctx.state.list, ctx.state.sources.assemblies))
         if (!assembly->holds(name, entry, ctx.buffers)) return false;
     ctx.assembled = true;
     return true;
@@ -316,7 +335,7 @@ bool reuseAssembled(WorkerContext& ctx, const Job& job) {
 // The most of a body the transfer keeps in memory before it spills to a file.
 std::size_t memoryLimitFor(const Job& job, Kind kind) {
     if (kind == Kind::Member) return kMemberInMemory;
-    return kind == Kind::Payload && !job.assembled.empty() ? kMemberInMemory : 0;
+    return kind == Kind::Payload && job.assembled ? kMemberInMemory : 0;
 }
 
 // A file an earlier run staged under this job's name and that still
@@ -612,6 +631,7 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
             const std::uint64_t job = state.next.fetch_add(1);
             if (job >= jobs.size()) return;
             if (!runJob(ctx, jobs[static_cast<std::size_t>(job)])) return;
+            releaseLargeBuffers(ctx.buffers);
             if (shouldGiveUp(state)) return;
         }
     };
@@ -649,6 +669,9 @@ PatchOutcome runDownloadStage(PatchWindow* window, const PatchManifest& manifest
     reportStage(window, PatchStage::Download);
     reportProgress(window, 0, n);
     downloads = downloadFiles(manifest, list, sources, window, staging, installDir, limit);
+    // The transfer threads' buffers are free again; what the rest of the run
+    // builds (the record) should not come on top of them.
+    platform::releaseFreeMemory();
     sources.hosts.logSummary();
     if (isPatchCancelRequested()) return cancelledWithLog(error, u"Patch cancelled during download");
     if (downloads.failed > 0) {

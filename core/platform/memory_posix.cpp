@@ -10,4 +10,10 @@ void releaseFreeMemory() {
 #endif
 }
 
+void returnLargeBlocksToTheSystem() {
+#if defined(__GLIBC__)
+    (void)::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
+
 }  // namespace mendly::platform

@@ -11,4 +11,6 @@ void releaseFreeMemory() {
     ::HeapCompact(::GetProcessHeap(), 0);
 }
 
+void returnLargeBlocksToTheSystem() {}
+
 }  // namespace mendly::platform
