@@ -17,8 +17,23 @@
 
 namespace mendly::test {
 
+// The wait every window test's page script starts from: until(f) asks f
+// every 100 ms, for up to 40 s, and says whether it came true.
+inline constexpr const char* kPageUntil =
+    "const until = async (f) => { for (let i = 0; i < 400; i++) { if (f()) return true; "
+    "await new Promise(r => setTimeout(r, 100)); } return false; };\n";
+
 class DisplaySuite : public ::testing::Test {
 protected:
+#ifdef SNAPSHOT_DIR
+    // Where a test script's "#snapshot" writes `name`, with any picture an
+    // earlier run left there removed.
+    static std::string snapshot(const std::string& name) {
+        const std::filesystem::path file = std::filesystem::path(SNAPSHOT_DIR) / name;
+        std::filesystem::remove(file);
+        return file.string();
+    }
+#endif
     static void SetUpTestSuite() {
         display = new VirtualDisplay;
         ASSERT_TRUE(display->start());

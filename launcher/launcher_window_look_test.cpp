@@ -51,9 +51,7 @@ double numberAfter(const std::string& text, const std::string& prefix) {
     }
 }
 
-constexpr const char* kUntil =
-    "const until = async (f) => { for (let i = 0; i < 400; i++) { if (f()) return true; "
-    "await new Promise(r => setTimeout(r, 100)); } return false; };\n"
+const std::string kUntil = std::string(test::kPageUntil) +
     "const text = (s) => document.querySelector(s).textContent;\n";
 
 std::string serverJson(const std::string& name, const std::string& desc, const std::string& url) {

@@ -31,9 +31,7 @@ namespace fs = std::filesystem;
 using test::stepLines;
 
 // Waits in the page for a condition, up to 40 s.
-constexpr const char* kUntil =
-    "const until = async (f) => { for (let i = 0; i < 400; i++) { if (f()) return true; "
-    "await new Promise(r => setTimeout(r, 100)); } return false; };\n"
+const std::string kUntil = std::string(test::kPageUntil) +
     "const text = (s) => document.querySelector(s).textContent;\n"
     "const percent = () => parseInt(text('#task-status-count'), 10) || 0;\n";
 

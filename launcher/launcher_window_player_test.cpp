@@ -33,9 +33,7 @@ std::vector<std::string> linesStartingWith(const std::string& text, const std::s
 }
 
 // Waits in the page for a condition, up to 40 s; and what the player sees.
-constexpr const char* kUntil =
-    "const until = async (f) => { for (let i = 0; i < 400; i++) { if (f()) return true; "
-    "await new Promise(r => setTimeout(r, 100)); } return false; };\n"
+const std::string kUntil = std::string(test::kPageUntil) +
     "const text = (s) => document.querySelector(s).textContent;\n"
     "const visible = (s) => { const e = document.querySelector(s); return !!e && e.getClientRects().length > 0; };\n"
     "const green = (s) => getComputedStyle(document.querySelector(s)).color === 'rgb(109, 255, 170)';\n";
@@ -74,12 +72,6 @@ protected:
 
     test::ProcessResult run(const std::string& steps) {
         return runScript(folder.path(), steps, bin.string() + ":/usr/bin:/bin", std::chrono::seconds(150));
-    }
-
-    static std::string snapshot(const std::string& name) {
-        const fs::path file = fs::path(SNAPSHOT_DIR) / name;
-        fs::remove(file);
-        return file.string();
     }
 
     test::TempDir folder{"launcher_player"};

@@ -35,9 +35,7 @@ std::vector<std::string> linesStartingWith(const std::string& text, const std::s
 }
 
 // Waits in the page for a condition, up to 40 s.
-constexpr const char* kUntil =
-    "const until = async (f) => { for (let i = 0; i < 400; i++) { if (f()) return true; "
-    "await new Promise(r => setTimeout(r, 100)); } return false; };\n"
+const std::string kUntil = std::string(test::kPageUntil) +
     "const text = (s) => document.querySelector(s).textContent;\n";
 
 class LauncherWindowTasks : public test::DisplaySuite {
