@@ -27,10 +27,8 @@
 #include "patch/speed_reporter.h"
 #include "patch/staged_file.h"
 #include "patch/transfer_estimate.h"
-#include "patch/vfile/byte_order.h"
 #include "patch/vfile/entry_codec.h"
 #include "patch/vfile/format.h"
-#include "patch/vfile/single_file_payload.h"
 #include "patch/worker_count.h"
 #include <fstream>
 #include "platform/disk.h"
@@ -291,11 +289,10 @@ std::u16string assembleMember(WorkerContext& ctx, const Job& job, std::string_vi
 std::u16string assemblePayload(WorkerContext& ctx, const Job& job, std::string_view body, std::string& appliedName) {
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
     const std::u16string invalid = u"Invalid single-file PAK payload: " + toWide(entry.relative);
-    const std::string magic = vfile::singleFilePayloadHeader(0).substr(0, vfile::kPayloadMagic.size());
-    if (body.size() <= vfile::kPayloadHeaderSize || !body.starts_with(magic)) return invalid;
-    const std::uint32_t originalSize = vfile::readLe32(body, vfile::kPayloadMagic.size());
-    const std::string_view stored = body.substr(vfile::kPayloadHeaderSize);
-    if (originalSize > vfile::kMaxStoredValue) return invalid;
+    const auto info = parseStagedEntryInfo(body);
+    if (!info || info->storedSize == 0) return invalid;
+    const std::uint32_t originalSize = info->originalSize;
+    const std::string_view stored = body.substr(info->offset);
     if (stored.size() == originalSize) {
         const std::filesystem::path target = ctx.state.staging.pathFor(job.name);
         std::ofstream out(target, std::ios::binary | std::ios::trunc);

@@ -91,6 +91,23 @@ bool StagingWriter::close() {
     return !writeFailed_;
 }
 
+namespace {
+
+// The header of a file of `size` bytes in payload layout.
+std::optional<StagedEntryInfo> entryInfoFrom(std::string_view header, std::uint64_t size) {
+    if (size < vfile::kPayloadHeaderSize || header.size() < vfile::kPayloadHeaderSize) return std::nullopt;
+    if (header.substr(0, vfile::kPayloadMagic.size()) != vfile::singleFilePayloadHeader(0).substr(0, 12))
+        return std::nullopt;
+    StagedEntryInfo info;
+    info.originalSize = vfile::readLe32(header, vfile::kPayloadMagic.size());
+    info.offset = vfile::kPayloadHeaderSize;
+    info.storedSize = size - vfile::kPayloadHeaderSize;
+    if (info.originalSize > vfile::kMaxStoredValue || info.storedSize > vfile::kMaxStoredValue) return std::nullopt;
+    return info;
+}
+
+}  // namespace
+
 std::optional<StagedEntryInfo> readStagedEntryInfo(const fs::path& path) {
     const auto size = fileSize(path);
     if (!size || *size < vfile::kPayloadHeaderSize) return std::nullopt;
@@ -98,14 +115,11 @@ std::optional<StagedEntryInfo> readStagedEntryInfo(const fs::path& path) {
     std::string header(vfile::kPayloadHeaderSize, '\0');
     in.read(header.data(), static_cast<std::streamsize>(header.size()));
     if (in.gcount() != static_cast<std::streamsize>(header.size())) return std::nullopt;
-    if (header.substr(0, vfile::kPayloadMagic.size()) != vfile::singleFilePayloadHeader(0).substr(0, 12))
-        return std::nullopt;
-    StagedEntryInfo info;
-    info.originalSize = vfile::readLe32(header, vfile::kPayloadMagic.size());
-    info.offset = vfile::kPayloadHeaderSize;
-    info.storedSize = *size - vfile::kPayloadHeaderSize;
-    if (info.originalSize > vfile::kMaxStoredValue || info.storedSize > vfile::kMaxStoredValue) return std::nullopt;
-    return info;
+    return entryInfoFrom(header, *size);
+}
+
+std::optional<StagedEntryInfo> parseStagedEntryInfo(std::string_view bytes) {
+    return entryInfoFrom(bytes, bytes.size());
 }
 
 StagingStatus classifyWriteFailure(const fs::path& folder, std::uint64_t wanted) {

@@ -77,6 +77,8 @@ struct StagedEntryInfo {
 // Reads the 16-byte header of a file in payload layout; nothing when the
 // file is shorter than 16 bytes, has another magic, or sizes of 2^31 or more.
 std::optional<StagedEntryInfo> readStagedEntryInfo(const std::filesystem::path& path);
+// The same for a whole file in payload layout held in memory (`bytes`).
+std::optional<StagedEntryInfo> parseStagedEntryInfo(std::string_view bytes);
 
 // Writes the stored form of the contents in `contentsPath` to `entryPath`
 // (through entryPath + ".part", then renamed) in payload layout.
