@@ -95,30 +95,50 @@ Kind kindOf(const ManifestEntry& entry) {
     return ref->hadPakPrefix ? Kind::Payload : Kind::Member;
 }
 
-// A count of free CPU slots. Its own mutex guards the count. A mutex and a
-// condition variable rather than std::counting_semaphore: on targets without
-// a futex (the Windows build), the standard library's semaphore can miss a
-// release and leave a worker asleep with every slot free.
+// A worker keeps no codec buffers of its own: they belong to the CPU slots,
+// so that sixteen transfers in flight hold as many buffers as there are
+// cores. A slot keeps its buffers from job to job, but not one grown for a
+// large member, which would make memory grow with the client.
+constexpr std::size_t kKeptBufferBytes = 1u << 20;
+
+void releaseLargeBuffers(vfile::CodecBuffers& buffers) {
+    if (buffers.stored.capacity() > kKeptBufferBytes) std::string().swap(buffers.stored);
+    if (buffers.contents.capacity() > kKeptBufferBytes) std::string().swap(buffers.contents);
+}
+
+// The free CPU slots, each with its codec buffers. Its own mutex guards the
+// list of free slots; a slot's buffers belong to the thread that holds it.
+// A mutex and a condition variable rather than std::counting_semaphore: on
+// targets without a futex (the Windows build), the standard library's
+// semaphore can miss a release and leave a worker asleep with every slot free.
 class CpuSlots {
 public:
-    explicit CpuSlots(unsigned count) : free_(count) {}
-    void acquire() {
-        std::unique_lock lock(mutex_);
-        freed_.wait(lock, [this] { return free_ > 0; });
-        --free_;
+    explicit CpuSlots(unsigned count) : buffers_(count) {
+        for (unsigned i = 0; i < count; ++i) free_.push_back(i);
     }
-    void release() {
+    // Waits for a free slot and takes it; its index.
+    unsigned acquire() {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [this] { return !free_.empty(); });
+        const unsigned slot = free_.back();
+        free_.pop_back();
+        return slot;
+    }
+    void release(unsigned slot) {
+        releaseLargeBuffers(buffers_[slot]);
         {
             const std::lock_guard lock(mutex_);
-            ++free_;
+            free_.push_back(slot);
         }
         freed_.notify_one();
     }
+    vfile::CodecBuffers& buffers(unsigned slot) { return buffers_[slot]; }
 
 private:
     std::mutex mutex_;
     std::condition_variable freed_;
-    unsigned free_;
+    std::vector<unsigned> free_;
+    std::vector<vfile::CodecBuffers> buffers_;  // fixed in size from construction
 };
 
 // Shared by the workers of one stage.
@@ -164,33 +184,25 @@ struct StageState {
     ArchiveCache deltaBases;
 };
 
-// Holds one of the stage's CPU slots for its lifetime.
+// Holds one of the stage's CPU slots, and with it the slot's codec buffers,
+// for its lifetime.
 class CpuSlot {
 public:
-    explicit CpuSlot(StageState& state) : state_(state) { state_.cpuSlots.acquire(); }
-    ~CpuSlot() { state_.cpuSlots.release(); }
+    explicit CpuSlot(StageState& state) : state_(state), slot_(state_.cpuSlots.acquire()) {}
+    ~CpuSlot() { state_.cpuSlots.release(slot_); }
     CpuSlot(const CpuSlot&) = delete;
     CpuSlot& operator=(const CpuSlot&) = delete;
+    vfile::CodecBuffers& buffers() const { return state_.cpuSlots.buffers(slot_); }
 
 private:
     StageState& state_;
+    const unsigned slot_;
 };
-
-// A worker keeps its codec buffers from job to job, but not one grown for a
-// large member: sixteen workers each holding the largest member they met
-// would make memory grow with the client.
-constexpr std::size_t kKeptBufferBytes = 1u << 20;
-
-void releaseLargeBuffers(vfile::CodecBuffers& buffers) {
-    if (buffers.stored.capacity() > kKeptBufferBytes) std::string().swap(buffers.stored);
-    if (buffers.contents.capacity() > kKeptBufferBytes) std::string().swap(buffers.contents);
-}
 
 // One worker's own things.
 struct WorkerContext {
     StageState& state;
     SpeedReporter& speed;
-    vfile::CodecBuffers buffers;
     bool assembled = false;  // the current job's member went to its assemblies, not to staging
 };
 
@@ -226,12 +238,12 @@ std::u16string finishStaged(WorkerContext& ctx, const Job& job, const std::files
     appliedName = job.name;
     StagingStatus status = StagingStatus::Ok;
     if (kind == Kind::Member) {
-        status = writeStagedEntry(asServed, staging.pathFor(job.name), ctx.buffers);
+        status = writeStagedEntry(asServed, staging.pathFor(job.name), cpu.buffers());
         std::error_code ec;
         std::filesystem::remove(asServed, ec);
     } else if (kind == Kind::Payload) {
         bool converted = false;
-        status = checkStagedPayload(asServed, staging.pathFor(job.name + ".converted"), converted, ctx.buffers);
+        status = checkStagedPayload(asServed, staging.pathFor(job.name + ".converted"), converted, cpu.buffers());
         if (converted) appliedName = job.name + ".converted";
         if (status == StagingStatus::Failed) return u"Invalid single-file PAK payload: " + toWide(entry.relative);
     }
@@ -246,7 +258,7 @@ std::u16string stageMemberFromMemory(WorkerContext& ctx, const Job& job, std::st
     StagingStatus status = StagingStatus::Ok;
     {
         const CpuSlot cpu(ctx.state);
-        status = writeStagedEntryBytes(contents, ctx.state.staging.pathFor(job.name), ctx.buffers);
+        status = writeStagedEntryBytes(contents, ctx.state.staging.pathFor(job.name), cpu.buffers());
     }
     if (status == StagingStatus::DiskFull) return diskFullMessage(ctx.state, contents.size());
     if (status == StagingStatus::Failed) return u"Cannot stage download: " + toWide(entry.relative);
@@ -278,9 +290,9 @@ std::u16string assembleMember(WorkerContext& ctx, const Job& job, std::string_vi
     if (contents.size() > vfile::kMaxStoredValue)
         return u"Cannot stage download: " + toWide(ctx.state.manifest.files[job.index].relative);
     const CpuSlot cpu(ctx.state);
-    const bool shorter = vfile::compressShorterInto(contents, ctx.buffers.stored);
+    const bool shorter = vfile::compressShorterInto(contents, cpu.buffers().stored);
     return appendToAssemblies(ctx, job, static_cast<std::uint32_t>(contents.size()),
-                              shorter ? std::string_view(ctx.buffers.stored) : contents);
+                              shorter ? std::string_view(cpu.buffers().stored) : contents);
 }
 
 // A single-file payload that arrived in memory: its stream is inflated to
@@ -303,7 +315,7 @@ std::u16string assemblePayload(WorkerContext& ctx, const Job& job, std::string_v
     }
     {
         const CpuSlot cpu(ctx.state);
-        if (!vfile::inflateExactlyInto(stored, originalSize, ctx.buffers.contents)) return invalid;
+        if (!vfile::inflateExactlyInto(stored, originalSize, cpu.buffers().contents)) return invalid;
     }
     return appendToAssemblies(ctx, job, originalSize, stored);
 }
@@ -324,7 +336,7 @@ bool reuseAssembled(WorkerContext& ctx, const Job& job) {
     const CpuSlot cpu(ctx.state);
     for (const auto& [assembly, name] :
          assemblyTargets(job, ctx.state.manifest, ctx.state.list, ctx.state.sources.assemblies))
-        if (!assembly->holds(name, entry, ctx.buffers)) return false;
+        if (!assembly->holds(name, entry, cpu.buffers())) return false;
     ctx.assembled = true;
     return true;
 }
@@ -345,7 +357,7 @@ bool reuseStaged(WorkerContext& ctx, const Job& job, Kind kind, std::string& app
     if (kind == Kind::Member) {
         appliedName = job.name;
         const CpuSlot cpu(ctx.state);
-        return stagedEntryContentsMatch(path, entry, ctx.buffers);
+        return stagedEntryContentsMatch(path, entry, cpu.buffers());
     }
     bool matches = false;
     {
@@ -623,12 +635,11 @@ DownloadResult downloadFiles(const PatchManifest& manifest, const std::vector<st
     }
 
     auto worker = [&] {
-        WorkerContext ctx{state, speed, {}};
+        WorkerContext ctx{state, speed};
         while (!isPatchCancelRequested() && !state.gaveUp.load()) {
             const std::uint64_t job = state.next.fetch_add(1);
             if (job >= jobs.size()) return;
             if (!runJob(ctx, jobs[static_cast<std::size_t>(job)])) return;
-            releaseLargeBuffers(ctx.buffers);
             if (shouldGiveUp(state)) return;
         }
     };
