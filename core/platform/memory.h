@@ -8,11 +8,12 @@ namespace mendly::platform {
 // process (the launcher) shrinks again after a large job. Safe from any thread.
 void releaseFreeMemory();
 
-// Makes every allocation of a megabyte or more a mapping of its own, returned
-// to the system when it is freed, instead of a block the allocator keeps for
-// the thread that freed it: a patch run's sixteen transfer threads would
-// otherwise each keep the largest buffers they once held. POSIX: glibc's
-// M_MMAP_THRESHOLD, fixed (which also stops it from growing). Windows: nothing.
-void returnLargeBlocksToTheSystem();
+// Has every thread allocate from the one heap, so that what one of a patch
+// run's sixteen transfer threads frees serves the next transfer, on whichever
+// thread, instead of staying in a heap of the thread that freed it (with a
+// heap per thread, each kept the largest buffers it once held and memory grew
+// with the client). Takes effect for threads that have not allocated yet.
+// POSIX: glibc's M_ARENA_MAX of 1. Windows: nothing (one process heap).
+void shareOneHeapAmongThreads();
 
 }  // namespace mendly::platform

@@ -10,9 +10,9 @@ void releaseFreeMemory() {
 #endif
 }
 
-void returnLargeBlocksToTheSystem() {
+void shareOneHeapAmongThreads() {
 #if defined(__GLIBC__)
-    (void)::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    (void)::mallopt(M_ARENA_MAX, 1);
 #endif
 }
 

@@ -11,6 +11,6 @@ void releaseFreeMemory() {
     ::HeapCompact(::GetProcessHeap(), 0);
 }
 
-void returnLargeBlocksToTheSystem() {}
+void shareOneHeapAmongThreads() {}
 
 }  // namespace mendly::platform
