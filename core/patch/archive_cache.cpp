@@ -3,12 +3,18 @@
 namespace mendly {
 
 std::shared_ptr<const vfile::Archive> ArchiveCache::get(const std::filesystem::path& path) {
-    const std::lock_guard lock(mutex_);
-    if (const auto found = archives_.find(path); found != archives_.end()) return found->second;
-    std::shared_ptr<const vfile::Archive> archive;
-    if (auto opened = vfile::Archive::open(path)) archive = std::make_shared<const vfile::Archive>(std::move(*opened));
-    archives_.emplace(path, archive);
-    return archive;
+    std::shared_ptr<Slot> slot;
+    {
+        const std::lock_guard lock(mutex_);
+        auto& found = archives_[path];
+        if (!found) found = std::make_shared<Slot>();
+        slot = found;
+    }
+    std::call_once(slot->opened, [&] {
+        if (auto opened = vfile::Archive::open(path))
+            slot->archive = std::make_shared<const vfile::Archive>(std::move(*opened));
+    });
+    return slot->archive;
 }
 
 const PayloadRecords& ArchiveCache::payloadRecords(const std::filesystem::path& installDir) {

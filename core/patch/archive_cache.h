@@ -2,13 +2,15 @@
 // The archives opened during one patch run's verification, by file path, and
 // the installation's payload records (read once, on first use).
 //
-// Each archive is opened at most once per run: the first get() for a path
-// opens it while holding the cache's mutex, later calls share the result. A
-// failed open is remembered as null and not retried within the run. Created
-// empty before verification starts and dropped with the run.
+// Each archive is opened at most once per cache: the first get() for a path
+// opens it, later calls for that path wait for it and share the result, while
+// other archives open at the same time on other threads. A failed open is
+// remembered as null and not retried. Created empty before verification
+// starts and dropped with the run.
 //
 // Threads: get() may be called from any number of verification workers at
-// once. The returned archives are read-only and safe to share.
+// once. The cache's mutex guards the map of slots; each slot's once_flag
+// guards its archive. The returned archives are read-only and safe to share.
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -28,10 +30,14 @@ public:
     const PayloadRecords& payloadRecords(const std::filesystem::path& installDir);
 
 private:
+    struct Slot {
+        std::once_flag opened;
+        std::shared_ptr<const vfile::Archive> archive;  // null when it could not be opened
+    };
     std::mutex mutex_;
     std::once_flag recordsLoaded_;
     PayloadRecords records_;
-    std::map<std::filesystem::path, std::shared_ptr<const vfile::Archive>> archives_;
+    std::map<std::filesystem::path, std::shared_ptr<Slot>> archives_;
 };
 
 }  // namespace mendly

@@ -31,8 +31,7 @@ using ArrivalProof = std::function<std::optional<bool>(std::size_t position, Arc
 
 std::optional<std::size_t> firstUnconverged(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                             const std::filesystem::path& installDir, HolderStamps* stamps,
-                                            const ArrivalProof& proof) {
-    ArchiveCache cache;  // the archives as the run left them
+                                            const ArrivalProof& proof, ArchiveCache& cache) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> first{list.size()};
     auto worker = [&] {
@@ -65,7 +64,8 @@ namespace mendly {
 
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir, HolderStamps* stamps) {
-    return firstUnconverged(manifest, list, installDir, stamps, {});
+    ArchiveCache cache;  // the archives as they are now
+    return firstUnconverged(manifest, list, installDir, stamps, {}, cache);
 }
 
 namespace {
@@ -95,7 +95,8 @@ std::optional<bool> sameStoredBytes(const fs::path& archivePath, const ArchiveMe
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir, HolderStamps* stamps,
                                                     const std::vector<DownloadSlot>& slots,
-                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging) {
+                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging,
+                                                    ArchiveCache& archives) {
     // Loose files staged more than once were copied for all but one use.
     std::map<std::string, int> uses;
     for (const DownloadSlot& slot : slots) ++uses[slot.stagedName];
@@ -115,7 +116,7 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
         const fs::path path = looseFilePath(installDir, entry.relative);
         return fs::is_regular_file(fs::symlink_status(path, ec)) && fs::file_size(path, ec) == *entry.size && !ec;
     };
-    return firstUnconverged(manifest, list, installDir, stamps, proof);
+    return firstUnconverged(manifest, list, installDir, stamps, proof, archives);
 }
 
 }  // namespace mendly

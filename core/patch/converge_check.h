@@ -12,6 +12,7 @@
 
 #include "patch/archive_assembly.h"
 #include "patch/download_stage.h"
+#include "patch/archive_cache.h"
 #include "patch/holder_stamps.h"
 #include "patch/manifest.h"
 #include "patch/staging_area.h"
@@ -36,9 +37,12 @@ std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifes
 // - a loose file that was staged and moved into place, when it is a regular
 //   file of the manifest's size.
 // Everything else (copies of a staged file used twice) is read and hashed.
+// `archives` holds the archives as the apply step left them, opened here
+// when first needed; the record built next reads their directories from it.
 std::optional<std::size_t> firstUnconvergedPosition(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                                     const std::filesystem::path& installDir, HolderStamps* stamps,
                                                     const std::vector<DownloadSlot>& slots,
-                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging);
+                                                    const ArchiveAssemblies& assemblies, const StagingArea& staging,
+                                                    ArchiveCache& archives);
 
 }  // namespace mendly

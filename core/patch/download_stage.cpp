@@ -529,7 +529,7 @@ bool fetchByDelta(WorkerContext& ctx, const Job& job, Kind kind, std::string& ap
     if (attempt.rebuilt) {
         StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
                              kind == Kind::Member ? kMemberInMemory : 0);
-        const bool written = writer.open() && writer.write(content);
+        const bool written = writer.open() && writer.take(std::move(content));
         const bool closed = writer.close();
         const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);
         if (r.outcome == Attempt::Served) {

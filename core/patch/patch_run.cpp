@@ -120,14 +120,15 @@ PatchOutcome patchEntries(const RunContext& run, const std::vector<std::size_t>&
                           verified.orphans, assemblies, error))
         return PatchOutcome::Failed;
     keeping.noteWritten(run.installDir);
+    ArchiveCache written;  // the archives as this run leaves them
     if (const auto position = firstUnconvergedPosition(run.manifest, list, run.installDir, &keeping.afterWrite,
-                                                       downloads.slots, assemblies, staging))
+                                                       downloads.slots, assemblies, staging, written))
         return failedWithLog(error,
                              u"The installed files do not match the manifest after patching: " +
                                  toWide(run.manifest.files[list[*position]].relative),
                              u"ERROR: ");
     staging.removeAll();
-    keeping.save(run.manifest, selected, run.installDir, run.mode);
+    keeping.save(run.manifest, selected, run.installDir, run.mode, &written);
     const std::int32_t n = progressCount(list.size());
     reportProgress(run.window, n, n);
     reportStatusAndLog(run.window,

@@ -35,10 +35,11 @@ std::set<std::string> holdersWrittenBy(const PatchManifest& manifest, const std:
 InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifestSha256,
                              const std::vector<std::size_t>& selected, const std::filesystem::path& installDir,
                              const HolderStamps& beforeRead, const HolderStamps& afterWrite,
-                             const std::set<std::string>& written) {
+                             const std::set<std::string>& written, ArchiveCache* given) {
     InstallRecord record;
     record.setManifestDigest(std::move(manifestSha256));
-    ArchiveCache archives;  // the directories as the run leaves them
+    ArchiveCache own;
+    ArchiveCache& archives = given ? *given : own;  // the directories as the run leaves them
     std::map<std::string, bool> holderStill;  // key -> stamp unchanged since it was noted
     for (const std::size_t index : selected) {
         const ManifestEntry& entry = manifest.files[index];
@@ -71,10 +72,10 @@ void RecordKeeping::noteWritten(const std::filesystem::path& installDir) {
 }
 
 void RecordKeeping::save(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
-                         const std::filesystem::path& installDir, PatchMode mode) const {
+                         const std::filesystem::path& installDir, PatchMode mode, ArchiveCache* archives) const {
     if (mode == PatchMode::ResetIni || recordStands) return;
     const InstallRecord record =
-        buildRunRecord(manifest, manifestDigest, selected, installDir, beforeRead, afterWrite, written);
+        buildRunRecord(manifest, manifestDigest, selected, installDir, beforeRead, afterWrite, written, archives);
     if (!record.save(installDir))
         LogFile::write(u"ERROR: Cannot write: " + pathText(installDir / kInstallRecordFileName));
 }

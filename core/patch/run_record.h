@@ -27,6 +27,8 @@
 
 namespace mendly {
 
+class ArchiveCache;
+
 // The holders (keys) of the entries in `list` (manifest indices), plus the
 // archives `alsoWrittenArchives` names: what the apply step may write.
 std::set<std::string> holdersWrittenBy(const PatchManifest& manifest, const std::vector<std::size_t>& list,
@@ -35,11 +37,13 @@ std::set<std::string> holdersWrittenBy(const PatchManifest& manifest, const std:
 
 // The record for the `selected` entries of `manifest`, all verified by the
 // run: `beforeRead` are the stamps noted during verification, `afterWrite`
-// those of the holders in `written`, noted after the apply step.
+// those of the holders in `written`, noted after the apply step. Archive
+// directories come from `archives` when given (the archives as the run
+// leaves them), else are read here.
 InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifestSha256,
                              const std::vector<std::size_t>& selected, const std::filesystem::path& installDir,
                              const HolderStamps& beforeRead, const HolderStamps& afterWrite,
-                             const std::set<std::string>& written);
+                             const std::set<std::string>& written, ArchiveCache* archives = nullptr);
 
 // What a run carries from verification to its record. One owner: the run's
 // own thread.
@@ -61,7 +65,7 @@ struct RecordKeeping {
     // written costs the next run a full verification, not this run its
     // result: "ERROR: Cannot write: <path>" is logged.
     void save(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
-              const std::filesystem::path& installDir, PatchMode mode) const;
+              const std::filesystem::path& installDir, PatchMode mode, ArchiveCache* archives = nullptr) const;
 };
 
 }  // namespace mendly

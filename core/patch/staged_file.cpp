@@ -84,6 +84,15 @@ bool StagingWriter::write(std::string_view piece) {
     return !writeFailed_;
 }
 
+bool StagingWriter::take(std::string&& body) {
+    const bool whole = received_ == 0 && !spilled_;
+    if (!whole || body.size() > memoryLimit_ || (limit_ && body.size() > *limit_)) return write(body);
+    received_ = body.size();
+    digest_.update(body);
+    memory_ = std::move(body);
+    return true;
+}
+
 bool StagingWriter::close() {
     if (!spilled_) return true;
     out_.close();

@@ -41,6 +41,9 @@ public:
     [[nodiscard]] bool open();
     // Appends a piece; false when it would pass the limit or writing failed.
     [[nodiscard]] bool write(std::string_view piece);
+    // The whole body at once, before any piece: kept as it is, not copied,
+    // when it fits in memory; else written as write() would.
+    [[nodiscard]] bool take(std::string&& body);
     // Flushes and closes; false when that failed.
     [[nodiscard]] bool close();
 
