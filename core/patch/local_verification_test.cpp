@@ -134,6 +134,25 @@ TEST(ArchiveCacheTest, OpensEachArchiveOnceAndSharesIt) {
     EXPECT_EQ(cache.get(install / "terrain.pak"), nullptr);
 }
 
+// Workers asking for the same archives at once all get the one copy of each.
+TEST(ArchiveCacheTest, ThreadsAskingAtOnceShareOneOpeningPerArchive) {
+    TempDir install{"cache-threads"};
+    writeGameArchive(install / "gfx.pak", {{"a", "1"}});
+    writeGameArchive(install / "sound.pak", {{"b", "2"}});
+    ArchiveCache cache;
+    std::vector<std::shared_ptr<const vfile::Archive>> seen(8);
+    {
+        std::vector<std::jthread> workers;
+        for (std::size_t i = 0; i < seen.size(); ++i)
+            workers.emplace_back([&, i] { seen[i] = cache.get(install / (i % 2 ? "sound.pak" : "gfx.pak")); });
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        ASSERT_TRUE(seen[i]);
+        EXPECT_EQ(seen[i], seen[i % 2]);
+    }
+    EXPECT_NE(seen[0], seen[1]);
+}
+
 class VerifyLocalFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
