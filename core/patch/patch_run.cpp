@@ -214,7 +214,7 @@ PatchOutcome runPatchWithOutcome(PatchWindow* window, std::u16string_view manife
                                  std::u16string_view filesBaseUrl, const TrustedKeys& manifestTrust,
                                  const fs::path& installDir, PatchMode mode, const PatchRunOptions& options,
                                  std::u16string& error) {
-    platform::shareOneHeapAmongThreads();
+    platform::shareHeapsAmongThreads();
     std::u16string message;
     try {
         std::u16string stepError;

@@ -8,12 +8,15 @@ namespace mendly::platform {
 // process (the launcher) shrinks again after a large job. Safe from any thread.
 void releaseFreeMemory();
 
-// Has every thread allocate from the one heap, so that what one of a patch
+// Has the threads of a run share two heaps, so that what one of a patch
 // run's sixteen transfer threads frees serves the next transfer, on whichever
 // thread, instead of staying in a heap of the thread that freed it (with a
 // heap per thread, each kept the largest buffers it once held and memory grew
-// with the client). Takes effect for threads that have not allocated yet.
-// POSIX: glibc's M_ARENA_MAX of 1. Windows: nothing (one process heap).
-void shareOneHeapAmongThreads();
+// with the client). Two rather than one: the manifest's parse and the
+// record's load, which run at once and allocate an entry at a time, would
+// queue for a single heap's lock. Takes effect for threads that have not
+// allocated yet. POSIX: glibc's M_ARENA_MAX of 2. Windows: nothing (one
+// process heap).
+void shareHeapsAmongThreads();
 
 }  // namespace mendly::platform

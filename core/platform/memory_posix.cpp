@@ -10,9 +10,9 @@ void releaseFreeMemory() {
 #endif
 }
 
-void shareOneHeapAmongThreads() {
+void shareHeapsAmongThreads() {
 #if defined(__GLIBC__)
-    (void)::mallopt(M_ARENA_MAX, 1);
+    (void)::mallopt(M_ARENA_MAX, 2);
 #endif
 }
 

@@ -11,6 +11,6 @@ void releaseFreeMemory() {
     ::HeapCompact(::GetProcessHeap(), 0);
 }
 
-void shareOneHeapAmongThreads() {}
+void shareHeapsAmongThreads() {}
 
 }  // namespace mendly::platform
