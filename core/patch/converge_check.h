@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "patch/archive_assembly.h"
-#include "patch/download_stage.h"
 #include "patch/archive_cache.h"
+#include "patch/download_stage.h"
 #include "patch/holder_stamps.h"
 #include "patch/manifest.h"
 #include "patch/staging_area.h"
