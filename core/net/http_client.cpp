@@ -44,22 +44,23 @@ bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
 bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,
              const HttpRequestOptions& options, HttpFailure& failure) {
     body.clear();
-    bool reserved = false;
     const std::uint64_t limit = options.documentLimit;
+    HttpRequestOptions own = options;
+    // The declared length is only a hint, and capped: the body is still
+    // taken piece by piece against the limit.
+    own.onDeclaredLength = [&](std::uint64_t declared) {
+        if (options.onDeclaredLength) options.onDeclaredLength(declared);
+        body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({declared, limit, kMaxReserve})));
+    };
     const HttpBodySink append = [&](std::string_view piece, std::u16string& sinkError) {
         if (piece.size() > limit - body.size()) {
             sinkError = describeDocumentTooLarge(limit);
             return false;
         }
-        if (!reserved) {
-            // The first piece: a declared length is only a hint, and capped.
-            reserved = true;
-            body.reserve(std::min<std::size_t>(kMaxReserve, piece.size()));
-        }
         body.append(piece);
         return true;
     };
-    if (httpGetStream(url, append, error, options, failure)) return true;
+    if (httpGetStream(url, append, error, own, failure)) return true;
     std::string().swap(body);
     return false;
 }

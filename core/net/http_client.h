@@ -68,6 +68,10 @@ struct HttpRequestOptions {
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     std::uint64_t documentLimit = kHttpDocumentLimit;
     TransferRateLimit* rateLimit = nullptr;
+    // Called once, on the requesting thread, before the first piece of a 200
+    // answer's body, with the length the answer declares; not called when it
+    // declares none. A hint only: the body may still end shorter or run on.
+    std::function<void(std::uint64_t declaredLength)> onDeclaredLength;
 };
 
 [[nodiscard]] bool httpGet(std::u16string_view url, std::string& body, std::u16string& error,

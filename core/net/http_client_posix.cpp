@@ -30,10 +30,12 @@ struct Transfer {
     std::u16string sinkError;  // the sink's sentence when it stopped the transfer
     const std::atomic<bool>* cancel = nullptr;
     TransferRateLimit* rateLimit = nullptr;
+    const std::function<void(std::uint64_t)>* onDeclaredLength = nullptr;
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     TransferPace pace{httpStallTimeout(), kHttpMinimumBytesPerWindow};
     bool onHttps = false;       // scheme of the address being answered
     bool finalHeaders = false;  // the headers of a 200 response are complete
+    bool bodyStarted = false;   // the body's first piece has arrived
     std::string location;       // Location header of the response being read
     Stop stop = Stop::None;
     long stopStatus = 0;
@@ -125,6 +127,13 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     t.pace.received(n);
     if (outOfTime(t)) return 0;
     try {
+        if (!t.bodyStarted) {
+            t.bodyStarted = true;
+            curl_off_t declared = -1;
+            if (*t.onDeclaredLength &&
+                curl_easy_getinfo(t.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared) == CURLE_OK && declared >= 0)
+                (*t.onDeclaredLength)(static_cast<std::uint64_t>(declared));
+        }
         if (!(*t.sink)(std::string_view(data, n), t.sinkError)) {
             t.stop = Stop::Sink;
             return 0;
@@ -270,6 +279,7 @@ bool httpGetStream(std::u16string_view url, const HttpBodySink& sink, std::u16st
     t.sink = &sink;
     t.cancel = options.cancel;
     t.rateLimit = options.rateLimit;
+    t.onDeclaredLength = &options.onDeclaredLength;
     t.deadline = options.deadline;
     t.onHttps = parts.secure;
 

@@ -315,6 +315,8 @@ bool bodyComplete(Transfer& t) {
 // Reads the body into `sink` piece by piece until the end.
 bool readBody(Transfer& t, const HttpBodySink& sink) {
     std::vector<char> buffer(kReadPiece);
+    if (t.options.onDeclaredLength)
+        if (const auto declared = contentLength(t)) t.options.onDeclaredLength(*declared);
     for (;;) {
         if (cancelRequested(t)) {
             t.stop = Stop::Cancelled;

@@ -83,9 +83,11 @@ std::string convertedContentsMd5(const fs::path& staged) {
 void updatePayloadRecords(const PatchManifest& manifest, const std::vector<DownloadSlot>& slots,
                           const StagingArea& staging, const fs::path& installDir) {
     PayloadRecords records = PayloadRecords::load(installDir);
-    std::set<std::string> listed;
-    for (const ManifestEntry& entry : manifest.files) listed.insert(entry.md5);
-    records.retain(listed);
+    if (!records.empty()) {
+        std::set<std::string> listed;
+        for (const ManifestEntry& entry : manifest.files) listed.insert(entry.md5);
+        records.retain(listed);
+    }
     for (const DownloadSlot& slot : slots) {
         if (!slot.stagedName.ends_with(".converted")) continue;
         const std::string contents = convertedContentsMd5(staging.pathFor(slot.stagedName));

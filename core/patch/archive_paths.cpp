@@ -6,21 +6,22 @@
 
 namespace mendly {
 
-std::optional<ArchiveMemberRef> classifyArchivePath(std::string_view relative) {
-    std::string path(relative);
-    std::replace(path.begin(), path.end(), '\\', '/');
-
-    const std::size_t slash = path.find('/');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == path.size()) return std::nullopt;
-
-    const std::string_view folder = std::string_view(path).substr(0, slash);
+std::optional<std::string_view> archiveNameOf(std::string_view relative) {
+    const std::size_t slash = relative.find_first_of("/\\");
+    if (slash == std::string_view::npos || slash == 0 || slash + 1 == relative.size()) return std::nullopt;
+    const std::string_view folder = relative.substr(0, slash);
     const auto match = std::find_if(archiveNameTable.begin(), archiveNameTable.end(),
                                     [&](std::string_view name) { return equalsIgnoreAsciiCase(folder, name); });
     if (match == archiveNameTable.end()) return std::nullopt;
+    return *match;
+}
 
+std::optional<ArchiveMemberRef> classifyArchivePath(std::string_view relative) {
+    const auto archive = archiveNameOf(relative);
+    if (!archive) return std::nullopt;
     ArchiveMemberRef ref;
-    ref.archiveName = std::string(*match);
-    std::string member = normalizeArchiveName(std::string_view(path).substr(slash + 1));
+    ref.archiveName = std::string(*archive);
+    std::string member = normalizeArchiveName(relative.substr(archive->size() + 1));
 
     // Only the file name (the last component) can carry the prefix.
     const std::size_t nameStart = [&] {

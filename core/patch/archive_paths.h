@@ -35,6 +35,9 @@ struct ArchiveMemberRef {
 // case ignored) and must be followed by a non-empty rest: "worlds",
 // "worlds/" and "/worlds/x" are loose files.
 std::optional<ArchiveMemberRef> classifyArchivePath(std::string_view relative);
+// Only the archive of that answer (an entry of archiveNameTable), without
+// building the member's name: nothing for a loose file.
+std::optional<std::string_view> archiveNameOf(std::string_view relative);
 
 // installDir/<archiveName>.pak
 std::filesystem::path archivePathFor(const std::filesystem::path& installDir, std::string_view archiveName);

@@ -32,6 +32,7 @@ TEST_F(ClassifyArchivePathTest, EveryArchiveFolderIsRecognised) {
             ASSERT_TRUE(ref) << relative;
             EXPECT_EQ(ref->archiveName, name);
             EXPECT_EQ(ref->memberPath, "a\\b.bin");
+            EXPECT_EQ(archiveNameOf(relative), name) << relative;
         }
     }
 }
@@ -39,7 +40,10 @@ TEST_F(ClassifyArchivePathTest, EveryArchiveFolderIsRecognised) {
 TEST_F(ClassifyArchivePathTest, PathsOutsideTheArchiveFoldersAreLoose) {
     for (const char* relative : {"worlds", "worlds/", "worlds\\", "/worlds/x", "\\worlds\\x", "Kaltris.exe",
                                  "ini/hash.ini", "world/x", "worldsx/y", "data/worlds/x", ""})
+    {
         EXPECT_FALSE(classifyArchivePath(relative)) << relative;
+        EXPECT_FALSE(archiveNameOf(relative)) << relative;
+    }
 }
 
 TEST_F(ClassifyArchivePathTest, MemberNameIsNormalised) {

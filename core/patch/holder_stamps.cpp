@@ -7,12 +7,13 @@ namespace mendly {
 
 EntryHolder holderFor(const std::filesystem::path& installDir, const ManifestEntry& entry) {
     EntryHolder holder;
-    if (const auto ref = classifyArchivePath(entry.relative)) {
-        holder.path = archivePathFor(installDir, ref->archiveName);
+    if (const auto archive = archiveNameOf(entry.relative)) {
+        holder.path = archivePathFor(installDir, *archive);
+        holder.key = holder.path.filename().generic_string();  // the archive lies in installDir itself
         holder.isArchive = true;
-    } else {
-        holder.path = looseFilePath(installDir, entry.relative);
+        return holder;
     }
+    holder.path = looseFilePath(installDir, entry.relative);
     holder.key = holder.path.lexically_relative(installDir).generic_string();
     return holder;
 }

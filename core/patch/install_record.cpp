@@ -85,7 +85,11 @@ bool readPlainMap(JsonReader& reader, Map& map, ReadValue readValue) {
     while (reader.nextMember(key)) {
         typename Map::mapped_type value{};
         if (!readValue(reader, value)) return false;
-        map.insert_or_assign(key, std::move(value));
+        // text() writes the keys in order, so each normally goes at the end.
+        if (map.empty() || map.key_comp()(std::prev(map.end())->first, key))
+            map.emplace_hint(map.end(), key, std::move(value));
+        else
+            map.insert_or_assign(key, std::move(value));
     }
     return !reader.failed();
 }
@@ -95,8 +99,13 @@ bool readPlainMap(JsonReader& reader, Map& map, ReadValue readValue) {
 std::string InstallRecord::text() const {
     // The JSON library's compact form, written directly: members in key
     // order ("entries", "holders", "manifest"), each map in its own order.
+    // The first line's digest is filled in once the body after it is written.
     std::string body;
-    body.reserve(64 + entries_.size() * 192 + holders_.size() * 96);
+    body.reserve(kFormatLine.size() + kDigestLength + 64 + entries_.size() * 192 + holders_.size() * 96);
+    body += kFormatLine;
+    body.append(kDigestLength, '0');
+    body.push_back('\n');
+    const std::size_t bodyStart = body.size();
     const auto quoted = [&body](std::string_view text) {
         body.push_back('"');
         appendJsonString(body, text);
@@ -136,7 +145,8 @@ std::string InstallRecord::text() const {
     body += "},\"manifest\":";
     quoted(manifestSha256_);
     body.push_back('}');
-    return std::string(kFormatLine) + sha256Hex(body) + "\n" + body;
+    body.replace(kFormatLine.size(), kDigestLength, sha256Hex(std::string_view(body).substr(bodyStart)));
+    return body;
 }
 
 std::optional<InstallRecord> InstallRecord::fromText(std::string_view text) {

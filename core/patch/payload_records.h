@@ -34,6 +34,7 @@ public:
     // MD5 `contentsMd5` (ASCII case ignored).
     bool matches(std::string_view payloadMd5, std::string_view contentsMd5) const;
     void add(std::string_view payloadMd5, std::string_view contentsMd5);
+    bool empty() const { return contentsByPayload_.empty(); }
     // Drops the records of payloads whose MD5 is not in `payloadMd5s` (any case).
     void retain(const std::set<std::string>& payloadMd5s);
     // Writes the file (or removes it when there is no record). False when it

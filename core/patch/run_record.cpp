@@ -40,24 +40,29 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
     record.setManifestDigest(std::move(manifestSha256));
     ArchiveCache own;
     ArchiveCache& archives = given ? *given : own;  // the directories as the run leaves them
-    std::map<std::string, bool> holderStill;  // key -> stamp unchanged since it was noted
+    struct HolderState {
+        bool still = false;  // stamp unchanged since it was noted
+        std::shared_ptr<const vfile::Archive> archive;  // archives only
+    };
+    std::map<std::string, HolderState, std::less<>> holders;  // by key
     for (const std::size_t index : selected) {
         const ManifestEntry& entry = manifest.files[index];
         if (!isHexDigest(entry.md5)) continue;
         const EntryHolder holder = holderFor(installDir, entry);
-        auto [known, fresh] = holderStill.try_emplace(holder.key, false);
+        auto [known, fresh] = holders.try_emplace(holder.key);
+        HolderState& state = known->second;
         if (fresh) {
             const auto noted = written.contains(holder.key) ? afterWrite.find(holder.key) : beforeRead.find(holder.key);
             const auto now = platform::fileStamp(holder.path);
-            known->second = noted && now && *noted == *now;
-            if (known->second) record.addHolder(holder.key, *now);
+            state.still = noted && now && *noted == *now;
+            if (state.still) record.addHolder(holder.key, *now);
+            if (state.still && holder.isArchive) state.archive = archives.get(holder.path);
         }
-        if (!known->second) continue;
+        if (!state.still) continue;
         RecordedEntry recorded{holder.key, lowered(entry.md5), lowered(entry.sha256), 0, 0};
         if (holder.isArchive) {
             const auto ref = classifyArchivePath(entry.relative);
-            const auto archive = archives.get(holder.path);
-            const auto member = ref && archive ? archive->find(ref->memberPath) : std::nullopt;
+            const auto member = ref && state.archive ? state.archive->find(ref->memberPath) : std::nullopt;
             if (!member) continue;
             recorded.storedSize = member->storedSize;
             recorded.originalSize = member->originalSize;

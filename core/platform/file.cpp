@@ -17,6 +17,15 @@ FileRead readWholeFile(const std::filesystem::path& path, std::string& bytes) {
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in.is_open()) return FileRead::Unreadable;
+        // Read in one go at the size the file has now; a file that grows
+        // meanwhile is read on to its end in pieces.
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (!ec && size > 0 && size < bytes.max_size()) {
+            bytes.resize(static_cast<std::size_t>(size));
+            in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            bytes.resize(static_cast<std::size_t>(in.gcount()));
+        }
         char buffer[16384];
         while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
             bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
@@ -30,7 +39,12 @@ FileRead readWholeFile(const std::filesystem::path& path, std::string& bytes) {
 std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temp = path;
-    temp += "." + std::to_string(currentProcessId()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+    std::string suffix = ".";
+    suffix += std::to_string(currentProcessId());
+    suffix += '-';
+    suffix += std::to_string(counter.fetch_add(1));
+    suffix += ".tmp";
+    temp += suffix;
     return temp;
 }
 

@@ -6,19 +6,25 @@
 
 namespace mendly::vfile {
 
+bool appendDirectoryRecord(std::vector<DirectoryRecord>& records, std::string key, std::uint64_t storedSize,
+                           std::uint32_t originalSize, std::uint64_t& end) {
+    if (key.empty() || key == "." || key.size() > kMaxNameLength) return false;
+    if (storedSize > kMaxStoredValue || originalSize > kMaxStoredValue) return false;
+    end += kRecordFixedSize + key.size();
+    if (end > kMaxStoredValue) return false;
+    records.push_back({std::move(key), 0, static_cast<std::uint32_t>(storedSize), originalSize});
+    return true;
+}
+
 std::optional<std::vector<DirectoryRecord>> directoryRecordsFor(const std::vector<EntrySource>& entries) {
     if (entries.empty() || entries.size() > kMaxStoredValue) return std::nullopt;
     std::vector<DirectoryRecord> records;
     records.reserve(entries.size());
     std::uint64_t end = kHeaderSize;
-    for (const auto& entry : entries) {
-        std::string key = archiveKey(normalizeArchiveName(entry.name));
-        if (key.empty() || key == "." || key.size() > kMaxNameLength) return std::nullopt;
-        if (entry.storedSize > kMaxStoredValue || entry.originalSize > kMaxStoredValue) return std::nullopt;
-        end += kRecordFixedSize + key.size();
-        if (end > kMaxStoredValue) return std::nullopt;
-        records.push_back({std::move(key), 0, static_cast<std::uint32_t>(entry.storedSize), entry.originalSize});
-    }
+    for (const auto& entry : entries)
+        if (!appendDirectoryRecord(records, archiveKey(normalizeArchiveName(entry.name)), entry.storedSize,
+                                   entry.originalSize, end))
+            return std::nullopt;
     return records;
 }
 

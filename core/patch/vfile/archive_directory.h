@@ -23,6 +23,11 @@ struct DirectoryRecord {
 // when the format cannot hold them: no entries, a name that normalises to
 // ".", sizes of 2^31 or more, or a directory that would end past 0x7FFFFFFF.
 std::optional<std::vector<DirectoryRecord>> directoryRecordsFor(const std::vector<EntrySource>& entries);
+// One record of those: `key` is the archive key of the entry's normalised
+// name; `end` is where the directory ends so far (kHeaderSize before the
+// first record) and moves past this one. False when the format cannot hold it.
+[[nodiscard]] bool appendDirectoryRecord(std::vector<DirectoryRecord>& records, std::string key,
+                                         std::uint64_t storedSize, std::uint32_t originalSize, std::uint64_t& end);
 
 // Where a directory of `records` ends: the header, then 20 + key length
 // bytes per record.

@@ -7,6 +7,7 @@
 
 #include "patch/vfile/archive_directory.h"
 #include "patch/vfile/archive_journal.h"
+#include "patch/vfile/archive_name.h"
 #include "patch/vfile/format.h"
 #include "platform/file_update.h"
 
@@ -65,14 +66,31 @@ bool readRegion(const std::filesystem::path& path, std::uint64_t count, std::str
     return in.read(bytes.data(), size) && in.gcount() == size;
 }
 
-bool appendEntries(platform::FileUpdate& archive, const std::vector<PlannedEntry>& entries, const Layout& layout) {
+// The directory records of `entries`, as directoryRecordsFor makes them.
+std::optional<std::vector<DirectoryRecord>> plannedRecords(const std::vector<PlannedEntry>& entries) {
+    if (entries.empty() || entries.size() > kMaxStoredValue) return std::nullopt;
+    std::vector<DirectoryRecord> records;
+    records.reserve(entries.size());
+    std::uint64_t end = kHeaderSize;
+    for (const auto& entry : entries) {
+        const EntrySource& source = entry.source;
+        std::string key = entry.key.empty() ? archiveKey(normalizeArchiveName(source.name)) : entry.key;
+        if (!appendDirectoryRecord(records, std::move(key), source.storedSize, source.originalSize, end))
+            return std::nullopt;
+    }
+    return records;
+}
+
+bool appendEntries(platform::FileUpdate& archive, const std::filesystem::path& path,
+                   const std::vector<PlannedEntry>& entries, const Layout& layout) {
     for (const std::size_t i : layout.appended) {
         const EntrySource& source = entries[i].source;
+        const std::filesystem::path& file = entries[i].kept ? path : source.file;
         const std::uint64_t at = layout.records[i].dataOffset;
         if (source.storedSize == 0) continue;
-        if (source.file.empty()) {
+        if (file.empty()) {
             if (source.bytes.size() != source.storedSize || !archive.writeAt(at, source.bytes)) return false;
-        } else if (!archive.copyFrom(source.file, source.offset, source.storedSize, at)) {
+        } else if (!archive.copyFrom(file, source.offset, source.storedSize, at)) {
             return false;
         }
     }
@@ -91,10 +109,7 @@ InPlaceResult undo(platform::FileUpdate& archive, const std::filesystem::path& p
 
 InPlaceResult updateArchiveInPlace(const std::filesystem::path& path, const std::vector<PlannedEntry>& entries,
                                    const ArchiveUpdateOptions& options, ArchiveUpdateReport& report) {
-    std::vector<EntrySource> sources;
-    sources.reserve(entries.size());
-    for (const auto& entry : entries) sources.push_back(entry.source);
-    auto records = directoryRecordsFor(sources);
+    auto records = plannedRecords(entries);
     if (!records) return InPlaceResult::RewriteInstead;
 
     // Everything is decided before the archive is opened for writing: an
@@ -135,7 +150,7 @@ InPlaceResult updateArchiveInPlace(const std::filesystem::path& path, const std:
     // is written: a file system that reports failed delayed writes only at
     // close (network shares) then still fails the update while the old
     // directory is in place.
-    bool ok = appendEntries(archive, entries, layout) && archive.flush();
+    bool ok = appendEntries(archive, path, entries, layout) && archive.flush();
     report.bytesWritten += archive.bytesWritten();
     if (!ok || !archive.close()) return undo(archive, path, journal);
     if (stopsAfter(InPlaceStep::DataAppended)) return InPlaceResult::Failed;

@@ -34,8 +34,9 @@ namespace mendly::vfile {
 
 // One entry of the result, in directory order.
 struct PlannedEntry {
-    EntrySource source;  // for a kept entry: its bytes in the archive itself (source.file, source.offset)
+    EntrySource source;  // for a kept entry: its bytes at source.offset in the archive itself (source.file unused)
     bool kept = false;   // an entry of the archive as it is, whose bytes may stay where they are
+    std::string key;     // the archive key of source.name when known, else empty (it is worked out here)
 };
 
 enum class InPlaceResult {

@@ -5,18 +5,14 @@
 namespace mendly::vfile {
 
 std::string normalizeArchiveName(std::string_view name) {
-    std::string s(name);
-    std::replace(s.begin(), s.end(), '/', '\\');
-
-    s.erase(0, s.find_first_not_of('\\'));  // npos erases everything
-
-    std::string collapsed;
-    collapsed.reserve(s.size());
-    for (char c : s) {
-        if (c == '\\' && !collapsed.empty() && collapsed.back() == '\\') continue;
-        collapsed.push_back(c);
+    // Both separators become '\\'; leading ones are dropped and runs collapsed.
+    std::string s;
+    s.reserve(name.size());
+    for (char c : name) {
+        if (c == '/') c = '\\';
+        if (c == '\\' && (s.empty() || s.back() == '\\')) continue;
+        s.push_back(c);
     }
-    s.swap(collapsed);
 
     // Each replacement shortens the text, so this ends.
     for (std::size_t at = s.find("\\.\\"); at != std::string::npos; at = s.find("\\.\\"))

@@ -128,16 +128,18 @@ bool updateArchiveFromSources(const std::filesystem::path& path, const std::vect
         kept.source.name = entry.name;
         kept.source.storedSize = entry.storedSize;
         kept.source.originalSize = entry.originalSize;
-        kept.source.file = path;
         kept.source.offset = entry.offset;
         kept.kept = true;
+        kept.key = entry.key;
         byKey.emplace(entry.key, std::move(kept));
     }
     for (const auto& removal : removals) byKey.erase(archiveKey(normalizeArchiveName(removal)));
     for (const auto& update : updates) {
-        PlannedEntry entry{update, false};
+        PlannedEntry entry{update, false, {}};
         entry.source.name = normalizeArchiveName(update.name);
-        byKey.insert_or_assign(archiveKey(entry.source.name), std::move(entry));
+        entry.key = archiveKey(entry.source.name);
+        const std::string key = entry.key;
+        byKey.insert_or_assign(key, std::move(entry));
     }
     if (byKey.empty()) {
         std::error_code ec;
@@ -155,7 +157,10 @@ bool updateArchiveFromSources(const std::filesystem::path& path, const std::vect
     }
     std::vector<EntrySource> sorted;
     sorted.reserve(planned.size());
-    for (auto& entry : planned) sorted.push_back(std::move(entry.source));
+    for (auto& entry : planned) {
+        if (entry.kept) entry.source.file = path;
+        sorted.push_back(std::move(entry.source));
+    }
     return writeArchiveFromSources(path, sorted) && reportRewritten(path, report);
 }
 
