@@ -215,6 +215,7 @@ PatchOutcome runPatchWithOutcome(PatchWindow* window, std::u16string_view manife
                                  const fs::path& installDir, PatchMode mode, const PatchRunOptions& options,
                                  std::u16string& error) {
     platform::shareHeapsAmongThreads();
+    platform::keepFreedMemoryForReuse();
     std::u16string message;
     try {
         std::u16string stepError;

@@ -16,4 +16,12 @@ void shareHeapsAmongThreads() {
 #endif
 }
 
+void keepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+    (void)::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    (void)::mallopt(M_TOP_PAD, 4 << 20);
+    (void)::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
+}
+
 }  // namespace mendly::platform

@@ -13,4 +13,6 @@ void releaseFreeMemory() {
 
 void shareHeapsAmongThreads() {}
 
+void keepFreedMemoryForReuse() {}
+
 }  // namespace mendly::platform
