@@ -6,9 +6,9 @@ std::shared_ptr<const vfile::Archive> ArchiveCache::get(const std::filesystem::p
     std::shared_ptr<Slot> slot;
     {
         const std::lock_guard lock(mutex_);
-        auto& found = archives_[path];
-        if (!found) found = std::make_shared<Slot>();
-        slot = found;
+        auto found = archives_.find(path.native());
+        if (found == archives_.end()) found = archives_.emplace(path.native(), std::make_shared<Slot>()).first;
+        slot = found->second;
     }
     std::call_once(slot->opened, [&] {
         if (auto opened = vfile::Archive::open(path))

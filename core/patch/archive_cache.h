@@ -37,7 +37,8 @@ private:
     std::mutex mutex_;
     std::once_flag recordsLoaded_;
     PayloadRecords records_;
-    std::map<std::filesystem::path, std::shared_ptr<Slot>> archives_;
+    // By the path's text: the same path as given, not the same file by any name.
+    std::map<std::filesystem::path::string_type, std::shared_ptr<Slot>, std::less<>> archives_;
 };
 
 }  // namespace mendly

@@ -228,6 +228,14 @@ bool InstallRecord::save(const std::filesystem::path& installDir) const {
     return platform::replaceWholeFile(installDir / kInstallRecordFileName, text()) == platform::FileWrite::Written;
 }
 
+void InstallRecord::addEntry(const std::string& relative, RecordedEntry entry) {
+    // Entries mostly come in path order, each then going at the end.
+    if (entries_.empty() || std::prev(entries_.end())->first < relative)
+        entries_.emplace_hint(entries_.end(), relative, std::move(entry));
+    else
+        entries_.insert_or_assign(relative, std::move(entry));
+}
+
 const RecordedEntry* InstallRecord::standingEntry(std::string_view relative, const platform::FileStamp& stamp) const {
     const auto entry = entries_.find(relative);
     if (entry == entries_.end()) return nullptr;

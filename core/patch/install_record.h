@@ -48,7 +48,7 @@ public:
     void setManifestDigest(std::string sha256Hex) { manifestSha256_ = std::move(sha256Hex); }
     const std::string& manifestDigest() const { return manifestSha256_; }
     void addHolder(const std::string& key, const platform::FileStamp& stamp) { holders_[key] = stamp; }
-    void addEntry(const std::string& relative, RecordedEntry entry) { entries_[relative] = std::move(entry); }
+    void addEntry(const std::string& relative, RecordedEntry entry);
 
     // The recorded entry for the manifest path `relative` whose holder is
     // recorded with exactly `stamp` and whose digests are `md5` and `sha256`
