@@ -2,7 +2,7 @@
 // A file's bytes mapped read-only into memory: the pages are the file's own
 // (the page cache), not the process's anonymous memory, so a large file can
 // be read as one range without holding a copy. Made for reading the whole
-// file: every page is mapped when it is opened.
+// file: on POSIX every page is mapped when it is opened (MAP_POPULATE).
 // POSIX: file_map_posix.cpp (mmap). Windows: file_map_win.cpp
 // (CreateFileMapping, MapViewOfFile).
 //
