@@ -336,6 +336,12 @@ TEST_F(HttpClientTest, ConnectionCutOffMidBodyDropped) {
     expectFailure(get(server, "/cut"), withCode(kDropped, 18));
 }
 
+TEST_F(HttpClientTest, ADeclaredLengthFarPastAnyLimitIsOnlyAHint) {
+    // Nothing is set aside for a terabyte: the body is cut off, not out of memory.
+    server.truncateBody("/huge", std::string(1000, 'x'), std::size_t{1} << 40);
+    expectFailure(get(server, "/huge"), withCode(kDropped, 18));
+}
+
 TEST_F(HttpClientTest, ConnectionClosedWithoutAnswerDropped) {
     server.dropConnection("/drop");
     expectFailure(get(server, "/drop"), withCode(kDropped, 52));
