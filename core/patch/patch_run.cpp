@@ -67,6 +67,7 @@ void logHosts(const HostPool& hosts) {
 // What an earlier run staged and this manifest no longer names is stale;
 // the assemblies of archives that are still missing are kept.
 void removeStaleStaging(const StagingArea& staging, const PatchManifest& manifest, const fs::path& installDir) {
+    if (staging.isEmpty()) return;
     std::set<std::string> named;
     for (const ManifestEntry& entry : manifest.files) named.insert(stagedNameFor(entry));
     for (const std::string_view archive : archiveNameTable) {

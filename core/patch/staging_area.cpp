@@ -63,6 +63,12 @@ void StagingArea::removeAll() const {
     fs::remove_all(folder_, ec);
 }
 
+bool StagingArea::isEmpty() const {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder_, ec))) return true;
+    return fs::directory_iterator(folder_, ec) == fs::directory_iterator();
+}
+
 StagedContents StagingArea::measure() const {
     StagedContents contents;
     std::error_code ec;

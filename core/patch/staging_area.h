@@ -64,6 +64,8 @@ public:
 
     // Removes the folder and everything in it. Failures are ignored.
     void removeAll() const;
+    // True when the folder is missing or holds nothing.
+    bool isEmpty() const;
 
     // The staged files a later run may reuse: regular files directly in the
     // folder, without downloads in progress (".part") and without links (a
