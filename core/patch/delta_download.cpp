@@ -14,18 +14,16 @@ std::uint64_t deltaMemoryNeed(const ManifestEntry& entry, const DeltaChoice& cho
     return choice.delta.size + 2 * entry.size.value_or(0) + choice.baseInMemory;
 }
 
-DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& delta, HostPool& hosts,
-                            TransferRateLimit* rateLimit, const std::filesystem::path& installDir,
-                            ArchiveCache& archives, std::string& content) {
-    DeltaAttempt attempt;
+bool fetchDelta(const ManifestDelta& delta, HostPool& hosts, TransferRateLimit* rateLimit, std::string& bytes,
+                DeltaAttempt& attempt) {
     const auto host = hosts.pick(std::vector<bool>(hosts.size(), false));
     if (!host) {
         attempt.why = u"no host left";
-        return attempt;
+        return false;
     }
     ManifestEntry address(delta.path, {});
     address.served = delta.path;
-    std::string bytes;
+    bytes.clear();
     bytes.reserve(static_cast<std::size_t>(delta.size));
     const HttpBodySink sink = [&](std::string_view piece, std::u16string&) {
         attempt.fetched += piece.size();
@@ -37,21 +35,23 @@ DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& del
     options.cancel = &patchCancelFlag();
     options.rateLimit = rateLimit;
     std::u16string error;
-    if (!httpGetStream(fileUrl(hosts.addresses(*host).filesBaseUrl, address),
-                       sink, error, options)) {
+    if (!httpGetStream(fileUrl(hosts.addresses(*host).filesBaseUrl, address), sink, error, options)) {
         attempt.why = bytes.size() >= delta.size ? u"the delta is longer than listed" : u"the delta did not arrive";
-        return attempt;
+        return false;
     }
     if (bytes.size() != delta.size || !equalsIgnoreAsciiCase(sha256Hex(bytes), delta.sha256)) {
         attempt.why = u"the delta is not the one listed";
-        return attempt;
+        return false;
     }
-    switch (rebuildFromDelta(installDir, entry, bytes, archives, content)) {
+    return true;
+}
+
+void noteRebuild(RebuildOutcome outcome, DeltaAttempt& attempt) {
+    switch (outcome) {
         case RebuildOutcome::Rebuilt: attempt.rebuilt = true; break;
         case RebuildOutcome::NoBase: attempt.why = u"the installed content cannot be read"; break;
         case RebuildOutcome::BadDelta: attempt.why = u"the delta does not apply to the installed content"; break;
     }
-    return attempt;
 }
 
 }  // namespace mendly

@@ -1,10 +1,10 @@
 #pragma once
-// Fetching a delta and rebuilding a file from it, for the download stage:
-// the delta comes from one of the run's hosts (as any file: the run's rate
-// limit, the cancel flag), is checked against the digest the manifest gives
-// it, and rebuilds the entry's content from what is installed
-// (delta_rebuild.h). The caller stages and checks the content like a body
-// that arrived whole; on any failure it fetches the whole file.
+// Fetching a delta for the download stage: the delta comes from one of the
+// run's hosts (as any file: the run's rate limit, the cancel flag) and is
+// checked against the digest the manifest gives it. The caller then rebuilds
+// the entry's content from what is installed (delta_rebuild.h), stages and
+// checks it like a body that arrived whole, and on any failure fetches the
+// whole file.
 //
 // Runs on the calling worker thread; the buffers it fills are the caller's.
 #include <cstdint>
@@ -28,8 +28,13 @@ struct DeltaAttempt {
     std::u16string why;         // when not rebuilt: for deltaFallbackLogLine
 };
 
-DeltaAttempt rebuildByDelta(const ManifestEntry& entry, const ManifestDelta& delta, HostPool& hosts,
-                            TransferRateLimit* rateLimit, const std::filesystem::path& installDir,
-                            ArchiveCache& archives, std::string& content);
+// Fetches `delta` into `bytes` and checks it against the size and digest the
+// manifest lists for it: true when it is the one listed; false with
+// attempt.why saying what went wrong. attempt.fetched counts what arrived.
+[[nodiscard]] bool fetchDelta(const ManifestDelta& delta, HostPool& hosts, TransferRateLimit* rateLimit,
+                              std::string& bytes, DeltaAttempt& attempt);
+
+// Notes in `attempt` how rebuilding from the fetched delta went.
+void noteRebuild(RebuildOutcome outcome, DeltaAttempt& attempt);
 
 }  // namespace mendly

@@ -27,20 +27,20 @@ std::optional<DeltaChoice> chooseDelta(const ManifestEntry& entry, const Install
 }
 
 RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const ManifestEntry& entry,
-                                std::string_view deltaBytes, ArchiveCache& archives, std::string& out) {
+                                std::string_view deltaBytes, ArchiveCache& archives, vfile::CodecBuffers& scratch,
+                                std::string& out) {
     if (!entry.size || *entry.size > kLargestRebuild) return RebuildOutcome::BadDelta;
     const EntryHolder holder = holderFor(installDir, entry);
     platform::MappedFile mapped;
-    std::optional<std::string> member;
     std::string_view base;
     if (holder.isArchive) {
         const auto ref = classifyArchivePath(entry.relative);
         const auto archive = ref ? archives.get(holder.path) : nullptr;
         const auto found = archive ? archive->find(ref->memberPath) : std::nullopt;
         if (!found || found->originalSize > kLargestMemberBase) return RebuildOutcome::NoBase;
-        member = archive->readEntry(*found);
-        if (!member) return RebuildOutcome::NoBase;
-        base = *member;
+        const auto contents = archive->readEntryInto(*found, scratch);
+        if (!contents) return RebuildOutcome::NoBase;
+        base = *contents;
     } else {
         if (!mapped.open(holder.path)) return RebuildOutcome::NoBase;
         base = mapped.bytes();

@@ -11,8 +11,9 @@
 // is found out here or by the digests, and the file is fetched whole.
 //
 // Memory: the result (at most kLargestRebuild bytes) and, for a member, its
-// inflated base (at most kLargestMemberBase) are held while one rebuild
-// runs. Stateless; calls may run on any thread, each with its own buffers.
+// stored and inflated base (at most kLargestMemberBase each, in the caller's
+// scratch buffers) are held while one rebuild runs. Stateless; calls may run
+// on any thread, each with its own buffers.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "patch/archive_cache.h"
 #include "patch/install_record.h"
 #include "patch/manifest.h"
+#include "patch/vfile/entry_stream.h"
 
 namespace mendly {
 
@@ -49,9 +51,11 @@ enum class RebuildOutcome {
 
 // Rebuilds the content of `entry` from its installed base and the bytes of
 // `delta` (already checked against delta.sha256 by the caller) into `out`.
-// Archives are read through `archives` (each directory read once per run).
+// Archives are read through `archives` (each directory read once per run); a
+// member's base is read and inflated into `scratch`, reused from call to call.
 RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const ManifestEntry& entry,
-                                std::string_view deltaBytes, ArchiveCache& archives, std::string& out);
+                                std::string_view deltaBytes, ArchiveCache& archives, vfile::CodecBuffers& scratch,
+                                std::string& out);
 
 // "Rebuilt from a delta: <path> (<n> bytes fetched for <m>)" and the line
 // for a fallback, "Delta not used for <path> (<why>); fetching it whole".

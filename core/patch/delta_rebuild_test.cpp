@@ -54,6 +54,7 @@ protected:
 
     test::TempDir install;
     ArchiveCache cache;
+    vfile::CodecBuffers scratch;
     InstallRecord record;
     std::string looseOld, looseNew, memberOld, memberNew;
     ManifestEntry loose, member;
@@ -67,10 +68,19 @@ TEST_F(DeltaRebuildTest, ALooseFileAndAMemberAreRebuiltFromWhatIsInstalled) {
         EXPECT_EQ(chosen->delta, entry->deltas[0]);
         EXPECT_EQ(chosen->baseInMemory, entry == &member ? memberOld.size() : 0u);
         std::string out;
-        ASSERT_EQ(rebuildFromDelta(install.path(), *entry, deltas[entry->relative], cache, out),
+        ASSERT_EQ(rebuildFromDelta(install.path(), *entry, deltas[entry->relative], cache, scratch, out),
                   RebuildOutcome::Rebuilt);
         EXPECT_EQ(out, *expected);
     }
+}
+
+TEST_F(DeltaRebuildTest, LeftoversInTheScratchBuffersDoNotReachTheResult) {
+    scratch.stored.assign(3 * memberOld.size() + 7, 'q');
+    scratch.contents.assign(3 * memberOld.size() + 7, 'q');
+    std::string out;
+    ASSERT_EQ(rebuildFromDelta(install.path(), member, deltas[member.relative], cache, scratch, out),
+              RebuildOutcome::Rebuilt);
+    EXPECT_EQ(out, memberNew);
 }
 
 // Only a holder that is still as recorded, holding the delta's base, gets a
@@ -94,13 +104,13 @@ TEST_F(DeltaRebuildTest, AMissingBaseOrAForeignDeltaIsRefused) {
     // Made from another base, which the installed one does not line up with
     // (matches are found backwards from the base's end).
     const std::string foreign = *vfile::makeDelta(looseOld + "and a few bytes more\n", looseNew);
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, foreign, cache, out), RebuildOutcome::BadDelta);
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["gfx/ui/a.txt"], cache, out), RebuildOutcome::BadDelta);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, foreign, cache, scratch, out), RebuildOutcome::BadDelta);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["gfx/ui/a.txt"], cache, scratch, out), RebuildOutcome::BadDelta);
     std::filesystem::remove(install / "data/t.txt");
-    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["data/t.txt"], cache, out), RebuildOutcome::NoBase);
+    EXPECT_EQ(rebuildFromDelta(install.path(), loose, deltas["data/t.txt"], cache, scratch, out), RebuildOutcome::NoBase);
     ManifestEntry absent = member;
     absent.relative = "gfx/ui/missing.txt";
-    EXPECT_EQ(rebuildFromDelta(install.path(), absent, deltas["gfx/ui/a.txt"], cache, out), RebuildOutcome::NoBase);
+    EXPECT_EQ(rebuildFromDelta(install.path(), absent, deltas["gfx/ui/a.txt"], cache, scratch, out), RebuildOutcome::NoBase);
 }
 
 }  // namespace

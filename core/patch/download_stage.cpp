@@ -519,12 +519,17 @@ bool fetchByDelta(WorkerContext& ctx, const Job& job, Kind kind, std::string& ap
     const auto choice = chooseDelta(entry, state.sources.record, state.installDir);
     if (!choice) return false;
     const BudgetShare memory(state.deltaMemory, deltaMemoryNeed(entry, *choice));
-    std::string content;
-    const DeltaAttempt attempt =
-        rebuildByDelta(entry, choice->delta, state.sources.hosts, state.rateLimit, state.installDir,
-                       state.deltaBases, content);
+    std::string deltaBytes, content;
+    DeltaAttempt attempt;
+    const bool fetched = fetchDelta(choice->delta, state.sources.hosts, state.rateLimit, deltaBytes, attempt);
     state.bytesReceived.fetch_add(attempt.fetched, std::memory_order_relaxed);
     if (isPatchCancelRequested()) return false;
+    if (fetched) {
+        // Reading the base and rebuilding is CPU work, with the slot's buffers.
+        const CpuSlot cpu(state);
+        noteRebuild(rebuildFromDelta(state.installDir, entry, deltaBytes, state.deltaBases, cpu.buffers(), content),
+                    attempt);
+    }
     std::u16string why = attempt.why;
     if (attempt.rebuilt) {
         StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,

@@ -34,17 +34,25 @@ bool readExactly(std::istream& in, std::string& buffer, std::size_t count) {
 
 // The stored bytes of `entry` from an open archive stream whose file is
 // `fileSize` bytes long now (it may have shrunk since the directory was read).
-std::optional<StoredEntry> readStoredFrom(std::istream& in, std::uint64_t fileSize, const ArchiveEntry& entry) {
-    if (static_cast<std::uint64_t>(entry.offset) + entry.storedSize > fileSize) return std::nullopt;
+bool readStoredInto(std::istream& in, std::uint64_t fileSize, const ArchiveEntry& entry, std::string& bytes) {
+    if (static_cast<std::uint64_t>(entry.offset) + entry.storedSize > fileSize) return false;
     in.clear();
     in.seekg(static_cast<std::streamoff>(entry.offset));
-    if (!in) return std::nullopt;
+    return in && readExactly(in, bytes, entry.storedSize);
+}
+
+std::optional<StoredEntry> readStoredFrom(std::istream& in, std::uint64_t fileSize, const ArchiveEntry& entry) {
     StoredEntry stored;
     stored.originalSize = entry.originalSize;
-    if (!readExactly(in, stored.bytes, entry.storedSize)) return std::nullopt;
+    if (!readStoredInto(in, fileSize, entry, stored.bytes)) return std::nullopt;
     return stored;
 }
 
+// A claimed size that no zlib stream of this length could reach.
+bool impossibleSize(const ArchiveEntry& entry) {
+    return entry.storedSize != entry.originalSize &&
+           static_cast<std::uint64_t>(entry.originalSize) > kMaxInflateRatio * entry.storedSize;
+}
 
 // The directory record at `position` (advanced past it), or nothing when it is
 // cut short, holds a value of 2^31 or more, or places data past the end of the
@@ -156,13 +164,21 @@ std::optional<StoredEntry> Archive::readStored(std::string_view name) const {
 }
 
 std::optional<std::string> Archive::readEntry(const ArchiveEntry& entry) const {
-    // Refuse an impossible size before reading anything for it.
-    if (entry.storedSize != entry.originalSize &&
-        static_cast<std::uint64_t>(entry.originalSize) > kMaxInflateRatio * entry.storedSize)
-        return std::nullopt;
+    if (impossibleSize(entry)) return std::nullopt;  // refused before anything is read for it
     const auto stored = readStored(entry);
     if (!stored) return std::nullopt;
     return expandStoredEntry(stored->bytes, stored->originalSize);
+}
+
+std::optional<std::string_view> Archive::readEntryInto(const ArchiveEntry& entry, CodecBuffers& scratch) const {
+    if (impossibleSize(entry)) return std::nullopt;
+    const auto fileSize = regularFileSize(path_);
+    if (!fileSize) return std::nullopt;
+    std::ifstream in(path_, std::ios::binary);
+    if (!in || !readStoredInto(in, *fileSize, entry, scratch.stored)) return std::nullopt;
+    if (entry.storedSize == entry.originalSize) return std::string_view(scratch.stored);
+    if (!inflateExactlyInto(scratch.stored, entry.originalSize, scratch.contents)) return std::nullopt;
+    return std::string_view(scratch.contents);
 }
 
 std::optional<std::string> Archive::readEntry(std::string_view name) const {

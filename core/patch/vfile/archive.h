@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "patch/vfile/entry_stream.h"
 #include "patch/vfile/stored_entry.h"
 
 namespace mendly::vfile {
@@ -61,6 +62,12 @@ public:
     // absent, cannot be read, or does not inflate to exactly its original size.
     [[nodiscard]] std::optional<std::string> readEntry(std::string_view name) const;
     [[nodiscard]] std::optional<std::string> readEntry(const ArchiveEntry& entry) const;
+    // The same contents with the caller's buffers, reused from call to call:
+    // the stored bytes are read into `scratch.stored`, and the contents are
+    // those bytes (a raw entry) or inflated into `scratch.contents`. The view
+    // lasts until the buffers change.
+    [[nodiscard]] std::optional<std::string_view> readEntryInto(const ArchiveEntry& entry,
+                                                                CodecBuffers& scratch) const;
 
     // The named entry's bytes exactly as stored, without inflating.
     [[nodiscard]] std::optional<StoredEntry> readStored(std::string_view name) const;
