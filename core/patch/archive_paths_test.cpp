@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "patch/holder_stamps.h"
+#include "patch/manifest.h"
+
 #include <random>
 #include <vector>
 
@@ -154,6 +157,20 @@ TEST(ArchiveKey, LowersAsciiLettersOnly) {
     EXPECT_EQ(archiveKey("\xC3\x89T\xC3\x89.OGG"), "\xC3\x89t\xC3\x89.ogg");  // É stays, T lowers
     EXPECT_EQ(archiveKey("@[`{Z"), "@[`{z");
     EXPECT_EQ(archiveKey(""), "");
+}
+
+// The key is the holder's path relative to the installation, however the
+// installation folder is written.
+TEST(HolderFor, MembersAreHeldByTheirArchiveAndLooseFilesByThemselves) {
+    for (const std::filesystem::path dir : {"/games/kn", "/games/kn/", "kn"}) {
+        const EntryHolder member = holderFor(dir, ManifestEntry("GFX\\ui/a.dds", {}));
+        EXPECT_TRUE(member.isArchive);
+        EXPECT_EQ(member.key, "gfx.pak") << dir;
+        EXPECT_EQ(member.path, dir / "gfx.pak");
+        const EntryHolder loose = holderFor(dir, ManifestEntry("data\\x.txt", {}));
+        EXPECT_FALSE(loose.isArchive);
+        EXPECT_EQ(loose.key, "data/x.txt") << dir;
+    }
 }
 
 }  // namespace

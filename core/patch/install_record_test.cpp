@@ -46,6 +46,29 @@ TEST(InstallRecordText, RoundTripsAndVouchesOnlyForTheSameStampAndDigest) {
         EXPECT_FALSE(reread->vouchedEntry("Kaltris.exe", kMd5, "", changed));
 }
 
+// Entries normally arrive in path order; any other order, or a path given
+// again, ends as the same record, with the last entry for that path.
+TEST(InstallRecordText, EntriesInAnyOrderMakeTheSameRecordTheLastOfAPathWinning) {
+    const auto recordOf = [](const std::vector<std::pair<std::string, std::string>>& entries) {
+        InstallRecord record;
+        record.addHolder("x.pak", {1, 2, 3, 4});
+        for (const auto& [path, contents] : entries) record.addEntry(path, {"x.pak", md5Hex(contents), "", 1, 1});
+        return record.text();
+    };
+    const std::string inOrder = recordOf({{"a", "1"}, {"b", "2"}, {"c", "3"}});
+    EXPECT_EQ(recordOf({{"c", "3"}, {"a", "1"}, {"b", "2"}}), inOrder);
+    EXPECT_EQ(recordOf({{"a", "1"}, {"b", "old"}, {"c", "3"}, {"b", "2"}}), inOrder);
+
+    const std::string entry = R"(["x.pak",")";
+    const std::string tail = R"(",1,1,""])";
+    const auto body = R"({"entries":{"b":)" + entry + md5Hex("old") + tail + R"(,"a":)" + entry + md5Hex("1") +
+                      tail + R"(,"c":)" + entry + md5Hex("3") + tail + R"(,"b":)" + entry + md5Hex("2") + tail +
+                      R"(},"holders":{"x.pak":[1,2,3,4]},"manifest":""})";
+    const auto loaded = InstallRecord::fromText(signedBody(body));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->text(), inOrder);
+}
+
 TEST(InstallRecordText, AnyRecordThatIsNotWhollyOursIsRefused) {
     const std::string good = sampleRecord().text();
     std::string edited = good;
