@@ -8,7 +8,6 @@
 //
 // Runs on the calling worker thread; the buffers it fills are the caller's.
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 #include "net/rate_limit.h"

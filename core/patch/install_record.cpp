@@ -76,6 +76,17 @@ bool readPlainEntry(JsonReader& reader, RecordedEntry& entry) {
     return takeSizes(entry, stored, original);
 }
 
+// Puts `value` under `key`, the last value of a key winning. Keys mostly come
+// in order (text() writes them so, runs add entries in path order), and each
+// then goes straight to the end.
+template <typename Map>
+void putInOrder(Map& map, const std::string& key, typename Map::mapped_type&& value) {
+    if (map.empty() || map.key_comp()(std::prev(map.end())->first, key))
+        map.emplace_hint(map.end(), key, std::move(value));
+    else
+        map.insert_or_assign(key, std::move(value));
+}
+
 // An object of key -> value read by `readValue`; a key given twice keeps
 // the last value, as the library does.
 template <typename Map, typename ReadValue>
@@ -85,11 +96,7 @@ bool readPlainMap(JsonReader& reader, Map& map, ReadValue readValue) {
     while (reader.nextMember(key)) {
         typename Map::mapped_type value{};
         if (!readValue(reader, value)) return false;
-        // text() writes the keys in order, so each normally goes at the end.
-        if (map.empty() || map.key_comp()(std::prev(map.end())->first, key))
-            map.emplace_hint(map.end(), key, std::move(value));
-        else
-            map.insert_or_assign(key, std::move(value));
+        putInOrder(map, key, std::move(value));
     }
     return !reader.failed();
 }
@@ -229,11 +236,7 @@ bool InstallRecord::save(const std::filesystem::path& installDir) const {
 }
 
 void InstallRecord::addEntry(const std::string& relative, RecordedEntry entry) {
-    // Entries mostly come in path order, each then going at the end.
-    if (entries_.empty() || std::prev(entries_.end())->first < relative)
-        entries_.emplace_hint(entries_.end(), relative, std::move(entry));
-    else
-        entries_.insert_or_assign(relative, std::move(entry));
+    putInOrder(entries_, relative, std::move(entry));
 }
 
 const RecordedEntry* InstallRecord::standingEntry(std::string_view relative, const platform::FileStamp& stamp) const {
