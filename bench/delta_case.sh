@@ -8,9 +8,12 @@
 # three times: `make_sample_client --mutate --edit` (1% of members and of
 # loose files, each edited by about 2% of its bytes), publish both, and bring
 # the installations that are to stay fewer releases behind up to date. At
-# release 4, each installation is updated once (timed) and the host's log
-# gives the bytes it served. Side by side: `zstd --patch-from` at the same
-# level on the same files, by hand, one file at a time.
+# release 4, each installation is updated (timed) and the host's log gives
+# the bytes it served; BENCH_REPEAT times, each further run after updating
+# the installation back to where it was (from $SERVER-b<release>, the same
+# releases published once more without deltas; not timed), so the times are
+# medians. Side by side: `zstd --patch-from` at the same level on the same
+# files, by hand, one file at a time.
 # Raw numbers go to $RESULTS (delta_*), the section to $WORK/delta-section.md.
 
 DELTA_LEVEL=$(sed -n 's/^inline constexpr int kDeltaLevel = \([0-9][0-9]*\);.*/\1/p' \
@@ -47,6 +50,8 @@ delta_case() {
   "$PUBLISH" --client "$client" --server "$d" --root "$root" --force --release 1 >"$WORK/dpublish-d.1"
   "$PUBLISH" --client "$client" --server "$w" --root "$root" --force --release 1 --deltas-from 0 >"$WORK/dpublish-w.1"
   cp "$root/$d.manifest" "$WORK/dmanifest.1"
+  # Where an installation goes back to between timed runs: release r as it was.
+  "$PUBLISH" --client "$client" --server "$SERVER-b1" --root "$root" --force --release 1 --deltas-from 0 >/dev/null
   : >"$log"
   start_host "$root" "$WORK/dhost.out" "$log" --log
   local host_pid=$STARTED_PID
@@ -67,6 +72,7 @@ delta_case() {
     "$PUBLISH" --client "$client" --server "$w" --root "$root" --force --release "$r" --deltas-from 0 >"$WORK/dpublish-w.$r"
     cp "$root/$d.manifest" "$WORK/dmanifest.$r"
     [ "$r" = 4 ] && break
+    "$PUBLISH" --client "$client" --server "$SERVER-b$r" --root "$root" --force --release "$r" --deltas-from 0 >/dev/null
     for kind in d w; do
       for k in $(seq 1 $((4 - r))); do
         "$BENCH" run --mode update --base "$base" --server "$SERVER-$kind" --dir "$WORK/dinst-$kind$k" >/dev/null
@@ -77,18 +83,34 @@ delta_case() {
 
   # Behind by k: installation k is at release 4 - k.
   local rows="" behind served secs rss whole_secs whole_served zstd_bytes changed_bytes pairs
+  local i mid
   for k in 1 2 3; do
     for kind in d w; do
-      : >"$log"
-      mkdir -p "$WORK/dinst-log-$kind$k"
-      sync  # what publishing and the last run left to write is not this run's to flush
-      /usr/bin/time -v -o "$WORK/dupdate.$kind$k.time" \
-        "$BENCH" run --mode update --base "$base" --server "$SERVER-$kind" --dir "$WORK/dinst-$kind$k" \
-        --log "$WORK/dinst-log-$kind$k" >"$WORK/dupdate.$kind$k"
-      [ "$(field result "$WORK/dupdate.$kind$k")" = ok ] || { cat "$WORK/dupdate.$kind$k" >&2; exit 1; }
-      note "delta_${kind}${k}_s" "$(field total_s "$WORK/dupdate.$kind$k")"
-      note "delta_${kind}${k}_served" "$(delta_served "$log" "$root")"
-      note "delta_${kind}${k}_rss_kib" "$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/dupdate.$kind$k.time")"
+      : >"$WORK/dupdate.$kind$k.times"
+      for i in $(seq "$REPEAT"); do
+        if [ "$i" -gt 1 ]; then
+          "$BENCH" run --mode update --base "$base" --server "$SERVER-b$((4 - k))" --dir "$WORK/dinst-$kind$k" \
+            >"$WORK/dback.$kind$k"
+          [ "$(field result "$WORK/dback.$kind$k")" = ok ] || { cat "$WORK/dback.$kind$k" >&2; exit 1; }
+        fi
+        : >"$log"
+        rm -rf "$WORK/dinst-log-$kind$k"
+        mkdir -p "$WORK/dinst-log-$kind$k"
+        sync  # what publishing and the last run left to write is not this run's to flush
+        /usr/bin/time -v -o "$WORK/dupdate.$kind$k.time.$i" \
+          "$BENCH" run --mode update --base "$base" --server "$SERVER-$kind" --dir "$WORK/dinst-$kind$k" \
+          --log "$WORK/dinst-log-$kind$k" >"$WORK/dupdate.$kind$k.$i"
+        [ "$(field result "$WORK/dupdate.$kind$k.$i")" = ok ] || { cat "$WORK/dupdate.$kind$k.$i" >&2; exit 1; }
+        field total_s "$WORK/dupdate.$kind$k.$i" >>"$WORK/dupdate.$kind$k.times"
+        delta_served "$log" "$root" >"$WORK/dupdate.$kind$k.served.$i"
+      done
+      secs=$(median <"$WORK/dupdate.$kind$k.times")
+      for i in $(seq "$REPEAT"); do [ "$(field total_s "$WORK/dupdate.$kind$k.$i")" = "$secs" ] && mid=$i && break; done
+      note "delta_${kind}${k}_s" "$secs"
+      note "delta_${kind}${k}_runs_s" "$(paste -sd' ' "$WORK/dupdate.$kind$k.times")"
+      note "delta_${kind}${k}_served" "$(cat "$WORK/dupdate.$kind$k.served.$mid")"
+      note "delta_${kind}${k}_rss_kib" \
+        "$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/dupdate.$kind$k.time.$mid")"
     done
     # zstd by hand on the same files: release 4 - k to release 4.
     mkdir -p "$WORK/dzstd"
@@ -121,7 +143,9 @@ delta_case() {
     rows+=" (manifest $(awk -v b="$manifest_bytes" 'BEGIN { printf "%.2f", b / 1048576 }') MiB)"
     rows+=" | $(awk -v b="$deltas_only" -v c="$changed_bytes" 'BEGIN { if (c > 0) printf "%.1f %%", 100 * b / c; else print "n/a" }')"
     rows+=" | $(awk -v b="$zstd_bytes" 'BEGIN { printf "%.3f", b / 1048576 }') MiB"
-    rows+=" | $(ratio "$deltas_only" "$zstd_bytes") | $(ratio "$secs" "$whole_secs") | $((rss / 1024)) MiB |"$'\n'
+    rows+=" | $(ratio "$deltas_only" "$zstd_bytes") | $(ratio "$secs" "$whole_secs")"
+    rows+=" (runs: $(field "delta_d${k}_runs_s" "$RESULTS") against $(field "delta_w${k}_runs_s" "$RESULTS") s)"
+    rows+=" | $((rss / 1024)) MiB |"$'\n'
   done
   stop TERM "$host_pid"
   [ -n "${BENCH_KEEP:-}" ] || rm -rf "$WORK"/dinst-* "$WORK/dzstd" "$client" "$root"
@@ -135,9 +159,11 @@ default) and without (\`--deltas-from 0\`). Then three releases, each made by
 \`make_sample_client --mutate --edit --members-percent 1 --loose-percent 1\` (every member or file
 touched is edited inside: about 2 % of its bytes changed in place, inserted and removed) and a new
 \`_version._\`, published both ways; installations that are to stay fewer releases behind were
-updated after each. Then each installation is updated to release 4 once: \`patch_bench run --mode
-update\` (time: the run's; bytes: what the host's log says it served, manifest included; "deltas
-fetched" leaves the manifest out, which both ways fetch whole).
+updated after each. Then each installation is updated to release 4 (\`patch_bench run --mode
+update\`), $REPEAT times: before each further run it was updated back to the release it started from,
+published once more without deltas (not timed). Time: the median run's; bytes: what the host's log
+says it served, manifest included; "deltas fetched" leaves the manifest out, which both ways fetch
+whole.
 \`zstd --patch-from\` at the engine's level ($DELTA_LEVEL), run by hand on each changed file (the
 content the installation holds and the content of release 4), is the side-by-side figure for the
 deltas alone.

@@ -9,7 +9,8 @@
 // The Windows build has no zstd: there deltaCodecAvailable() is false, and
 // clients fetch whole files.
 //
-// Stateless; every call may run on any thread.
+// Thread-safe: every call may run on any thread (each thread keeps its own
+// decompression context).
 #include <cstdint>
 #include <optional>
 #include <string>

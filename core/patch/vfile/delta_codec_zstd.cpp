@@ -54,15 +54,19 @@ DeltaOutcome applyDelta(std::string_view base, std::string_view delta, char* out
     if (declared == ZSTD_CONTENTSIZE_ERROR || declared == ZSTD_CONTENTSIZE_UNKNOWN) return DeltaOutcome::Corrupt;
     if (declared != targetSize) return DeltaOutcome::WrongLength;
     if (ZSTD_findFrameCompressedSize(delta.data(), delta.size()) != delta.size()) return DeltaOutcome::Corrupt;
-    const std::unique_ptr<ZSTD_DCtx, DctxFree> dctx(ZSTD_createDCtx());
+    // The calling thread's context, kept from delta to delta: a fresh one
+    // costs its allocation and the first touch of its tables every time.
+    thread_local const std::unique_ptr<ZSTD_DCtx, DctxFree> threadDctx(ZSTD_createDCtx());
+    ZSTD_DCtx* const dctx = threadDctx.get();
     if (!dctx) return DeltaOutcome::Corrupt;
+    // A reset drops what the last delta left (its prefix, its parameters).
     const ZSTD_bounds window = ZSTD_dParam_getBounds(ZSTD_d_windowLogMax);
-    if (ZSTD_isError(window.error) ||
-        ZSTD_isError(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, window.upperBound)) ||
-        ZSTD_isError(ZSTD_DCtx_refPrefix(dctx.get(), base.data(), base.size())))
+    if (ZSTD_isError(window.error) || ZSTD_isError(ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters)) ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, window.upperBound)) ||
+        ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, base.data(), base.size())))
         return DeltaOutcome::Corrupt;
     const std::size_t written =
-        ZSTD_decompressDCtx(dctx.get(), out, static_cast<std::size_t>(targetSize), delta.data(), delta.size());
+        ZSTD_decompressDCtx(dctx, out, static_cast<std::size_t>(targetSize), delta.data(), delta.size());
     if (ZSTD_isError(written)) return DeltaOutcome::Corrupt;
     return written == targetSize ? DeltaOutcome::Rebuilt : DeltaOutcome::WrongLength;
 }

@@ -18,8 +18,10 @@ inline constexpr int kCompressionLevel = 1;
 // Stored form of `contents`. Empty contents store as nothing with
 // originalSize 0. When the zlib stream would not be shorter than the
 // contents, the contents are stored raw (equal sizes always mean raw); so
-// are contents of 256 KiB or more whose first 64 KiB do not shrink by 1/32
-// (incompressible data is found out without compressing all of it).
+// are contents of 8 KiB or more whose sampled bytes are spread almost evenly
+// (over 7.9 bits of entropy per byte), and contents of 256 KiB or more whose
+// first 64 KiB do not shrink by 1/32: incompressible data is found out
+// without compressing all of it.
 // Nothing for more than 0x7FFFFFFF bytes or when the compressor fails.
 [[nodiscard]] std::optional<StoredEntry> compressEntry(std::string_view contents);
 

@@ -56,6 +56,34 @@ TEST(CompressEntry, StoresIncompressibleContentsRaw) {
     EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), contents);
 }
 
+// The sampling probe judges by the spread of the bytes, at every size from
+// where it starts: evenly spread bytes are stored raw, text-like ones and a
+// short random pattern repeated (few distinct bytes per sample) are still
+// compressed.
+TEST(CompressEntry, SampledBytesDecideRawOrCompressedAtEverySize) {
+    for (const std::size_t size : {std::size_t{8} << 10, std::size_t{100} << 10, std::size_t{300} << 10}) {
+        SCOPED_TRACE(size);
+        const std::string random = randomBytes(size, 3);
+        std::string text;
+        for (unsigned i = 0; text.size() < size; ++i) text += "<row id=\"" + std::to_string(i * 7919 % 10007) + "\"/>\n";
+        text.resize(size);
+        std::string pattern;
+        const std::string cycle = randomBytes(512, 5);
+        while (pattern.size() < size) pattern += cycle;
+        pattern.resize(size);
+
+        const auto raw = compressEntry(random);
+        ASSERT_TRUE(raw);
+        EXPECT_TRUE(raw->isRaw());
+        for (const std::string* compressible : {&text, &pattern}) {
+            const auto stored = compressEntry(*compressible);
+            ASSERT_TRUE(stored);
+            EXPECT_LT(stored->bytes.size(), size / 2);
+            EXPECT_EQ(expandStoredEntry(stored->bytes, stored->originalSize), *compressible);
+        }
+    }
+}
+
 TEST(CompressEntry, StoresContentsRawWhenTheStreamIsExactlyAsLong) {
     // A run of equal bytes before random ones: the stream grows by about 11
     // bytes of framing and shrinks by the run, so some run length makes both
