@@ -45,7 +45,8 @@ RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const M
         if (!mapped.open(holder.path)) return RebuildOutcome::NoBase;
         base = mapped.bytes();
     }
-    out.assign(static_cast<std::size_t>(*entry.size), '\0');
+    // Every byte is written by the delta; only growth is cleared.
+    out.resize(static_cast<std::size_t>(*entry.size));
     const auto outcome = vfile::applyDelta(base, deltaBytes, out.data(), *entry.size);
     if (outcome == vfile::DeltaOutcome::Rebuilt) return RebuildOutcome::Rebuilt;
     out.clear();

@@ -50,9 +50,12 @@ enum class RebuildOutcome {
 };
 
 // Rebuilds the content of `entry` from its installed base and the bytes of
-// `delta` (already checked against delta.sha256 by the caller) into `out`.
+// `delta` (already checked against delta.sha256 by the caller) into `out`,
+// resized to entry.size: a buffer reused from call to call keeps its memory
+// and is not cleared first (every byte is written, or `out` is emptied).
 // Archives are read through `archives` (each directory read once per run); a
-// member's base is read and inflated into `scratch`, reused from call to call.
+// member's base is read and inflated into `scratch` (not into its `output`,
+// which may be `out`), reused from call to call.
 RebuildOutcome rebuildFromDelta(const std::filesystem::path& installDir, const ManifestEntry& entry,
                                 std::string_view deltaBytes, ArchiveCache& archives, vfile::CodecBuffers& scratch,
                                 std::string& out);

@@ -74,13 +74,19 @@ TEST_F(DeltaRebuildTest, ALooseFileAndAMemberAreRebuiltFromWhatIsInstalled) {
     }
 }
 
+// The download stage rebuilds into the slot's own output buffer, which a
+// longer content left full: the result is exactly the new content, for a
+// member (base inflated into the same slot) and for a loose file.
 TEST_F(DeltaRebuildTest, LeftoversInTheScratchBuffersDoNotReachTheResult) {
-    scratch.stored.assign(3 * memberOld.size() + 7, 'q');
-    scratch.contents.assign(3 * memberOld.size() + 7, 'q');
-    std::string out;
-    ASSERT_EQ(rebuildFromDelta(install.path(), member, deltas[member.relative], cache, scratch, out),
-              RebuildOutcome::Rebuilt);
-    EXPECT_EQ(out, memberNew);
+    for (const auto& [entry, expected] : {std::pair{&member, &memberNew}, std::pair{&loose, &looseNew}}) {
+        scratch.stored.assign(3 * memberOld.size() + 7, 'q');
+        scratch.contents.assign(3 * memberOld.size() + 7, 'q');
+        scratch.output.assign(3 * expected->size() + 7, 'q');
+        ASSERT_EQ(rebuildFromDelta(install.path(), *entry, deltas[entry->relative], cache, scratch, scratch.output),
+                  RebuildOutcome::Rebuilt)
+            << entry->relative;
+        EXPECT_EQ(scratch.output, *expected) << entry->relative;
+    }
 }
 
 // Only a holder that is still as recorded, holding the delta's base, gets a

@@ -104,6 +104,7 @@ constexpr std::size_t kKeptBufferBytes = 1u << 20;
 void releaseLargeBuffers(vfile::CodecBuffers& buffers) {
     if (buffers.stored.capacity() > kKeptBufferBytes) std::string().swap(buffers.stored);
     if (buffers.contents.capacity() > kKeptBufferBytes) std::string().swap(buffers.contents);
+    if (buffers.output.capacity() > kKeptBufferBytes) std::string().swap(buffers.output);
 }
 
 // The free CPU slots, each with its codec buffers. Its own mutex guards the
@@ -203,7 +204,35 @@ private:
 struct WorkerContext {
     StageState& state;
     SpeedReporter& speed;
-    bool assembled = false;  // the current job's member went to its assemblies, not to staging
+    bool assembled = false;          // the current job's member went to its assemblies, not to staging
+    const CpuSlot* held = nullptr;   // the CPU slot the worker holds across several steps, if any
+};
+
+// The codec buffers of a CPU slot for one step: those of the slot the worker
+// already holds, or of one taken for the step and given back after it.
+class StepSlot {
+public:
+    explicit StepSlot(WorkerContext& ctx) {
+        if (ctx.held == nullptr) own_.emplace(ctx.state);
+        buffers_ = own_ ? &own_->buffers() : &ctx.held->buffers();
+    }
+    vfile::CodecBuffers& buffers() const { return *buffers_; }
+
+private:
+    std::optional<CpuSlot> own_;
+    vfile::CodecBuffers* buffers_ = nullptr;
+};
+
+// Lends `slot` to the steps a worker runs while this lives.
+class HeldSlot {
+public:
+    HeldSlot(WorkerContext& ctx, const CpuSlot& slot) : ctx_(ctx) { ctx_.held = &slot; }
+    ~HeldSlot() { ctx_.held = nullptr; }
+    HeldSlot(const HeldSlot&) = delete;
+    HeldSlot& operator=(const HeldSlot&) = delete;
+
+private:
+    WorkerContext& ctx_;
 };
 
 // `context` (may be empty) follows the message in the run's error text; the
@@ -233,7 +262,7 @@ std::u16string diskFullMessage(const StageState& state, std::uint64_t wanted) {
 std::u16string finishStaged(WorkerContext& ctx, const Job& job, const std::filesystem::path& asServed, Kind kind,
                             std::string& appliedName) {
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
-    const CpuSlot cpu(ctx.state);
+    const StepSlot cpu(ctx);
     const StagingArea& staging = ctx.state.staging;
     appliedName = job.name;
     StagingStatus status = StagingStatus::Ok;
@@ -257,7 +286,7 @@ std::u16string stageMemberFromMemory(WorkerContext& ctx, const Job& job, std::st
     const ManifestEntry& entry = ctx.state.manifest.files[job.index];
     StagingStatus status = StagingStatus::Ok;
     {
-        const CpuSlot cpu(ctx.state);
+        const StepSlot cpu(ctx);
         status = writeStagedEntryBytes(contents, ctx.state.staging.pathFor(job.name), cpu.buffers());
     }
     if (status == StagingStatus::DiskFull) return diskFullMessage(ctx.state, contents.size());
@@ -289,7 +318,7 @@ std::u16string appendToAssemblies(WorkerContext& ctx, const Job& job, std::uint3
 std::u16string assembleMember(WorkerContext& ctx, const Job& job, std::string_view contents) {
     if (contents.size() > vfile::kMaxStoredValue)
         return u"Cannot stage download: " + toWide(ctx.state.manifest.files[job.index].relative);
-    const CpuSlot cpu(ctx.state);
+    const StepSlot cpu(ctx);
     const bool shorter = vfile::compressShorterInto(contents, cpu.buffers().stored);
     return appendToAssemblies(ctx, job, static_cast<std::uint32_t>(contents.size()),
                               shorter ? std::string_view(cpu.buffers().stored) : contents);
@@ -314,7 +343,7 @@ std::u16string assemblePayload(WorkerContext& ctx, const Job& job, std::string_v
         return finishStaged(ctx, job, target, Kind::Payload, appliedName);
     }
     {
-        const CpuSlot cpu(ctx.state);
+        const StepSlot cpu(ctx);
         if (!vfile::inflateExactlyInto(stored, originalSize, cpu.buffers().contents)) return invalid;
     }
     return appendToAssemblies(ctx, job, originalSize, stored);
@@ -509,6 +538,23 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
     return true;  // not reached: the last host's failure is recorded above
 }
 
+// Stages the content rebuilt for the job as a download is staged (hashed,
+// checked against the manifest, compressed for an archive); empty `why` when
+// the job is done with it.
+bool stageRebuilt(WorkerContext& ctx, const Job& job, Kind kind, std::string_view content, std::string& appliedName,
+                  std::u16string& why) {
+    StageState& state = ctx.state;
+    const ManifestEntry& entry = state.manifest.files[job.index];
+    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
+                         kind == Kind::Member ? kMemberInMemory : 0);
+    const bool written = writer.open() && writer.lend(content);
+    const bool closed = writer.close();
+    const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);
+    if (r.outcome == Attempt::Served) return true;
+    why = r.outcome == Attempt::HostFailed ? u"the rebuilt content does not match the manifest" : r.error;
+    return false;
+}
+
 // The job's file rebuilt from a delta and the content installed, when the
 // record offers one; false when there is none or it did not work out (then
 // logged), and the whole file is fetched instead.
@@ -519,30 +565,28 @@ bool fetchByDelta(WorkerContext& ctx, const Job& job, Kind kind, std::string& ap
     const auto choice = chooseDelta(entry, state.sources.record, state.installDir);
     if (!choice) return false;
     const BudgetShare memory(state.deltaMemory, deltaMemoryNeed(entry, *choice));
-    std::string deltaBytes, content;
+    std::string deltaBytes;
     DeltaAttempt attempt;
     const bool fetched = fetchDelta(choice->delta, state.sources.hosts, state.rateLimit, deltaBytes, attempt);
     state.bytesReceived.fetch_add(attempt.fetched, std::memory_order_relaxed);
     if (isPatchCancelRequested()) return false;
-    if (fetched) {
-        // Reading the base and rebuilding is CPU work, with the slot's buffers.
-        const CpuSlot cpu(state);
-        noteRebuild(rebuildFromDelta(state.installDir, entry, deltaBytes, state.deltaBases, cpu.buffers(), content),
-                    attempt);
-    }
     std::u16string why = attempt.why;
-    if (attempt.rebuilt) {
-        StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
-                             kind == Kind::Member ? kMemberInMemory : 0);
-        const bool written = writer.open() && writer.take(std::move(content));
-        const bool closed = writer.close();
-        const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);
-        if (r.outcome == Attempt::Served) {
+    if (fetched) {
+        // Reading the base, rebuilding, hashing and compressing the result are
+        // CPU work, done under one slot and into its buffers: no more rebuilt
+        // contents are held at once than there are slots, and each goes into
+        // memory the slot has used before.
+        const CpuSlot cpu(state);
+        const HeldSlot held(ctx, cpu);
+        vfile::CodecBuffers& buffers = cpu.buffers();
+        noteRebuild(rebuildFromDelta(state.installDir, entry, deltaBytes, state.deltaBases, buffers, buffers.output),
+                    attempt);
+        why = attempt.why;
+        if (attempt.rebuilt && stageRebuilt(ctx, job, kind, buffers.output, appliedName, why)) {
             state.bytesDone.fetch_add(entry.size.value_or(0), std::memory_order_relaxed);
             LogFile::write(deltaRebuiltLogLine(entry, attempt.fetched));
             return true;
         }
-        why = r.outcome == Attempt::HostFailed ? u"the rebuilt content does not match the manifest" : r.error;
     }
     LogFile::write(deltaFallbackLogLine(entry, why));
     return false;

@@ -84,12 +84,12 @@ bool StagingWriter::write(std::string_view piece) {
     return !writeFailed_;
 }
 
-bool StagingWriter::take(std::string&& body) {
+bool StagingWriter::lend(std::string_view body) {
     const bool whole = received_ == 0 && !spilled_;
     if (!whole || body.size() > memoryLimit_ || (limit_ && body.size() > *limit_)) return write(body);
     received_ = body.size();
     digest_.update(body);
-    memory_ = std::move(body);
+    lent_ = body;
     return true;
 }
 

@@ -41,15 +41,16 @@ public:
     [[nodiscard]] bool open();
     // Appends a piece; false when it would pass the limit or writing failed.
     [[nodiscard]] bool write(std::string_view piece);
-    // The whole body at once, before any piece: kept as it is, not copied,
-    // when it fits in memory; else written as write() would.
-    [[nodiscard]] bool take(std::string&& body);
+    // The whole body at once, before any piece: kept where it lies, not
+    // copied, when it fits in memory (the caller keeps it there while the
+    // writer lives); else written as write() would.
+    [[nodiscard]] bool lend(std::string_view body);
     // Flushes and closes; false when that failed.
     [[nodiscard]] bool close();
 
     std::uint64_t received() const { return received_; }
     bool inMemory() const { return !spilled_; }
-    std::string_view memory() const { return memory_; }
+    std::string_view memory() const { return lent_.empty() ? std::string_view(memory_) : lent_; }
     bool overLimit() const { return overLimit_; }
     bool writeFailed() const { return writeFailed_; }
     // Finishes the digests: true when what was written matches `entry`.
@@ -61,6 +62,7 @@ private:
     std::optional<std::uint64_t> limit_;
     std::size_t memoryLimit_;
     std::string memory_;
+    std::string_view lent_;  // the body lend() kept in the caller's memory
     bool spilled_ = false;
     std::ofstream out_;
     EntryDigest digest_;

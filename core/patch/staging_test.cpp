@@ -141,15 +141,15 @@ INSTANTIATE_TEST_SUITE_P(
                       WriterCase{"ZeroLimit", 0, {"", "x"}, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A whole body handed over at once obeys the same limits as pieces: kept in
+// A whole body lent at once obeys the same limits as pieces: kept in
 // memory when it fits there, else written to the part file, refused past
 // the declared size; the digests see it either way.
-TEST_F(Staging, AWholeBodyTakenAtOnceKeepsTheWritersLimits) {
+TEST_F(Staging, AWholeBodyLentAtOnceKeepsTheWritersLimits) {
     const std::string body(1000, 'k');
     const ManifestEntry entry("x", md5Hex(body));
     StagingWriter inMemory(entry, install / "m.part", body.size(), body.size());
     ASSERT_TRUE(inMemory.open());
-    ASSERT_TRUE(inMemory.take(std::string(body)));
+    ASSERT_TRUE(inMemory.lend(body));
     EXPECT_TRUE(inMemory.inMemory());
     EXPECT_EQ(inMemory.memory(), body);
     EXPECT_TRUE(inMemory.matches(entry));
@@ -157,7 +157,7 @@ TEST_F(Staging, AWholeBodyTakenAtOnceKeepsTheWritersLimits) {
 
     StagingWriter toFile(entry, install / "f.part", body.size(), body.size() - 1);
     ASSERT_TRUE(toFile.open());
-    ASSERT_TRUE(toFile.take(std::string(body)));
+    ASSERT_TRUE(toFile.lend(body));
     ASSERT_TRUE(toFile.close());
     EXPECT_FALSE(toFile.inMemory());
     EXPECT_EQ(readFile(install / "f.part"), body);
@@ -165,7 +165,7 @@ TEST_F(Staging, AWholeBodyTakenAtOnceKeepsTheWritersLimits) {
 
     StagingWriter tooLong(entry, install / "l.part", body.size() - 1, body.size());
     ASSERT_TRUE(tooLong.open());
-    EXPECT_FALSE(tooLong.take(std::string(body)));
+    EXPECT_FALSE(tooLong.lend(body));
     EXPECT_TRUE(tooLong.overLimit());
     EXPECT_FALSE(tooLong.matches(entry));
 }

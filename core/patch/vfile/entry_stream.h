@@ -26,6 +26,9 @@ inline constexpr std::size_t kStreamChunk = 1u << 20;
 struct CodecBuffers {
     std::string stored;
     std::string contents;
+    // What a step makes from the other two (a member rebuilt from its base
+    // and a delta), for callers that keep it apart from them.
+    std::string output;
 };
 
 // Receives the contents in order, in pieces of any size.
