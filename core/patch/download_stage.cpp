@@ -539,8 +539,8 @@ bool fetchJob(WorkerContext& ctx, const Job& job, Kind kind, std::string& applie
 }
 
 // Stages the content rebuilt for the job as a download is staged (hashed,
-// checked against the manifest, compressed for an archive); empty `why` when
-// the job is done with it.
+// checked against the manifest, compressed for an archive): true when the
+// job is done with it, else false with the reason in `why`.
 bool stageRebuilt(WorkerContext& ctx, const Job& job, Kind kind, std::string_view content, std::string& appliedName,
                   std::u16string& why) {
     StageState& state = ctx.state;
