@@ -2,12 +2,16 @@
 // this file is compiled for AVX2, and only its own functions: the standard
 // headers come before the target switch, so no shared inline code is built
 // with instructions an older processor lacks.
+//
+// Not on Windows: GCC for 64-bit Windows does not align the stack to 32 bytes
+// for the vectors it spills there, yet moves them as if it did. The lanes are
+// hashed one after another there.
 #include <cstddef>
 #include <cstdint>
 
 #include "hash/md5_lanes.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #include <immintrin.h>

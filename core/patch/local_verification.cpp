@@ -12,6 +12,7 @@
 #include "patch/cancel_flag.h"
 #include "patch/entry_digest.h"
 #include "patch/patch_reporting.h"
+#include "patch/verify_lanes.h"
 #include "patch/vfile/archive_reader.h"
 #include "patch/vfile/single_file_payload.h"
 #include "patch/worker_count.h"
@@ -78,20 +79,18 @@ EntryCheck recordVerdict(const InstallRecord& record, const ManifestEntry& entry
 }
 
 // One entry of a verification pass: its holder stamped, then judged by the
-// record or hashed. Never throws (a failure is a difference).
-EntryCheck checkEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
-                      vfile::ArchiveReader& reader, const InstallRecord* record, HolderStamps& stamps) noexcept {
+// record; Unknown when it must be hashed. Never throws (a failure is a
+// difference).
+EntryCheck judgeEntry(const ManifestEntry& entry, const std::filesystem::path& installDir, ArchiveCache& cache,
+                      const InstallRecord* record, HolderStamps& stamps) noexcept {
     try {
         const EntryHolder holder = holderFor(installDir, entry);
         const auto stamp = stamps.noteNow(holder.key, holder.path);
-        if (record && stamp) {
-            const EntryCheck said = recordVerdict(*record, entry, holder, *stamp, cache);
-            if (said != EntryCheck::Unknown) return said;
-        }
+        if (record && stamp) return recordVerdict(*record, entry, holder, *stamp, cache);
+        return EntryCheck::Unknown;
     } catch (...) {
         return EntryCheck::Differs;
     }
-    return verifyEntry(entry, installDir, cache, reader) ? EntryCheck::Matches : EntryCheck::Differs;
 }
 
 }  // namespace
@@ -137,22 +136,34 @@ VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::ve
     std::vector<std::size_t> needPatching;
     needPatching.reserve(n);
 
+    const auto conclude = [&](std::size_t index, EntryCheck check) {
+        if (check == EntryCheck::Vouched) {
+            fromRecord.fetch_add(1);
+        } else if (check == EntryCheck::Differs) {
+            const std::lock_guard lock(resultMutex);
+            needPatching.push_back(index);  // capacity reserved: never allocates
+        }
+        const std::int32_t done = checked.fetch_add(1) + 1;
+        if (done == total || done % step == 0) progress.report(done);
+    };
     auto worker = [&] {
-        vfile::ArchiveReader reader;  // this worker's open archive and buffers
+        vfile::ArchiveReader reader;  // this worker's open archive and buffers, for entries checked alone
+        VerifyLanes lanes(installDir, cache, [&](std::size_t index, bool matches) {
+            conclude(index, matches ? EntryCheck::Matches : EntryCheck::Differs);
+        });
         while (!isPatchCancelRequested()) {
             const std::uint64_t i = next.fetch_add(1);
-            if (i >= n) return;
+            if (i >= n) break;
             const std::size_t index = selected[i];
-            const EntryCheck check = checkEntry(manifest.files[index], installDir, cache, reader, record, stamps);
-            if (check == EntryCheck::Vouched) {
-                fromRecord.fetch_add(1);
-            } else if (check == EntryCheck::Differs) {
-                const std::lock_guard lock(resultMutex);
-                needPatching.push_back(index);  // capacity reserved: never allocates
+            const ManifestEntry& entry = manifest.files[index];
+            EntryCheck check = judgeEntry(entry, installDir, cache, record, stamps);
+            if (check == EntryCheck::Unknown && lanes.take(index, entry)) continue;
+            if (check == EntryCheck::Unknown) {
+                check = verifyEntry(entry, installDir, cache, reader) ? EntryCheck::Matches : EntryCheck::Differs;
             }
-            const std::int32_t done = checked.fetch_add(1) + 1;
-            if (done == total || done % step == 0) progress.report(done);
+            conclude(index, check);
         }
+        lanes.finishAll();
     };
 
     {

@@ -53,7 +53,8 @@ struct VerificationResult {
 // of the reporting step; reports come from the worker threads, possibly out of
 // order. The caller has sent "Verifying local files..." and (0, T) before.
 // Stops early, with an incomplete list, once the cancel flag is set (each
-// worker finishes the entry in hand); the caller checks the flag.
+// worker stops after the piece in hand); the caller checks the flag.
+// A worker hashes up to eight entries side by side (verify_lanes.h).
 VerificationResult verifyLocalFiles(const PatchManifest& manifest, const std::vector<std::size_t>& selected,
                                     const std::filesystem::path& installDir, PatchWindow* window, ArchiveCache& cache,
                                     const InstallRecord* record, HolderStamps& stamps);

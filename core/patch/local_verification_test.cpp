@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <thread>
 
 #include "hash/digest.h"
@@ -212,6 +213,62 @@ TEST_F(VerifyLocalFilesTest, ReturnsExactlyTheEntriesThatDiffer) {
     EXPECT_EQ(result, (std::vector<std::size_t>{1, 3}));
     // Only the selected entries are looked at.
     EXPECT_TRUE(check(manifest, {0, 2}).empty());
+}
+
+// Entries are hashed up to eight at a time on a worker, in pieces of
+// different lengths: every kind of entry still gets the verdict it gets
+// checked alone.
+TEST_F(VerifyLocalFilesTest, EntriesHashedSideBySideGetTheVerdictsTheyGetAlone) {
+    std::mt19937 rng(5);
+    const auto noise = [&rng](std::size_t size) {
+        std::string bytes(size, '\0');
+        for (auto& c : bytes) c = static_cast<char>(rng());
+        return bytes;
+    };
+    struct Case {
+        std::string relative, onDisk, served;
+        bool namedSha256 = false, shaOfOther = false;
+    };
+    std::vector<Case> cases;
+    for (const std::size_t size : {0u, 1u, 63u, 64u, 65u, 1000u, (1u << 20) + 1, 3u << 20}) {
+        const std::string bytes = noise(size);
+        cases.push_back({"f" + std::to_string(size), bytes, bytes, size % 2 == 0});
+        if (size > 0) cases.push_back({"g" + std::to_string(size), bytes, bytes.substr(1) + "!", size % 2 == 1});
+    }
+    cases.push_back({"twin.exe", "binary", "binary", true, true});
+    const std::string text(40000, 't'), randomSmall = noise(20000), randomLarge = noise((5u << 20) / 2);
+    cases.push_back({"gfx/text", text, text, true});
+    cases.push_back({"gfx/small", randomSmall, randomSmall});
+    cases.push_back({"gfx/large", randomLarge, randomLarge, true});
+    cases.push_back({"gfx/changed", text, text + "x"});
+    cases.push_back({"gfx/missing", "", "absent"});
+    const std::string payload = test::singleFilePayload(std::string(3000, 'q'));
+    cases.push_back({"worlds/pak_x.dat", payload, payload});
+    std::filesystem::create_directories(install / "folder");
+    cases.push_back({"folder", "", "a file"});
+
+    std::vector<std::pair<std::string, std::string>> members;
+    PatchManifest manifest;
+    std::vector<std::size_t> expected;
+    for (const Case& c : cases) {
+        if (c.relative.starts_with("gfx/") && c.relative != "gfx/missing") members.emplace_back(c.relative.substr(4), c.onDisk);
+        if (c.relative.find('/') == std::string::npos && c.relative != "folder") writeFile(install / c.relative, c.onDisk);
+        ManifestEntry entry{c.relative, md5Hex(c.served)};
+        if (c.namedSha256) entry.sha256 = sha256Hex(c.shaOfOther ? "a collision twin" : c.served);
+        if (c.onDisk != c.served || c.shaOfOther || c.relative == "folder") expected.push_back(manifest.files.size());
+        manifest.files.push_back(entry);
+    }
+    writeGameArchive(install / "gfx.pak", members);
+    ASSERT_TRUE(vfile::writeArchiveFile(install / "worlds.pak",
+                                        std::vector<vfile::NamedEntry>{{"x.dat", *vfile::parseSingleFilePayload(payload)}}));
+
+    std::vector<std::size_t> result = check(manifest, all(manifest));
+    std::sort(result.begin(), result.end());
+    EXPECT_EQ(result, expected);
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        const bool differs = std::binary_search(expected.begin(), expected.end(), i);
+        EXPECT_EQ(verifyEntry(manifest.files[i], install.path(), cache), !differs) << manifest.files[i].relative;
+    }
 }
 
 TEST_F(VerifyLocalFilesTest, With250EntriesProgressComesEverySecondEntry) {

@@ -7,8 +7,10 @@
 //
 // Threads: one ArchiveReader per worker; the Archive objects it reads are
 // shared read-only.
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "patch/vfile/archive.h"
 #include "patch/vfile/entry_stream.h"
@@ -25,8 +27,13 @@ public:
     // Hands the entry's stored bytes, exactly as stored, to `sink`.
     [[nodiscard]] bool readStored(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink);
 
+    // Reads `size` bytes at `offset` of the archive's file into `out`
+    // (resized to them), for a caller that takes an entry's bytes piece by
+    // piece. False when the file cannot be read or is shorter.
+    [[nodiscard]] bool readAt(const Archive& archive, std::uint64_t offset, std::uint64_t size, std::string& out);
+
 private:
-    bool seekTo(const Archive& archive, const ArchiveEntry& entry);
+    bool seekTo(const Archive& archive, std::uint64_t offset);
 
     std::filesystem::path openPath_;
     std::ifstream in_;
