@@ -1226,6 +1226,7 @@ $(codec codec_all_content_mib) MiB of contents), up to 256 MiB of contents.
 | read stored bytes (page cache) | $(codec codec_read_mibps) |
 | inflate (the engine's \`expandStoredEntry\`; raw members are copied) | $(codec codec_inflate_mibps) |
 | MD5 | $(codec codec_md5_mibps) |
+| MD5, eight members side by side (\`Md5Lanes\`, as Verify hashes) | $(codec codec_md5_lanes_mibps) |
 | compress (the engine's \`compressEntry\`; stored form $(codec codec_engine_stored_pct) % of the contents) | $(codec codec_deflate_mibps) |
 
 ### Compression levels
