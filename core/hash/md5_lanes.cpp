@@ -2,10 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef MD5_LANES_STATS
+#include <atomic>
+#include <cstdio>
+#endif
 
 #include "hash/digest.h"
 #include "hash/md5_rounds.h"
 
+#ifdef MD5_LANES_STATS
+std::atomic<unsigned long long> g_md5LaneStats[9];
+struct Dump { ~Dump() { for (int i = 1; i < 9; ++i) fprintf(stderr, "lanes %d: %llu MiB\n", i, g_md5LaneStats[i].load() * 64 / 1048576); } } g_dump;
+#endif
 namespace mendly {
 namespace {
 
@@ -40,6 +48,10 @@ void blocksOneWide(std::uint32_t (&v)[4], const unsigned char* data, std::size_t
 // code costs the same for one lane as for eight.
 constexpr std::size_t kVectorFrom = 2;
 
+// At most this many blocks per lane and call (64 KiB), so that a caller can
+// put new messages into idle lanes while a long one goes on.
+constexpr std::size_t kBlocksPerCall = 1024;
+
 }  // namespace
 
 Md5Lanes::Md5Lanes(bool useVectors) : useVectors_(useVectors && vectorsAvailable()) {
@@ -67,6 +79,7 @@ void Md5Lanes::blocksAlone(std::size_t lane, const unsigned char* data, std::siz
 void Md5Lanes::topUpTail(std::size_t lane) {
     Lane& l = lanes_[lane];
     const std::size_t take = std::min(l.pending.size(), l.tail.size() - l.tailSize);
+    if (take == 0) return;  // (an empty piece may have no address)
     std::memcpy(l.tail.data() + l.tailSize, l.pending.data(), take);
     l.tailSize += take;
     l.pending.remove_prefix(take);
@@ -91,6 +104,7 @@ void Md5Lanes::hash() {
         blocks = std::min(blocks, l.pending.size() / 64);
     }
     if (count == 0) return;
+    blocks = std::min(blocks, kBlocksPerCall);
     const auto bytesOf = [this](std::size_t lane) {
         return reinterpret_cast<const unsigned char*>(lanes_[lane].pending.data());
     };
@@ -117,6 +131,9 @@ void Md5Lanes::hash() {
     for (std::size_t k = 0; k < count; ++k) {
         Lane& l = lanes_[active[k]];
         l.pending.remove_prefix(blocks * 64);
+#ifdef MD5_LANES_STATS
+        g_md5LaneStats[count] += blocks;
+#endif
         if (l.pending.size() < 64) topUpTail(active[k]);
     }
 }

@@ -10,7 +10,7 @@
 // hash() in between; finish(lane) once its message is all given. A given
 // piece is read in place: it must stay valid and unchanged until the lane
 // wants again. hash() works on every lane with bytes and returns once at
-// least one of them has used up its piece.
+// least one of them has used up its piece, or after 64 KiB of each.
 //
 // One owner, one thread at a time.
 #include <array>

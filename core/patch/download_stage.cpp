@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "hash/digest.h"
+#include "hash/md5_gatherer.h"
+#include "hash/md5_lanes.h"
 #include "log/log_file.h"
 #include "log/text.h"
 #include "net/http_client.h"
@@ -177,6 +179,11 @@ struct StageState {
     // hashing a file an earlier run staged) runs on at most one thread per
     // core, however many transfers are in flight.
     CpuSlots cpuSlots{workerCount(kTransfersInFlight)};
+    // The MD5s of the bodies that arrive in memory, hashed side by side.
+    // Where the lanes are vectors one thread hashes them all, so that bodies
+    // queue and fill its lanes (it goes about 4x as fast as a thread that
+    // hashes one body); elsewhere as many as there are CPU slots.
+    Md5Gatherer md5s{Md5Lanes::vectorsAvailable() ? 1u : workerCount(kTransfersInFlight)};
     // What rebuilding files from deltas may hold at once, however many
     // transfers run (bytes).
     MemoryBudget deltaMemory{48ull << 20};
@@ -444,7 +451,8 @@ AttemptResult fetchFrom(WorkerContext& ctx, const Job& job, Kind kind, std::size
     HostPool& pool = state.sources.hosts;
     const ManifestEntry& entry = state.manifest.files[job.index];
     const std::u16string url = fileUrl(pool.addresses(host).filesBaseUrl, entry);
-    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size, memoryLimitFor(job, kind));
+    StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size, memoryLimitFor(job, kind),
+                         &state.md5s);
     if (!writer.open()) return {Attempt::Failed, {}, u"Cannot stage download: " + toWide(entry.relative)};
     HostPool::Transfer transfer = pool.begin(host);
     bool moved = false;
@@ -546,7 +554,7 @@ bool stageRebuilt(WorkerContext& ctx, const Job& job, Kind kind, std::string_vie
     StageState& state = ctx.state;
     const ManifestEntry& entry = state.manifest.files[job.index];
     StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
-                         kind == Kind::Member ? kMemberInMemory : 0);
+                         kind == Kind::Member ? kMemberInMemory : 0, &state.md5s);
     const bool written = writer.open() && writer.lend(content);
     const bool closed = writer.close();
     const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);

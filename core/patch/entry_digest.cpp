@@ -3,6 +3,7 @@
 #include <fstream>
 #include <memory>
 
+#include "hash/md5_gatherer.h"
 #include "log/text.h"
 #include "patch/manifest.h"
 
@@ -22,6 +23,11 @@ bool EntryDigest::matches(const ManifestEntry& entry) {
     if (entry.sha256.empty()) return md5;
     // Without its own SHA-256 this digest was not made for `entry`.
     return sha256_ && equalsIgnoreAsciiCase(sha256_->finishHex(), entry.sha256) && md5;
+}
+
+bool EntryDigest::wholeMatches(const ManifestEntry& entry, std::string_view bytes, Md5Gatherer& md5s) {
+    if (!entry.sha256.empty() && !equalsIgnoreAsciiCase(sha256Hex(bytes), entry.sha256)) return false;
+    return md5Matches(md5s.md5Hex(bytes), entry.md5);
 }
 
 bool fileMatchesEntry(const std::filesystem::path& path, const ManifestEntry& entry) noexcept {

@@ -15,6 +15,7 @@
 namespace mendly {
 
 struct ManifestEntry;
+class Md5Gatherer;
 
 class EntryDigest {
 public:
@@ -24,6 +25,11 @@ public:
     void update(std::string_view piece);
     // Finishes the digests: true when they match those of `entry`.
     [[nodiscard]] bool matches(const ManifestEntry& entry);
+
+    // The same for a whole body in memory, its MD5 hashed by `md5s` beside
+    // other threads' bodies (md5_gatherer.h) and its SHA-256, when the entry
+    // names one, on the calling thread first.
+    [[nodiscard]] static bool wholeMatches(const ManifestEntry& entry, std::string_view bytes, Md5Gatherer& md5s);
 
 private:
     Md5Stream md5_;

@@ -45,8 +45,8 @@ bool openFresh(std::ofstream& out, const fs::path& path) {
 }  // namespace
 
 StagingWriter::StagingWriter(const ManifestEntry& entry, fs::path partPath, std::optional<std::uint64_t> limit,
-                             std::size_t memoryLimit)
-    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit), digest_(entry) {
+                             std::size_t memoryLimit, Md5Gatherer* md5s)
+    : partPath_(std::move(partPath)), limit_(limit), memoryLimit_(memoryLimit), digest_(entry), md5s_(md5s) {
     // A body of a declared size that fits is held in one allocation, not
     // grown (and copied) piece by piece.
     if (entry.size && *entry.size <= memoryLimit_) memory_.reserve(static_cast<std::size_t>(*entry.size));
@@ -65,13 +65,14 @@ bool StagingWriter::write(std::string_view piece) {
         return false;
     }
     received_ += piece.size();
-    digest_.update(piece);
     if (!spilled_ && received_ <= memoryLimit_) {
+        if (!md5s_) digest_.update(piece);
         memory_.append(piece);
         return true;
     }
     if (!spilled_) {
         spilled_ = true;
+        if (md5s_) digest_.update(memory_);  // from now on as it arrives
         if (!openFresh(out_, partPath_)) {
             writeFailed_ = true;
             return false;
@@ -79,6 +80,7 @@ bool StagingWriter::write(std::string_view piece) {
         out_.write(memory_.data(), static_cast<std::streamsize>(memory_.size()));
         std::string().swap(memory_);
     }
+    digest_.update(piece);
     out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     if (!out_) writeFailed_ = true;
     return !writeFailed_;
@@ -88,9 +90,14 @@ bool StagingWriter::lend(std::string_view body) {
     const bool whole = received_ == 0 && !spilled_;
     if (!whole || body.size() > memoryLimit_ || (limit_ && body.size() > *limit_)) return write(body);
     received_ = body.size();
-    digest_.update(body);
+    if (!md5s_) digest_.update(body);
     lent_ = body;
     return true;
+}
+
+bool StagingWriter::matches(const ManifestEntry& entry) {
+    if (md5s_ && !spilled_) return EntryDigest::wholeMatches(entry, memory(), *md5s_);
+    return digest_.matches(entry);
 }
 
 bool StagingWriter::close() {

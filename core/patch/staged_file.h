@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "hash/digest.h"
+#include "hash/md5_gatherer.h"
 #include "patch/entry_digest.h"
 #include "patch/manifest.h"
 #include "patch/vfile/entry_stream.h"
@@ -30,13 +31,16 @@ enum class StagingStatus { Ok, DiskFull, Failed };
 // With a `memoryLimit`, a body up to that many bytes stays in memory and no
 // file is made (inMemory()); a longer one goes to the file from the first byte
 // on. Small archive members are compressed straight from memory that way,
-// sparing the file system a file made and deleted per member.
+// sparing the file system a file made and deleted per member. With `md5s`, a
+// body that stays in memory is hashed once whole, when matches() is asked,
+// its MD5 beside other transfers' bodies (md5_gatherer.h); a body that
+// spills is hashed as it arrives.
 // One owner: the worker of that download.
 class StagingWriter {
 public:
     // Hashes what it is given as `entry` names its digests (entry_digest.h).
     StagingWriter(const ManifestEntry& entry, std::filesystem::path partPath, std::optional<std::uint64_t> limit,
-                  std::size_t memoryLimit = 0);
+                  std::size_t memoryLimit = 0, Md5Gatherer* md5s = nullptr);
 
     [[nodiscard]] bool open();
     // Appends a piece; false when it would pass the limit or writing failed.
@@ -54,7 +58,7 @@ public:
     bool overLimit() const { return overLimit_; }
     bool writeFailed() const { return writeFailed_; }
     // Finishes the digests: true when what was written matches `entry`.
-    [[nodiscard]] bool matches(const ManifestEntry& entry) { return digest_.matches(entry); }
+    [[nodiscard]] bool matches(const ManifestEntry& entry);
     const std::filesystem::path& partPath() const { return partPath_; }
 
 private:
@@ -66,6 +70,7 @@ private:
     bool spilled_ = false;
     std::ofstream out_;
     EntryDigest digest_;
+    Md5Gatherer* md5s_;  // null: every piece is hashed as it arrives
     std::uint64_t received_ = 0;
     bool overLimit_ = false;
     bool writeFailed_ = false;

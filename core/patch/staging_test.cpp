@@ -8,6 +8,7 @@
 #include <set>
 
 #include "hash/digest.h"
+#include "hash/md5_gatherer.h"
 #include "log/text.h"
 #include "patch/disk_space_check.h"
 #include "patch/download_stage.h"
@@ -168,6 +169,33 @@ TEST_F(Staging, AWholeBodyLentAtOnceKeepsTheWritersLimits) {
     EXPECT_FALSE(tooLong.lend(body));
     EXPECT_TRUE(tooLong.overLimit());
     EXPECT_FALSE(tooLong.matches(entry));
+}
+
+// With a gatherer, a body that stays in memory is hashed whole at the end
+// and one that spills as it arrives: both are judged as without one,
+// the SHA-256 beside the MD5 included.
+TEST_F(Staging, BodiesHashedWholeAtTheEndAreJudgedAsBodiesHashedOnArrival) {
+    Md5Gatherer md5s(2);
+    const std::string body = noise(5000, 3);
+    ManifestEntry entry("x", md5Hex(body));
+    entry.sha256 = sha256Hex(body);
+    ManifestEntry twin = entry;
+    twin.sha256 = sha256Hex("another body");
+    for (const std::size_t memoryLimit : {body.size(), std::size_t{1000}}) {
+        for (const ManifestEntry* e : {&entry, &twin}) {
+            StagingWriter writer(*e, install / "g.part", body.size(), memoryLimit, &md5s);
+            ASSERT_TRUE(writer.open());
+            for (std::size_t at = 0; at < body.size(); at += 700) ASSERT_TRUE(writer.write(body.substr(at, 700)));
+            ASSERT_TRUE(writer.close());
+            EXPECT_EQ(writer.inMemory(), memoryLimit == body.size());
+            EXPECT_EQ(writer.matches(*e), e == &entry) << memoryLimit;
+        }
+        StagingWriter lent(entry, install / "h.part", body.size(), memoryLimit, &md5s);
+        ASSERT_TRUE(lent.open());
+        ASSERT_TRUE(lent.lend(body));
+        ASSERT_TRUE(lent.close());
+        EXPECT_TRUE(lent.matches(entry)) << memoryLimit;
+    }
 }
 
 struct EntryCase {
