@@ -99,12 +99,13 @@ if [ -n "$split" ]; then
   echo "== stage took $((SECONDS - stage_start)) s"
 
   stage_start=$SECONDS
-  # The patch engine's parallel stages and the HTTP client under ThreadSanitizer,
-  # through CTest by label (a reported race fails its test: TSan's exit code).
-  build_tree build-thread thread patch_tests net_tests
-  echo "== patch engine and HTTP client tests under ThreadSanitizer"
+  # The patch engine's parallel stages, the HTTP client and the digests shared
+  # between threads under ThreadSanitizer, through CTest by label (a reported
+  # race fails its test: TSan's exit code).
+  build_tree build-thread thread patch_tests net_tests hash_tests
+  echo "== patch engine, HTTP client and digest tests under ThreadSanitizer"
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt halt_on_error=0 exitcode=66 ${TSAN_OPTIONS:-}" \
-    run_ctest build-thread -L "^unit-(patch|net)$"
+    run_ctest build-thread -L "^unit-(patch|net|hash)$"
   echo "== stage took $((SECONDS - stage_start)) s"
 fi
 
