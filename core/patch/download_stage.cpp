@@ -553,8 +553,11 @@ bool stageRebuilt(WorkerContext& ctx, const Job& job, Kind kind, std::string_vie
                   std::u16string& why) {
     StageState& state = ctx.state;
     const ManifestEntry& entry = state.manifest.files[job.index];
+    // Hashed here as it is lent, under the held slot: with no more rebuilt
+    // contents at once than slots, the lanes would not fill, and waiting for
+    // another thread to hash would leave the slot idle.
     StagingWriter writer(entry, state.staging.pathFor(job.name + ".part"), entry.size,
-                         kind == Kind::Member ? kMemberInMemory : 0, &state.md5s);
+                         kind == Kind::Member ? kMemberInMemory : 0);
     const bool written = writer.open() && writer.lend(content);
     const bool closed = writer.close();
     const AttemptResult r = stageBody(ctx, job, kind, writer, closed && written, appliedName);
