@@ -158,7 +158,11 @@ bool VerifyLanes::refill(Lane& lane) {
     return true;
 }
 
+// Refills the lanes that want, then hashes; when an entry ended instead, it
+// returns first, so that the caller can put the next entry into its lane
+// before the others go on without it.
 void VerifyLanes::hashOnce() {
+    bool ended = false;
     for (std::size_t k = 0; k < Md5Lanes::kLanes; ++k) {
         Lane& lane = lanes_[k];
         if (!lane.busy || !md5_.wants(k)) continue;
@@ -168,9 +172,12 @@ void VerifyLanes::hashOnce() {
         } catch (...) {
             lane.failed = true;
         }
-        if (!more) conclude(k, !lane.failed);
+        if (!more) {
+            conclude(k, !lane.failed);
+            ended = true;
+        }
     }
-    md5_.hash();
+    if (!ended) md5_.hash();
 }
 
 // Ends the lane's entry: its verdict from the digests when all its bytes
