@@ -8,8 +8,8 @@
 // parallel. Memory per transfer is a fixed buffer whatever the file's size.
 //
 // Threads: kTransfersInFlight transfer threads (fewer when there is less
-// work); the CPU work after a transfer is limited to one thread per core by a
-// count of CPU slots of the stage (its own mutex). The stage's counters are
+// work); the CPU work after a transfer is limited to one thread per core and
+// one more by a count of CPU slots of the stage (its own mutex). The stage's counters are
 // atomics, the first error has its own mutex, each slot is written only by
 // the thread of its staged file; the caller reads the result after the
 // threads have been joined.
