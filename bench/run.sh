@@ -1243,7 +1243,7 @@ $CODEC_ROWS
 ## Where the CPU time goes (\`perf record -F 499\`, share of samples per library)
 
 libz and libdeflate are compressing and inflating, libcrypto is the digests (in Verify the SHA-256 only: its MD5s
-are hashed eight at a time in `patch_bench` itself), the kernel is file and socket I/O and page
+are hashed eight at a time in \`patch_bench\` itself), the kernel is file and socket I/O and page
 faults, libc is copying and clearing buffers.
 
 Install:

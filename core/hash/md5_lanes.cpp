@@ -2,18 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#ifdef MD5_LANES_STATS
-#include <atomic>
-#include <cstdio>
-#endif
 
 #include "hash/digest.h"
 #include "hash/md5_rounds.h"
 
-#ifdef MD5_LANES_STATS
-std::atomic<unsigned long long> g_md5LaneStats[9];
-struct Dump { ~Dump() { for (int i = 1; i < 9; ++i) fprintf(stderr, "lanes %d: %llu MiB\n", i, g_md5LaneStats[i].load() * 64 / 1048576); } } g_dump;
-#endif
 namespace mendly {
 namespace {
 
@@ -131,9 +123,6 @@ void Md5Lanes::hash() {
     for (std::size_t k = 0; k < count; ++k) {
         Lane& l = lanes_[active[k]];
         l.pending.remove_prefix(blocks * 64);
-#ifdef MD5_LANES_STATS
-        g_md5LaneStats[count] += blocks;
-#endif
         if (l.pending.size() < 64) topUpTail(active[k]);
     }
 }

@@ -98,7 +98,7 @@ VerifyLanes::Start VerifyLanes::start(Lane& lane, std::size_t index, const Manif
         lane.busy = false;
         return Start::Refused;
     }
-    if (ref) return startMember(lane, entry);
+    if (ref) return startMember(lane, *ref);
     const std::filesystem::path path = looseFilePath(installDir_, entry.relative);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec) || ec) return Start::Concluded;
@@ -106,11 +106,10 @@ VerifyLanes::Start VerifyLanes::start(Lane& lane, std::size_t index, const Manif
     return lane.file ? Start::Started : Start::Concluded;
 }
 
-VerifyLanes::Start VerifyLanes::startMember(Lane& lane, const ManifestEntry& entry) {
-    const auto ref = classifyArchivePath(entry.relative);
-    const auto archive = cache_.get(archivePathFor(installDir_, ref->archiveName));
+VerifyLanes::Start VerifyLanes::startMember(Lane& lane, const ArchiveMemberRef& ref) {
+    const auto archive = cache_.get(archivePathFor(installDir_, ref.archiveName));
     if (!archive || !archive->namesAreLowercase()) return Start::Concluded;
-    const auto member = archive->find(ref->memberPath);
+    const auto member = archive->find(ref.memberPath);
     if (!member) return Start::Concluded;
     if (member->storedSize == member->originalSize) {
         lane.archive = archive;

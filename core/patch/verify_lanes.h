@@ -18,9 +18,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "hash/md5_lanes.h"
 #include "patch/archive_cache.h"
+#include "patch/archive_paths.h"
 #include "patch/manifest.h"
 #include "patch/vfile/archive_reader.h"
 
@@ -49,7 +51,7 @@ private:
     struct Lane;
     enum class Start { Started, Refused, Concluded };
     Start start(Lane& lane, std::size_t index, const ManifestEntry& entry);
-    Start startMember(Lane& lane, const ManifestEntry& entry);
+    Start startMember(Lane& lane, const ArchiveMemberRef& ref);
     void hashOnce();
     bool refill(Lane& lane);
     void conclude(std::size_t slot, bool hashed);
