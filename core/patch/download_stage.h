@@ -1,9 +1,10 @@
 #pragma once
 // The download stage of a patch run: every entry that needs patching is
 // fetched from the patch server in parallel and streamed into the
-// installation's staging folder (staging_area.h), hashed as it arrives; a
-// file an earlier run already staged and that still verifies is used instead
-// of fetching it again. Archive members are compressed into their stored form
+// installation's staging folder (staging_area.h), hashed as it arrives (a
+// body kept in memory is hashed whole once it is complete, its MD5 beside
+// other transfers' bodies: md5_gatherer.h); a file an earlier run already
+// staged and that still verifies is used instead of fetching it again. Archive members are compressed into their stored form
 // and single-file payloads checked on the same workers, so that work runs in
 // parallel. Memory per transfer is a fixed buffer whatever the file's size.
 //
