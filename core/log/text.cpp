@@ -142,6 +142,17 @@ std::string asciiLowered(std::string_view s) {
     return out;
 }
 
+bool isHexText(std::string_view text, std::size_t length, bool lowerOnly) {
+    if (text.size() != length) return false;
+    for (const char c : text) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool lower = c >= 'a' && c <= 'f';
+        const bool upper = !lowerOnly && c >= 'A' && c <= 'F';
+        if (!digit && !lower && !upper) return false;
+    }
+    return true;
+}
+
 std::u16string asciiLowered(std::u16string_view s) {
     std::u16string out(s);
     for (auto& c : out) c = asciiLower(c);

@@ -19,6 +19,9 @@ bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b);
 bool equalsIgnoreAsciiCase(std::u16string_view a, std::u16string_view b);
 std::string asciiLowered(std::string_view s);
 std::u16string asciiLowered(std::u16string_view s);
+// True when `text` is exactly `length` hexadecimal digits (a digest or
+// version as text); with `lowerOnly`, of the letters only a to f count.
+bool isHexText(std::string_view text, std::size_t length, bool lowerOnly = false);
 
 // White space as the wide-character classification counts it (iswspace in the
 // "C" locale plus the Unicode spaces the platform counts), trimmed from both ends.

@@ -54,6 +54,18 @@ TEST(AsciiCaseFolding, FoldsOnlyAsciiLetters) {
     EXPECT_FALSE(equalsIgnoreAsciiCase("[", "{"));  // not a letter, differs by 32
 }
 
+TEST(HexText, OnlyDigitsOfTheGivenLengthCount) {
+    EXPECT_TRUE(isHexText("0123456789abcdef", 16));
+    EXPECT_TRUE(isHexText("ABCDEF01", 8));
+    EXPECT_FALSE(isHexText("ABCDEF01", 8, true));  // lowercase asked for
+    EXPECT_TRUE(isHexText("abcdef01", 8, true));
+    EXPECT_FALSE(isHexText("abcdef0", 8));          // too short
+    EXPECT_FALSE(isHexText("abcdef012", 8));        // too long
+    EXPECT_FALSE(isHexText("abcdefg1", 8));         // past f
+    EXPECT_FALSE(isHexText(std::string_view("abc\0ef01", 8), 8));
+    EXPECT_TRUE(isHexText("", 0));
+}
+
 TEST(WideTrim, RemovesWhiteSpaceAtBothEndsOnly) {
     EXPECT_EQ(trimWide(u"  a b\t\r\n"), u"a b");
     EXPECT_EQ(trimWide(u"\u3000x\u00A0"), u"x");

@@ -18,15 +18,10 @@ constexpr std::size_t kDigestLength = 64;
 
 using nlohmann::json;
 
-bool isLowerHex(std::string_view text, std::size_t length) {
-    return text.size() == length &&
-           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
 // Sets the entry's sizes when they and its digests are what a record holds.
 bool takeSizes(RecordedEntry& entry, std::uint64_t stored, std::uint64_t original) {
-    if (!isLowerHex(entry.md5, 32) || stored > UINT32_MAX || original > UINT32_MAX) return false;
-    if (!entry.sha256.empty() && !isLowerHex(entry.sha256, 64)) return false;
+    if (!isHexText(entry.md5, 32, true) || stored > UINT32_MAX || original > UINT32_MAX) return false;
+    if (!entry.sha256.empty() && !isHexText(entry.sha256, 64, true)) return false;
     entry.storedSize = static_cast<std::uint32_t>(stored);
     entry.originalSize = static_cast<std::uint32_t>(original);
     return true;
@@ -162,7 +157,7 @@ std::optional<InstallRecord> InstallRecord::fromText(std::string_view text) {
     if (text.size() < bodyStart || text[bodyStart - 1] != '\n') return std::nullopt;
     const std::string_view digest = text.substr(kFormatLine.size(), kDigestLength);
     const std::string_view bodyText = text.substr(bodyStart);
-    if (!isLowerHex(digest, kDigestLength) || sha256Hex(bodyText) != digest) return std::nullopt;
+    if (!isHexText(digest, kDigestLength, true) || sha256Hex(bodyText) != digest) return std::nullopt;
     if (auto record = fromPlainBody(bodyText)) return record;
     return fromBody(bodyText);
 }

@@ -4,16 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "log/text.h"
 #include "patch/json_reader.h"
 
 namespace mendly {
 namespace {
 
 using Json = nlohmann::json;
-
-bool isSha256Text(std::string_view text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
-}
 
 // An optional text or count: a value of another kind reads as absent, as
 // the library reader ignores it.
@@ -32,7 +29,7 @@ bool readOptionalCount(JsonReader& reader, std::optional<std::uint64_t>& out) {
 }
 
 bool isDeltaComplete(const ManifestDelta& delta, bool haveSize) {
-    return haveSize && isSha256Text(delta.from) && isSha256Text(delta.sha256) && !delta.path.empty();
+    return haveSize && isHexText(delta.from, 64) && isHexText(delta.sha256, 64) && !delta.path.empty();
 }
 
 // One item of "deltas": kept when it has every field in its form.
@@ -99,7 +96,7 @@ bool readPlainEntry(JsonReader& reader, ManifestEntry& entry) {
         }
         if (!ok) return false;
     }
-    return !reader.failed() && haveRelative && haveMd5 && (!haveSha256 || isSha256Text(entry.sha256));
+    return !reader.failed() && haveRelative && haveMd5 && (!haveSha256 || isHexText(entry.sha256, 64));
 }
 
 bool readPlainFiles(JsonReader& reader, std::vector<ManifestEntry>& files) {
@@ -184,7 +181,7 @@ void readManifestDocument(std::string_view bytes, PatchManifest& out) {
         // be checked would quietly weaken the check to the MD5 alone.
         if (const auto sha256 = element.find("sha256"); sha256 != element.end()) {
             entry.sha256 = sha256->get<std::string>();
-            if (!isSha256Text(entry.sha256))
+            if (!isHexText(entry.sha256, 64))
                 throw Json::other_error::create(501, "sha256 of \"" + printablePath(entry.relative) +
                                                          "\" is not 64 hexadecimal digits", &element);
         }

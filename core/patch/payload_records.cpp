@@ -3,23 +3,10 @@
 #include <sstream>
 #include <system_error>
 
+#include "log/text.h"
 #include "platform/file.h"
 
 namespace mendly {
-namespace {
-
-std::string lowerHex(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-bool isMd5Text(const std::string& text) {
-    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-}  // namespace
 
 PayloadRecords PayloadRecords::load(const std::filesystem::path& installDir) {
     PayloadRecords records;
@@ -28,25 +15,25 @@ PayloadRecords PayloadRecords::load(const std::filesystem::path& installDir) {
     std::istringstream lines(bytes);
     std::string payload, contents;
     while (lines >> payload >> contents) {
-        payload = lowerHex(payload);
-        contents = lowerHex(contents);
-        if (isMd5Text(payload) && isMd5Text(contents)) records.contentsByPayload_[payload] = contents;
+        payload = asciiLowered(payload);
+        contents = asciiLowered(contents);
+        if (isHexText(payload, 32, true) && isHexText(contents, 32, true)) records.contentsByPayload_[payload] = contents;
     }
     return records;
 }
 
 bool PayloadRecords::matches(std::string_view payloadMd5, std::string_view contentsMd5) const {
-    const auto found = contentsByPayload_.find(lowerHex(payloadMd5));
-    return found != contentsByPayload_.end() && found->second == lowerHex(contentsMd5);
+    const auto found = contentsByPayload_.find(asciiLowered(payloadMd5));
+    return found != contentsByPayload_.end() && found->second == asciiLowered(contentsMd5);
 }
 
 void PayloadRecords::add(std::string_view payloadMd5, std::string_view contentsMd5) {
-    contentsByPayload_[lowerHex(payloadMd5)] = lowerHex(contentsMd5);
+    contentsByPayload_[asciiLowered(payloadMd5)] = asciiLowered(contentsMd5);
 }
 
 void PayloadRecords::retain(const std::set<std::string>& payloadMd5s) {
     std::set<std::string> wanted;
-    for (const std::string& md5 : payloadMd5s) wanted.insert(lowerHex(md5));
+    for (const std::string& md5 : payloadMd5s) wanted.insert(asciiLowered(md5));
     std::erase_if(contentsByPayload_, [&](const auto& record) { return !wanted.contains(record.first); });
 }
 

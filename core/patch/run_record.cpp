@@ -7,20 +7,6 @@
 #include "patch/archive_paths.h"
 
 namespace mendly {
-namespace {
-
-bool isHexDigest(std::string_view text) {
-    return text.size() == 32 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
-}
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-}  // namespace
 
 std::set<std::string> holdersWrittenBy(const PatchManifest& manifest, const std::vector<std::size_t>& list,
                                        const std::filesystem::path& installDir,
@@ -47,7 +33,7 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
     std::map<std::string, HolderState, std::less<>> holders;  // by key
     for (const std::size_t index : selected) {
         const ManifestEntry& entry = manifest.files[index];
-        if (!isHexDigest(entry.md5)) continue;
+        if (!isHexText(entry.md5, 32)) continue;
         const EntryHolder holder = holderFor(installDir, entry);
         auto [known, fresh] = holders.try_emplace(holder.key);
         HolderState& state = known->second;
@@ -59,7 +45,7 @@ InstallRecord buildRunRecord(const PatchManifest& manifest, std::string manifest
             if (state.still && holder.isArchive) state.archive = archives.get(holder.path);
         }
         if (!state.still) continue;
-        RecordedEntry recorded{holder.key, lowered(entry.md5), lowered(entry.sha256), 0, 0};
+        RecordedEntry recorded{holder.key, asciiLowered(entry.md5), asciiLowered(entry.sha256), 0, 0};
         if (holder.isArchive) {
             const auto ref = classifyArchivePath(entry.relative);
             const auto member = ref && state.archive ? state.archive->find(ref->memberPath) : std::nullopt;

@@ -1,37 +1,21 @@
 #include "patch/staging_area.h"
 
-#include <algorithm>
 #include <system_error>
 
 #include "hash/digest.h"
+#include "log/text.h"
 #include "patch/archive_paths.h"
 
 namespace mendly {
 namespace fs = std::filesystem;
 
-namespace {
-
-bool isMd5Text(std::string_view text) {
-    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-           });
-}
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-}  // namespace
 
 StagingArea::StagingArea(const fs::path& installDir) : folder_(installDir / std::string(kPatchStagingFolderName)) {}
 
 std::string StagingArea::nameFor(const ManifestEntry& entry, StagedForm form) {
     // Such a value can never match a download, so the name only has to be
     // harmless: a digest of the text, marked apart from real ones.
-    std::string name = isMd5Text(entry.md5) ? asciiLower(entry.md5) : "x" + md5Hex(entry.md5);
+    std::string name = isHexText(entry.md5, 32) ? asciiLowered(entry.md5) : "x" + md5Hex(entry.md5);
     if (form == StagedForm::Payload) name += ".payload";
     if (form == StagedForm::StoredEntry) name += ".entry";
     return name;

@@ -8,6 +8,7 @@
 
 #include "hash/digest.h"
 #include "hash/signature.h"
+#include "log/text.h"
 #include "selfupdate/launcher_files.h"
 #include "signing_key.h"
 #include "trust/utc_timestamp.h"
@@ -148,7 +149,7 @@ bool swapIn(const std::vector<StagedProgram>& staged, const fs::path& manifest, 
 }  // namespace
 
 bool isLauncherVersion(std::string_view text) {
-    return text.size() == 8 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    return isHexText(text, 8, true);
 }
 
 bool publishLauncher(const LauncherPublishOptions& options, LauncherPublishSummary& summary, std::string& error) {
