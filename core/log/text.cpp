@@ -1,5 +1,6 @@
 #include "log/text.h"
 
+#include <array>
 #include <cstdint>
 
 namespace mendly {
@@ -142,15 +143,30 @@ std::string asciiLowered(std::string_view s) {
     return out;
 }
 
+namespace {
+
+// Per byte: 1 for 0-9 and a-f, 2 for A-F, 0 otherwise (records and manifests
+// check hundreds of thousands of digest characters per run).
+constexpr std::array<unsigned char, 256> kHexClass = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = 1;
+    for (int c = 'a'; c <= 'f'; ++c) table[static_cast<std::size_t>(c)] = 1;
+    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<std::size_t>(c)] = 2;
+    return table;
+}();
+
+}  // namespace
+
 bool isHexText(std::string_view text, std::size_t length, bool lowerOnly) {
     if (text.size() != length) return false;
+    unsigned char seen = 0;
+    unsigned char missing = 0;
     for (const char c : text) {
-        const bool digit = c >= '0' && c <= '9';
-        const bool lower = c >= 'a' && c <= 'f';
-        const bool upper = !lowerOnly && c >= 'A' && c <= 'F';
-        if (!digit && !lower && !upper) return false;
+        const unsigned char kind = kHexClass[static_cast<unsigned char>(c)];
+        seen |= kind;
+        missing |= static_cast<unsigned char>(kind == 0);
     }
-    return true;
+    return missing == 0 && !(lowerOnly && (seen & 2));
 }
 
 std::u16string asciiLowered(std::u16string_view s) {
