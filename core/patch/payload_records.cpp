@@ -17,7 +17,8 @@ PayloadRecords PayloadRecords::load(const std::filesystem::path& installDir) {
     while (lines >> payload >> contents) {
         payload = asciiLowered(payload);
         contents = asciiLowered(contents);
-        if (isHexText(payload, 32, true) && isHexText(contents, 32, true)) records.contentsByPayload_[payload] = contents;
+        if (isHexText(payload, 32, true) && isHexText(contents, 32, true))
+            records.contentsByPayload_[payload] = contents;
     }
     return records;
 }
