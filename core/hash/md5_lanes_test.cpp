@@ -65,7 +65,8 @@ TEST(Md5Lanes, KnownDigestsInEveryLane) {
     }
     lanes.hash();
     for (std::size_t lane = 0; lane < Md5Lanes::kLanes; ++lane) {
-        EXPECT_EQ(lanes.finishHex(lane), lane == 3 ? "d41d8cd98f00b204e9800998ecf8427e" : "900150983cd24fb0d6963f7d28e17f72");
+        const char* expected = lane == 3 ? "d41d8cd98f00b204e9800998ecf8427e" : "900150983cd24fb0d6963f7d28e17f72";
+        EXPECT_EQ(lanes.finishHex(lane), expected);
     }
 }
 

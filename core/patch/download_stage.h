@@ -4,9 +4,10 @@
 // installation's staging folder (staging_area.h), hashed as it arrives (a
 // body kept in memory is hashed whole once it is complete, its MD5 beside
 // other transfers' bodies: md5_gatherer.h); a file an earlier run already
-// staged and that still verifies is used instead of fetching it again. Archive members are compressed into their stored form
-// and single-file payloads checked on the same workers, so that work runs in
-// parallel. Memory per transfer is a fixed buffer whatever the file's size.
+// staged and that still verifies is used instead of fetching it again.
+// Archive members are compressed into their stored form and single-file
+// payloads checked on the same workers, so that work runs in parallel.
+// Memory per transfer is a fixed buffer whatever the file's size.
 //
 // Threads: kTransfersInFlight transfer threads (fewer when there is less
 // work); the CPU work after a transfer is limited to one thread per core and

@@ -251,16 +251,18 @@ TEST_F(VerifyLocalFilesTest, EntriesHashedSideBySideGetTheVerdictsTheyGetAlone) 
     PatchManifest manifest;
     std::vector<std::size_t> expected;
     for (const Case& c : cases) {
-        if (c.relative.starts_with("gfx/") && c.relative != "gfx/missing") members.emplace_back(c.relative.substr(4), c.onDisk);
-        if (c.relative.find('/') == std::string::npos && c.relative != "folder") writeFile(install / c.relative, c.onDisk);
+        const bool member = c.relative.starts_with("gfx/") && c.relative != "gfx/missing";
+        if (member) members.emplace_back(c.relative.substr(4), c.onDisk);
+        const bool loose = c.relative.find('/') == std::string::npos && c.relative != "folder";
+        if (loose) writeFile(install / c.relative, c.onDisk);
         ManifestEntry entry{c.relative, md5Hex(c.served)};
         if (c.namedSha256) entry.sha256 = sha256Hex(c.shaOfOther ? "a collision twin" : c.served);
         if (c.onDisk != c.served || c.shaOfOther || c.relative == "folder") expected.push_back(manifest.files.size());
         manifest.files.push_back(entry);
     }
     writeGameArchive(install / "gfx.pak", members);
-    ASSERT_TRUE(vfile::writeArchiveFile(install / "worlds.pak",
-                                        std::vector<vfile::NamedEntry>{{"x.dat", *vfile::parseSingleFilePayload(payload)}}));
+    const std::vector<vfile::NamedEntry> payloadMember{{"x.dat", *vfile::parseSingleFilePayload(payload)}};
+    ASSERT_TRUE(vfile::writeArchiveFile(install / "worlds.pak", payloadMember));
 
     std::vector<std::size_t> result = check(manifest, all(manifest));
     std::sort(result.begin(), result.end());

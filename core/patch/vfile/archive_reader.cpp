@@ -17,7 +17,8 @@ bool ArchiveReader::seekTo(const Archive& archive, std::uint64_t offset) {
 }
 
 bool ArchiveReader::expand(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink) {
-    return seekTo(archive, entry.offset) && expandStoredStream(in_, entry.storedSize, entry.originalSize, sink, buffers_);
+    return seekTo(archive, entry.offset) &&
+           expandStoredStream(in_, entry.storedSize, entry.originalSize, sink, buffers_);
 }
 
 bool ArchiveReader::readStored(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink) {
