@@ -10,9 +10,7 @@
 #include "log/text.h"
 #include "patch/archive_paths.h"
 #include "patch/cancel_flag.h"
-#include "patch/vfile/entry_codec.h"
 #include "patch/vfile/entry_stream.h"
-#include "patch/vfile/format.h"
 
 namespace mendly {
 
@@ -117,17 +115,12 @@ VerifyLanes::Start VerifyLanes::startMember(Lane& lane, const ArchiveMemberRef& 
         lane.remaining = member->storedSize;
         return Start::Started;
     }
-    using vfile::kWholeEntryLimit;
-    if (member->storedSize > kWholeEntryLimit || member->originalSize > kWholeEntryLimit) {
+    const auto inflated = reader_.inflateWhole(*archive, *member, stored_, lane.buffer);
+    if (!inflated) {
         lane.busy = false;
         return Start::Refused;  // inflated in pieces, alone
     }
-    if (member->storedSize == 0 ||
-        static_cast<std::uint64_t>(member->originalSize) > vfile::kMaxInflateRatio * member->storedSize)
-        return Start::Concluded;
-    if (!reader_.readAt(*archive, member->offset, member->storedSize, stored_) ||
-        !vfile::inflateExactlyInto(stored_, member->originalSize, lane.buffer))
-        return Start::Concluded;
+    if (!*inflated) return Start::Concluded;
     const std::size_t slot = static_cast<std::size_t>(&lane - lanes_.get());
     md5_.give(slot, lane.buffer);
     if (lane.sha256) lane.sha256->update(lane.buffer);

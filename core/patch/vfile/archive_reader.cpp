@@ -25,6 +25,12 @@ bool ArchiveReader::readStored(const Archive& archive, const ArchiveEntry& entry
     return seekTo(archive, entry.offset) && readPieces(in_, entry.storedSize, sink, buffers_.stored);
 }
 
+std::optional<bool> ArchiveReader::inflateWhole(const Archive& archive, const ArchiveEntry& entry, std::string& stored,
+                                                std::string& out) {
+    if (!seekTo(archive, entry.offset)) return false;
+    return inflateWholeInto(in_, entry.storedSize, entry.originalSize, stored, out);
+}
+
 bool ArchiveReader::readAt(const Archive& archive, std::uint64_t offset, std::uint64_t size, std::string& out) {
     if (!seekTo(archive, offset)) return false;
     out.resize(static_cast<std::size_t>(size));

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "patch/vfile/archive.h"
@@ -26,6 +27,12 @@ public:
 
     // Hands the entry's stored bytes, exactly as stored, to `sink`.
     [[nodiscard]] bool readStored(const Archive& archive, const ArchiveEntry& entry, const ContentSink& sink);
+
+    // A compressed entry's contents inflated whole into `out` (its stored
+    // bytes through `stored`), as inflateWholeInto (entry_stream.h) says:
+    // nothing when it must be inflated in pieces.
+    [[nodiscard]] std::optional<bool> inflateWhole(const Archive& archive, const ArchiveEntry& entry,
+                                                   std::string& stored, std::string& out);
 
     // Reads `size` bytes at `offset` of the archive's file into `out`
     // (resized to them), for a caller that takes an entry's bytes piece by

@@ -126,14 +126,18 @@ bool expandStoredStream(std::istream& in, std::uint64_t storedSize, std::uint32_
     return inflateStoredStream(in, storedSize, originalSize, sink, buffers);
 }
 
+std::optional<bool> inflateWholeInto(std::istream& in, std::uint64_t storedSize, std::uint32_t originalSize,
+                                     std::string& stored, std::string& out) {
+    if (storedSize == 0 || static_cast<std::uint64_t>(originalSize) > kMaxInflateRatio * storedSize) return false;
+    if (storedSize > kWholeEntryLimit || originalSize > kWholeEntryLimit) return std::nullopt;
+    return readInto(in, stored, storedSize) && inflateExactlyInto(stored, originalSize, out);
+}
+
 bool inflateStoredStream(std::istream& in, std::uint64_t storedSize, std::uint32_t originalSize,
                          const ContentSink& sink, CodecBuffers& buffers) {
-    if (storedSize == 0 || static_cast<std::uint64_t>(originalSize) > kMaxInflateRatio * storedSize) return false;
-    if (storedSize <= kWholeEntryLimit && originalSize <= kWholeEntryLimit) {
-        if (!readInto(in, buffers.stored, storedSize)) return false;
-        if (!inflateExactlyInto(buffers.stored, originalSize, buffers.contents)) return false;
-        sink(buffers.contents);
-        return true;
+    if (const auto whole = inflateWholeInto(in, storedSize, originalSize, buffers.stored, buffers.contents)) {
+        if (*whole) sink(buffers.contents);
+        return *whole;
     }
     return inflateToSink(in, storedSize, originalSize, sink, buffers);
 }

@@ -48,6 +48,14 @@ using ContentSink = std::function<void(std::string_view)>;
 [[nodiscard]] bool inflateStoredStream(std::istream& in, std::uint64_t storedSize, std::uint32_t originalSize,
                                        const ContentSink& sink, CodecBuffers& buffers);
 
+// The whole-buffer path of inflateStoredStream alone, for a caller that keeps
+// the contents: the same refusals (false), then nothing when the entry is too
+// large for whole buffers (over kWholeEntryLimit: inflate it in pieces), else
+// reads the stored bytes into `stored` and inflates them into `out`, resized
+// to originalSize (false when reading falls short or the stream is refused).
+[[nodiscard]] std::optional<bool> inflateWholeInto(std::istream& in, std::uint64_t storedSize,
+                                                   std::uint32_t originalSize, std::string& stored, std::string& out);
+
 // Reads `size` contents bytes at the current position of `in` and writes
 // their stored form at the current position of `out`: a zlib stream when it
 // is shorter than the contents, else the contents raw. The stored size, or
